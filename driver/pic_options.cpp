@@ -1,0 +1,22 @@
+#include "driver/pic_options.h"
+
+#include <cstring>
+
+PicOptions DefaultPicOptions()
+{
+    PicOptions options;
+    std::memset(&options, 0, sizeof options);
+    options.signature = kPicOptionsSignature;
+    options.withAlpha = 1;
+    options.rgbCompressed = 1;
+    options.alphaCompressed = 1;
+    return options;
+}
+
+size_t PicCommentLength(const char* comment)
+{
+    size_t length = 0;
+    while (length < size_t(kPicOptionsCommentSize) && comment[length] != '\0')
+        ++length;
+    return length;
+}

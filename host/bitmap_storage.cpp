@@ -1,0 +1,76 @@
+#include "host/bitmap_storage.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+BitmapStorage::BitmapStorage() : pixels(nullptr), pixelWidth(0), pixelHeight(0) {}
+
+BitmapStorage::~BitmapStorage()
+{
+    std::free(pixels);
+}
+
+void BitmapStorage::Release(int freeFlag)
+{
+    if (freeFlag & 1) {
+        delete this;
+        return;
+    }
+    std::free(pixels);
+    pixels = nullptr;
+    pixelWidth = 0;
+    pixelHeight = 0;
+}
+
+int BitmapStorage::Width() const { return pixelWidth; }
+int BitmapStorage::Height() const { return pixelHeight; }
+int BitmapStorage::Type() const { return kStorage64; }
+
+// Bounds of a row operation: y a row, [x, x + count) within the row. Tested
+// in 64 bits so that no sum of the caller's numbers can wrap.
+static bool RowSpanInside(int x, int y, int count, int width, int height)
+{
+    if (x < 0 || y < 0 || count < 0 || y >= height)
+        return false;
+    return int64_t(x) + int64_t(count) <= int64_t(width);
+}
+
+int BitmapStorage::FetchRow(int x, int y, int count, BMM_Color_64* out)
+{
+    if (out == nullptr || !RowSpanInside(x, y, count, pixelWidth, pixelHeight))
+        return 0;
+    std::memcpy(out, pixels + size_t(y) * size_t(pixelWidth) + size_t(x),
+                size_t(count) * sizeof(BMM_Color_64));
+    return 1;
+}
+
+int BitmapStorage::StoreRow(int x, int y, int count, const BMM_Color_64* in)
+{
+    if (in == nullptr || !RowSpanInside(x, y, count, pixelWidth, pixelHeight))
+        return 0;
+    std::memcpy(pixels + size_t(y) * size_t(pixelWidth) + size_t(x), in,
+                size_t(count) * sizeof(BMM_Color_64));
+    return 1;
+}
+
+int BitmapStorage::AllocatePixels(const BitmapInfo* info, BitmapManager*, int)
+{
+    if (info == nullptr)
+        return 0;
+    const uint64_t count = uint64_t(info->Width()) * uint64_t(info->Height());
+    if (count > kMaxStoragePixels)
+        return 0;
+    // calloc of at least one byte, so that an empty image still has storage.
+    void* block = std::calloc(count ? size_t(count) : 1, sizeof(BMM_Color_64));
+    if (block == nullptr)
+        return 0;
+    std::free(pixels);
+    pixels = static_cast<BMM_Color_64*>(block);
+    pixelWidth = info->Width();
+    pixelHeight = info->Height();
+    bi.SetWidth(info->Width());
+    bi.SetHeight(info->Height());
+    bi.SetAspect(info->Aspect());
+    return 1;
+}

@@ -1,0 +1,84 @@
+#include "host/bmm_functions.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+#endif
+
+BitmapStorage* BMMCreateStorage(BitmapManager*, int kind)
+{
+    if (kind != kStorage64)
+        return nullptr;
+    return new (std::nothrow) BitmapStorage();
+}
+
+static bool IsPathSeparator(char c)
+{
+#if defined(_WIN32)
+    return c == '\\' || c == '/' || c == ':';
+#else
+    return c == '/';
+#endif
+}
+
+int BMMCreateNumberedFilename(const char* name, int frame, char* out)
+{
+    if (out == nullptr)
+        return 0;
+    out[0] = '\0';
+    if (name == nullptr || frame < 0)
+        return 0;
+
+    // The extension starts at the last dot of the last path component.
+    const size_t length = std::strlen(name);
+    size_t stemLength = length;
+    for (size_t i = length; i > 0; --i) {
+        const char c = name[i - 1];
+        if (IsPathSeparator(c))
+            break;
+        if (c == '.') {
+            stemLength = i - 1;
+            break;
+        }
+    }
+
+    const int written = std::snprintf(nullptr, 0, "%.*s%04d%s", int(stemLength), name, frame,
+                                      name + stemLength);
+    if (written < 0 || written >= kMaxPathLength)
+        return 0;
+    std::snprintf(out, kMaxPathLength, "%.*s%04d%s", int(stemLength), name, frame,
+                  name + stemLength);
+    return 1;
+}
+
+int BMMGetFullFilename(BitmapInfo* info)
+{
+    if (info == nullptr || info->Name()[0] == '\0')
+        return 0;
+    char full[kMaxPathLength];
+#if defined(_WIN32)
+    const DWORD length = GetFullPathNameA(info->Name(), sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return 0;
+#else
+    if (info->Name()[0] == '/') {
+        std::snprintf(full, sizeof full, "%s", info->Name());
+    } else {
+        char directory[PATH_MAX];
+        if (getcwd(directory, sizeof directory) == nullptr)
+            return 0;
+        const int length = std::snprintf(full, sizeof full, "%s/%s", directory, info->Name());
+        if (length < 0 || length >= int(sizeof full))
+            return 0;
+    }
+#endif
+    info->SetName(full);
+    return 1;
+}

@@ -1,0 +1,111 @@
+#include "pic/pic_header.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "pic/byte_writers.h"
+
+namespace {
+
+void SwapField32(void* field)
+{
+    uint8_t bytes[4];
+    std::memcpy(bytes, field, 4);
+    const uint32_t value = LoadBigEndian32(bytes);
+    std::memcpy(field, &value, 4);
+}
+
+void SwapField16(void* field)
+{
+    uint8_t bytes[2];
+    std::memcpy(bytes, field, 2);
+    const uint16_t value = LoadBigEndian16(bytes);
+    std::memcpy(field, &value, 2);
+}
+
+} // namespace
+
+void SwapHeaderFields(PicHeader& header)
+{
+    SwapField32(&header.magic);
+    SwapField32(&header.version);
+    SwapField16(&header.width);
+    SwapField16(&header.height);
+    SwapField32(&header.ratio);
+    SwapField16(&header.fields);
+    SwapField16(&header.pad);
+}
+
+int ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet, int32_t& withAlpha,
+                  int32_t& rgbCompressed, int32_t& alphaCompressed)
+{
+    if (std::fread(&header, 1, kPicHeaderSize, file) != size_t(kPicHeaderSize))
+        return 0;
+    SwapHeaderFields(header);
+    if (header.magic != kPicMagic)
+        return 0;
+
+    // The chain has no length limit, but every packet costs four bytes of
+    // the file, so the end of the file ends the loop.
+    int32_t sawRgb = -1;
+    int32_t sawAlpha = -1;
+    do {
+        if (std::fread(&packet, 1, sizeof packet, file) != sizeof packet)
+            return 0;
+        const int32_t compressed = packet.type == kPacketMixedRunLength ? 1 : 0;
+        if (packet.channel == kChannelAlpha)
+            sawAlpha = compressed;
+        else
+            sawRgb = compressed;
+    } while (packet.chained == 1);
+
+    if (sawRgb >= 0)
+        rgbCompressed = sawRgb;
+    if (sawAlpha >= 0)
+        alphaCompressed = sawAlpha;
+    withAlpha = packet.channel == kChannelAlpha ? 1 : 0;
+    return 1;
+}
+
+void ComposeHeaderComment(const char* comment, char out[kPicCommentSize])
+{
+    std::memset(out, 0, kPicCommentSize);
+    constexpr size_t prefixLength = sizeof kPicCommentPrefix - 1;
+    std::memcpy(out, kPicCommentPrefix, prefixLength);
+    if (comment == nullptr)
+        return;
+    // The user's text ends at its first zero byte or at the end of its
+    // 80-byte field; byte 79 of the joined text always stays zero.
+    size_t userLength = 0;
+    while (userLength < size_t(kPicCommentSize) && comment[userLength] != '\0')
+        ++userLength;
+    const size_t room = size_t(kPicCommentSize) - 1 - prefixLength;
+    std::memcpy(out + prefixLength, comment, userLength < room ? userLength : room);
+}
+
+int WritePicHeader(FILE* file, const char* comment, int width, int height, uint32_t ratioBits,
+                   int32_t withAlpha, int32_t rgbCompressed)
+{
+    char text[kPicCommentSize];
+    ComposeHeaderComment(comment, text);
+
+    int ok = PutBigEndian32(file, kPicMagic);
+    ok &= PutBigEndian32(file, kPicVersionBits);
+    ok &= std::fwrite(text, sizeof text, 1, file) == 1 ? 1 : 0;
+    for (const char letter : {'P', 'I', 'C', 'T'})
+        ok &= PutByte(file, letter);
+    ok &= PutBigEndian16(file, width);
+    ok &= PutBigEndian16(file, height);
+    ok &= PutBigEndian32(file, ratioBits);
+    ok &= PutBigEndian16(file, 3);
+    ok &= PutBigEndian16(file, 0);
+
+    const uint8_t type = rgbCompressed == 1 ? kPacketMixedRunLength : kPacketRaw;
+    const uint8_t colour[4] = {uint8_t(withAlpha == 1 ? 1 : 0), 8, type, kChannelRgb};
+    ok &= std::fwrite(colour, sizeof colour, 1, file) == 1 ? 1 : 0;
+    if (withAlpha == 1) {
+        const uint8_t alpha[4] = {0, 8, type, kChannelAlpha};
+        ok &= std::fwrite(alpha, sizeof alpha, 1, file) == 1 ? 1 : 0;
+    }
+    return ok;
+}

@@ -1,0 +1,233 @@
+#include "pic/pic_header.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "pic/byte_writers.h"
+#include "tests/test_support.h"
+
+namespace {
+
+struct LayoutFields {
+    int32_t withAlpha = -7;
+    int32_t rgbCompressed = -7;
+    int32_t alphaCompressed = -7;
+};
+
+// Reads `bytes` as a file; returns the reader's result.
+int ReadHeaderFrom(const Bytes& bytes, PicHeader& header, LayoutFields& fields, long* position)
+{
+    TempDir dir;
+    const std::string path = dir.File("in.pic");
+    WriteFileBytes(path, bytes);
+    FILE* file = std::fopen(path.c_str(), "rb");
+    PicChannelPacket packet{};
+    const int result = ReadPicHeader(file, header, packet, fields.withAlpha, fields.rgbCompressed,
+                                     fields.alphaCompressed);
+    if (position != nullptr)
+        *position = std::ftell(file);
+    std::fclose(file);
+    return result;
+}
+
+Bytes WriteHeaderToBytes(const char* comment, int width, int height, float ratio, int withAlpha,
+                         int rgbCompressed)
+{
+    TempDir dir;
+    const std::string path = dir.File("out.pic");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    uint32_t ratioBits;
+    std::memcpy(&ratioBits, &ratio, 4);
+    EXPECT_EQ(WritePicHeader(file, comment, width, height, ratioBits, withAlpha, rgbCompressed),
+              1);
+    std::fclose(file);
+    return ReadFileBytes(path);
+}
+
+std::string CommentOf(const Bytes& file)
+{
+    return std::string(reinterpret_cast<const char*>(file.data()) + 8, 80);
+}
+
+} // namespace
+
+TEST(ByteWriters, WriteMostSignificantByteFirst)
+{
+    TempDir dir;
+    const std::string path = dir.File("bytes");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    EXPECT_EQ(PutByte(file, 0x1AB), 1);
+    EXPECT_EQ(PutBigEndian16(file, 0x12345), 1);
+    EXPECT_EQ(PutBigEndian32(file, 0x5380F634), 1);
+    std::fclose(file);
+    EXPECT_EQ(ReadFileBytes(path), (Bytes{0xAB, 0x23, 0x45, 0x53, 0x80, 0xF6, 0x34}));
+}
+
+TEST(ByteWriters, ReportAFailedWrite)
+{
+    TempDir dir;
+    const std::string path = dir.File("bytes");
+    WriteFileBytes(path, {});
+    FILE* readOnly = std::fopen(path.c_str(), "rb");
+    EXPECT_EQ(PutBigEndian16(readOnly, 1), 0);
+    EXPECT_EQ(PutBigEndian32(readOnly, 1), 0);
+    std::fclose(readOnly);
+}
+
+TEST(WritePicHeader, WritesTheRgbaCompressedHeaderByteForByte)
+{
+    const Bytes file = WriteHeaderToBytes("", 640, 480, 1.0f, 1, 1);
+    Bytes expected = MakePicHeaderBytes(640, 480, true, true, 1.0f);
+    EXPECT_EQ(file, expected);
+    ASSERT_EQ(file.size(), 112u);
+    EXPECT_EQ(Bytes(file.begin() + 104, file.end()), (Bytes{1, 8, 2, 0xE0, 0, 8, 2, 0x10}));
+}
+
+TEST(WritePicHeader, OnlyTheValueOneSetsAlphaAndCompression)
+{
+    for (int flag : {0, 2, -1, 7}) {
+        const Bytes file = WriteHeaderToBytes("", 2, 1, 1.0f, flag, flag);
+        ASSERT_EQ(file.size(), 108u) << flag;
+        EXPECT_EQ(Bytes(file.begin() + 104, file.end()), (Bytes{0, 8, 0, 0xE0})) << flag;
+    }
+}
+
+TEST(WritePicHeader, StoresDimensionsRatioFieldsAndPad)
+{
+    const Bytes file = WriteHeaderToBytes("", 0x1234, 0x8001, 4.0f / 3.0f, 0, 0);
+    EXPECT_EQ(Bytes(file.begin() + 88, file.begin() + 104),
+              (Bytes{'P', 'I', 'C', 'T', 0x12, 0x34, 0x80, 0x01, 0x3F, 0xAA, 0xAA, 0xAB, 0, 3,
+                     0, 0}));
+}
+
+TEST(WritePicHeader, JoinsThePrefixAndTheCommentWithinSeventyNineBytes)
+{
+    const std::string prefix = "Created with Dorvanquil PIC Driver:";
+    struct Case {
+        std::string comment;
+        std::string stored;
+    };
+    const std::string fortyFour(44, 'a');
+    const std::string fortyFive = fortyFour + "b";
+    for (const Case& c : {Case{"", prefix}, Case{"hello", prefix + "hello"},
+                          Case{fortyFour, prefix + fortyFour}, Case{fortyFive, prefix + fortyFour},
+                          Case{std::string(79, 'z'), prefix + std::string(44, 'z')}}) {
+        const std::string comment = CommentOf(WriteHeaderToBytes(c.comment.c_str(), 1, 1, 1, 0, 0));
+        EXPECT_EQ(comment.substr(0, c.stored.size()), c.stored);
+        EXPECT_EQ(comment.substr(c.stored.size()), std::string(80 - c.stored.size(), '\0'))
+            << "comment of " << c.comment.size();
+    }
+}
+
+TEST(WritePicHeader, ReadsNoFurtherThanTheEightyByteField)
+{
+    // A loaded block may hold 80 comment bytes without a zero byte.
+    char field[80];
+    std::memset(field, 'q', sizeof field);
+    const std::string comment = CommentOf(WriteHeaderToBytes(field, 1, 1, 1, 0, 0));
+    EXPECT_EQ(comment.substr(35, 44), std::string(44, 'q'));
+    EXPECT_EQ(comment[79], '\0');
+}
+
+TEST(ReadPicHeader, ReadsOurOwnHeaderAndStopsAtTheFirstRow)
+{
+    Bytes file = MakePicHeaderBytes(300, 200, true, false, 2.0f);
+    file.push_back(0x99);
+    PicHeader header;
+    LayoutFields fields;
+    long position = 0;
+    ASSERT_EQ(ReadHeaderFrom(file, header, fields, &position), 1);
+    EXPECT_EQ(position, 112);
+    EXPECT_EQ(header.magic, kPicMagic);
+    EXPECT_EQ(header.version, kPicVersionBits);
+    EXPECT_EQ(header.width, 300);
+    EXPECT_EQ(header.height, 200);
+    EXPECT_EQ(header.ratio, 2.0f);
+    EXPECT_EQ(header.fields, 3);
+    EXPECT_EQ(std::memcmp(header.id, "PICT", 4), 0);
+    EXPECT_EQ(fields.withAlpha, 1);
+    EXPECT_EQ(fields.rgbCompressed, 0);
+    EXPECT_EQ(fields.alphaCompressed, 0);
+}
+
+TEST(ReadPicHeader, LayoutFieldsFollowThePackets)
+{
+    struct Case {
+        Bytes packets;
+        int withAlpha, rgbCompressed, alphaCompressed;
+    };
+    const Case cases[] = {
+        {{0, 8, 2, 0xE0}, 0, 1, -7},                   // RGB compressed: alpha flag untouched
+        {{0, 8, 0, 0xE0}, 0, 0, -7},                   // RGB raw
+        {{1, 8, 2, 0xE0, 0, 8, 2, 0x10}, 1, 1, 1},     // RGBA compressed
+        {{1, 8, 0, 0xE0, 0, 8, 2, 0x10}, 1, 0, 1},     // mixed
+        {{0, 8, 2, 0xF0}, 0, 1, -7},                   // colour and alpha in one mask
+        {{1, 8, 1, 0xE0, 0, 8, 3, 0x10}, 1, 0, 0},     // types other than 2 are raw
+        {{0, 8, 2, 0x10}, 1, -7, 1},                   // alpha alone
+        {{1, 8, 2, 0x10, 5, 8, 0, 0xE0}, 0, 0, 1},     // chained 5 ends the chain
+    };
+    for (const Case& c : cases) {
+        Bytes file = MakePicHeaderBytes(4, 4, false, false);
+        file.resize(104);
+        file.insert(file.end(), c.packets.begin(), c.packets.end());
+        PicHeader header;
+        LayoutFields fields;
+        ASSERT_EQ(ReadHeaderFrom(file, header, fields, nullptr), 1);
+        EXPECT_EQ(fields.withAlpha, c.withAlpha);
+        EXPECT_EQ(fields.rgbCompressed, c.rgbCompressed);
+        EXPECT_EQ(fields.alphaCompressed, c.alphaCompressed);
+    }
+}
+
+TEST(ReadPicHeader, AcceptsForeignVersionIdAndFields)
+{
+    Bytes file = MakePicHeaderBytes(1, 1, false, false);
+    file[4] = 0x3F;                     // version 1.0-ish
+    file[88] = 'X';                     // id
+    file[100] = 0x7F, file[101] = 0x01; // fields
+    PicHeader header;
+    LayoutFields fields;
+    EXPECT_EQ(ReadHeaderFrom(file, header, fields, nullptr), 1);
+}
+
+TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
+{
+    const Bytes good = MakePicHeaderBytes(1, 1, true, true);
+    Bytes wrongMagic = good;
+    wrongMagic[3] = 0x35;
+    Bytes shortHeader(good.begin(), good.begin() + 103);
+    Bytes noPackets(good.begin(), good.begin() + 104);
+    Bytes cutPacket(good.begin(), good.begin() + 106);
+    Bytes cutChain(good.begin(), good.begin() + 108);  // first packet says another follows
+    Bytes endlessChain(good.begin(), good.begin() + 104);
+    for (int i = 0; i < 1000; ++i)
+        endlessChain.insert(endlessChain.end(), {1, 8, 2, 0xE0});
+    const std::pair<const char*, Bytes> cases[] = {
+        {"empty", {}},          {"wrong magic", wrongMagic}, {"103 bytes", shortHeader},
+        {"no packets", noPackets}, {"cut packet", cutPacket}, {"cut chain", cutChain},
+        {"chain to the end", endlessChain},
+    };
+    for (const auto& [name, bytes] : cases) {
+        PicHeader header;
+        LayoutFields fields;
+        EXPECT_EQ(ReadHeaderFrom(bytes, header, fields, nullptr), 0) << name;
+        EXPECT_EQ(fields.withAlpha, -7) << name;
+        EXPECT_EQ(fields.rgbCompressed, -7) << name;
+    }
+}
+
+TEST(SwapHeaderFields, ConvertsBothWays)
+{
+    const Bytes file = MakePicHeaderBytes(0x0102, 0x0304, false, false, 1.5f);
+    PicHeader header;
+    std::memcpy(&header, file.data(), sizeof header);
+    SwapHeaderFields(header);
+    EXPECT_EQ(header.magic, kPicMagic);
+    EXPECT_EQ(header.width, 0x0102);
+    EXPECT_EQ(header.height, 0x0304);
+    EXPECT_EQ(header.ratio, 1.5f);
+    SwapHeaderFields(header);
+    EXPECT_EQ(std::memcmp(&header, file.data(), sizeof header), 0);
+}
