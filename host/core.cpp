@@ -5,18 +5,18 @@ HostInstance lastInstance = nullptr;
 int callCount = 0;
 } // namespace
 
-void CORE_CALL InitCustomControls(HostInstance instance)
+void InitCustomControls(HostInstance instance)
 {
     lastInstance = instance;
     ++callCount;
 }
 
-HostInstance CORE_CALL CoreCustomControlsInstance()
+HostInstance CoreCustomControlsInstance()
 {
     return lastInstance;
 }
 
-int CORE_CALL CoreCustomControlsCalls()
+int CoreCustomControlsCalls()
 {
     return callCount;
 }

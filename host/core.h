@@ -3,17 +3,11 @@
 
 #include "host/host_api.h"
 
-#if defined(_WIN32)
-#define CORE_CALL __stdcall
-#else
-#define CORE_CALL
-#endif
-
 extern "C" {
 // Registers the host's custom controls for dialogs of the given module.
-CORE_API void CORE_CALL InitCustomControls(HostInstance instance);
+CORE_API void InitCustomControls(HostInstance instance);
 // The instance last passed to InitCustomControls (null before), and how many
 // calls there were: lets tests see the plug-in's start-up.
-CORE_API HostInstance CORE_CALL CoreCustomControlsInstance();
-CORE_API int CORE_CALL CoreCustomControlsCalls();
+CORE_API HostInstance CoreCustomControlsInstance();
+CORE_API int CoreCustomControlsCalls();
 }
