@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every test:
+#   native  g++, optimised: unit, integration and pictool tests, fuzz replays
+#   asan    g++ with AddressSanitizer + UndefinedBehaviorSanitizer: the same tests
+#   fuzz    clang with libFuzzer: each fuzzer for a short run on its corpus
+#   win32   mingw-w64 i686: the same tests plus the plug-in's own, under Wine,
+#           with dialogs in real windows on a virtual X display
+# Exits non-zero when any build or test fails.
+#   usage: scripts/test-all.sh [native|asan|fuzz|win32]...   (default: all)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/install-deps.sh" || exit 1
+
+configs=("$@")
+[ ${#configs[@]} -gt 0 ] || configs=(native asan fuzz win32)
+fuzz_seconds=${PIC_FUZZ_SECONDS:-20}
+passed=0
+failed=0
+failures=()
+
+record() {  # record NAME STATUS
+  if [ "$2" -eq 0 ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$1")
+  fi
+}
+
+build() {  # build PRESET
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
+}
+
+for config in "${configs[@]}"; do
+  echo "=== $config ==="
+  case $config in
+    native|asan)
+      build "$config" && ctest --preset "$config"
+      record "$config" $? ;;
+    fuzz)
+      build fuzz && ctest --preset fuzz && fuzz/run-fuzzers.sh build/fuzz "$fuzz_seconds"
+      record fuzz $? ;;
+    win32)
+      export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-pic-tests}
+      build win32 && xvfb-run -a -s "-screen 0 1024x768x24" tests/wine/run-ctest.sh build/win32
+      record win32 $? ;;
+    *)
+      echo "unknown configuration: $config" >&2
+      exit 2 ;;
+  esac
+done
+
+echo
+if [ $failed -ne 0 ]; then
+  echo "failed configurations: ${failures[*]}"
+fi
+echo "configurations: $passed passed, $failed failed"
+[ $failed -eq 0 ]
