@@ -1,14 +1,27 @@
 // PicByteSource: a buffered reader of our own over a C stream, for reading
 // rows fast without giving up an exact file position.
+//
+// The source reads the stream ahead into a fixed buffer of kBufferSize bytes
+// (allocated once, nothing proportional to the file). Release, or the
+// destructor, seeks the stream back by what was read ahead and not handed
+// out, so that whatever reads the stream next starts right after the last
+// byte this source handed out.
+//
+//   buffer                cursor                limit
+//   |  handed out         |  read ahead, unread |  free          |
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 class PicByteSource {
 public:
-    // Reads from the stream's current position.
+    static constexpr size_t kBufferSize = 64 * 1024;
+
+    // Reads from the stream's current position. Allocates the buffer (may
+    // throw std::bad_alloc).
     explicit PicByteSource(FILE* file);
     // Gives back what was read ahead (see Release).
     ~PicByteSource();
@@ -16,11 +29,39 @@ public:
     PicByteSource& operator=(const PicByteSource&) = delete;
 
     // The next byte (0..255), or -1 at the end of the file.
-    int Next();
+    int Next()
+    {
+        if (cursor != limit)
+            return *cursor++;
+        return NextSlow();
+    }
+
     // Copies `count` bytes into `out`; bytes past the end of the file come
     // out as 255. Returns how many came from the file.
     size_t ReadFilled(uint8_t* out, size_t count);
+
     // Seeks the stream back so that whatever reads it next sees the byte
-    // right after the last one this source handed out. 1 on success.
+    // right after the last one this source handed out. 1 on success (also
+    // when nothing was read ahead), 0 when the stream cannot seek. The source
+    // stays usable: its next read starts from the stream again.
     int Release();
+
+    // Direct access for the row decoders' fast paths: Data() points at the
+    // Buffered() bytes read ahead and not yet handed out; Skip(n) hands out
+    // n of them (n <= Buffered()). Fill(wanted) reads more until at least
+    // `wanted` bytes (wanted <= kBufferSize) are buffered or the file ends,
+    // and returns Buffered(); Data() may move.
+    const uint8_t* Data() const { return cursor; }
+    size_t Buffered() const { return size_t(limit - cursor); }
+    void Skip(size_t count) { cursor += count; }
+    size_t Fill(size_t wanted);
+
+private:
+    int NextSlow();
+
+    FILE* file;
+    std::unique_ptr<uint8_t[]> buffer;
+    const uint8_t* cursor;
+    const uint8_t* limit;
+    bool atEnd = false;  // the stream gave a short read: no more to come
 };

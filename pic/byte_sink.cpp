@@ -1,0 +1,46 @@
+#include "pic/byte_sink.h"
+
+#include <cstring>
+
+PicByteSink::PicByteSink(FILE* file)
+    : file(file), buffer(new uint8_t[kBufferSize]), cursor(buffer.get()),
+      end(buffer.get() + kBufferSize)
+{
+}
+
+PicByteSink::~PicByteSink()
+{
+    Drain();
+}
+
+void PicByteSink::Drain()
+{
+    const size_t count = size_t(cursor - buffer.get());
+    if (count != 0 && std::fwrite(buffer.get(), 1, count, file) != count)
+        failed = true;
+    cursor = buffer.get();
+}
+
+void PicByteSink::Write(const uint8_t* bytes, size_t count)
+{
+    if (count == 0)
+        return;
+    if (size_t(end - cursor) < count) {
+        Drain();
+        if (count >= kBufferSize) {
+            if (std::fwrite(bytes, 1, count, file) != count)
+                failed = true;
+            return;
+        }
+    }
+    std::memcpy(cursor, bytes, count);
+    cursor += count;
+}
+
+int PicByteSink::Flush()
+{
+    Drain();
+    if (std::fflush(file) != 0)
+        failed = true;
+    return Ok();
+}

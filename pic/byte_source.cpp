@@ -1,0 +1,66 @@
+#include "pic/byte_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+PicByteSource::PicByteSource(FILE* file)
+    : file(file), buffer(new uint8_t[kBufferSize]), cursor(buffer.get()), limit(buffer.get())
+{
+}
+
+PicByteSource::~PicByteSource()
+{
+    Release();
+}
+
+size_t PicByteSource::Fill(size_t wanted)
+{
+    size_t buffered = Buffered();
+    if (buffered >= wanted || atEnd)
+        return buffered;
+    // Keep the unread bytes, moved to the front, and read behind them as
+    // much as the buffer holds.
+    uint8_t* start = buffer.get();
+    std::memmove(start, cursor, buffered);
+    const size_t room = kBufferSize - buffered;
+    const size_t got = std::fread(start + buffered, 1, room, file);
+    if (got < room)
+        atEnd = true;
+    cursor = start;
+    limit = start + buffered + got;
+    return Buffered();
+}
+
+int PicByteSource::NextSlow()
+{
+    if (Fill(1) == 0)
+        return -1;
+    return *cursor++;
+}
+
+size_t PicByteSource::ReadFilled(uint8_t* out, size_t count)
+{
+    size_t copied = 0;
+    while (copied < count) {
+        const size_t available = Fill(std::min(count - copied, kBufferSize));
+        if (available == 0)
+            break;
+        const size_t take = std::min(available, count - copied);
+        std::memcpy(out + copied, cursor, take);
+        cursor += take;
+        copied += take;
+    }
+    std::memset(out + copied, 255, count - copied);
+    return copied;
+}
+
+int PicByteSource::Release()
+{
+    const size_t unread = Buffered();
+    // unread <= kBufferSize, so the offset fits a long on every platform.
+    if (unread != 0 && std::fseek(file, -long(unread), SEEK_CUR) != 0)
+        return 0;
+    cursor = limit = buffer.get();
+    atEnd = false;
+    return 1;
+}
