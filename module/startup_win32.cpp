@@ -1,0 +1,20 @@
+// Start-up on Windows: the loader calls DllMain once, serialised, before any
+// export is used.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "host/core.h"
+#include "ui/module_instance.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        // Nothing redirects our resources: the module itself holds them.
+        RecordModuleInstance(instance);
+        InitCustomControls(instance);
+        InitCommonControls();
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}

@@ -1,0 +1,73 @@
+#include "tools/pictool/json_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+static void AppendEscaped(std::string& out, unsigned char byte)
+{
+    switch (byte) {
+    case '"': out += "\\\""; return;
+    case '\\': out += "\\\\"; return;
+    case '\b': out += "\\b"; return;
+    case '\f': out += "\\f"; return;
+    case '\n': out += "\\n"; return;
+    case '\r': out += "\\r"; return;
+    case '\t': out += "\\t"; return;
+    default: break;
+    }
+    if (byte < 0x20 || byte >= 0x7F) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04X", unsigned(byte));
+        out += escape;
+    } else {
+        out += char(byte);
+    }
+}
+
+std::string JsonString(const char* bytes, size_t length)
+{
+    std::string out = "\"";
+    for (size_t index = 0; index < length; ++index)
+        AppendEscaped(out, static_cast<unsigned char>(bytes[index]));
+    out += '"';
+    return out;
+}
+
+void JsonObject::AddKey(const char* key)
+{
+    if (!members.empty())
+        members += ',';
+    members += JsonString(key, std::strlen(key));
+    members += ':';
+}
+
+void JsonObject::AddText(const char* key, const char* bytes, size_t length)
+{
+    AddKey(key);
+    members += JsonString(bytes, length);
+}
+
+void JsonObject::AddText(const char* key, const std::string& text)
+{
+    AddText(key, text.data(), text.size());
+}
+
+void JsonObject::AddInteger(const char* key, long long value)
+{
+    AddKey(key);
+    members += std::to_string(value);
+}
+
+void JsonObject::AddNumber(const char* key, double value)
+{
+    AddKey(key);
+    if (!std::isfinite(value)) {
+        members += "null";
+        return;
+    }
+    // Nine significant digits give back the same float.
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    members += text;
+}

@@ -1,0 +1,26 @@
+// One JSON object on one line, built key by key, for machine-readable
+// output. Text is taken as bytes: printable ASCII stays, the quote, the
+// backslash and control characters are escaped, and bytes above 0x7F become
+// \u00XX (their Latin-1 reading), so any input gives valid JSON.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class JsonObject {
+public:
+    void AddText(const char* key, const char* bytes, size_t length);
+    void AddText(const char* key, const std::string& text);
+    void AddInteger(const char* key, long long value);
+    // Non-finite values have no JSON form and are written as null.
+    void AddNumber(const char* key, double value);
+    // The finished object: "{...}".
+    std::string Text() const { return "{" + members + "}"; }
+
+private:
+    void AddKey(const char* key);
+    std::string members;
+};
+
+// `bytes` as a quoted JSON string.
+std::string JsonString(const char* bytes, size_t length);
