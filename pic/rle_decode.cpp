@@ -1,0 +1,202 @@
+#include <cstring>
+
+#include "pic/rle_codec.h"
+
+// Both decoders run one algorithm over two kinds of reader (a C stream read
+// byte by byte, our buffered source) and two kinds of row (one channel, the
+// colour group). Packet bounds, in stream bytes:
+//   literal   1 + (c + 1) * bytesPerPixel      at most 1 + 128 * bytesPerPixel
+//   long run  1 + 2 + bytesPerPixel
+//   short run 1 + bytesPerPixel
+
+namespace {
+
+constexpr int kLongRunCount = 128;
+
+struct ChannelRow {
+    static constexpr int kBytesPerPixel = 1;
+    uint8_t* values;
+
+    void Fill(int position, int pixels, const uint8_t* pixel) const
+    {
+        std::memset(values + position, pixel[0], size_t(pixels));
+    }
+    void Copy(int position, int pixels, const uint8_t* bytes) const
+    {
+        std::memcpy(values + position, bytes, size_t(pixels));
+    }
+};
+
+struct RgbRow {
+    static constexpr int kBytesPerPixel = 3;
+    uint8_t* red;
+    uint8_t* green;
+    uint8_t* blue;
+
+    void Fill(int position, int pixels, const uint8_t* pixel) const
+    {
+        std::memset(red + position, pixel[0], size_t(pixels));
+        std::memset(green + position, pixel[1], size_t(pixels));
+        std::memset(blue + position, pixel[2], size_t(pixels));
+    }
+    // Splits `pixels` interleaved red-green-blue triples into the three rows.
+    void Copy(int position, int pixels, const uint8_t* bytes) const
+    {
+        uint8_t* const red = this->red + position;
+        uint8_t* const green = this->green + position;
+        uint8_t* const blue = this->blue + position;
+        for (int index = 0; index < pixels; ++index) {
+            red[index] = bytes[0];
+            green[index] = bytes[1];
+            blue[index] = bytes[2];
+            bytes += 3;
+        }
+    }
+};
+
+// A C stream read with no read-ahead beyond the bytes asked for.
+struct FileReader {
+    FILE* file;
+
+    int Next() { return std::getc(file); }
+    void ReadFilled(uint8_t* out, size_t count)
+    {
+        const size_t got = std::fread(out, 1, count, file);
+        std::memset(out + got, 255, count - got);
+    }
+};
+
+// Decodes the packet whose count byte is next, checking every read. Returns
+// the position after it, or -1 when the row fails; nothing of a failing
+// packet is stored. 0 <= position here.
+template <class Reader, class Row>
+int DecodePacket(Reader& reader, const Row& row, int position, int width)
+{
+    const int count = reader.Next();
+    if (count < 0)
+        return -1;
+    int pixels;
+    if (count == kLongRunCount) {
+        const int high = reader.Next();
+        const int low = reader.Next();
+        if (high < 0 || low < 0)  // the 16-bit count itself is cut short
+            return -1;
+        pixels = high * 256 + low;
+    } else {
+        pixels = count < kLongRunCount ? count + 1 : count - 127;
+    }
+    if (pixels > width - position)
+        return -1;
+    uint8_t bytes[128 * Row::kBytesPerPixel];
+    if (count < kLongRunCount) {
+        reader.ReadFilled(bytes, size_t(pixels) * Row::kBytesPerPixel);
+        row.Copy(position, pixels, bytes);
+    } else {
+        reader.ReadFilled(bytes, Row::kBytesPerPixel);
+        row.Fill(position, pixels, bytes);
+    }
+    return position + pixels;
+}
+
+template <class Reader, class Row>
+int DecodeRowChecked(Reader& reader, const Row& row, int width)
+{
+    // At least one packet, even for a width of 0 (only a long run of 0 fits).
+    int position = 0;
+    do {
+        position = DecodePacket(reader, row, position, width);
+        if (position < 0)
+            return 0;
+    } while (position < width);
+    return 1;
+}
+
+// Decodes whole packets from the buffer while the row lasts and every packet
+// that starts at or before `safeEnd` lies in the buffer. Returns the new
+// position, or -1 when the row fails; `in` is left after the last byte used.
+template <class Row>
+int DecodeBufferedPackets(const uint8_t*& in, const uint8_t* safeEnd, const Row& row,
+                          int position, int width)
+{
+    const uint8_t* cursor = in;
+    while (position < width && cursor <= safeEnd) {
+        const int count = *cursor++;
+        int pixels;
+        if (count < kLongRunCount) {
+            pixels = count + 1;
+            if (pixels > width - position) {
+                in = cursor;  // the row fails after the packet's count
+                return -1;
+            }
+            row.Copy(position, pixels, cursor);
+            cursor += pixels * Row::kBytesPerPixel;
+        } else {
+            if (count == kLongRunCount) {
+                pixels = cursor[0] * 256 + cursor[1];
+                cursor += 2;
+            } else {
+                pixels = count - 127;
+            }
+            if (pixels > width - position) {
+                in = cursor;  // the row fails after the packet's count
+                return -1;
+            }
+            row.Fill(position, pixels, cursor);
+            cursor += Row::kBytesPerPixel;
+        }
+        position += pixels;
+    }
+    in = cursor;
+    return position;
+}
+
+template <class Row>
+int DecodeRowBuffered(PicByteSource& source, const Row& row, int width)
+{
+    if (width <= 0)
+        return DecodePacket(source, row, 0, width) >= 0 ? 1 : 0;
+    constexpr size_t kLongestPacket = 1 + 128 * Row::kBytesPerPixel;
+    int position = 0;
+    while (position < width) {
+        if (source.Fill(kLongestPacket) < kLongestPacket) {
+            // The end of the file is near: one packet at a time, checked.
+            position = DecodePacket(source, row, position, width);
+            if (position < 0)
+                return 0;
+            continue;
+        }
+        const uint8_t* const start = source.Data();
+        const uint8_t* in = start;
+        const uint8_t* const safeEnd = start + (source.Buffered() - kLongestPacket);
+        const int reached = DecodeBufferedPackets(in, safeEnd, row, position, width);
+        source.Skip(size_t(in - start));
+        if (reached < 0)
+            return 0;
+        position = reached;
+    }
+    return 1;
+}
+
+} // namespace
+
+int DecodeRgbRow(PicByteSource& source, uint8_t* red, uint8_t* green, uint8_t* blue, int width)
+{
+    return DecodeRowBuffered(source, RgbRow{red, green, blue}, width);
+}
+
+int DecodeChannelRow(PicByteSource& source, uint8_t* values, int width)
+{
+    return DecodeRowBuffered(source, ChannelRow{values}, width);
+}
+
+int DecodeRgbRow(FILE* file, uint8_t* red, uint8_t* green, uint8_t* blue, int width)
+{
+    FileReader reader{file};
+    return DecodeRowChecked(reader, RgbRow{red, green, blue}, width);
+}
+
+int DecodeChannelRow(FILE* file, uint8_t* values, int width)
+{
+    FileReader reader{file};
+    return DecodeRowChecked(reader, ChannelRow{values}, width);
+}

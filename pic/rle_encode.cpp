@@ -1,0 +1,192 @@
+#include <algorithm>
+#include <cstring>
+
+#include "pic/byte_writers.h"
+#include "pic/rle_codec.h"
+
+// Both encoders run one algorithm over two kinds of writer (a C stream
+// through PutByte/PutBigEndian16, our buffered sink) and two kinds of row
+// (one channel, the colour group).
+//   run of L = 2..127   L + 127, pixel
+//   run of L >= 128     128, L (16 bits, high byte first), pixel
+//   literal of n        n - 1 (0..127), n pixels
+// A run longer than a 16-bit count holds (only rows wider than any PIC row)
+// goes out as several long runs, so the stream stays decodable.
+
+namespace {
+
+constexpr int kLongestLiteral = 128;
+constexpr int kShortestLongRun = 128;
+constexpr int kLongestRun = 0xFFFF;
+
+struct ChannelPixels {
+    static constexpr int kBytesPerPixel = 1;
+    const uint8_t* values;
+
+    bool Equal(int first, int second) const { return values[first] == values[second]; }
+    void Store(uint8_t* out, int position, int pixels) const
+    {
+        std::memcpy(out, values + position, size_t(pixels));
+    }
+};
+
+struct RgbPixels {
+    static constexpr int kBytesPerPixel = 3;
+    const uint8_t* red;
+    const uint8_t* green;
+    const uint8_t* blue;
+
+    bool Equal(int first, int second) const
+    {
+        return red[first] == red[second] && green[first] == green[second] &&
+               blue[first] == blue[second];
+    }
+    // Interleaves `pixels` pixels from `position` as red-green-blue triples.
+    void Store(uint8_t* out, int position, int pixels) const
+    {
+        for (int index = position; index < position + pixels; ++index) {
+            out[0] = red[index];
+            out[1] = green[index];
+            out[2] = blue[index];
+            out += 3;
+        }
+    }
+};
+
+// Writes each packet as it is formed, byte by byte.
+template <class Pixels>
+struct FileWriter {
+    FILE* file;
+    const Pixels& pixels;
+
+    void Pixel(int position)
+    {
+        uint8_t bytes[Pixels::kBytesPerPixel];
+        pixels.Store(bytes, position, 1);
+        for (uint8_t value : bytes)
+            PutByte(file, value);
+    }
+    void Run(int position, int length)
+    {
+        if (length >= kShortestLongRun) {
+            PutByte(file, kShortestLongRun);
+            ::PutBigEndian16(file, length);
+        } else {
+            PutByte(file, length + 127);
+        }
+        Pixel(position);
+    }
+    void Literal(int position, int count)
+    {
+        PutByte(file, count - 1);
+        for (int index = position; index < position + count; ++index)
+            Pixel(index);
+    }
+};
+
+// Assembles each packet in the sink's buffer.
+template <class Pixels>
+struct SinkWriter {
+    PicByteSink& sink;
+    const Pixels& pixels;
+
+    void Run(int position, int length)
+    {
+        if (length >= kShortestLongRun) {
+            uint8_t* out = sink.Claim(3 + Pixels::kBytesPerPixel);
+            out[0] = kShortestLongRun;
+            StoreBigEndian16(out + 1, unsigned(length));
+            pixels.Store(out + 3, position, 1);
+        } else {
+            uint8_t* out = sink.Claim(1 + Pixels::kBytesPerPixel);
+            out[0] = uint8_t(length + 127);
+            pixels.Store(out + 1, position, 1);
+        }
+    }
+    void Literal(int position, int count)
+    {
+        uint8_t* out = sink.Claim(1 + size_t(count) * Pixels::kBytesPerPixel);
+        out[0] = uint8_t(count - 1);
+        pixels.Store(out + 1, position, count);
+    }
+};
+
+// The first index after `position` whose pixel differs from its
+// predecessor, or `width`.
+template <class Pixels>
+int RunEnd(const Pixels& pixels, int position, int width)
+{
+    int index = position + 1;
+    while (index < width && pixels.Equal(index - 1, index))
+        ++index;
+    return index;
+}
+
+// The end of the literal stretch from `position`: the first pixel that
+// equals its successor, or the row's last pixel, whichever comes first. The
+// last pixel alone when `position` is the last.
+template <class Pixels>
+int LiteralEnd(const Pixels& pixels, int position, int width)
+{
+    if (position + 1 >= width)
+        return width;
+    int index = position;
+    while (index + 1 < width && !pixels.Equal(index, index + 1))
+        ++index;
+    return index;
+}
+
+template <class Pixels, class Writer>
+int EncodeRow(const Pixels& pixels, Writer& writer, int width)
+{
+    if (width < 0)
+        return 0;
+    int position = 0;
+    while (position < width) {
+        const int runLength = std::min(RunEnd(pixels, position, width) - position, kLongestRun);
+        if (runLength >= 2) {
+            writer.Run(position, runLength);
+            position += runLength;
+            continue;
+        }
+        const int stretchEnd = LiteralEnd(pixels, position, width);
+        while (position < stretchEnd) {
+            const int count = std::min(stretchEnd - position, kLongestLiteral);
+            writer.Literal(position, count);
+            position += count;
+        }
+    }
+    return 1;
+}
+
+} // namespace
+
+int EncodeRgbRow(PicByteSink& sink, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                 int width)
+{
+    const RgbPixels pixels{red, green, blue};
+    SinkWriter<RgbPixels> writer{sink, pixels};
+    return EncodeRow(pixels, writer, width);
+}
+
+int EncodeChannelRow(PicByteSink& sink, const uint8_t* values, int width)
+{
+    const ChannelPixels pixels{values};
+    SinkWriter<ChannelPixels> writer{sink, pixels};
+    return EncodeRow(pixels, writer, width);
+}
+
+int EncodeRgbRow(FILE* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                 int width)
+{
+    const RgbPixels pixels{red, green, blue};
+    FileWriter<RgbPixels> writer{file, pixels};
+    return EncodeRow(pixels, writer, width);
+}
+
+int EncodeChannelRow(FILE* file, const uint8_t* values, int width)
+{
+    const ChannelPixels pixels{values};
+    FileWriter<ChannelPixels> writer{file, pixels};
+    return EncodeRow(pixels, writer, width);
+}

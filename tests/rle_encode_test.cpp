@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "tests/rle_test_streams.h"
+
+namespace {
+
+struct EncodeCase {
+    const char* what;
+    const char* row;  // pixels; for colour rows three channels split by '|'
+    const char* stream;
+};
+
+const EncodeCase kChannelCases[] = {
+    {"one pixel", "41", "00 41"},
+    {"two different", "41 42", "00 41 00 42"},
+    {"three different", "41 42 43", "01 41 42 00 43"},
+    {"ends in a run", "41 42 43 43", "01 41 42 81 43"},
+    {"run of two first", "41 41 42", "81 41 00 42"},
+    {"run of two, two literals", "41 41 42 43", "81 41 00 42 00 43"},
+    {"run, literal, run", "41 41 41 42 43 44 44", "82 41 01 42 43 81 44"},
+    {"run of two amid literals", "01 02 03 03 04 05", "01 01 02 81 03 00 04 00 05"},
+    {"run of 127", "07*127", "FE 07"},
+    {"run of 128", "07*128", "80 00 80 07"},
+    {"run of 129", "07*129", "80 00 81 07"},
+    {"run of 300", "07*300", "80 01 2C 07"},
+    {"run of 32767", "07*32767", "80 7F FF 07"},
+    {"byte 255 is data", "FF FF 80", "81 FF 00 80"},
+    {"nothing", "", ""},
+};
+
+std::string Alternating(int count, int first, int second)
+{
+    std::string text;
+    for (int index = 0; index < count; ++index)
+        text += index % 2 == 0 ? std::to_string(first) + " " : std::to_string(second) + " ";
+    return text;
+}
+
+std::vector<Bytes> Channels(const std::string& text)
+{
+    std::vector<Bytes> channels;
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = text.find('|', start);
+        channels.push_back(HexBytes(text.substr(start, bar - start)));
+        if (bar == std::string::npos)
+            return channels;
+        start = bar + 1;
+    }
+}
+
+void CheckEncoding(const std::vector<Bytes>& channels, const Bytes& expected)
+{
+    for (Writing writing : {Writing::File, Writing::Sink}) {
+        SCOPED_TRACE(writing == Writing::File ? "stream" : "sink");
+        const Bytes written = EncodeRow(channels, int(channels[0].size()), writing);
+        EXPECT_EQ(ToHex(written), ToHex(expected));
+    }
+}
+
+} // namespace
+
+TEST(EncodeChannelRow, WritesTheWorkedExamples)
+{
+    for (const EncodeCase& test : kChannelCases) {
+        SCOPED_TRACE(test.what);
+        CheckEncoding({HexBytes(test.row)}, HexBytes(test.stream));
+    }
+}
+
+// 300 pixels alternating 00 and 01: a stretch of 299 cut into 128, 128 and
+// 43, then the last pixel alone.
+TEST(EncodeChannelRow, CutsLongLiteralStretches)
+{
+    const Bytes row = HexBytes(Alternating(300, 0, 1));
+    Bytes expected;
+    for (int packet : {128, 128, 43}) {
+        expected.push_back(uint8_t(packet - 1));
+        const size_t start = expected.size();
+        for (int index = 0; index < packet; ++index)
+            expected.push_back(uint8_t(index % 2));
+        EXPECT_EQ(expected[start], 0);
+    }
+    expected.insert(expected.end(), {0x00, 0x01});
+    CheckEncoding({row}, expected);
+}
+
+// A stretch of exactly 128 literal pixels fills one packet; one more
+// starts another.
+TEST(EncodeChannelRow, LiteralPacketBoundaries)
+{
+    const struct {
+        int stretch;
+        const char* counts;  // count bytes of the literal packets, then 81 of the closing run
+    } cases[] = {{127, "7E 81"}, {128, "7F 81"}, {129, "7F 00 81"}, {256, "7F 7F 81"}, {257, "7F 7F 00 81"}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.stretch);
+        Bytes row = HexBytes(Alternating(test.stretch, 1, 2));
+        const uint8_t closing = row.back() == 1 ? 2 : 1;
+        row.insert(row.end(), 2, closing);
+        Bytes expected;
+        int position = 0;
+        for (uint8_t count : HexBytes(test.counts)) {
+            expected.push_back(count);
+            if (count == 0x81) {
+                expected.push_back(closing);
+                break;
+            }
+            for (int index = 0; index <= count; ++index)
+                expected.push_back(row[size_t(position++)]);
+        }
+        CheckEncoding({row}, expected);
+    }
+}
+
+TEST(EncodeRgbRow, PixelsDifferingInOneChannelAreDifferent)
+{
+    // P P P Q R R: Q differs from P in red alone.
+    CheckEncoding(Channels("10 10 10 11 12 12|20 20 20 20 22 22|30 30 30 30 32 32"),
+                  HexBytes("82 10 20 30 00 11 20 30 81 12 22 32"));
+    // Green alone, then blue alone.
+    CheckEncoding(Channels("01 01 01|02 03 03|04 04 05"),
+                  HexBytes("01 01 02 04 01 03 04 00 01 03 05"));
+}
+
+TEST(EncodeRgbRow, WritesRunsAndLiteralsPixelByPixel)
+{
+    CheckEncoding(Channels("10|20|30"), HexBytes("00 10 20 30"));
+    CheckEncoding(Channels("05*128|06*128|07*128"), HexBytes("80 00 80 05 06 07"));
+    CheckEncoding(Channels("05*127|06*127|07*127"), HexBytes("FE 05 06 07"));
+    CheckEncoding(Channels("01 02 02|04 05 05|07 08 08"), HexBytes("00 01 04 07 81 02 05 08"));
+    CheckEncoding(Channels("||"), HexBytes(""));
+}
+
+TEST(EncodeRows, NegativeWidthWritesNothingAndFails)
+{
+    const Bytes row = HexBytes("01 02");
+    for (Writing writing : {Writing::File, Writing::Sink}) {
+        int result = -1;
+        EXPECT_EQ(ToHex(EncodeRow({row}, -1, writing, &result)), "");
+        EXPECT_EQ(result, 0);
+    }
+}

@@ -1,0 +1,118 @@
+#include "tests/rle_test_streams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "pic/rle_codec.h"
+
+namespace {
+
+constexpr uint8_t kUntouched = 0xEE;
+constexpr size_t kGuardBytes = 32;
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePointer = std::unique_ptr<FILE, FileCloser>;
+
+int DecodeOne(FILE* file, PicByteSource* source, std::vector<Bytes>& arrays, int width)
+{
+    if (arrays.size() == 1) {
+        return source != nullptr ? DecodeChannelRow(*source, arrays[0].data(), width)
+                                 : DecodeChannelRow(file, arrays[0].data(), width);
+    }
+    return source != nullptr
+               ? DecodeRgbRow(*source, arrays[0].data(), arrays[1].data(), arrays[2].data(), width)
+               : DecodeRgbRow(file, arrays[0].data(), arrays[1].data(), arrays[2].data(), width);
+}
+
+} // namespace
+
+std::vector<DecodedRow> DecodeRows(const Bytes& stream, int width, int channelCount,
+                                   Reading reading, int rows)
+{
+    TempDir dir;
+    const std::string path = dir.File("rows");
+    WriteFileBytes(path, stream);
+    FilePointer file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<PicByteSource> source;
+    if (reading == Reading::Source)
+        source = std::make_unique<PicByteSource>(file.get());
+
+    const size_t rowBytes = width > 0 ? size_t(width) : 0;
+    std::vector<DecodedRow> decoded;
+    for (int row = 0; row < rows; ++row) {
+        std::vector<Bytes> arrays(size_t(channelCount), Bytes(rowBytes + kGuardBytes, kUntouched));
+        DecodedRow result;
+        result.result = DecodeOne(file.get(), source.get(), arrays, width);
+        if (source != nullptr) {
+            EXPECT_EQ(source->Release(), 1);
+        }
+        result.position = std::ftell(file.get());
+        for (Bytes& array : arrays) {
+            for (size_t index = rowBytes; index < array.size(); ++index)
+                EXPECT_EQ(array[index], kUntouched) << "written past the row at " << index;
+            array.resize(rowBytes);
+            result.channels.push_back(array);
+        }
+        decoded.push_back(result);
+    }
+    return decoded;
+}
+
+Bytes EncodeRow(const std::vector<Bytes>& channels, int width, Writing writing, int* result)
+{
+    TempDir dir;
+    const std::string path = dir.File("row");
+    FilePointer file(std::fopen(path.c_str(), "wb"));
+    const bool rgb = channels.size() == 3;
+    int encoded;
+    if (writing == Writing::Sink) {
+        PicByteSink sink(file.get());
+        encoded = rgb ? EncodeRgbRow(sink, channels[0].data(), channels[1].data(),
+                                    channels[2].data(), width)
+                     : EncodeChannelRow(sink, channels[0].data(), width);
+        EXPECT_EQ(sink.Flush(), 1);
+    } else {
+        encoded = rgb ? EncodeRgbRow(file.get(), channels[0].data(), channels[1].data(),
+                                    channels[2].data(), width)
+                     : EncodeChannelRow(file.get(), channels[0].data(), width);
+    }
+    if (result != nullptr) {
+        *result = encoded;
+    } else {
+        EXPECT_EQ(encoded, 1);
+    }
+    file.reset();
+    return ReadFileBytes(path);
+}
+
+Bytes HexBytes(const std::string& text)
+{
+    std::istringstream in(text);
+    Bytes bytes;
+    std::string token;
+    while (in >> token) {
+        const size_t star = token.find('*');
+        const unsigned value = unsigned(std::stoul(token.substr(0, star), nullptr, 16));
+        const size_t repeat = star == std::string::npos ? 1 : std::stoul(token.substr(star + 1));
+        bytes.insert(bytes.end(), repeat, uint8_t(value));
+    }
+    return bytes;
+}
+
+std::string ToHex(const Bytes& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (uint8_t value : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += digits[value >> 4];
+        text += digits[value & 15];
+    }
+    return text;
+}
