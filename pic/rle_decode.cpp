@@ -111,38 +111,45 @@ int DecodeRowChecked(Reader& reader, const Row& row, int width)
     return 1;
 }
 
-// Decodes whole packets from the buffer while the row lasts and every packet
-// that starts at or before `safeEnd` lies in the buffer. Returns the new
-// position, or -1 when the row fails; `in` is left after the last byte used.
+// Decodes the packets that lie whole in [in, end) while the row lasts.
+// Returns the new position, or -1 when the row fails; `in` is left after the
+// last byte used (after the failing packet's count when the row fails).
 template <class Row>
-int DecodeBufferedPackets(const uint8_t*& in, const uint8_t* safeEnd, const Row& row,
-                          int position, int width)
+int DecodeBufferedPackets(const uint8_t*& in, const uint8_t* end, const Row& row, int position,
+                          int width)
 {
+    constexpr int kPixel = Row::kBytesPerPixel;
     const uint8_t* cursor = in;
-    while (position < width && cursor <= safeEnd) {
-        const int count = *cursor++;
+    // Room for the count byte, a long run's count and one pixel; a literal
+    // is measured once its count is known.
+    while (position < width && end - cursor >= 3 + kPixel) {
+        const int count = cursor[0];
         int pixels;
         if (count < kLongRunCount) {
             pixels = count + 1;
+            if (end - cursor < 1 + pixels * kPixel)
+                break;
+            ++cursor;
             if (pixels > width - position) {
-                in = cursor;  // the row fails after the packet's count
+                in = cursor;
                 return -1;
             }
             row.Copy(position, pixels, cursor);
-            cursor += pixels * Row::kBytesPerPixel;
+            cursor += pixels * kPixel;
         } else {
             if (count == kLongRunCount) {
-                pixels = cursor[0] * 256 + cursor[1];
-                cursor += 2;
+                pixels = cursor[1] * 256 + cursor[2];
+                cursor += 3;
             } else {
                 pixels = count - 127;
+                ++cursor;
             }
             if (pixels > width - position) {
-                in = cursor;  // the row fails after the packet's count
+                in = cursor;
                 return -1;
             }
             row.Fill(position, pixels, cursor);
-            cursor += Row::kBytesPerPixel;
+            cursor += kPixel;
         }
         position += pixels;
     }
@@ -158,21 +165,24 @@ int DecodeRowBuffered(PicByteSource& source, const Row& row, int width)
     constexpr size_t kLongestPacket = 1 + 128 * Row::kBytesPerPixel;
     int position = 0;
     while (position < width) {
-        if (source.Fill(kLongestPacket) < kLongestPacket) {
-            // The end of the file is near: one packet at a time, checked.
-            position = DecodePacket(source, row, position, width);
-            if (position < 0)
-                return 0;
-            continue;
-        }
+        // Fewer than kLongestPacket bytes stay buffered only near the end of
+        // the file; a packet the buffer does not hold whole is then read
+        // through the checked path.
+        source.Fill(kLongestPacket);
         const uint8_t* const start = source.Data();
         const uint8_t* in = start;
-        const uint8_t* const safeEnd = start + (source.Buffered() - kLongestPacket);
-        const int reached = DecodeBufferedPackets(in, safeEnd, row, position, width);
+        const int reached =
+            DecodeBufferedPackets(in, start + source.Buffered(), row, position, width);
         source.Skip(size_t(in - start));
         if (reached < 0)
             return 0;
-        position = reached;
+        if (in == start) {
+            position = DecodePacket(source, row, position, width);
+            if (position < 0)
+                return 0;
+        } else {
+            position = reached;
+        }
     }
     return 1;
 }
