@@ -1,0 +1,33 @@
+// The window system underneath the dialog framework: a win32 implementation
+// on USER32 (ANSI calls throughout) and a headless one for builds without a
+// window system, where no dialog can be created. Everything above this
+// interface is the same on every platform.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/host_api.h"
+
+class ModalDialog;
+
+// A dialog's window while it runs; null outside its modal run.
+using DialogWindow = HostWindow;
+
+// Builds template `templateId` of `module` (null: the process's own module)
+// and runs it modally, handing its initialisation and commands to `dialog`.
+// Returns the result the dialog ended with, or -1 when it cannot be created
+// (always, headless).
+int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent,
+                      ModalDialog& dialog);
+// Ends the modal run of `window` with `result`.
+void EndDialogWindow(DialogWindow window, int result);
+
+std::string DialogItemText(DialogWindow window, int id);
+void SetDialogItemText(DialogWindow window, int id, const std::string& text);
+bool IsDialogButtonChecked(DialogWindow window, int id);
+void CheckDialogButton(DialogWindow window, int id, bool checked);
+// The ids of the radio buttons in the group that starts at `firstId`: that
+// control and those after it in template order, up to the next control that
+// starts a group or the end of the list.
+std::vector<int> DialogRadioGroup(DialogWindow window, int firstId);
