@@ -1,0 +1,163 @@
+#include "driver/atomic_output.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Exclusive creation refuses a name that exists; a clash with another
+// writer's temporary file is retried under a new name this many times.
+constexpr int kNameAttempts = 64;
+
+bool IsPathSeparator(char c)
+{
+#if defined(_WIN32)
+    return c == '\\' || c == '/' || c == ':';
+#else
+    return c == '/';
+#endif
+}
+
+// Length of the folder part of `path`, separator included (0 for a bare name).
+size_t FolderLength(const char* path, size_t length)
+{
+    for (size_t i = length; i > 0; --i)
+        if (IsPathSeparator(path[i - 1]))
+            return i;
+    return 0;
+}
+
+// Eight hex digits that differ between processes, calls and attempts.
+uint32_t NextTemporaryNumber()
+{
+    static uint32_t counter = 0;
+#if defined(_WIN32)
+    const uint32_t process = uint32_t(_getpid());
+#else
+    const uint32_t process = uint32_t(getpid());
+#endif
+    const uint64_t ticks = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    ++counter;
+    return (process * 0x9E3779B1u) ^ uint32_t(ticks) ^ uint32_t(ticks >> 32) ^ (counter << 20) ^
+           counter;
+}
+
+// Opens `name` for writing only if no file of that name exists yet.
+FILE* CreateExclusive(const char* name)
+{
+#if defined(_WIN32)
+    const int descriptor =
+        _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (descriptor < 0)
+        return nullptr;
+    FILE* opened = _fdopen(descriptor, "wb");
+    if (opened == nullptr)
+        _close(descriptor);
+#else
+    const int descriptor = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0)
+        return nullptr;
+    FILE* opened = fdopen(descriptor, "wb");
+    if (opened == nullptr)
+        close(descriptor);
+#endif
+    return opened;
+}
+
+// Moves `from` over `to`, replacing a file of that name. 1 on success.
+int ReplaceFile(const char* from, const char* to)
+{
+#if defined(_WIN32)
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    const DWORD error = GetLastError();
+    errno = error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ? ENOENT
+            : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+                                                                               : EIO;
+    return 0;
+#else
+    return std::rename(from, to) == 0 ? 1 : 0;
+#endif
+}
+
+} // namespace
+
+AtomicOutput::AtomicOutput() : file(nullptr), targetName{}, temporaryName{} {}
+
+AtomicOutput::~AtomicOutput()
+{
+    Discard();
+}
+
+FILE* AtomicOutput::Open(const char* target)
+{
+    Discard();
+    const size_t targetLength = target == nullptr ? 0 : strnlen(target, kMaxPathLength);
+    if (targetLength == 0 || targetLength >= size_t(kMaxPathLength)) {
+        errno = targetLength == 0 ? ENOENT : ENAMETOOLONG;
+        return nullptr;
+    }
+    std::memcpy(targetName, target, targetLength + 1);
+
+    const int folderLength = int(FolderLength(target, targetLength));
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        char candidate[kMaxPathLength];
+        const int written = std::snprintf(candidate, sizeof candidate, "%.*s~pic%08x.tmp",
+                                          folderLength, target,
+                                          unsigned(NextTemporaryNumber()));
+        if (written < 0 || written >= kMaxPathLength) {
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
+        file = CreateExclusive(candidate);
+        if (file != nullptr) {
+            std::memcpy(temporaryName, candidate, size_t(written) + 1);
+            return file;
+        }
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+int AtomicOutput::Commit()
+{
+    if (file == nullptr || temporaryName[0] == '\0')
+        return 0;
+    FILE* closing = file;
+    file = nullptr;
+    if (std::fclose(closing) != 0 || !ReplaceFile(temporaryName, targetName)) {
+        Discard();
+        return 0;
+    }
+    temporaryName[0] = '\0';
+    return 1;
+}
+
+void AtomicOutput::Discard()
+{
+    // The caller reports the failure that got us here; keep its errno.
+    const int savedErrno = errno;
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    if (temporaryName[0] != '\0') {
+        std::remove(temporaryName);
+        temporaryName[0] = '\0';
+    }
+    errno = savedErrno;
+}

@@ -1,0 +1,108 @@
+#include "driver/write_rows.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "pic/rle_codec.h"
+
+namespace {
+
+// One row of host pixels (zeroed) and `byteCount` bytes of file data, or
+// nulls when either cannot be allocated.
+struct RowBuffers {
+    std::unique_ptr<BMM_Color_64[]> pixels;
+    std::unique_ptr<uint8_t[]> bytes;
+
+    RowBuffers(int width, size_t byteCount)
+        : pixels(new (std::nothrow) BMM_Color_64[size_t(width)]()),
+          bytes(new (std::nothrow) uint8_t[byteCount])
+    {
+    }
+    bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
+};
+
+void HighBytesRgb(const BMM_Color_64* pixels, int width, uint8_t* out)
+{
+    for (int i = 0; i < width; ++i) {
+        out[3 * i] = uint8_t(pixels[i].r >> 8);
+        out[3 * i + 1] = uint8_t(pixels[i].g >> 8);
+        out[3 * i + 2] = uint8_t(pixels[i].b >> 8);
+    }
+}
+
+void HighBytesPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
+                     uint8_t* blue)
+{
+    for (int i = 0; i < width; ++i) {
+        red[i] = uint8_t(pixels[i].r >> 8);
+        green[i] = uint8_t(pixels[i].g >> 8);
+        blue[i] = uint8_t(pixels[i].b >> 8);
+    }
+}
+
+void HighBytesAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha)
+{
+    for (int i = 0; i < width; ++i)
+        alpha[i] = uint8_t(pixels[i].a >> 8);
+}
+
+} // namespace
+
+RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
+                            int withAlpha)
+{
+    if (height <= 0)
+        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;
+    // One buffer of 3 * width bytes serves the colour bytes and then the alpha bytes.
+    RowBuffers buffers(width, 3 * size_t(width));
+    if (!buffers.Allocated())
+        return RowWriteResult::NoMemory;
+    BMM_Color_64* pixels = buffers.pixels.get();
+    uint8_t* bytes = buffers.bytes.get();
+    for (int y = 0; y < height; ++y) {
+        if (storage->FetchRow(0, y, width, pixels) != 1)
+            return RowWriteResult::Failed;
+        HighBytesRgb(pixels, width, bytes);
+        sink.Write(bytes, 3 * size_t(width));
+        if (withAlpha == 1) {
+            HighBytesAlpha(pixels, width, bytes);
+            sink.Write(bytes, size_t(width));
+        }
+        if (!sink.Ok())
+            return RowWriteResult::Failed;
+    }
+    return RowWriteResult::Written;
+}
+
+RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width,
+                                   int height, int withAlpha)
+{
+    if (height <= 0)
+        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;
+    // Red, green, blue and alpha arrays of `width` bytes each, one after another.
+    RowBuffers buffers(width, 4 * size_t(width));
+    if (!buffers.Allocated())
+        return RowWriteResult::NoMemory;
+    BMM_Color_64* pixels = buffers.pixels.get();
+    uint8_t* red = buffers.bytes.get();
+    uint8_t* green = red + width;
+    uint8_t* blue = green + width;
+    uint8_t* alpha = blue + width;
+    for (int y = 0; y < height; ++y) {
+        if (storage->FetchRow(0, y, width, pixels) != 1)
+            return RowWriteResult::Failed;
+        HighBytesPlanar(pixels, width, red, green, blue);
+        if (EncodeRgbRow(sink, red, green, blue, width) != 1)
+            return RowWriteResult::Failed;
+        if (withAlpha == 1) {
+            HighBytesAlpha(pixels, width, alpha);
+            if (EncodeChannelRow(sink, alpha, width) != 1)
+                return RowWriteResult::Failed;
+        }
+        if (!sink.Ok())
+            return RowWriteResult::Failed;
+    }
+    return RowWriteResult::Written;
+}

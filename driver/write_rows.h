@@ -1,0 +1,23 @@
+// The pixel rows of a PIC file, taken from a host storage (layout: see
+// pic/pic_header.h). Each host channel is written as its high byte.
+#pragma once
+
+#include "host/bitmap_storage.h"
+#include "pic/byte_sink.h"
+
+enum class RowWriteResult {
+    Written,   // every row fetched and handed to the sink without a failed write
+    NoMemory,  // a row buffer could not be allocated; nothing was written
+    Failed,    // a row fetch, an encoder or a write failed; the rows are incomplete
+};
+
+// Rows 0 to height - 1, `width` pixels each (0 <= width, height <= 32767).
+// Raw: per row 3 * width bytes red, green, blue, then with alpha `width`
+// alpha bytes. The storage is not touched when height is 0.
+RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
+                            int withAlpha);
+
+// The same rows, each as a mixed run-length colour stream followed, with
+// alpha, by an alpha stream.
+RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width,
+                                   int height, int withAlpha);
