@@ -43,3 +43,4 @@ int UsageError(const char* command, const std::string& message);
 
 extern const PictoolCommand InfoCommand;
 extern const PictoolCommand AboutCommand;
+extern const PictoolCommand ConvertCommand;

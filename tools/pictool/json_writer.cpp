@@ -71,3 +71,21 @@ void JsonObject::AddNumber(const char* key, double value)
     std::snprintf(text, sizeof text, "%.9g", value);
     members += text;
 }
+
+void JsonObject::AddBool(const char* key, bool value)
+{
+    AddKey(key);
+    members += value ? "true" : "false";
+}
+
+void JsonObject::AddTextList(const char* key, const std::vector<std::string>& texts)
+{
+    AddKey(key);
+    members += '[';
+    for (size_t index = 0; index < texts.size(); ++index) {
+        if (index != 0)
+            members += ',';
+        members += JsonString(texts[index].data(), texts[index].size());
+    }
+    members += ']';
+}

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 class JsonObject {
 public:
@@ -14,6 +15,9 @@ public:
     void AddInteger(const char* key, long long value);
     // Non-finite values have no JSON form and are written as null.
     void AddNumber(const char* key, double value);
+    void AddBool(const char* key, bool value);
+    // A list of texts: ["a","b"].
+    void AddTextList(const char* key, const std::vector<std::string>& texts);
     // The finished object: "{...}".
     std::string Text() const { return "{" + members + "}"; }
 
