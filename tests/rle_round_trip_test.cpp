@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "pic/rle_codec.h"
+#include "tests/test_support.h"
+
+namespace {
+
+constexpr int kWidestRow = 32767;
+
+// One row of one or three channels, with its width.
+struct Row {
+    int width = 0;
+    Bytes channels[3];
+};
+
+// A cheap row for width w whose shape moves with w: a literal stretch of
+// w % 300 pixels (cut at 128s), then one run over most of the row (of any
+// length from 0 up, so 1, 2, 127, 128 and 32767 all occur), then a tail of
+// up to 6 pixels that ends in literals, in runs of 2, or in the long run.
+// Green and blue differ from red in a pixel now and then, so that colour
+// runs break on one channel alone.
+void MakeShapedRow(int width, int channelCount, Row& row)
+{
+    row.width = width;
+    const int head = width % 300;
+    const int tail = std::min((width / 300) % 7, width - head);
+    const int tailKind = width % 3;
+    for (int channel = 0; channel < channelCount; ++channel) {
+        Bytes& values = row.channels[channel];
+        values.assign(size_t(width), 0x40);
+        for (int index = 0; index < head; ++index)
+            values[size_t(index)] = uint8_t(index % 2 + 1 + (channel == 1 && index % 5 == 0));
+        for (int index = width - tail; index < width; ++index) {
+            const int offset = index - (width - tail);
+            if (tailKind == 0)
+                values[size_t(index)] = uint8_t(0x80 + offset);
+            else if (tailKind == 1)
+                values[size_t(index)] = uint8_t(0x90 + offset / 2);
+        }
+        if (channel == 2 && width > head + 1)
+            values[size_t(head + (width - head) / 2)] = 0x41;
+    }
+}
+
+// Random runs and literal stretches, with byte 255 and colour pixels that
+// differ in one channel only.
+void MakeRandomRow(std::mt19937& random, int width, int channelCount, Row& row)
+{
+    row.width = width;
+    for (int channel = 0; channel < channelCount; ++channel)
+        row.channels[channel].assign(size_t(width), 0);
+    int position = 0;
+    while (position < width) {
+        const int length = std::min(width - position, int(random() % 400) + 1);
+        const bool run = random() % 2 == 0;
+        uint8_t pixel[3] = {uint8_t(random()), uint8_t(random()), 255};
+        for (int index = position; index < position + length; ++index) {
+            if (!run) {
+                pixel[random() % 3] = uint8_t(random() % 4 + 254);
+            }
+            for (int channel = 0; channel < channelCount; ++channel)
+                row.channels[channel][size_t(index)] = pixel[channel];
+        }
+        position += length;
+    }
+}
+
+int Encode(FILE* file, PicByteSink* sink, const Row& row, int channelCount)
+{
+    if (channelCount == 1) {
+        return sink != nullptr ? EncodeChannelRow(*sink, row.channels[0].data(), row.width)
+                               : EncodeChannelRow(file, row.channels[0].data(), row.width);
+    }
+    return sink != nullptr ? EncodeRgbRow(*sink, row.channels[0].data(), row.channels[1].data(),
+                                          row.channels[2].data(), row.width)
+                           : EncodeRgbRow(file, row.channels[0].data(), row.channels[1].data(),
+                                          row.channels[2].data(), row.width);
+}
+
+int Decode(FILE* file, PicByteSource* source, Row& row, int channelCount)
+{
+    if (channelCount == 1) {
+        return source != nullptr ? DecodeChannelRow(*source, row.channels[0].data(), row.width)
+                                 : DecodeChannelRow(file, row.channels[0].data(), row.width);
+    }
+    return source != nullptr ? DecodeRgbRow(*source, row.channels[0].data(), row.channels[1].data(),
+                                            row.channels[2].data(), row.width)
+                             : DecodeRgbRow(file, row.channels[0].data(), row.channels[1].data(),
+                                            row.channels[2].data(), row.width);
+}
+
+// Encodes every row made by `make(index, row)` one after another, through the
+// sink and through the C stream, which must write the same bytes; then
+// decodes them back, through the source in one go and through the C stream
+// row by row, checking every row and where each row ends.
+template <class MakeRow>
+void RoundTrip(int rowCount, int channelCount, MakeRow make)
+{
+    TempDir dir;
+    const std::string sinkPath = dir.File("sink");
+    const std::string filePath = dir.File("file");
+    std::vector<long> rowEnds;
+    {
+        FILE* sinkFile = std::fopen(sinkPath.c_str(), "wb");
+        FILE* plainFile = std::fopen(filePath.c_str(), "wb");
+        ASSERT_TRUE(sinkFile != nullptr && plainFile != nullptr);
+        PicByteSink sink(sinkFile);
+        Row row;
+        for (int index = 0; index < rowCount; ++index) {
+            make(index, row);
+            ASSERT_EQ(Encode(nullptr, &sink, row, channelCount), 1);
+            ASSERT_EQ(Encode(plainFile, nullptr, row, channelCount), 1);
+            rowEnds.push_back(std::ftell(plainFile));
+        }
+        EXPECT_EQ(sink.Flush(), 1);
+        std::fclose(sinkFile);
+        std::fclose(plainFile);
+    }
+    ASSERT_EQ(ReadFileBytes(sinkPath), ReadFileBytes(filePath));
+
+    FILE* sourceFile = std::fopen(sinkPath.c_str(), "rb");
+    FILE* plainFile = std::fopen(filePath.c_str(), "rb");
+    {
+        PicByteSource source(sourceFile);
+        Row expected;
+        Row decoded;
+        for (int index = 0; index < rowCount; ++index) {
+            make(index, expected);
+            for (PicByteSource* through : {&source, static_cast<PicByteSource*>(nullptr)}) {
+                decoded.width = expected.width;
+                for (int channel = 0; channel < channelCount; ++channel)
+                    decoded.channels[channel].assign(size_t(expected.width), 0xEE);
+                ASSERT_EQ(Decode(plainFile, through, decoded, channelCount), 1) << "row " << index;
+                for (int channel = 0; channel < channelCount; ++channel)
+                    ASSERT_EQ(decoded.channels[channel], expected.channels[channel])
+                        << "row " << index << " channel " << channel;
+            }
+            ASSERT_EQ(std::ftell(plainFile), rowEnds[size_t(index)]) << "row " << index;
+        }
+        EXPECT_EQ(source.Next(), -1);
+    }
+    std::fclose(sourceFile);
+    std::fclose(plainFile);
+}
+
+} // namespace
+
+TEST(RowRoundTrip, ChannelRowsOfEveryWidth)
+{
+    RoundTrip(kWidestRow, 1, [](int index, Row& row) { MakeShapedRow(index + 1, 1, row); });
+}
+
+TEST(RowRoundTrip, RgbRowsOfEveryWidth)
+{
+    RoundTrip(kWidestRow, 3, [](int index, Row& row) { MakeShapedRow(index + 1, 3, row); });
+}
+
+TEST(RowRoundTrip, RandomRows)
+{
+    for (int channelCount : {1, 3}) {
+        RoundTrip(40, channelCount, [channelCount](int index, Row& row) {
+            std::mt19937 random(20261207u + unsigned(index * 3 + channelCount));
+            const int width = index < 2 ? kWidestRow : int(random() % kWidestRow) + 1;
+            MakeRandomRow(random, width, channelCount, row);
+        });
+    }
+}
