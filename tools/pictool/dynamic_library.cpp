@@ -19,6 +19,10 @@ static std::string SystemErrorText(DWORD code)
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        0, text, sizeof text, nullptr);
     std::string message(text, length);
+    // Some messages name their file as an insert we do not fill.
+    const size_t insert = message.find(" for %1");
+    if (insert != std::string::npos)
+        message.erase(insert, 7);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == '.' || message.back() == ' '))
         message.pop_back();
@@ -30,8 +34,11 @@ static std::string SystemErrorText(DWORD code)
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string& error)
 {
     // No "cannot load" message boxes from the system: the caller reports.
+    // A bare name would be searched for in the system's folders; we mean
+    // the file.
+    const std::string file = path.find_first_of("\\/:") == std::string::npos ? ".\\" + path : path;
     const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadLibraryA(path.c_str());
+    HMODULE module = LoadLibraryA(file.c_str());
     const DWORD code = GetLastError();
     SetErrorMode(previousMode);
     if (module == nullptr) {

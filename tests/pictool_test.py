@@ -1,0 +1,321 @@
+#!/usr/bin/python3
+"""pictool as its users see it: `info` (plain and --json) on PIC files built
+byte by byte here, as other software writes them, on files that are not PIC
+files, on missing files; `about`; the help; and every usage error.
+
+usage: pictool_test.py [--emulator PROGRAM] PICTOOL [unittest arguments...]
+With --emulator (e.g. wine) pictool is a Windows program run through it.
+"""
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+PICTOOL = None
+EMULATOR = []
+
+INFO_KEYS = ["file", "result", "width", "height", "aspect", "gamma", "type", "firstFrame",
+             "lastFrame", "withAlpha", "rgbCompressed", "alphaCompressed", "comment"]
+
+
+# --- PIC files, byte by byte ------------------------------------------------
+
+def pic_header(width, height, comment=b"", ratio=1.0, ratio_bits=None):
+    """Bytes 0-103: magic, version 3.7, comment, PICT, size, ratio, fields, pad."""
+    comment_field = (comment + bytes(80))[:80]
+    ratio_field = (struct.pack(">I", ratio_bits) if ratio_bits is not None
+                   else struct.pack(">f", ratio))
+    return (bytes([0x53, 0x80, 0xF6, 0x34, 0x40, 0x6C, 0xCC, 0xCD]) + comment_field + b"PICT"
+            + struct.pack(">HH", width, height) + ratio_field + struct.pack(">hh", 3, 0))
+
+
+def packet(chained, kind, channel):
+    return bytes([chained, 8, kind, channel])
+
+
+RAW, RLE = 0, 2
+RGB, ALPHA = 0xE0, 0x10
+
+# 4 x 2 RGBA, both channels in the mixed run-length form.
+MIXED_COMMENT = b'caf\xe9 "quoted" back\\slash \x01\x1f \xff'
+MIXED_RGBA = (pic_header(4, 2, MIXED_COMMENT, ratio=1.25)
+              + packet(1, RLE, RGB) + packet(0, RLE, ALPHA)
+              # row 0: run of 2, literal of 2 | alpha long run of 4
+              + bytes([0x81, 10, 20, 30, 0x01, 1, 2, 3, 4, 5, 6]) + bytes([0x80, 0, 4, 0xFF])
+              # row 1: long run of 4 | alpha literal of 4
+              + bytes([0x80, 0, 4, 7, 8, 9]) + bytes([0x03, 0, 64, 128, 255]))
+
+# 3 x 1 RGB raw, with an 80-byte comment that has no zero byte.
+FULL_COMMENT = bytes(range(0x41, 0x41 + 26)) * 3 + b"!?"
+RAW_RGB = (pic_header(3, 1, FULL_COMMENT, ratio=0.75) + packet(0, RAW, RGB)
+           + bytes(range(9)))
+
+# 2 x 1 RGBA: raw colour, compressed alpha.
+RAW_COLOUR_RLE_ALPHA = (pic_header(2, 1, b"mixed layout") + packet(1, RAW, RGB)
+                        + packet(0, RLE, ALPHA) + bytes(6) + bytes([0x81, 9]))
+
+NAN_BITS, INFINITY_BITS = 0x7FC00000, 0x7F800000
+
+
+def options_block(with_alpha=1, rgb_compressed=1, alpha_compressed=1, comment=b""):
+    return (struct.pack("<Iiii", 0x406CCCCD, with_alpha, rgb_compressed, alpha_compressed)
+            + (comment + bytes(80))[:80])
+
+
+# --- running pictool ----------------------------------------------------------
+
+def host_path(path):
+    """A path as pictool receives it: under Wine, the Z: drive's form."""
+    if EMULATOR and os.path.isabs(path):
+        return "Z:" + path.replace("/", "\\")
+    return path
+
+
+class Run:
+    def __init__(self, completed):
+        self.status = completed.returncode
+        self.out = completed.stdout.replace("\r\n", "\n")
+        self.err = completed.stderr.replace("\r\n", "\n")
+        self.err_lines = self.err.splitlines()
+
+    def json_lines(self):
+        return [json.loads(line) for line in self.out.splitlines()]
+
+
+class PictoolTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory(prefix="pictool-test-")
+        self.addCleanup(self.folder.cleanup)
+
+    def write(self, name, data):
+        with open(os.path.join(self.folder.name, name), "wb") as out:
+            out.write(data)
+        return name
+
+    def pictool(self, *arguments):
+        completed = subprocess.run(EMULATOR + [PICTOOL] + list(arguments), cwd=self.folder.name,
+                                   capture_output=True, text=True, encoding="latin-1",
+                                   timeout=120)
+        return Run(completed)
+
+    def info_json(self, *arguments):
+        run = self.pictool("info", "--json", *arguments)
+        return run, run.json_lines()
+
+    def assert_usage_error(self, run):
+        self.assertEqual(run.status, 2, run.err)
+        self.assertEqual(run.out, "")
+        self.assertEqual(len(run.err_lines), 1, run.err)
+        self.assertTrue(run.err.startswith("pictool: ") and "--help" in run.err, run.err)
+
+
+class InfoJson(PictoolTest):
+    def test_mixed_run_length_rgba_with_a_high_byte_comment(self):
+        run, objects = self.info_json(self.write("mixed.pic", MIXED_RGBA))
+        self.assertEqual((run.status, run.err), (0, ""))
+        self.assertEqual(len(objects), 1)
+        self.assertEqual(list(objects[0].keys()), INFO_KEYS)
+        self.assertEqual(objects[0], {
+            "file": "mixed.pic", "result": 0, "width": 4, "height": 2, "aspect": 1.25,
+            "gamma": 1, "type": 6, "firstFrame": 0, "lastFrame": 0, "withAlpha": 1,
+            "rgbCompressed": 1, "alphaCompressed": 1,
+            "comment": MIXED_COMMENT.decode("latin-1")})
+        # Bytes above 0x7F travel as \u00XX escapes: the line itself is ASCII.
+        self.assertIn("caf\\u00E9", run.out)
+        self.assertTrue(all(ord(c) < 0x80 for c in run.out))
+
+    def test_layouts_come_from_each_files_packets(self):
+        cases = [
+            ("raw.pic", RAW_RGB, dict(width=3, height=1, aspect=0.75, type=8, withAlpha=0,
+                                      rgbCompressed=0, alphaCompressed=1,
+                                      comment=FULL_COMMENT.decode())),
+            ("split.pic", RAW_COLOUR_RLE_ALPHA, dict(type=6, withAlpha=1, rgbCompressed=0,
+                                                     alphaCompressed=1,
+                                                     comment="mixed layout")),
+            ("big.pic", pic_header(65535, 32768) + packet(0, RLE, RGB),
+             dict(width=65535, height=32768, type=8, rgbCompressed=1)),
+            ("combined.pic", pic_header(1, 1) + packet(0, RAW, 0xF0),
+             dict(type=8, withAlpha=0, rgbCompressed=0)),
+        ]
+        names = [self.write(name, data) for name, data, _ in cases]
+        run, objects = self.info_json(*names)
+        self.assertEqual((run.status, run.err), (0, ""))
+        self.assertEqual([o["file"] for o in objects], names)
+        for (name, _, expected), found in zip(cases, objects):
+            for key, value in expected.items():
+                self.assertEqual(found[key], value, "%s: %s" % (name, key))
+
+    def test_the_comment_stops_at_its_first_zero_byte(self):
+        data = pic_header(1, 1, b"before\0after") + packet(0, RAW, RGB) + bytes(3)
+        _, objects = self.info_json(self.write("zero.pic", data))
+        self.assertEqual(objects[0]["comment"], "before")
+
+    def test_non_finite_aspect_is_null(self):
+        for bits in (NAN_BITS, INFINITY_BITS):
+            data = pic_header(1, 1, ratio_bits=bits) + packet(0, RAW, RGB) + bytes(3)
+            run, objects = self.info_json(self.write("odd.pic", data))
+            self.assertEqual(run.status, 0)
+            self.assertIsNone(objects[0]["aspect"], hex(bits))
+            self.assertIn('"aspect":null', run.out)
+
+    def test_unreadable_files_give_only_file_and_result(self):
+        short = (pic_header(1, 1) + packet(0, RAW, RGB))[:100]
+        cases = [("text.pic", b"x" * 200, 13), ("short.pic", short, 13), ("empty.pic", b"", 13),
+                 ("chain.pic", pic_header(1, 1) + packet(1, RAW, RGB), 13)]
+        names = [self.write(name, data) for name, data, _ in cases]
+        run, objects = self.info_json(*names)
+        self.assertEqual(run.status, 1)
+        self.assertEqual(objects, [{"file": n, "result": r} for n, _, r in cases])
+        self.assertEqual(len(run.err_lines), len(cases), run.err)
+        for (name, _, result), line in zip(cases, run.err_lines):
+            self.assertTrue(line.startswith("pictool: %s: cannot read image information "
+                                            "(result %d" % (name, result)), line)
+
+    def test_a_missing_file_fails_alone(self):
+        good = self.write("mixed.pic", MIXED_RGBA)
+        run, objects = self.info_json("missing.pic", good)
+        self.assertEqual(run.status, 1)
+        self.assertEqual(objects[0], {"file": "missing.pic", "result": 2})
+        self.assertEqual(objects[1]["result"], 0)
+        self.assertEqual(run.err_lines, ["pictool: missing.pic: cannot read image information "
+                                         "(result 2: No such file or directory)"])
+
+    def test_awkward_names_are_escaped(self):
+        # Windows forbids the quote in a file name.
+        name = self.write("-a b.pic" if EMULATOR else '-a "b".pic', RAW_RGB)
+        run, objects = self.info_json("--", name)
+        self.assertEqual(run.status, 0, run.err)
+        self.assertEqual(objects[0]["file"], name)
+
+
+class InfoOptions(PictoolTest):
+    def test_the_block_is_loaded_before_the_read(self):
+        block = self.write("options.bin", options_block(alpha_compressed=0, rgb_compressed=5))
+        rgb = self.write("raw.pic", RAW_RGB)
+        alpha_only = self.write("alpha.pic", pic_header(1, 1) + packet(0, RLE, ALPHA))
+        _, objects = self.info_json("--options", block, rgb, alpha_only)
+        # An RGB file has no alpha packet: alphaCompressed keeps the block's 0.
+        self.assertEqual((objects[0]["rgbCompressed"], objects[0]["alphaCompressed"]), (0, 0))
+        # A file with only an alpha packet keeps the block's colour flag.
+        self.assertEqual((objects[1]["rgbCompressed"], objects[1]["alphaCompressed"]), (5, 1))
+        self.assertEqual(objects[1]["withAlpha"], 1)
+
+    def test_blocks_that_cannot_be_used_are_usage_errors(self):
+        cases = {"short.bin": options_block()[:95], "long.bin": options_block() + b"\0",
+                 "zero.bin": bytes(96),
+                 "swapped.bin": bytes([0x40, 0x6C, 0xCC, 0xCD]) + options_block()[4:]}
+        pic = self.write("raw.pic", RAW_RGB)
+        for name, data in cases.items():
+            run = self.pictool("info", "--options", self.write(name, data), pic)
+            self.assert_usage_error(run)
+            self.assertIn(name, run.err)
+        self.assert_usage_error(self.pictool("info", "--options", "absent.bin", pic))
+
+
+class InfoPlain(PictoolTest):
+    def test_describes_each_file_for_people(self):
+        run = self.pictool("info", self.write("mixed.pic", MIXED_RGBA),
+                           self.write("raw.pic", RAW_RGB))
+        self.assertEqual((run.status, run.err), (0, ""))
+        mixed, raw = run.out.split("raw.pic\n")
+        self.assertIn("4 x 2", mixed)
+        self.assertIn("1.25", mixed)
+        self.assertIn("32-bit RGBA", mixed)
+        self.assertIn("colour RLE, alpha RLE", mixed)
+        self.assertIn('caf\\xE9 "quoted" back\\x5Cslash \\x01\\x1F \\xFF', mixed)
+        self.assertIn("24-bit RGB", raw)
+        self.assertIn("colour raw\n", raw)
+        self.assertIn(FULL_COMMENT.decode(), raw)
+
+    def test_failures_go_to_stderr_only(self):
+        run = self.pictool("info", self.write("text.pic", b"not a picture"))
+        self.assertEqual((run.status, run.out), (1, ""))
+        self.assertEqual(len(run.err_lines), 1)
+        self.assertIn("text.pic", run.err)
+        self.assertIn("result 13", run.err)
+
+
+class Usage(PictoolTest):
+    def test_usage_errors_exit_2(self):
+        pic = self.write("raw.pic", RAW_RGB)
+        for arguments in ([], ["info"], ["info", "--json"], ["info", "--bogus", pic],
+                          ["info", "--options"], ["frobnicate"], ["--plugin"],
+                          ["about", "extra"], ["help", "nope"], ["info", "x" * 300]):
+            with self.subTest(arguments=arguments):
+                self.assert_usage_error(self.pictool(*arguments))
+
+    def test_help_tells_of_every_command_and_option(self):
+        for arguments in (["--help"], ["-h"], ["help"]):
+            run = self.pictool(*arguments)
+            self.assertEqual((run.status, run.err), (0, ""))
+            for word in ("info", "about", "help", "--plugin", "--version", "--help"):
+                self.assertIn(word, run.out)
+        for arguments in (["info", "--help"], ["help", "info"], ["info", "-h", "x.pic"]):
+            run = self.pictool(*arguments)
+            self.assertEqual(run.status, 0)
+            for word in ["--json", "--options", "--"] + INFO_KEYS:
+                self.assertIn(word, run.out)
+        self.assertIn("Usage: pictool about", self.pictool("help", "about").out)
+
+    def test_version(self):
+        run = self.pictool("--version")
+        self.assertEqual((run.status, run.out), (0, "pictool 1.0.0.1\n"))
+
+
+class About(PictoolTest):
+    def test_tells_what_the_plugin_says(self):
+        run = self.pictool("about")
+        self.assertEqual((run.status, run.err), (0, ""))
+        for text in ("Softimage Picture File I/O Driver", "Softimage PIC File",
+                     "Dorvanquil I/O Driver", "0x5F865980", "0x67733FA6", "0x07D00500",
+                     "0x40000207", "version 100", " pic\n"):
+            self.assertIn(text, run.out)
+
+
+class Plugin(PictoolTest):
+    def assert_refused(self, plugin, *expected):
+        for arguments in (["about"], ["info", self.write("raw.pic", RAW_RGB)]):
+            run = self.pictool("--plugin", plugin, *arguments)
+            self.assertEqual((run.status, run.out), (1, ""))
+            self.assertEqual(len(run.err_lines), 1, run.err)
+            for text in expected:
+                self.assertIn(text, run.err)
+
+    def test_a_missing_module(self):
+        self.assert_refused("absent.bmi", "cannot load plug-in", "absent.bmi")
+
+    def test_a_file_that_is_no_library(self):
+        self.assert_refused(self.write("text.bmi", b"MZ not really"), "cannot load plug-in")
+
+    def test_a_library_that_is_no_plugin(self):
+        folder = os.path.dirname(os.path.abspath(PICTOOL))
+        library = os.path.join(folder, "bmm.dll" if EMULATOR else "bmm.so")
+        self.assert_refused(host_path(library), "is not a host plug-in")
+
+    def test_the_option_may_follow_the_command(self):
+        folder = os.path.dirname(os.path.abspath(PICTOOL))
+        plugin = host_path(os.path.join(folder, "PIC.BMI"))
+        run = self.pictool("about", "--plugin=" + plugin)
+        self.assertEqual(run.status, 0, run.err)
+        self.assertIn(plugin, run.out)
+
+
+def main():
+    global PICTOOL, EMULATOR
+    arguments = sys.argv[1:]
+    if arguments[:1] == ["--emulator"]:
+        EMULATOR = [arguments[1]]
+        arguments = arguments[2:]
+    if not arguments:
+        print([l for l in __doc__.splitlines() if l.startswith("usage:")][0], file=sys.stderr)
+        return 2
+    PICTOOL = os.path.abspath(arguments[0])
+    program = unittest.main(argv=[sys.argv[0]] + arguments[1:], exit=False, verbosity=1)
+    return 0 if program.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
