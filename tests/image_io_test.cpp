@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/window_message.h"
 #include "tests/test_support.h"
 #include "tools/pictool/image_io.h"
 #include "tools/pictool/image_io_pattern.h"
@@ -163,6 +164,31 @@ TEST(ProgressBar, TextShowsTheShareDone)
     EXPECT_EQ(ProgressBarText(0, 0, 10), "[##########] 100%");   // a one-row image
     EXPECT_EQ(ProgressBarText(500, 100, 10), "[##########] 100%");
     EXPECT_EQ(ProgressBarText(-5, 100, 10), "[----------]   0%");
+}
+
+// The driver's progress messages reach the bar through its window: the
+// host's registry natively, a message-only window's procedure on Windows.
+TEST(ProgressBar, DrawsTheMessagesSentToItsWindow)
+{
+    testing::internal::CaptureStderr();
+    {
+        ProgressBar bar(true);
+        ASSERT_NE(bar.Window(), nullptr);
+        bar.Begin("frame 1/2 a.pic");
+        SendProgress(bar.Window(), 25, 100);
+        SendProgress(bar.Window(), 25, 100);  // unchanged: not drawn again
+        SendProgress(bar.Window(), 100, 100);
+        bar.End();
+        SendProgress(bar.Window(), 50, 100);  // after End: a new line of its own
+    }
+    const std::string drawn = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(drawn, "\rframe 1/2 a.pic [------------------------------]   0%"
+                     "\rframe 1/2 a.pic [#######-----------------------]  25%"
+                     "\rframe 1/2 a.pic [##############################] 100%\n"
+                     "\rframe 1/2 a.pic [###############---------------]  50%\n");
+
+    ProgressBar silent(false);
+    EXPECT_EQ(silent.Window(), nullptr);
 }
 
 #if defined(PICTOOL_HAVE_PNG)
