@@ -1,0 +1,41 @@
+// Fuzzes the header reader: any bytes as a file, read through a C stream.
+// The reader must answer 0 or 1, stop at the end of the file, and on success
+// leave the stream right after the last packet.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "pic/pic_header.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FILE* file = std::tmpfile();
+    if (file == nullptr)
+        return 0;
+    if (size > 0 && std::fwrite(data, 1, size, file) != size) {
+        std::fclose(file);
+        return 0;
+    }
+    std::rewind(file);
+
+    PicHeader header;
+    PicChannelPacket packet;
+    int32_t withAlpha = -1, rgbCompressed = -1, alphaCompressed = -1;
+    const int result =
+        ReadPicHeader(file, header, packet, withAlpha, rgbCompressed, alphaCompressed);
+    if (result != 0 && result != 1)
+        std::abort();
+    if (result == 1) {
+        const long position = std::ftell(file);
+        // Header plus a whole number of packets, all inside the input.
+        if (position < 108 || size_t(position) > size || (position - 104) % 4 != 0)
+            std::abort();
+        if (withAlpha != 0 && withAlpha != 1)
+            std::abort();
+    } else if (withAlpha != -1 || rgbCompressed != -1 || alphaCompressed != -1) {
+        std::abort();  // a rejected file changes no layout field
+    }
+    std::fclose(file);
+    return 0;
+}
