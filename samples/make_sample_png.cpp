@@ -40,7 +40,7 @@ Rgba SamplePixel(int x, int y)
     if (InCircle(x, y, 180, 128, 30) && !InCircle(x, y, 180, 128, 20))
         return {250, 250, 250, 255};
     if ((x + y) % 32 < 4 && x < 120 && y >= 136)
-        return {0, 0, 0, 0};  // transparent stripes
+        return {0, 0, 0, 0}; // transparent stripes
     return {x, y * 255 / (kHeight - 1), 255 - x / 2, 255};
 }
 

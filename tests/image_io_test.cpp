@@ -42,9 +42,9 @@ TEST(FramePattern, AcceptsOneNumberConversion)
 
 TEST(FramePattern, RefusesEverythingElse)
 {
-    for (const char* text : {"in.png", "", "%%", "%d%d", "%s", "%x", "%n", "%ld", "%-4d", "%+d",
-                             "% d", "%00d", "%0d", "%10d", "%.3d", "%*d", "in%", "%4", "%5%",
-                             "%d%n", "%04d%s"}) {
+    for (const char* text :
+         {"in.png", "",    "%%",   "%d%d", "%s",  "%x",  "%n", "%ld", "%-4d", "%+d",   "% d",
+          "%00d",   "%0d", "%10d", "%.3d", "%*d", "in%", "%4", "%5%", "%d%n", "%04d%s"}) {
         FramePattern pattern;
         std::string error;
         EXPECT_FALSE(ParseFramePattern(text, pattern, error)) << text;
@@ -60,12 +60,22 @@ TEST(FrameRange, ParsesBoundedRanges)
         int first;
         int last;
     } cases[] = {
-        {"1-100", true, 1, 100},   {"0-0", true, 0, 0},     {"42", true, 42, 42},
-        {"99999999", true, 99999999, 99999999},              {"3-1", false, 0, 0},
-        {"-1", false, 0, 0},       {"1-", false, 0, 0},     {"-", false, 0, 0},
-        {"", false, 0, 0},         {"1--2", false, 0, 0},   {"a-b", false, 0, 0},
-        {"1-100000000", false, 0, 0},                        {"1-9999999999", false, 0, 0},
-        {" 1-2", false, 0, 0},     {"1-2x", false, 0, 0},   {"+1-2", false, 0, 0},
+        {"1-100", true, 1, 100},
+        {"0-0", true, 0, 0},
+        {"42", true, 42, 42},
+        {"99999999", true, 99999999, 99999999},
+        {"3-1", false, 0, 0},
+        {"-1", false, 0, 0},
+        {"1-", false, 0, 0},
+        {"-", false, 0, 0},
+        {"", false, 0, 0},
+        {"1--2", false, 0, 0},
+        {"a-b", false, 0, 0},
+        {"1-100000000", false, 0, 0},
+        {"1-9999999999", false, 0, 0},
+        {" 1-2", false, 0, 0},
+        {"1-2x", false, 0, 0},
+        {"+1-2", false, 0, 0},
     };
     for (const auto& c : cases) {
         FrameRange range;
@@ -99,8 +109,7 @@ TEST(PamReader, RefusesMalformedHeaders)
         {"maxval 1000", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 1000\nENDHDR\n" + rows, "MAXVAL"},
         {"width 0", "P7\nWIDTH 0\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "no pixels"},
         {"too wide", "P7\nWIDTH 32768\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "32767"},
-        {"too many pixels", "P7\nWIDTH 32767\nHEIGHT 32767\nDEPTH 3\nMAXVAL 255\nENDHDR\n",
-         "2^28"},
+        {"too many pixels", "P7\nWIDTH 32767\nHEIGHT 32767\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "2^28"},
         {"ten digits", "P7\nWIDTH 4294967297\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "WIDTH"},
         {"sign", "P7\nWIDTH -1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "WIDTH"},
         {"junk after", "P7\nWIDTH 2x\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "WIDTH"},
@@ -161,7 +170,7 @@ TEST(ProgressBar, TextShowsTheShareDone)
     EXPECT_EQ(ProgressBarText(25, 100, 10), "[##--------]  25%");
     EXPECT_EQ(ProgressBarText(50, 100, 10), "[#####-----]  50%");
     EXPECT_EQ(ProgressBarText(99, 99, 10), "[##########] 100%");
-    EXPECT_EQ(ProgressBarText(0, 0, 10), "[##########] 100%");   // a one-row image
+    EXPECT_EQ(ProgressBarText(0, 0, 10), "[##########] 100%"); // a one-row image
     EXPECT_EQ(ProgressBarText(500, 100, 10), "[##########] 100%");
     EXPECT_EQ(ProgressBarText(-5, 100, 10), "[----------]   0%");
 }
@@ -176,10 +185,10 @@ TEST(ProgressBar, DrawsTheMessagesSentToItsWindow)
         ASSERT_NE(bar.Window(), nullptr);
         bar.Begin("frame 1/2 a.pic");
         SendProgress(bar.Window(), 25, 100);
-        SendProgress(bar.Window(), 25, 100);  // unchanged: not drawn again
+        SendProgress(bar.Window(), 25, 100); // unchanged: not drawn again
         SendProgress(bar.Window(), 100, 100);
         bar.End();
-        SendProgress(bar.Window(), 50, 100);  // after End: a new line of its own
+        SendProgress(bar.Window(), 50, 100); // after End: a new line of its own
     }
     const std::string drawn = testing::internal::GetCapturedStderr();
     EXPECT_EQ(drawn, "\rframe 1/2 a.pic [------------------------------]   0%"
@@ -220,8 +229,8 @@ TEST(PngFiles, RefusesImagesWiderThanPic)
     wide.width = 32768;
     wide.height = 1;
     wide.format = PNG_FORMAT_GRAY;
-    ASSERT_TRUE(png_image_write_to_file(&wide, dir.File("wide.png").c_str(), 0, row.data(), 0,
-                                        nullptr));
+    ASSERT_TRUE(
+        png_image_write_to_file(&wide, dir.File("wide.png").c_str(), 0, row.data(), 0, nullptr));
     HostImage image;
     std::string error;
     EXPECT_FALSE(ReadImageFile(dir.File("wide.png"), image, error));

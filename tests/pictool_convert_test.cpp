@@ -163,7 +163,7 @@ struct Pam {
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t depth = 4;
-    std::vector<uint16_t> samples;  // depth per pixel, MAXVAL 65535
+    std::vector<uint16_t> samples; // depth per pixel, MAXVAL 65535
 };
 
 Bytes PamBytes(const Pam& pam, const char* tupleType)
@@ -203,7 +203,7 @@ Pam MakeWidePam(uint32_t width, uint32_t height, uint32_t depth)
     pam.height = height;
     pam.depth = depth;
     for (uint32_t i = 0; i < width * height * depth; ++i)
-        pam.samples.push_back(uint16_t(i * 2654435761u >> 7));  // every bit pattern, spread
+        pam.samples.push_back(uint16_t(i * 2654435761u >> 7)); // every bit pattern, spread
     return pam;
 }
 
@@ -226,7 +226,7 @@ TEST(PictoolConvert, PamThroughPicKeepsHighBytes)
         {4, {}, true},
         {4, {"--raw"}, true},
         {4, {"--no-alpha"}, false},
-        {3, {}, true},   // no alpha in the file: stored as 255, read back 0xFF00
+        {3, {}, true}, // no alpha in the file: stored as 255, read back 0xFF00
         {3, {"--no-alpha", "--raw"}, false},
     };
     for (const auto& c : cases) {
@@ -267,7 +267,7 @@ TEST(PictoolConvert, FlagsChooseThePacketLayout)
         {{"--raw"}, {rgbaRaw, rgbaRaw + 8}},
         {{"--no-alpha"}, {0, 8, 2, 0xE0}},
         {{"--no-alpha", "--raw"}, {0, 8, 0, 0xE0}},
-        {{"--no-alpha", "--alpha"}, {rgbaRle, rgbaRle + 8}},  // the last one wins
+        {{"--no-alpha", "--alpha"}, {rgbaRle, rgbaRle + 8}}, // the last one wins
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -314,10 +314,10 @@ TEST(PictoolConvert, OptionsBlocksRoundTrip)
     EXPECT_EQ(Slice(saved, 16, 5), (Bytes{'k', 'e', 'p', 't', 0}));
 
     // The saved block alone reproduces the file; a flag then edits the block.
-    ASSERT_EQ(Convert(dir, {dir.File("in.pam"), dir.File("b.pic"), "--options",
-                            dir.File("saved.opt")})
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        Convert(dir, {dir.File("in.pam"), dir.File("b.pic"), "--options", dir.File("saved.opt")})
+            .exitCode,
+        0);
     EXPECT_EQ(ReadFileBytes(dir.File("b.pic")), ReadFileBytes(dir.File("a.pic")));
     ASSERT_EQ(Convert(dir, {dir.File("in.pam"), dir.File("c.pic"), "--options",
                             dir.File("saved.opt"), "--alpha"})
@@ -345,8 +345,8 @@ TEST(PictoolConvert, SequencesAreNumberedByTheDriver)
     for (int frame = 8; frame <= 10; ++frame)
         WriteFileBytes(dir.File("in" + std::to_string(frame) + ".pam"),
                        PamBytes(MakeWidePam(2, uint32_t(frame), 4), "RGB_ALPHA"));
-    const RunResult run = Convert(dir, {dir.File("in%d.pam"), dir.File("shot.pic"), "--frames",
-                                        "8-10", "--json"});
+    const RunResult run =
+        Convert(dir, {dir.File("in%d.pam"), dir.File("shot.pic"), "--frames", "8-10", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const char* name : {"shot0008.pic", "shot0009.pic", "shot0010.pic"})
         EXPECT_TRUE(FileExists(dir.File(name))) << name;
@@ -355,16 +355,16 @@ TEST(PictoolConvert, SequencesAreNumberedByTheDriver)
     EXPECT_NE(run.out.find("\"height\":10"), std::string::npos) << run.out;
 
     // And back, PIC sequence to PAM sequence, names formatted by pictool.
-    const RunResult back = Convert(dir, {dir.File("shot%04d.pic"), dir.File("back%03d.pam"),
-                                         "--frames", "9-10"});
+    const RunResult back =
+        Convert(dir, {dir.File("shot%04d.pic"), dir.File("back%03d.pam"), "--frames", "9-10"});
     ASSERT_EQ(back.exitCode, 0) << back.err;
     EXPECT_TRUE(FileExists(dir.File("back009.pam")));
     EXPECT_TRUE(FileExists(dir.File("back010.pam")));
     EXPECT_FALSE(FileExists(dir.File("back008.pam")));
 
     // A missing frame stops the run with the frame's name.
-    const RunResult gap = Convert(dir, {dir.File("in%d.pam"), dir.File("gap.pic"), "--frames",
-                                        "9-11"});
+    const RunResult gap =
+        Convert(dir, {dir.File("in%d.pam"), dir.File("gap.pic"), "--frames", "9-11"});
     EXPECT_EQ(gap.exitCode, 1);
     EXPECT_NE(gap.err.find("in11.pam"), std::string::npos) << gap.err;
 }
@@ -388,13 +388,13 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {pic, dir.File("out.png"), "--depth", "12"},
         {pic, dir.File("out.pam"), "--depth", "16"},
         {pic, dir.File("out.pam"), "--rle"},
-        {dir.File("in%04d.pam"), pic},                           // a pattern needs --frames
-        {dir.File("in%s.pam"), pic, "--frames", "1-2"},          // not a number conversion
-        {dir.File("in%d%d.pam"), pic, "--frames", "1-2"},        // two of them
-        {dir.File("in%-4d.pam"), pic, "--frames", "1-2"},        // a flag we do not take
-        {dir.File("in.pam"), pic, "--frames", "1-2"},            // no conversion at all
-        {dir.File("in%d.pam"), dir.File("o%d.pic"), "--frames", "1-2"},  // the driver numbers PIC
-        {dir.File("in%d.pic"), dir.File("o.pam"), "--frames", "1-2"},    // PAM output needs one
+        {dir.File("in%04d.pam"), pic},                                  // a pattern needs --frames
+        {dir.File("in%s.pam"), pic, "--frames", "1-2"},                 // not a number conversion
+        {dir.File("in%d%d.pam"), pic, "--frames", "1-2"},               // two of them
+        {dir.File("in%-4d.pam"), pic, "--frames", "1-2"},               // a flag we do not take
+        {dir.File("in.pam"), pic, "--frames", "1-2"},                   // no conversion at all
+        {dir.File("in%d.pam"), dir.File("o%d.pic"), "--frames", "1-2"}, // the driver numbers PIC
+        {dir.File("in%d.pic"), dir.File("o.pam"), "--frames", "1-2"},   // PAM output needs one
         {dir.File("in%d.pam"), pic, "--frames", "3-1"},
         {dir.File("in%d.pam"), pic, "--frames", "-1"},
         {dir.File("in%d.pam"), pic, "--frames", "1-x"},
@@ -417,15 +417,16 @@ TEST(PictoolConvert, FailedImagesExitWithOneAndNameTheFile)
     WriteFileBytes(dir.File("notpic.pic"), Bytes(200, 7));
     const struct {
         std::vector<std::string> arguments;
-        std::string named;   // the file the message names
-        std::string reason;  // part of the message
+        std::string named;  // the file the message names
+        std::string reason; // part of the message
     } cases[] = {
         {{dir.File("missing.pam"), dir.File("a.pic")}, "missing.pam", "cannot open"},
         {{dir.File("cut.pam"), dir.File("a.pic")}, "cut.pam", "cut short"},
         {{dir.File("text.pam"), dir.File("a.pic")}, "text.pam", "not a PNG or PAM file"},
         {{dir.File("notpic.pic"), dir.File("a.pam")}, "notpic.pic", "cannot load (result 13"},
         {{dir.File("missing.pic"), dir.File("a.pam")}, "missing.pic", "cannot load (result 2: "},
-        {{dir.File("in.pam"), dir.File("no/such/folder/a.pic")}, "a.pic",
+        {{dir.File("in.pam"), dir.File("no/such/folder/a.pic")},
+         "a.pic",
          "cannot write frame (result 2: "},
     };
     for (const auto& c : cases) {
@@ -452,8 +453,7 @@ TEST(PictoolConvert, JsonSummarisesTheRun)
           std::string("\"compressed\":true"), std::string("\"frames\":1"),
           std::string("\"driverMs\":")})
         EXPECT_NE(run.out.find(field), std::string::npos) << field << " in " << run.out;
-    EXPECT_NE(run.out.find("\"outputs\":[\"" + dir.File("out.pic").substr(0, 2)),
-              std::string::npos)
+    EXPECT_NE(run.out.find("\"outputs\":[\"" + dir.File("out.pic").substr(0, 2)), std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.back(), '\n');
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << "one object, one line";
@@ -488,9 +488,9 @@ TEST(PictoolConvert, HelpTellsTheOptions)
     TempDir dir;
     const RunResult run = Convert(dir, {"--help"});
     EXPECT_EQ(run.exitCode, 0);
-    for (const char* option : {"--alpha", "--no-alpha", "--rle", "--raw", "--comment", "--aspect",
-                               "--options", "--save-options", "--frames", "--depth", "--json",
-                               "0xFF00"})
+    for (const char* option :
+         {"--alpha", "--no-alpha", "--rle", "--raw", "--comment", "--aspect", "--options",
+          "--save-options", "--frames", "--depth", "--json", "0xFF00"})
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
 #if !defined(PICTOOL_HAVE_PNG)
     EXPECT_NE(run.out.find("no PNG support"), std::string::npos);
@@ -537,7 +537,7 @@ TEST(PictoolConvert, ProgressBarOnATerminal)
 struct Png8 {
     uint32_t width = 0;
     uint32_t height = 0;
-    int channels = 0;  // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA
+    int channels = 0; // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA
     std::vector<uint8_t> samples;
 };
 
@@ -577,8 +577,8 @@ Decoded DecodePng(const std::string& path)
     void* data = decoded.sixteen
                      ? static_cast<void*>(stbi_load_16(path.c_str(), &decoded.width,
                                                        &decoded.height, &decoded.channels, 0))
-                     : static_cast<void*>(stbi_load(path.c_str(), &decoded.width,
-                                                    &decoded.height, &decoded.channels, 0));
+                     : static_cast<void*>(stbi_load(path.c_str(), &decoded.width, &decoded.height,
+                                                    &decoded.channels, 0));
     if (data == nullptr)
         return Decoded{};
     const size_t count = size_t(decoded.width) * decoded.height * decoded.channels;
@@ -595,7 +595,10 @@ TEST(PictoolConvertPng, EightBitImagesRoundTripExactly)
         int channels;
         std::vector<std::string> flags;
     } cases[] = {
-        {4, {}}, {4, {"--raw"}}, {3, {"--no-alpha"}}, {3, {"--no-alpha", "--raw"}},
+        {4, {}},
+        {4, {"--raw"}},
+        {3, {"--no-alpha"}},
+        {3, {"--no-alpha", "--raw"}},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -611,8 +614,7 @@ TEST(PictoolConvertPng, EightBitImagesRoundTripExactly)
         EXPECT_EQ(output.height, 7);
         EXPECT_EQ(output.channels, c.channels);
         EXPECT_FALSE(output.sixteen);
-        EXPECT_EQ(output.samples, std::vector<uint16_t>(input.samples.begin(),
-                                                        input.samples.end()))
+        EXPECT_EQ(output.samples, std::vector<uint16_t>(input.samples.begin(), input.samples.end()))
             << c.channels << " channels " << testing::PrintToString(c.flags);
     }
 }

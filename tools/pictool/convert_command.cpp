@@ -24,7 +24,7 @@ struct RawArguments {
     bool framesGiven = false;
     bool depthGiven = false;
     bool aspectGiven = false;
-    bool picOnlyGiven = false;  // an option that only writing PIC uses
+    bool picOnlyGiven = false; // an option that only writing PIC uses
     std::string picOnlyName;
 };
 
@@ -80,8 +80,7 @@ int SplitArguments(const std::vector<std::string>& arguments, RawArguments& raw,
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
         if (argument == "--") {
-            raw.names.insert(raw.names.end(), arguments.begin() + long(index) + 1,
-                             arguments.end());
+            raw.names.insert(raw.names.end(), arguments.begin() + long(index) + 1, arguments.end());
             break;
         }
         if (argument.size() < 2 || argument[0] != '-') {
@@ -139,8 +138,9 @@ int CheckSequence(const RawArguments& raw, ConvertJob& job)
     if (!raw.framesGiven) {
         for (const std::string& name : {job.input, job.output})
             if (LooksNumbered(name))
-                return UsageError("convert", "'" + name + "' numbers frames: give --frames "
-                                                          "FIRST-LAST");
+                return UsageError("convert", "'" + name +
+                                                 "' numbers frames: give --frames "
+                                                 "FIRST-LAST");
         return kExitSuccess;
     }
     job.sequence = true;

@@ -41,7 +41,7 @@ int ConvertOne(BitmapIO& driver, const ConvertJob& job, const std::string& input
     BitmapManager manager;
     Bitmap bitmap(&manager);
     BitmapInfo info;
-    info.SetName(input.c_str());  // the parser kept names below kMaxPathLength
+    info.SetName(input.c_str()); // the parser kept names below kMaxPathLength
     info.SetUpdateWindow(bar.Window());
     BMMRES status = kResultSuccess;
     BMMClearReportedErrors();

@@ -23,13 +23,13 @@ struct ConvertJob {
     std::string input;
     std::string output;
     ImageFormat outputFormat = ImageFormat::Unknown;
-    bool toPic = false;             // PNG/PAM -> PIC, else PIC -> PNG/PAM
+    bool toPic = false; // PNG/PAM -> PIC, else PIC -> PNG/PAM
 
     // A sequence: input (and, towards PNG/PAM, output) are name patterns.
     bool sequence = false;
     FrameRange frames;
     FramePattern inputPattern;
-    FramePattern outputPattern;     // PIC -> PNG/PAM sequences only
+    FramePattern outputPattern; // PIC -> PNG/PAM sequences only
 
     // Towards PIC.
     Switch alpha = Switch::Unset;
@@ -37,9 +37,9 @@ struct ConvertJob {
     bool commentGiven = false;
     std::string comment;
     float aspect = 1.0f;
-    std::string optionsPath;        // --options
-    OptionsBlock optionsBlock;      // its bytes, read while parsing
-    std::string saveOptionsPath;    // --save-options
+    std::string optionsPath;     // --options
+    OptionsBlock optionsBlock;   // its bytes, read while parsing
+    std::string saveOptionsPath; // --save-options
 
     // Towards PNG.
     int pngDepth = 8;
@@ -51,15 +51,15 @@ struct ConvertJob {
 struct ConvertSummary {
     BMMRES status = kResultSuccess; // the driver's last failing result, else 0
     bool ok = false;
-    std::string error;              // the message printed on stderr, if any
-    uint32_t width = 0;             // of the last frame converted
+    std::string error;  // the message printed on stderr, if any
+    uint32_t width = 0; // of the last frame converted
     uint32_t height = 0;
-    bool withAlpha = false;         // the PIC written or read has alpha
-    bool compressed = false;        // its rows are run-length coded
+    bool withAlpha = false;  // the PIC written or read has alpha
+    bool compressed = false; // its rows are run-length coded
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
-    int frames = 0;                 // frames converted
-    double driverMs = 0.0;          // wall time inside LoadImage / WriteFrame
+    int frames = 0;        // frames converted
+    double driverMs = 0.0; // wall time inside LoadImage / WriteFrame
 };
 
 // Each returns the exit status, having printed any failure on stderr and

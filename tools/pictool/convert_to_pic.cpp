@@ -48,7 +48,7 @@ bool FillStorage(BitmapStorage& storage, BitmapManager& manager, const HostImage
                  float aspect)
 {
     BitmapInfo info;
-    info.SetWidth(uint16_t(image.width));  // both <= kMaxImageSide
+    info.SetWidth(uint16_t(image.width)); // both <= kMaxImageSide
     info.SetHeight(uint16_t(image.height));
     info.SetAspect(aspect);
     if (!storage.AllocatePixels(&info, &manager, 1))
@@ -116,12 +116,12 @@ int SaveOptionsFile(BitmapIO& driver, const std::string& path, ConvertSummary& s
         return ConvertFailure(summary, path, "the driver hands out no options block");
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
-        return ConvertFailure(summary, path, std::string("cannot create (") +
-                                                 std::strerror(errno) + ")");
+        return ConvertFailure(summary, path,
+                              std::string("cannot create (") + std::strerror(errno) + ")");
     const bool written = std::fwrite(&options, 1, sizeof options, file) == sizeof options;
     if (std::fclose(file) != 0 || !written)
-        return ConvertFailure(summary, path, std::string("cannot write (") +
-                                                 std::strerror(errno) + ")");
+        return ConvertFailure(summary, path,
+                              std::string("cannot write (") + std::strerror(errno) + ")");
     return kExitSuccess;
 }
 
@@ -145,14 +145,14 @@ int ConvertToPic(const Plugin& plugin, const ConvertJob& job, ProgressBar& bar,
     bitmap.SetStorage(storage);
 
     BitmapInfo outputInfo;
-    outputInfo.SetName(job.output.c_str());  // the parser kept it below kMaxPathLength
+    outputInfo.SetName(job.output.c_str()); // the parser kept it below kMaxPathLength
     outputInfo.SetUpdateWindow(bar.Window());
     BMMClearReportedErrors();
     const BMMRES opened = driver->OpenForWrite(&outputInfo, &bitmap);
     if (opened != kResultSuccess) {
         summary.status = opened;
-        return ConvertFailure(summary, job.output, DriverFailureText("cannot open for writing",
-                                                                     opened));
+        return ConvertFailure(summary, job.output,
+                              DriverFailureText("cannot open for writing", opened));
     }
     if (const int status = WriteFrames(*driver, manager, *storage, job, bar, summary))
         return status;

@@ -20,8 +20,8 @@ constexpr uint16_t kOpaqueAlpha = 0xFF00;
 struct HostImage {
     uint32_t width = 0;
     uint32_t height = 0;
-    bool hasAlpha = false;            // the file had an alpha channel
-    std::vector<uint16_t> channels;   // 4 * width * height: r, g, b, a
+    bool hasAlpha = false;          // the file had an alpha channel
+    std::vector<uint16_t> channels; // 4 * width * height: r, g, b, a
 };
 
 enum class ImageFormat { Unknown, Png, Pam, Pic };

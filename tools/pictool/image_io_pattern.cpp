@@ -79,8 +79,7 @@ std::string FrameName(const FramePattern& pattern, int frame)
 {
     std::string digits = std::to_string(frame);
     if (int(digits.size()) < pattern.minimumWidth)
-        digits.insert(0, size_t(pattern.minimumWidth) - digits.size(),
-                      pattern.zeroPad ? '0' : ' ');
+        digits.insert(0, size_t(pattern.minimumWidth) - digits.size(), pattern.zeroPad ? '0' : ' ');
     return pattern.prefix + digits + pattern.suffix;
 }
 
@@ -94,8 +93,8 @@ bool ParseFrameRange(const std::string& text, FrameRange& range, std::string& er
             : ParseFrameNumber(text.substr(0, dash), parsed.first) &&
                   ParseFrameNumber(text.substr(dash + 1), parsed.last);
     if (!numbers || parsed.first > parsed.last || parsed.last > kMaxFrameNumber) {
-        error = "--frames '" + text + "': give FIRST-LAST with 0 <= FIRST <= LAST <= " +
-                std::to_string(kMaxFrameNumber);
+        error = "--frames '" + text +
+                "': give FIRST-LAST with 0 <= FIRST <= LAST <= " + std::to_string(kMaxFrameNumber);
         return false;
     }
     range = parsed;

@@ -6,8 +6,8 @@
 #include <string>
 
 struct FramePattern {
-    std::string prefix;   // text before the conversion, "%%" already made '%'
-    std::string suffix;   // text after it, likewise
+    std::string prefix; // text before the conversion, "%%" already made '%'
+    std::string suffix; // text after it, likewise
     bool zeroPad = false;
     int minimumWidth = 0; // 0 to 9
 };

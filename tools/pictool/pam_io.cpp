@@ -136,7 +136,7 @@ void StoreTuple(const uint16_t* samples, uint32_t depth, uint16_t* pixel)
 bool ReadPamRows(FILE* file, const PamHeader& header, HostImage& image, std::string& error)
 {
     const size_t sampleBytes = header.maxValue > 255 ? 2 : 1;
-    const size_t rowSamples = size_t(header.width) * header.depth;  // <= 32767 * 4
+    const size_t rowSamples = size_t(header.width) * header.depth; // <= 32767 * 4
     std::vector<uint8_t> row(rowSamples * sampleBytes);
     uint16_t tuple[4];
     for (uint32_t y = 0; y < header.height; ++y) {

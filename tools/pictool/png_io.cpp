@@ -40,8 +40,8 @@ void OnPngWarning(png_structp, png_const_charp) {}
 struct PngLayout {
     uint32_t width = 0;
     uint32_t height = 0;
-    int channels = 0;   // 3 or 4
-    int bitDepth = 0;   // 8 or 16
+    int channels = 0; // 3 or 4
+    int bitDepth = 0; // 8 or 16
     size_t rowBytes = 0;
 };
 
@@ -101,10 +101,10 @@ void StorePngRows(const std::vector<uint8_t>& bytes, const PngLayout& layout, Ho
 
 bool CheckLayout(const PngLayout& layout, std::string& error)
 {
-    const bool known = (layout.channels == 3 || layout.channels == 4) &&
-                       (layout.bitDepth == 8 || layout.bitDepth == 16) &&
-                       layout.rowBytes == size_t(layout.width) * layout.channels *
-                                              size_t(layout.bitDepth / 8);
+    const bool known =
+        (layout.channels == 3 || layout.channels == 4) &&
+        (layout.bitDepth == 8 || layout.bitDepth == 16) &&
+        layout.rowBytes == size_t(layout.width) * layout.channels * size_t(layout.bitDepth / 8);
     if (!known)
         error = "PNG layout not understood after expansion";
     return known;
@@ -161,8 +161,8 @@ bool WritePngImage(PngSession& session, FILE* file, const HostImage& image, int 
         return false;
     png_init_io(session.png, file);
     png_set_IHDR(session.png, session.info, image.width, image.height, depth,
-                 image.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 image.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(session.png, session.info);
     png_write_image(session.png, rows);
     png_write_end(session.png, nullptr);
@@ -209,7 +209,8 @@ bool WritePngFile(const std::string& path, const HostImage& image, int depth, st
         return false;
     }
     PngSession session;
-    session.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session, OnPngError, OnPngWarning);
+    session.png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &session, OnPngError, OnPngWarning);
     if (session.png == nullptr) {
         error = "out of memory";
         return false;
