@@ -50,7 +50,8 @@ size_t PicByteSource::ReadFilled(uint8_t* out, size_t count)
         cursor += take;
         copied += take;
     }
-    std::memset(out + copied, 255, count - copied);
+    if (copied < count)
+        std::memset(out + copied, 255, count - copied);
     return copied;
 }
 

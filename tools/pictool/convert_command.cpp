@@ -28,17 +28,30 @@ struct RawArguments {
     std::string picOnlyName;
 };
 
-// Options that take a value: where the value goes.
-bool TakeValueOption(const std::string& name, const std::string& value, RawArguments& raw,
+bool TakesValue(const std::string& name)
+{
+    for (const char* option :
+         {"--frames", "--depth", "--aspect", "--comment", "--options", "--save-options"})
+        if (name == option)
+            return true;
+    return false;
+}
+
+// Keeps the value of an option TakesValue names.
+void TakeValueOption(const std::string& name, const std::string& value, RawArguments& raw,
                      ConvertJob& job)
 {
     if (name == "--frames") {
         raw.frames = value;
         raw.framesGiven = true;
-    } else if (name == "--depth") {
+        return;
+    }
+    if (name == "--depth") {
         raw.depth = value;
         raw.depthGiven = true;
-    } else if (name == "--aspect") {
+        return;
+    }
+    if (name == "--aspect") {
         raw.aspect = value;
         raw.aspectGiven = true;
     } else if (name == "--comment") {
@@ -46,16 +59,11 @@ bool TakeValueOption(const std::string& name, const std::string& value, RawArgum
         job.commentGiven = true;
     } else if (name == "--options") {
         job.optionsPath = value;
-    } else if (name == "--save-options") {
-        job.saveOptionsPath = value;
     } else {
-        return false;
+        job.saveOptionsPath = value;
     }
-    if (name != "--frames" && name != "--depth") {
-        raw.picOnlyGiven = true;
-        raw.picOnlyName = name;
-    }
-    return true;
+    raw.picOnlyGiven = true;
+    raw.picOnlyName = name;
 }
 
 bool TakeFlagOption(const std::string& name, RawArguments& raw, ConvertJob& job)
@@ -91,27 +99,18 @@ int SplitArguments(const std::vector<std::string>& arguments, RawArguments& raw,
         const std::string name = argument.substr(0, equals);
         if (equals == std::string::npos && TakeFlagOption(name, raw, job))
             continue;
-        std::string value;
-        if (equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-        } else if (index + 1 < arguments.size()) {
-            value = arguments[index + 1];
-        } else {
-            RawArguments probe;
-            ConvertJob unused;
-            return UsageError("convert", TakeValueOption(name, "", probe, unused)
-                                             ? name + " needs a value"
-                                             : "unknown option '" + argument + "'");
-        }
-        if (!TakeValueOption(name, value, raw, job))
+        if (!TakesValue(name))
             return UsageError("convert", "unknown option '" + argument + "'");
-        if (equals == std::string::npos)
-            ++index;
+        if (equals == std::string::npos && index + 1 == arguments.size())
+            return UsageError("convert", name + " needs a value");
+        TakeValueOption(
+            name, equals == std::string::npos ? arguments[++index] : argument.substr(equals + 1),
+            raw, job);
     }
     return kExitSuccess;
 }
 
-// A float that is the whole of `text`, finite and above 0.
+// A number that is the whole of `text`, above 0 and at most 10^6.
 bool ParseAspect(const std::string& text, float& aspect)
 {
     if (text.empty())
