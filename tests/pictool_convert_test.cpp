@@ -498,6 +498,20 @@ TEST(PictoolConvert, HelpTellsTheOptions)
 }
 
 #if !defined(_WIN32)
+// A write that fails part way (the disk is full) exits 1 and leaves no file
+// cut short behind.
+TEST(PictoolConvert, FailedWriteLeavesNoFile)
+{
+    TempDir dir;
+    WriteFileBytes(dir.File("in.pam"), PamBytes(MakeWidePam(40, 30, 4), "RGB_ALPHA"));
+    ASSERT_EQ(Convert(dir, {dir.File("in.pam"), dir.File("in.pic")}).exitCode, 0);
+    ASSERT_EQ(symlink("/dev/full", dir.File("full.pam").c_str()), 0);
+    const RunResult run = Convert(dir, {dir.File("in.pic"), dir.File("full.pam")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("full.pam: cannot write"), std::string::npos) << run.err;
+    EXPECT_FALSE(FileExists(dir.File("full.pam")));
+}
+
 // With stderr on a terminal the driver's progress messages draw a bar.
 TEST(PictoolConvert, ProgressBarOnATerminal)
 {

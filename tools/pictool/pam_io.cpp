@@ -193,9 +193,11 @@ bool WritePamFile(const std::string& path, const HostImage& image, std::string& 
         }
         written = std::fwrite(row.data(), 1, row.size(), file.get()) == row.size();
     }
+    written = written && std::ferror(file.get()) == 0; // the header's fprintf too
     const bool closed = std::fclose(file.release()) == 0;
     if (!written || !closed) {
         error = std::string("cannot write (") + std::strerror(errno) + ")";
+        std::remove(path.c_str()); // a file cut short is worse than none
         return false;
     }
     return true;

@@ -217,13 +217,13 @@ bool WritePngFile(const std::string& path, const HostImage& image, int depth, st
     }
     WriteGuard guard{session};
     session.info = png_create_info_struct(session.png);
-    if (session.info == nullptr || !WritePngImage(session, file.get(), image, depth, rows.data())) {
-        error = std::string("cannot write PNG: ") + session.message;
-        return false;
-    }
-    if (std::fclose(file.release()) != 0) {
-        error = std::string("cannot write (") + std::strerror(errno) + ")";
-        return false;
-    }
-    return true;
+    const bool written =
+        session.info != nullptr && WritePngImage(session, file.get(), image, depth, rows.data());
+    const bool closed = std::fclose(file.release()) == 0;
+    if (written && closed)
+        return true;
+    error = written ? std::string("cannot write (") + std::strerror(errno) + ")"
+                    : std::string("cannot write PNG: ") + session.message;
+    std::remove(path.c_str()); // a file cut short is worse than none
+    return false;
 }
