@@ -31,25 +31,25 @@ constexpr int kSuperclassBitmapIO = 0xB30;
 
 class ClassDesc {
 public:
-    virtual int IsListed() = 0;                          //  1
+    virtual int IsListed() = 0; //  1
     // A new object of the class, owned by the caller; null when none could
     // be made. For kSuperclassBitmapIO classes it is a BitmapIO*.
-    virtual void* NewDriver(int loading) = 0;            //  2
+    virtual void* NewDriver(int loading) = 0; //  2
     // Slots 3, 4 and 9 to 15 are the host's; a plug-in answers them with
     // fixed values.
-    virtual int HostSlot3(intptr_t argument) = 0;        //  3
-    virtual int HostSlot4(intptr_t argument) = 0;        //  4
-    virtual const char* ClassDisplayName() = 0;          //  5
-    virtual int SuperclassCode() = 0;                    //  6
-    virtual ClassId ClassIdentifier() = 0;               //  7
-    virtual const char* CategoryName() = 0;              //  8
-    virtual int HostSlot9(intptr_t argument) = 0;        //  9
-    virtual int HostSlot10() = 0;                        // 10
-    virtual void HostSlot11(intptr_t argument) = 0;      // 11
-    virtual void HostSlot12(intptr_t argument) = 0;      // 12
-    virtual int HostSlot13() = 0;                        // 13
-    virtual int HostSlot14(intptr_t argument) = 0;       // 14
-    virtual int HostSlot15(intptr_t argument) = 0;       // 15
+    virtual int HostSlot3(intptr_t argument) = 0;   //  3
+    virtual int HostSlot4(intptr_t argument) = 0;   //  4
+    virtual const char* ClassDisplayName() = 0;     //  5
+    virtual int SuperclassCode() = 0;               //  6
+    virtual ClassId ClassIdentifier() = 0;          //  7
+    virtual const char* CategoryName() = 0;         //  8
+    virtual int HostSlot9(intptr_t argument) = 0;   //  9
+    virtual int HostSlot10() = 0;                   // 10
+    virtual void HostSlot11(intptr_t argument) = 0; // 11
+    virtual void HostSlot12(intptr_t argument) = 0; // 12
+    virtual int HostSlot13() = 0;                   // 13
+    virtual int HostSlot14(intptr_t argument) = 0;  // 14
+    virtual int HostSlot15(intptr_t argument) = 0;  // 15
 
 protected:
     ClassDesc() = default;
@@ -62,7 +62,7 @@ constexpr uint32_t kPluginInterfaceVersion = 0x07D00500;
 
 // The module's four exports, as the host finds them by name (or ordinal,
 // given in the comment) and calls them.
-using LibClassDescFunction = ClassDesc* (*)(int index);  // ordinal 1
-using LibDescriptionFunction = const char* (*)();        // ordinal 2
-using LibNumberClassesFunction = int (*)();              // ordinal 3
-using LibVersionFunction = uint32_t (*)();               // ordinal 4
+using LibClassDescFunction = ClassDesc* (*)(int index); // ordinal 1
+using LibDescriptionFunction = const char* (*)();       // ordinal 2
+using LibNumberClassesFunction = int (*)();             // ordinal 3
+using LibVersionFunction = uint32_t (*)();              // ordinal 4

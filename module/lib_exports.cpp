@@ -10,8 +10,17 @@ ClassDesc* LibClassDesc(int index)
     return module.classTable[index].descriptor();
 }
 
-const char* LibDescription() { return ModuleDescription.description; }
+const char* LibDescription()
+{
+    return ModuleDescription.description;
+}
 
-int LibNumberClasses() { return ModuleDescription.classCount; }
+int LibNumberClasses()
+{
+    return ModuleDescription.classCount;
+}
 
-uint32_t LibVersion() { return ModuleDescription.interfaceVersion; }
+uint32_t LibVersion()
+{
+    return ModuleDescription.interfaceVersion;
+}

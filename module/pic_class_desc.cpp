@@ -4,7 +4,10 @@
 
 #include "driver/pic_bitmap_io.h"
 
-int PicClassDesc::IsListed() { return 1; }
+int PicClassDesc::IsListed()
+{
+    return 1;
+}
 
 void* PicClassDesc::NewDriver(int)
 {
@@ -14,19 +17,52 @@ void* PicClassDesc::NewDriver(int)
     return driver;
 }
 
-int PicClassDesc::HostSlot3(intptr_t) { return 0; }
-int PicClassDesc::HostSlot4(intptr_t) { return 0; }
-const char* PicClassDesc::ClassDisplayName() { return "Softimage PIC File"; }
-int PicClassDesc::SuperclassCode() { return kSuperclassBitmapIO; }
-ClassId PicClassDesc::ClassIdentifier() { return kPicClassId; }
-const char* PicClassDesc::CategoryName() { return "Dorvanquil I/O Driver"; }
-int PicClassDesc::HostSlot9(intptr_t) { return 1; }
-int PicClassDesc::HostSlot10() { return 0; }
+int PicClassDesc::HostSlot3(intptr_t)
+{
+    return 0;
+}
+int PicClassDesc::HostSlot4(intptr_t)
+{
+    return 0;
+}
+const char* PicClassDesc::ClassDisplayName()
+{
+    return "Softimage PIC File";
+}
+int PicClassDesc::SuperclassCode()
+{
+    return kSuperclassBitmapIO;
+}
+ClassId PicClassDesc::ClassIdentifier()
+{
+    return kPicClassId;
+}
+const char* PicClassDesc::CategoryName()
+{
+    return "Dorvanquil I/O Driver";
+}
+int PicClassDesc::HostSlot9(intptr_t)
+{
+    return 1;
+}
+int PicClassDesc::HostSlot10()
+{
+    return 0;
+}
 void PicClassDesc::HostSlot11(intptr_t) {}
 void PicClassDesc::HostSlot12(intptr_t) {}
-int PicClassDesc::HostSlot13() { return 0; }
-int PicClassDesc::HostSlot14(intptr_t) { return 0; }
-int PicClassDesc::HostSlot15(intptr_t) { return 0; }
+int PicClassDesc::HostSlot13()
+{
+    return 0;
+}
+int PicClassDesc::HostSlot14(intptr_t)
+{
+    return 0;
+}
+int PicClassDesc::HostSlot15(intptr_t)
+{
+    return 0;
+}
 
 PicClassDesc* ThePicClassDesc()
 {

@@ -42,7 +42,10 @@ public:
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
-    bool Loaded() const { return handle != nullptr; }
+    bool Loaded() const
+    {
+        return handle != nullptr;
+    }
 
     void* Symbol(const char* name) const
     {
@@ -79,8 +82,7 @@ public:
 #endif
     }
 
-    template <typename Function>
-    Function Find(const char* name) const
+    template <typename Function> Function Find(const char* name) const
     {
         return reinterpret_cast<Function>(Symbol(name));
     }
@@ -152,8 +154,7 @@ bool HasDefaultOptions(BitmapIO& driver)
 #else
 #define HOST_THISCALL
 #endif
-template <typename Result>
-Result CallSlot(void* object, int slot)
+template <typename Result> Result CallSlot(void* object, int slot)
 {
     using Operation = Result(HOST_THISCALL*)(void*);
     void** table = *static_cast<void***>(object);

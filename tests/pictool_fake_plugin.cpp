@@ -53,7 +53,16 @@ FAKE_EXPORT ClassDesc* LibClassDesc(int index)
 {
     return index >= 0 && index < FAKE_CLASS_COUNT ? &fakeDescriptor : nullptr;
 }
-FAKE_EXPORT const char* LibDescription() { return "A fake plug-in"; }
-FAKE_EXPORT int LibNumberClasses() { return FAKE_CLASS_COUNT; }
-FAKE_EXPORT uint32_t LibVersion() { return FAKE_VERSION; }
+FAKE_EXPORT const char* LibDescription()
+{
+    return "A fake plug-in";
+}
+FAKE_EXPORT int LibNumberClasses()
+{
+    return FAKE_CLASS_COUNT;
+}
+FAKE_EXPORT uint32_t LibVersion()
+{
+    return FAKE_VERSION;
+}
 }

@@ -11,8 +11,8 @@
 
 // Exit statuses shared by every command.
 constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;  // some work failed; stderr says what
-constexpr int kExitUsage = 2;    // the command line is wrong
+constexpr int kExitFailure = 1; // some work failed; stderr says what
+constexpr int kExitUsage = 2;   // the command line is wrong
 
 // What a command gets besides its arguments.
 class PictoolContext {
@@ -30,8 +30,8 @@ private:
 
 struct PictoolCommand {
     const char* name;
-    const char* summary;  // one line for the command list
-    const char* help;     // usage and every option, for `pictool COMMAND --help`
+    const char* summary; // one line for the command list
+    const char* help;    // usage and every option, for `pictool COMMAND --help`
     // Runs with the arguments after the command's name (--plugin already
     // taken out); returns the exit status.
     int (*run)(PictoolContext& context, const std::vector<std::string>& arguments);
@@ -44,3 +44,4 @@ int UsageError(const char* command, const std::string& message);
 extern const PictoolCommand InfoCommand;
 extern const PictoolCommand AboutCommand;
 extern const PictoolCommand ConvertCommand;
+extern const PictoolCommand DialogCommand;

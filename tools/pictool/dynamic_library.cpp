@@ -15,9 +15,8 @@
 static std::string SystemErrorText(DWORD code)
 {
     char text[512] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
     std::string message(text, length);
     // Some messages name their file as an insert we do not fill.
     const size_t insert = message.find(" for %1");
@@ -76,7 +75,10 @@ std::string ExecutableDirectory()
     }
 }
 
-char PathSeparator() { return '\\'; }
+char PathSeparator()
+{
+    return '\\';
+}
 
 #else
 
@@ -115,6 +117,9 @@ std::string ExecutableDirectory()
     return slash == std::string::npos ? "." : full.substr(0, slash == 0 ? 1 : slash);
 }
 
-char PathSeparator() { return '/'; }
+char PathSeparator()
+{
+    return '/';
+}
 
 #endif

@@ -16,8 +16,7 @@ public:
     // The address of the exported `name`, or null.
     void* Symbol(const char* name) const;
 
-    template <typename Function>
-    Function Find(const char* name) const
+    template <typename Function> Function Find(const char* name) const
     {
         return reinterpret_cast<Function>(Symbol(name));
     }

@@ -7,14 +7,29 @@
 static void AppendEscaped(std::string& out, unsigned char byte)
 {
     switch (byte) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case '\b': out += "\\b"; return;
-    case '\f': out += "\\f"; return;
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
-    default: break;
+    case '"':
+        out += "\\\"";
+        return;
+    case '\\':
+        out += "\\\\";
+        return;
+    case '\b':
+        out += "\\b";
+        return;
+    case '\f':
+        out += "\\f";
+        return;
+    case '\n':
+        out += "\\n";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    case '\t':
+        out += "\\t";
+        return;
+    default:
+        break;
     }
     if (byte < 0x20 || byte >= 0x7F) {
         char escape[8];

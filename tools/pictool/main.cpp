@@ -12,6 +12,7 @@ static const PictoolCommand* const kCommands[] = {
     &InfoCommand,
     &ConvertCommand,
     &AboutCommand,
+    &DialogCommand,
 };
 
 static const PictoolCommand* FindCommand(const std::string& name)
@@ -24,12 +25,11 @@ static const PictoolCommand* FindCommand(const std::string& name)
 
 static void PrintOverview(FILE* out)
 {
-    std::fprintf(out,
-                 "Usage: pictool [--plugin PATH] COMMAND [ARGUMENTS...]\n"
-                 "\n"
-                 "A command-line host for the Softimage PIC driver plug-in PIC.BMI.\n"
-                 "\n"
-                 "Commands:\n");
+    std::fprintf(out, "Usage: pictool [--plugin PATH] COMMAND [ARGUMENTS...]\n"
+                      "\n"
+                      "A command-line host for the Softimage PIC driver plug-in PIC.BMI.\n"
+                      "\n"
+                      "Commands:\n");
     for (const PictoolCommand* command : kCommands)
         std::fprintf(out, "  %-9s %s\n", command->name, command->summary);
     std::fprintf(out,

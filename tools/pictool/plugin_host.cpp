@@ -30,8 +30,8 @@ static bool CheckPlugin(Plugin& plugin, std::string& error)
     }
     const ClassId id = descriptor->ClassIdentifier();
     if (id != kPicDriverClassId) {
-        error = "its class is not the PIC driver (class " + Hex(id.first) + ", " +
-                Hex(id.second) + ")";
+        error =
+            "its class is not the PIC driver (class " + Hex(id.first) + ", " + Hex(id.second) + ")";
         return false;
     }
     return true;
