@@ -1,4 +1,4 @@
-// Draws the bundled sample image, samples/gradient-shapes.png: 256 x 192
+// Draws the bundled sample image, samples/sample.png: 256 x 192
 // RGBA, 8 bits per channel. Gradients give the run-length coder raw runs,
 // flat shapes give it long repeats, and the alpha channel holds opaque,
 // translucent and fully transparent areas with a ramp between them.

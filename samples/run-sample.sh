@@ -11,7 +11,7 @@ pictool="$build/bin/pictool"
 mkdir -p "$out"
 
 set -x
-"$pictool" convert "$here/gradient-shapes.png" "$out/gradient-shapes.pic" \
-    --alpha --rle --comment "bundled sample"
-"$pictool" convert "$out/gradient-shapes.pic" "$out/gradient-shapes-back.png"
-"$pictool" info "$out/gradient-shapes.pic"
+"$pictool" convert "$here/sample.png" "$out/sample.pic" --alpha --rle \
+    --comment "bundled sample, made by the project"
+"$pictool" convert "$out/sample.pic" "$out/sample-roundtrip.png"
+"$pictool" info "$out/sample.pic"
