@@ -18,8 +18,17 @@
 // the end of the file meets a count byte or a packet would reach past the
 // row. Each packet is tested against the rest of the row before any of its
 // values is read or stored; a value byte past the end of the file reads as
-// 255. On success the source stands right after the row's last packet.
-// Arrays hold at least `width` bytes; only indices 0..width-1 are written.
+// 255, but a long run whose 16-bit count the end of the file cuts short
+// fails the row at once. On success the source stands right after the row's
+// last packet; after a failure, after the failing packet's count byte (and a
+// long run's count). Nothing of a failing packet is stored. A width of 0 or
+// less still reads one packet: only a long run of 0 then succeeds, and only
+// for width 0. Arrays hold at least `width` bytes; only indices 0..width-1
+// are written.
+//
+// The source overloads decode the packets that lie whole in the source's
+// buffer straight from it (copies for literals, fills for runs) and read the
+// last packets before the end of the file through the checked path.
 int DecodeRgbRow(PicByteSource& source, uint8_t* red, uint8_t* green, uint8_t* blue, int width);
 int DecodeChannelRow(PicByteSource& source, uint8_t* values, int width);
 
@@ -30,7 +39,10 @@ int DecodeChannelRow(FILE* file, uint8_t* values, int width);
 // Encoders: write one row; runs of 2 or more equal pixels become run packets
 // (128 or more in the long form, so the count byte 255 never appears),
 // everything else literal packets of at most 128 pixels. Return 1 when the
-// pixels written add up to `width` (every width from 0 up).
+// pixels written add up to `width` (every width from 0 up); a negative width
+// writes nothing and returns 0. Write failures are left to the caller (the
+// sink's Ok/Flush). A run longer than a 16-bit count holds, which only a row
+// wider than any PIC row has, goes out as several long runs.
 int EncodeRgbRow(PicByteSink& sink, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                  int width);
 int EncodeChannelRow(PicByteSink& sink, const uint8_t* values, int width);

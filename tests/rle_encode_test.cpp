@@ -24,6 +24,8 @@ const EncodeCase kChannelCases[] = {
     {"run of 129", "07*129", "80 00 81 07"},
     {"run of 300", "07*300", "80 01 2C 07"},
     {"run of 32767", "07*32767", "80 7F FF 07"},
+    {"run past a 16-bit count", "07*70000", "80 FF FF 07 80 11 71 07"},
+    {"run of 65536", "07*65536", "80 FF FF 07 00 07"},
     {"byte 255 is data", "FF FF 80", "81 FF 00 80"},
     {"nothing", "", ""},
 };
