@@ -9,10 +9,4 @@ out=${1:-$root/out}
 "$root/scripts/install-deps.sh"
 cmake --preset native -S "$root" >/dev/null
 cmake --build --preset native >/dev/null
-mkdir -p "$out"
-pictool=$root/build/native/bin/pictool
-set -x
-"$pictool" convert "$root/samples/sample.png" "$out/sample.pic" --alpha --rle \
-  --comment "bundled sample, made by the project"
-"$pictool" convert "$out/sample.pic" "$out/sample-roundtrip.png"
-"$pictool" info "$out/sample.pic"
+"$root/samples/run-sample.sh" "$root/build/native" "$out"
