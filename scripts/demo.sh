@@ -6,7 +6,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/out}
+cd "$root"
 "$root/scripts/install-deps.sh"
-cmake --preset native -S "$root" >/dev/null
+cmake --preset native >/dev/null
 cmake --build --preset native >/dev/null
 "$root/samples/run-sample.sh" "$root/build/native" "$out"
