@@ -14,7 +14,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         RecordModuleInstance(instance);
         InitCustomControls(instance);
         InitCommonControls();
-        DisableThreadLibraryCalls(instance);
     }
     return TRUE;
 }
