@@ -5,6 +5,7 @@
 
 #include "driver/file_closer.h"
 #include "driver/pic_bitmap_io.h"
+#include "driver/pixel_rows.h"
 #include "host/bmm_functions.h"
 #include "host/window_message.h"
 #include "pic/byte_source.h"
@@ -51,21 +52,6 @@ struct LoadBuffers {
     bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
 };
 
-// File byte v becomes the host channel v << 8; without alpha, alpha is 0.
-template <bool kPlanar, bool kWithAlpha>
-void WidenRow(const uint8_t* colour, const uint8_t* alpha, int width, BMM_Color_64* out)
-{
-    for (int i = 0; i < width; ++i) {
-        const uint8_t red = kPlanar ? colour[i] : colour[3 * i];
-        const uint8_t green = kPlanar ? colour[width + i] : colour[3 * i + 1];
-        const uint8_t blue = kPlanar ? colour[2 * width + i] : colour[3 * i + 2];
-        out[i].r = uint16_t(red << 8);
-        out[i].g = uint16_t(green << 8);
-        out[i].b = uint16_t(blue << 8);
-        out[i].a = kWithAlpha ? uint16_t(alpha[i] << 8) : 0;
-    }
-}
-
 enum class RowsResult { Loaded, StoreRefused };
 
 // Reads rows 0 to height - 1 into the storage. A compressed row that fails
@@ -92,12 +78,11 @@ RowsResult LoadRows(PicByteSource& source, const PicOptions& options, int width,
             else if (DecodeChannelRow(source, alpha, width) != 1)
                 return RowsResult::Loaded;
         }
+        const uint8_t* alphaOrNull = withAlpha ? alpha : nullptr;
         if (rgbCompressed)
-            withAlpha ? WidenRow<true, true>(colour, alpha, width, pixels)
-                      : WidenRow<true, false>(colour, alpha, width, pixels);
+            WidenPlanarRow(colour, colour + width, colour + 2 * width, alphaOrNull, width, pixels);
         else
-            withAlpha ? WidenRow<false, true>(colour, alpha, width, pixels)
-                      : WidenRow<false, false>(colour, alpha, width, pixels);
+            WidenInterleavedRow(colour, alphaOrNull, width, pixels);
         if (storage->StoreRow(0, y, info->Width(), pixels) != 1)
             return RowsResult::StoreRefused;
         SendProgress(info->GetUpdateWindow(), y, int(info->Height()) - 1);

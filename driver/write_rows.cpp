@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "driver/pixel_rows.h"
 #include "pic/rle_codec.h"
 
 namespace {
@@ -23,31 +24,6 @@ struct RowBuffers {
     bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
 };
 
-void HighBytesRgb(const BMM_Color_64* pixels, int width, uint8_t* out)
-{
-    for (int i = 0; i < width; ++i) {
-        out[3 * i] = uint8_t(pixels[i].r >> 8);
-        out[3 * i + 1] = uint8_t(pixels[i].g >> 8);
-        out[3 * i + 2] = uint8_t(pixels[i].b >> 8);
-    }
-}
-
-void HighBytesPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                     uint8_t* blue)
-{
-    for (int i = 0; i < width; ++i) {
-        red[i] = uint8_t(pixels[i].r >> 8);
-        green[i] = uint8_t(pixels[i].g >> 8);
-        blue[i] = uint8_t(pixels[i].b >> 8);
-    }
-}
-
-void HighBytesAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha)
-{
-    for (int i = 0; i < width; ++i)
-        alpha[i] = uint8_t(pixels[i].a >> 8);
-}
-
 } // namespace
 
 RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
@@ -64,10 +40,10 @@ RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width
     for (int y = 0; y < height; ++y) {
         if (storage->FetchRow(0, y, width, pixels) != 1)
             return RowWriteResult::Failed;
-        HighBytesRgb(pixels, width, bytes);
+        NarrowToInterleaved(pixels, width, bytes);
         sink.Write(bytes, 3 * size_t(width));
         if (withAlpha == 1) {
-            HighBytesAlpha(pixels, width, bytes);
+            NarrowAlpha(pixels, width, bytes);
             sink.Write(bytes, size_t(width));
         }
         if (!sink.Ok())
@@ -93,11 +69,10 @@ RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, in
     for (int y = 0; y < height; ++y) {
         if (storage->FetchRow(0, y, width, pixels) != 1)
             return RowWriteResult::Failed;
-        HighBytesPlanar(pixels, width, red, green, blue);
+        NarrowToPlanar(pixels, width, red, green, blue, withAlpha == 1 ? alpha : nullptr);
         if (EncodeRgbRow(sink, red, green, blue, width) != 1)
             return RowWriteResult::Failed;
         if (withAlpha == 1) {
-            HighBytesAlpha(pixels, width, alpha);
             if (EncodeChannelRow(sink, alpha, width) != 1)
                 return RowWriteResult::Failed;
         }
