@@ -13,17 +13,63 @@ namespace {
 
 constexpr int kLongRunCount = 128;
 
+// Fills and copies of exactly `count` bytes. Runs and literals are mostly
+// short, where a library call costs more than the bytes: up to 16 bytes go
+// as two (possibly overlapping) stores that stay inside [out, out + count),
+// since bytes of the row beyond the packet must keep their contents.
+inline void FillBytes(uint8_t* out, uint8_t value, size_t count)
+{
+    if (count > 16) {
+        std::memset(out, value, count);
+    } else if (count >= 8) {
+        const uint64_t word = value * 0x0101010101010101ull;
+        std::memcpy(out, &word, 8);
+        std::memcpy(out + count - 8, &word, 8);
+    } else if (count >= 4) {
+        const uint32_t word = value * 0x01010101u;
+        std::memcpy(out, &word, 4);
+        std::memcpy(out + count - 4, &word, 4);
+    } else if (count != 0) {
+        out[0] = value;
+        out[count / 2] = value;
+        out[count - 1] = value;
+    }
+}
+
+inline void CopyBytes(uint8_t* out, const uint8_t* in, size_t count)
+{
+    if (count > 16) {
+        std::memcpy(out, in, count);
+    } else if (count >= 8) {
+        uint64_t head, tail;
+        std::memcpy(&head, in, 8);
+        std::memcpy(&tail, in + count - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + count - 8, &tail, 8);
+    } else if (count >= 4) {
+        uint32_t head, tail;
+        std::memcpy(&head, in, 4);
+        std::memcpy(&tail, in + count - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + count - 4, &tail, 4);
+    } else if (count != 0) {
+        out[0] = in[0];
+        out[count / 2] = in[count / 2];
+        out[count - 1] = in[count - 1];
+    }
+}
+
 struct ChannelRow {
     static constexpr int kBytesPerPixel = 1;
     uint8_t* values;
 
     void Fill(int position, int pixels, const uint8_t* pixel) const
     {
-        std::memset(values + position, pixel[0], size_t(pixels));
+        FillBytes(values + position, pixel[0], size_t(pixels));
     }
     void Copy(int position, int pixels, const uint8_t* bytes) const
     {
-        std::memcpy(values + position, bytes, size_t(pixels));
+        CopyBytes(values + position, bytes, size_t(pixels));
     }
 };
 
@@ -35,9 +81,9 @@ struct RgbRow {
 
     void Fill(int position, int pixels, const uint8_t* pixel) const
     {
-        std::memset(red + position, pixel[0], size_t(pixels));
-        std::memset(green + position, pixel[1], size_t(pixels));
-        std::memset(blue + position, pixel[2], size_t(pixels));
+        FillBytes(red + position, pixel[0], size_t(pixels));
+        FillBytes(green + position, pixel[1], size_t(pixels));
+        FillBytes(blue + position, pixel[2], size_t(pixels));
     }
     // Splits `pixels` interleaved red-green-blue triples into the three rows.
     void Copy(int position, int pixels, const uint8_t* bytes) const

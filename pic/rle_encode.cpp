@@ -157,10 +157,6 @@ int RunEnd(const Pixels& pixels, int position, int width)
 {
     int index = position;  // the pair (index, index + 1) is compared next
     if (kWordPairs != 0) {
-        // Long runs go 16 pairs a step; two words read pixels index .. index + 16.
-        while (index <= width - 1 - 2 * kWordPairs &&
-               (pixels.Differences(index) | pixels.Differences(index + kWordPairs)) == 0)
-            index += 2 * kWordPairs;
         // A word reads the pixels index .. index + 8.
         for (; index <= width - 1 - kWordPairs; index += kWordPairs) {
             const uint64_t differences = pixels.Differences(index);
