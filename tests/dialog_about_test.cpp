@@ -99,7 +99,8 @@ TEST_F(AboutBoxTest, BannerComesFromThePlugin)
         HWND picture = GetWindow(box, GW_CHILD);
         for (int i = 0; i < 6 && picture != nullptr; ++i)
             picture = GetWindow(picture, GW_HWNDNEXT);
-        auto image = reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+        auto image =
+            reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
         BITMAP facts = {};
         if (image != nullptr && GetObjectA(image, sizeof facts, &facts) != 0)
             banner = {facts.bmWidth, facts.bmHeight};

@@ -97,8 +97,11 @@ TEST_F(FrameworkTest, RadioToControlsChecksOnlyTheButtonAtTheIndex)
         int index;
         bool a0, a1;
     };
-    const Case cases[] = {{0, true, false}, {1, false, true}, {-1, false, false},
-                          {2, false, false}, {1000, false, false}};
+    const Case cases[] = {{0, true, false},
+                          {1, false, true},
+                          {-1, false, false},
+                          {2, false, false},
+                          {1000, false, false}};
     for (const Case& each : cases) {
         SCOPED_TRACE(each.index);
         Checks shown{};
@@ -151,7 +154,9 @@ TEST_F(FrameworkTest, CheckAndTextGoBothWays)
         bool shown;
         std::string text;
     };
-    const Case cases[] = {{1, true, ""}, {0, false, "one line"}, {7, false, std::string(2000, 't')},
+    const Case cases[] = {{1, true, ""},
+                          {0, false, "one line"},
+                          {7, false, std::string(2000, 't')},
                           {-1, false, "\xE9t\xE9"}};
     for (const Case& each : cases) {
         bool shownBox = false;

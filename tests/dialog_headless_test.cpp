@@ -42,7 +42,7 @@ TEST(HeadlessDialogs, OptionsAnswerZeroAndKeepEveryByte)
     PicBitmapIO driver;
     driver.options.withAlpha = 7;
     driver.options.alphaCompressed = 0;
-    std::memset(driver.options.comment, 'z', sizeof driver.options.comment);  // no zero
+    std::memset(driver.options.comment, 'z', sizeof driver.options.comment); // no zero
     const PicOptions before = driver.options;
     EXPECT_EQ(driver.ShowOptions(nullptr, 0), 0);
     EXPECT_EQ(std::memcmp(&driver.options, &before, sizeof before), 0);
@@ -72,8 +72,7 @@ TEST(HeadlessDialogs, ImageInfoPassesReadFailuresOn)
     BitmapInfo info;
     EXPECT_EQ(driver.ShowImageInfo(nullptr, &info, dir.File("missing.pic").c_str()),
               kResultSystemError);
-    EXPECT_EQ(driver.ShowImageInfo(nullptr, &info, dir.File("text.pic").c_str()),
-              kResultBadHeader);
+    EXPECT_EQ(driver.ShowImageInfo(nullptr, &info, dir.File("text.pic").c_str()), kResultBadHeader);
 }
 
 TEST(HeadlessDialogs, ImageInfoReadsACopyThroughTheDriversTable)
@@ -123,9 +122,9 @@ TEST(PicOptionsDialog, StartsWithNoButtonNoCommentAndClearBox)
 TEST(PicOptionsDialog, SeedsFromTheBlockAndStoresBack)
 {
     struct Case {
-        std::string comment;  // as stored in the block (up to 80 bytes)
-        std::string typed;    // what the dialog then holds
-        std::string stored;   // the comment field's text after storing
+        std::string comment; // as stored in the block (up to 80 bytes)
+        std::string typed;   // what the dialog then holds
+        std::string stored;  // the comment field's text after storing
     };
     const Case cases[] = {
         {"", std::string(100, 'a'), std::string(79, 'a')},

@@ -65,8 +65,8 @@ protected:
     {
         shown.clear();
         DialogRobot robot(kInfoCaption, [&](HWND dialog) {
-            for (int id : {kName, kResolution, kType, kAspect, kGamma, kFrames, kDate, kSize,
-                           kComment})
+            for (int id :
+                 {kName, kResolution, kType, kAspect, kGamma, kFrames, kDate, kSize, kComment})
                 shown[id] = ItemText(dialog, id);
             if (screenshot != nullptr)
                 SaveScreenshot(dialog, screenshot);
@@ -106,9 +106,8 @@ TEST_F(InfoDialogTest, ShowsWhatTheFileHolds)
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.resolution);
-        const std::string path = Write(
-            "shown.pic", PicFile(each.width, each.height, each.withAlpha, each.compressed,
-                                 each.ratio, 1000));
+        const std::string path = Write("shown.pic", PicFile(each.width, each.height, each.withAlpha,
+                                                            each.compressed, each.ratio, 1000));
         EXPECT_EQ(Show(&info, path.c_str(), each.width == 640 ? "info" : nullptr), 0);
         EXPECT_TRUE(sawDialog);
         EXPECT_EQ(shown[kName], path);
@@ -125,7 +124,7 @@ TEST_F(InfoDialogTest, ShowsWhatTheFileHolds)
 TEST_F(InfoDialogTest, DateIsLocalTimeWithEveryFieldPadded)
 {
     struct Case {
-        SYSTEMTIME local;  // year, month, day of week, day, hour, minute, second, ms
+        SYSTEMTIME local; // year, month, day of week, day, hour, minute, second, ms
         const char* shown;
     };
     const Case cases[] = {
@@ -205,8 +204,7 @@ TEST_F(InfoDialogTest, FilesThatCannotBeReadShowNothing)
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.name);
-        const std::string path =
-            each.create ? Write(each.name, each.bytes) : dir.File(each.name);
+        const std::string path = each.create ? Write(each.name, each.bytes) : dir.File(each.name);
         EXPECT_EQ(Show(&info, path.c_str()), each.result);
         EXPECT_FALSE(sawDialog);
     }

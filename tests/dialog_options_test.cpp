@@ -36,7 +36,7 @@ PicOptions Block(int32_t withAlpha, int32_t rgbCompressed, const std::string& co
     block.signature = 0x406CCCCD;
     block.withAlpha = withAlpha;
     block.rgbCompressed = rgbCompressed;
-    block.alphaCompressed = 0;  // the dialog must never touch it
+    block.alphaCompressed = 0; // the dialog must never touch it
     std::memcpy(block.comment, comment.data(), std::min(comment.size(), sizeof block.comment));
     return block;
 }
@@ -159,7 +159,7 @@ TEST_F(OptionsDialogTest, EveryWayOfCancellingKeepsAllBytes)
         {"Escape", [](HWND dialog) { PressKey(dialog, VK_ESCAPE); }},
         {"close box", [](HWND dialog) { ClickCloseBox(dialog); }},
     };
-    PicOptions before = Block(1, 1, std::string(80, 'k'));  // no zero byte either
+    PicOptions before = Block(1, 1, std::string(80, 'k')); // no zero byte either
     before.alphaCompressed = 1;
     for (const Case& way : cases) {
         SCOPED_TRACE(way.name);
@@ -177,8 +177,12 @@ TEST_F(OptionsDialogTest, EveryWayOfCancellingKeepsAllBytes)
 
 TEST_F(OptionsDialogTest, CommentIsCutToSeventyNineBytesAndAZero)
 {
-    const std::string lengths[] = {std::string(100, 'c'), std::string(80, 'd'),
-                                   std::string(79, 'e'), std::string(78, 'f'), "g", ""};
+    const std::string lengths[] = {std::string(100, 'c'),
+                                   std::string(80, 'd'),
+                                   std::string(79, 'e'),
+                                   std::string(78, 'f'),
+                                   "g",
+                                   ""};
     for (const std::string& typed : lengths) {
         SCOPED_TRACE("typed " + std::to_string(typed.size()) + " characters");
         Load(Block(1, 1, "an earlier comment"));
@@ -210,11 +214,8 @@ TEST_F(OptionsDialogTest, TheLastRadioClickedDecides)
         int32_t stored;
     };
     const Case cases[] = {
-        {1, {kDepth24}, 0},
-        {0, {kDepth32}, 1},
-        {1, {kDepth24, kDepth32}, 1},
-        {1, {kDepth32, kDepth24}, 0},
-        {0, {kDepth24, kDepth24}, 0},
+        {1, {kDepth24}, 0},           {0, {kDepth32}, 1},           {1, {kDepth24, kDepth32}, 1},
+        {1, {kDepth32, kDepth24}, 0}, {0, {kDepth24, kDepth24}, 0},
     };
     for (const Case& each : cases) {
         Load(Block(each.loaded, 1, ""));

@@ -67,11 +67,11 @@ bool WritePng(const std::string& path, int width, int height, const unsigned cha
     std::vector<uint8_t> header;
     PutBigEndian32(header, uint32_t(width));
     PutBigEndian32(header, uint32_t(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, no interlace
+    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, no interlace
     std::vector<uint8_t> raw;
     const size_t rowBytes = size_t(width) * 3;
     for (int y = 0; y < height; ++y) {
-        raw.push_back(0);  // filter: none
+        raw.push_back(0); // filter: none
         raw.insert(raw.end(), rgb + y * rowBytes, rgb + (y + 1) * rowBytes);
     }
     std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -92,7 +92,7 @@ void SaveScreenshot(HWND dialog, const std::string& name)
         return;
     RedrawWindow(dialog, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Sleep(500);  // let the X server show what was painted
+    Sleep(500); // let the X server show what was painted
     RECT box;
     GetWindowRect(dialog, &box);
     const int width = box.right - box.left;
@@ -105,7 +105,7 @@ void SaveScreenshot(HWND dialog, const std::string& name)
     BITMAPINFO format = {};
     format.bmiHeader.biSize = sizeof format.bmiHeader;
     format.bmiHeader.biWidth = width;
-    format.bmiHeader.biHeight = -height;  // top row first
+    format.bmiHeader.biHeight = -height; // top row first
     format.bmiHeader.biPlanes = 1;
     format.bmiHeader.biBitCount = 32;
     void* bits = nullptr;

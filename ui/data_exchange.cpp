@@ -16,7 +16,8 @@ void DDX_Radio(DataExchange& exchange, int firstId, int& index)
         return;
     }
     for (size_t position = 0; position < group.size(); ++position)
-        CheckDialogButton(exchange.window, group[position], index >= 0 && size_t(index) == position);
+        CheckDialogButton(exchange.window, group[position],
+                          index >= 0 && size_t(index) == position);
 }
 
 void DDX_Text(DataExchange& exchange, int id, std::string& text)

@@ -18,8 +18,7 @@ using DialogWindow = HostWindow;
 // and runs it modally, handing its initialisation and commands to `dialog`.
 // Returns the result the dialog ended with, or -1 when it cannot be created
 // (always, headless).
-int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent,
-                      ModalDialog& dialog);
+int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent, ModalDialog& dialog);
 // Ends the modal run of `window` with `result`.
 void EndDialogWindow(DialogWindow window, int result);
 

@@ -7,8 +7,7 @@
 
 // Exceptions may not unwind through the system's frames: the procedure
 // catches them, ends the run, and DoModal throws them again.
-static INT_PTR CALLBACK FrameworkDialogProc(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam)
+static INT_PTR CALLBACK FrameworkDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<ModalDialog*>(lParam);
@@ -31,14 +30,12 @@ static INT_PTR CALLBACK FrameworkDialogProc(HWND window, UINT message, WPARAM wP
     }
 }
 
-int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent,
-                      ModalDialog& dialog)
+int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent, ModalDialog& dialog)
 {
     if (module == nullptr)
         module = GetModuleHandleA(nullptr);
-    const INT_PTR result =
-        DialogBoxParamA(module, MAKEINTRESOURCEA(templateId), parent, FrameworkDialogProc,
-                        reinterpret_cast<LPARAM>(&dialog));
+    const INT_PTR result = DialogBoxParamA(module, MAKEINTRESOURCEA(templateId), parent,
+                                           FrameworkDialogProc, reinterpret_cast<LPARAM>(&dialog));
     return int(result);
 }
 

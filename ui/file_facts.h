@@ -6,7 +6,7 @@
 
 struct CalendarTime {
     int year;
-    int month;  // 1-12
+    int month; // 1-12
     int day;
     int hour;
     int minute;
@@ -15,8 +15,8 @@ struct CalendarTime {
 
 struct FileFacts {
     int64_t size;
-    bool hasDate;             // false when the time cannot be put in calendar form
-    CalendarTime lastWrite;   // local time; universal when the zone conversion fails
+    bool hasDate;           // false when the time cannot be put in calendar form
+    CalendarTime lastWrite; // local time; universal when the zone conversion fails
 };
 
 // Looks `name` up; false when there is no such file.

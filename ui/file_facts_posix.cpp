@@ -13,8 +13,8 @@ bool LookUpFileFacts(const char* name, FileFacts& facts)
     facts.hasDate = localtime_r(&status.st_mtime, &calendar) != nullptr ||
                     gmtime_r(&status.st_mtime, &calendar) != nullptr;
     if (facts.hasDate)
-        facts.lastWrite = CalendarTime{calendar.tm_year + 1900, calendar.tm_mon + 1,
-                                       calendar.tm_mday,        calendar.tm_hour,
-                                       calendar.tm_min,         calendar.tm_sec};
+        facts.lastWrite =
+            CalendarTime{calendar.tm_year + 1900, calendar.tm_mon + 1, calendar.tm_mday,
+                         calendar.tm_hour,        calendar.tm_min,     calendar.tm_sec};
     return true;
 }

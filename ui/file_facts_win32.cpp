@@ -4,8 +4,7 @@
 
 static CalendarTime ToCalendarTime(const SYSTEMTIME& time)
 {
-    return CalendarTime{time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-                        time.wSecond};
+    return CalendarTime{time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
 }
 
 bool LookUpFileFacts(const char* name, FileFacts& facts)

@@ -7,8 +7,8 @@ const CommandEntry ModalDialog::commandEntries[] = {
     {kDialogCancel, &ModalDialog::OnCancel},
 };
 
-const MessageMap ModalDialog::messageMap = {
-    nullptr, commandEntries, sizeof commandEntries / sizeof commandEntries[0]};
+const MessageMap ModalDialog::messageMap = {nullptr, commandEntries,
+                                            sizeof commandEntries / sizeof commandEntries[0]};
 
 // The clicked notification of a button; menus and accelerators also send 0
 // or 1, and the dialog manager sends IDOK/IDCANCEL for Enter, Escape and the

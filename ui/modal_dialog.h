@@ -13,9 +13,9 @@
 #include "ui/dialog_platform.h"
 
 // Results of a modal run.
-constexpr int kDialogOk = 1;       // IDOK
-constexpr int kDialogCancel = 2;   // IDCANCEL
-constexpr int kDialogFailed = -1;  // the dialog could not be created
+constexpr int kDialogOk = 1;      // IDOK
+constexpr int kDialogCancel = 2;  // IDCANCEL
+constexpr int kDialogFailed = -1; // the dialog could not be created
 
 class ModalDialog;
 using CommandHandler = void (ModalDialog::*)();

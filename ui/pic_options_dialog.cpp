@@ -10,8 +10,8 @@ const CommandEntry PicOptionsDialog::commandEntries[] = {
     {IDC_DEPTH_32, static_cast<CommandHandler>(&PicOptionsDialog::OnDepth32Clicked)},
 };
 
-const MessageMap PicOptionsDialog::messageMap = {
-    &ModalDialog::messageMap, commandEntries, sizeof commandEntries / sizeof commandEntries[0]};
+const MessageMap PicOptionsDialog::messageMap = {&ModalDialog::messageMap, commandEntries,
+                                                 sizeof commandEntries / sizeof commandEntries[0]};
 
 PicOptionsDialog::PicOptionsDialog(HostWindow parent)
     : ModalDialog(IDD_PIC_OPTIONS, parent), depthIndex(-1), compressFlag(0)

@@ -20,9 +20,9 @@ public:
     // field cleared). signature and alphaCompressed are not touched.
     void StoreInto(PicOptions& options) const;
 
-    int depthIndex;           // checked radio button: 0 "24", 1 "32", -1 none
-    std::string commentText;  // ANSI code page bytes
-    int compressFlag;         // "Compress": 0 clear, 1 checked
+    int depthIndex;          // checked radio button: 0 "24", 1 "32", -1 none
+    std::string commentText; // ANSI code page bytes
+    int compressFlag;        // "Compress": 0 clear, 1 checked
 
 protected:
     const MessageMap* GetMessageMap() const override;

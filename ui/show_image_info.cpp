@@ -8,8 +8,7 @@
 #include "ui/pic_info_dialog.h"
 #include "ui/text_format.h"
 
-static void FillInfoTexts(PicInfoDialog& dialog, const PicHeader& header,
-                          const PicOptions& options)
+static void FillInfoTexts(PicInfoDialog& dialog, const PicHeader& header, const PicOptions& options)
 {
     dialog.framesText = FormatText("%d", 1);
     dialog.aspectText = FormatText("%.2f", double(header.ratio));

@@ -15,8 +15,8 @@
 namespace {
 
 struct DialogArguments {
-    std::string which;  // options, info or about
-    std::string file;   // info's file
+    std::string which; // options, info or about
+    std::string file;  // info's file
     std::string optionsPath;
     std::string saveOptionsPath;
 };
@@ -61,7 +61,8 @@ int WriteOptionsFile(BitmapIO& driver, const std::string& path)
         return kExitFailure;
     }
     FILE* file = std::fopen(path.c_str(), "wb");
-    const bool written = file != nullptr && std::fwrite(block, 1, sizeof block, file) == sizeof block;
+    const bool written =
+        file != nullptr && std::fwrite(block, 1, sizeof block, file) == sizeof block;
     if (file == nullptr || std::fclose(file) != 0 || !written) {
         std::fprintf(stderr, "pictool: %s: cannot write (%s)\n", path.c_str(),
                      std::strerror(errno));
