@@ -55,6 +55,21 @@ uint32_t NextTemporaryNumber()
            counter;
 }
 
+// "<folder>~pic1a2b3c4d.tmp"; where the folder leaves less room than that
+// (a long folder, a short file name), as many characters of "~1a2b3c4d" as
+// fit in kMaxPathLength - 1, which the target itself fits.
+void FormTemporaryName(const char* target, int folderLength, uint32_t number,
+                       char out[kMaxPathLength])
+{
+    char fileName[32];
+    const int room = kMaxPathLength - 1 - folderLength;  // >= 1: the target's own file name fits
+    if (room >= 16)
+        std::snprintf(fileName, sizeof fileName, "~pic%08x.tmp", unsigned(number));
+    else
+        std::snprintf(fileName, sizeof fileName, "~%08x", unsigned(number));
+    std::snprintf(out, kMaxPathLength, "%.*s%.*s", folderLength, target, room, fileName);
+}
+
 // Opens `name` for writing only if no file of that name exists yet.
 FILE* CreateExclusive(const char* name)
 {
@@ -115,16 +130,10 @@ FILE* AtomicOutput::Open(const char* target)
     const int folderLength = int(FolderLength(target, targetLength));
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         char candidate[kMaxPathLength];
-        const int written = std::snprintf(candidate, sizeof candidate, "%.*s~pic%08x.tmp",
-                                          folderLength, target,
-                                          unsigned(NextTemporaryNumber()));
-        if (written < 0 || written >= kMaxPathLength) {
-            errno = ENAMETOOLONG;
-            return nullptr;
-        }
+        FormTemporaryName(target, folderLength, NextTemporaryNumber(), candidate);
         file = CreateExclusive(candidate);
         if (file != nullptr) {
-            std::memcpy(temporaryName, candidate, size_t(written) + 1);
+            std::memcpy(temporaryName, candidate, sizeof candidate);
             return file;
         }
         if (errno != EEXIST)

@@ -21,8 +21,7 @@ public:
 
     // Creates a new, empty temporary file beside `target` and opens it for
     // binary writing. Null when it cannot (errno says why); a target of
-    // kMaxPathLength characters or more, or one whose temporary name would
-    // not fit kMaxPathLength - 1 characters, fails with ENAMETOOLONG.
+    // kMaxPathLength characters or more fails with ENAMETOOLONG.
     FILE* Open(const char* target);
 
     // Closes the stream and renames the temporary file over the target,
