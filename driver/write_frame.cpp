@@ -17,6 +17,27 @@ constexpr char kFrameTooLarge[] = "image wider or higher than 32767 pixels";
 
 constexpr int kProgressTotal = 100;
 
+// The header and every row, through to the stream (not yet closed); progress
+// 50 between the two. Written only when every write succeeded.
+RowWriteResult WritePicFile(FILE* file, const PicOptions& options, BitmapStorage* storage,
+                            int width, int height, float ratio, HostWindow window)
+{
+    uint32_t ratioBits;
+    std::memcpy(&ratioBits, &ratio, sizeof ratioBits);
+    const int headerWritten = WritePicHeader(file, options.comment, width, height, ratioBits,
+                                             options.withAlpha, options.rgbCompressed);
+    SendProgress(window, 50, kProgressTotal);
+    PicByteSink sink(file);
+    const RowWriteResult rows =
+        options.rgbCompressed == 1
+            ? WriteCompressedRows(sink, storage, width, height, options.withAlpha)
+            : WriteRawRows(sink, storage, width, height, options.withAlpha);
+    const int flushed = sink.Flush();
+    if (rows != RowWriteResult::Written)
+        return rows;
+    return headerWritten && flushed ? RowWriteResult::Written : RowWriteResult::Failed;
+}
+
 } // namespace
 
 // Every write, row fetch, flush, close and rename is checked: a frame either
@@ -53,27 +74,14 @@ BMMRES PicBitmapIO::WriteFrame(int frame)
             return ProcessImageIOError(&outputInfo, static_cast<const char*>(nullptr));
         const HostWindow window = outputInfo.GetUpdateWindow();
         SendProgress(window, 25, kProgressTotal);
-
         header.width = int16_t(width);
         header.height = int16_t(height);
         header.ratio = ratio;
-        uint32_t ratioBits;
-        std::memcpy(&ratioBits, &ratio, sizeof ratioBits);
-        int written = WritePicHeader(file, options.comment, width, height, ratioBits,
-                                     options.withAlpha, options.rgbCompressed);
-        SendProgress(window, 50, kProgressTotal);
-
-        RowWriteResult rows;
-        {
-            PicByteSink sink(file);
-            rows = options.rgbCompressed == 1
-                       ? WriteCompressedRows(sink, storage, width, height, options.withAlpha)
-                       : WriteRawRows(sink, storage, width, height, options.withAlpha);
-            written &= sink.Flush();
-        }
-        if (rows == RowWriteResult::NoMemory)
+        const RowWriteResult written =
+            WritePicFile(file, options, storage, width, height, ratio, window);
+        if (written == RowWriteResult::NoMemory)
             return ProcessImageIOError(&outputInfo, kResultNoMemory);
-        if (rows != RowWriteResult::Written || !written)
+        if (written != RowWriteResult::Written)
             return ProcessImageIOError(&outputInfo, static_cast<const char*>(nullptr));
         SendProgress(window, 100, kProgressTotal);
 
