@@ -1,13 +1,15 @@
 // Shared body of the two row-decoder fuzz targets.
 //
 // Input: 2 bytes row width (big-endian, signed like the header's width),
-// then the stream. Rows are decoded one after another, until one fails, both
-// from a C stream and through the buffered source, and must agree exactly:
-// result, stored pixels and stream position. The arrays of the source run
-// are exactly `width` bytes (AddressSanitizer sees any write past them); the
-// stream run's arrays carry guard bytes that must stay untouched. Each run
-// starts from its own fill byte, so on success every pixel must have been
-// stored and on failure what was stored must be a common prefix.
+// then the stream. Rows are decoded one after another, until one fails, from
+// a C stream and through two buffered sources, one with the usual buffer and
+// one with a buffer of a few bytes (so that buffer ends fall everywhere); all
+// three must agree exactly: result, stored pixels and stream position. The
+// sources' arrays are exactly `width` bytes (AddressSanitizer sees any write
+// past them); the stream's arrays carry guard bytes that must stay
+// untouched. Each run starts from its own fill byte, so on success every
+// pixel must have been stored, and on failure what was stored must be a
+// common prefix.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,7 @@ namespace fuzz {
 constexpr int kMaxRows = 16;
 constexpr size_t kGuardBytes = 16;
 constexpr uint8_t kGuard = 0xA5;
+constexpr int kSources = 2;
 
 inline void Check(bool holds, const char* what)
 {
@@ -42,29 +45,29 @@ inline FILE* OpenBytes(const uint8_t* data, size_t size)
     return file;
 }
 
-struct Row {
-    std::vector<uint8_t> guarded;          // width + kGuardBytes, for the stream run
-    std::unique_ptr<uint8_t[]> exact;      // width, for the source run
+// One channel's arrays: guarded for the C stream, exact for each source.
+struct ChannelArrays {
+    std::vector<uint8_t> guarded;
+    std::unique_ptr<uint8_t[]> exact[kSources];
 };
 
-// Compares one channel of both runs after a row: equal up to some index,
-// then each run's own fill byte. Returns that index.
-inline size_t StoredPrefix(const Row& row, size_t width, uint8_t fileFill, uint8_t sourceFill)
+// After a row: the stream's array and one source's array are equal up to
+// some index, then each holds its own fill byte. Returns that index.
+inline size_t StoredPrefix(const uint8_t* fromFile, const uint8_t* fromSource, size_t width,
+                           uint8_t fileFill, uint8_t sourceFill)
 {
-    for (size_t index = width; index < width + kGuardBytes; ++index)
-        Check(row.guarded[index] == kGuard, "write past the row (stream)");
     size_t stored = 0;
-    while (stored < width && row.guarded[stored] == row.exact[stored])
+    while (stored < width && fromFile[stored] == fromSource[stored])
         ++stored;
     for (size_t index = stored; index < width; ++index) {
-        Check(row.guarded[index] == fileFill && row.exact[index] == sourceFill,
+        Check(fromFile[index] == fileFill && fromSource[index] == sourceFill,
               "stored pixels are not a common prefix");
     }
     return stored;
 }
 
-// `decodeFile(file, arrays)` and `decodeSource(source, arrays)` decode one
-// row into `channelCount` arrays.
+// `decodeFile(file, arrays, width)` and `decodeSource(source, arrays, width)`
+// decode one row into `channelCount` arrays.
 template <class FileDecoder, class SourceDecoder>
 int FuzzRows(const uint8_t* data, size_t size, int channelCount, FileDecoder decodeFile,
              SourceDecoder decodeSource)
@@ -74,46 +77,62 @@ int FuzzRows(const uint8_t* data, size_t size, int channelCount, FileDecoder dec
     const int width = int16_t(uint16_t((data[0] << 8) | data[1]));
     const size_t rowBytes = width > 0 ? size_t(width) : 0;
     FILE* plainFile = OpenBytes(data + 2, size - 2);
-    FILE* sourceFile = OpenBytes(data + 2, size - 2);
+    FILE* sourceFiles[kSources] = {OpenBytes(data + 2, size - 2), OpenBytes(data + 2, size - 2)};
     {
-        std::vector<Row> rows(static_cast<size_t>(channelCount));
-        for (Row& row : rows) {
-            row.guarded.assign(rowBytes + kGuardBytes, kGuard);
-            row.exact.reset(new uint8_t[rowBytes]);
+        std::vector<ChannelArrays> channels(static_cast<size_t>(channelCount));
+        for (ChannelArrays& arrays : channels) {
+            arrays.guarded.assign(rowBytes + kGuardBytes, kGuard);
+            for (auto& exact : arrays.exact)
+                exact.reset(new uint8_t[rowBytes]);
         }
-        uint8_t* fileArrays[3];
-        uint8_t* sourceArrays[3];
-        PicByteSource source(sourceFile);
+        PicByteSource usual(sourceFiles[0]);
+        PicByteSource tiny(sourceFiles[1], 1 + size % 29);
+        PicByteSource* sources[kSources] = {&usual, &tiny};
         for (int rowIndex = 0; rowIndex < kMaxRows; ++rowIndex) {
             const uint8_t fileFill = uint8_t(0x5A ^ rowIndex);
-            const uint8_t sourceFill = uint8_t(~fileFill);
+            const uint8_t sourceFills[kSources] = {uint8_t(~fileFill), uint8_t(fileFill ^ 0x0F)};
+            uint8_t* fileArrays[3];
             for (int channel = 0; channel < channelCount; ++channel) {
-                Row& row = rows[size_t(channel)];
-                std::memset(row.guarded.data(), fileFill, rowBytes);
-                std::memset(row.exact.get(), sourceFill, rowBytes);
-                fileArrays[channel] = row.guarded.data();
-                sourceArrays[channel] = row.exact.get();
+                ChannelArrays& arrays = channels[size_t(channel)];
+                std::memset(arrays.guarded.data(), fileFill, rowBytes);
+                fileArrays[channel] = arrays.guarded.data();
             }
             const int fileResult = decodeFile(plainFile, fileArrays, width);
-            const int sourceResult = decodeSource(source, sourceArrays, width);
             Check(fileResult == 0 || fileResult == 1, "result neither 0 nor 1");
-            Check(fileResult == sourceResult, "stream and source disagree on the result");
-            Check(source.Release() == 1, "source not released");
-            Check(std::ftell(plainFile) == std::ftell(sourceFile),
-                  "stream and source disagree on the position");
-            const size_t stored = StoredPrefix(rows[0], rowBytes, fileFill, sourceFill);
-            for (int channel = 1; channel < channelCount; ++channel) {
-                Check(StoredPrefix(rows[size_t(channel)], rowBytes, fileFill, sourceFill) == stored,
-                      "channels stored different lengths");
+            for (const ChannelArrays& arrays : channels) {
+                for (size_t index = rowBytes; index < rowBytes + kGuardBytes; ++index)
+                    Check(arrays.guarded[index] == kGuard, "write past the row");
             }
-            if (fileResult == 1)
-                Check(stored == rowBytes, "row reported whole with pixels missing");
-            else
+
+            for (int which = 0; which < kSources; ++which) {
+                uint8_t* sourceArrays[3];
+                for (int channel = 0; channel < channelCount; ++channel) {
+                    uint8_t* exact = channels[size_t(channel)].exact[which].get();
+                    std::memset(exact, sourceFills[which], rowBytes);
+                    sourceArrays[channel] = exact;
+                }
+                const int sourceResult = decodeSource(*sources[which], sourceArrays, width);
+                Check(sourceResult == fileResult, "stream and source disagree on the result");
+                Check(sources[which]->Release() == 1, "source not released");
+                Check(std::ftell(plainFile) == std::ftell(sourceFiles[which]),
+                      "stream and source disagree on the position");
+                size_t firstStored = 0;
+                for (int channel = 0; channel < channelCount; ++channel) {
+                    const size_t stored = StoredPrefix(fileArrays[channel], sourceArrays[channel],
+                                                       rowBytes, fileFill, sourceFills[which]);
+                    Check(channel == 0 || stored == firstStored, "channels stored different lengths");
+                    firstStored = stored;
+                }
+                if (fileResult == 1)
+                    Check(firstStored == rowBytes, "row reported whole with pixels missing");
+            }
+            if (fileResult == 0)
                 break;
         }
     }
     std::fclose(plainFile);
-    std::fclose(sourceFile);
+    for (FILE* file : sourceFiles)
+        std::fclose(file);
     return 0;
 }
 

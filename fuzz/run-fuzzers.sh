@@ -18,6 +18,11 @@ status=0
 for manifest in "$targets"/*; do
     name=$(basename "$manifest")
     { read -r binary; read -r corpus; } <"$manifest"
+    if [ ! -x "$binary" ]; then
+        echo "== $name: $binary is not built" >&2
+        status=1
+        continue
+    fi
     mkdir -p "$work/$name" "$build/fuzz/artifacts/$name"
     cp -r "$corpus"/. "$work/$name"/ 2>/dev/null || true
     echo "== $name: $seconds s"

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-PicByteSource::PicByteSource(FILE* file)
-    : file(file), buffer(new uint8_t[kBufferSize]), cursor(buffer.get()), limit(buffer.get())
+PicByteSource::PicByteSource(FILE* file, size_t bufferSize)
+    : file(file), capacity(std::max<size_t>(bufferSize, 1)), buffer(new uint8_t[capacity]),
+      cursor(buffer.get()), limit(buffer.get())
 {
 }
 
@@ -15,14 +16,14 @@ PicByteSource::~PicByteSource()
 
 size_t PicByteSource::Fill(size_t wanted)
 {
-    size_t buffered = Buffered();
-    if (buffered >= wanted || atEnd)
+    const size_t buffered = Buffered();
+    if (buffered >= wanted || buffered == capacity || atEnd)
         return buffered;
     // Keep the unread bytes, moved to the front, and read behind them as
     // much as the buffer holds.
     uint8_t* start = buffer.get();
     std::memmove(start, cursor, buffered);
-    const size_t room = kBufferSize - buffered;
+    const size_t room = capacity - buffered;
     const size_t got = std::fread(start + buffered, 1, room, file);
     if (got < room)
         atEnd = true;
@@ -42,7 +43,7 @@ size_t PicByteSource::ReadFilled(uint8_t* out, size_t count)
 {
     size_t copied = 0;
     while (copied < count) {
-        const size_t available = Fill(std::min(count - copied, kBufferSize));
+        const size_t available = Fill(count - copied);
         if (available == 0)
             break;
         const size_t take = std::min(available, count - copied);
@@ -58,7 +59,8 @@ size_t PicByteSource::ReadFilled(uint8_t* out, size_t count)
 int PicByteSource::Release()
 {
     const size_t unread = Buffered();
-    // unread <= kBufferSize, so the offset fits a long on every platform.
+    // unread <= capacity, a buffer we could allocate; callers keep it far
+    // below 2 GiB, so the offset fits a long on every platform.
     if (unread != 0 && std::fseek(file, -long(unread), SEEK_CUR) != 0)
         return 0;
     cursor = limit = buffer.get();

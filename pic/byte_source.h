@@ -1,8 +1,8 @@
 // PicByteSource: a buffered reader of our own over a C stream, for reading
 // rows fast without giving up an exact file position.
 //
-// The source reads the stream ahead into a fixed buffer of kBufferSize bytes
-// (allocated once, nothing proportional to the file). Release, or the
+// The source reads the stream ahead into a fixed buffer, kBufferSize bytes
+// unless asked otherwise (allocated once, nothing proportional to the file). Release, or the
 // destructor, seeks the stream back by what was read ahead and not handed
 // out, so that whatever reads the stream next starts right after the last
 // byte this source handed out.
@@ -21,8 +21,9 @@ public:
     static constexpr size_t kBufferSize = 64 * 1024;
 
     // Reads from the stream's current position. Allocates the buffer (may
-    // throw std::bad_alloc).
-    explicit PicByteSource(FILE* file);
+    // throw std::bad_alloc). Any size from 1 up works; tests and fuzzing use
+    // small ones to put buffer ends everywhere.
+    explicit PicByteSource(FILE* file, size_t bufferSize = kBufferSize);
     // Gives back what was read ahead (see Release).
     ~PicByteSource();
     PicByteSource(const PicByteSource&) = delete;
@@ -49,8 +50,8 @@ public:
     // Direct access for the row decoders' fast paths: Data() points at the
     // Buffered() bytes read ahead and not yet handed out; Skip(n) hands out
     // n of them (n <= Buffered()). Fill(wanted) reads more until at least
-    // `wanted` bytes (wanted <= kBufferSize) are buffered or the file ends,
-    // and returns Buffered(); Data() may move.
+    // `wanted` bytes are buffered, the buffer is full or the file ends, and
+    // returns Buffered(); Data() may move.
     const uint8_t* Data() const { return cursor; }
     size_t Buffered() const { return size_t(limit - cursor); }
     void Skip(size_t count) { cursor += count; }
@@ -60,6 +61,7 @@ private:
     int NextSlow();
 
     FILE* file;
+    size_t capacity;
     std::unique_ptr<uint8_t[]> buffer;
     const uint8_t* cursor;
     const uint8_t* limit;

@@ -70,27 +70,33 @@ TEST_F(ByteSourceTest, ReadFilledPadsWith255PastTheEnd)
 // buffer and whether or not the end of the file was met.
 TEST_F(ByteSourceTest, ReleaseLeavesTheStreamAfterTheLastByteHandedOut)
 {
+    constexpr size_t kUsual = PicByteSource::kBufferSize;
     const struct {
         size_t fileSize;
         size_t start;
         size_t consumed;
         bool byDestructor;
+        size_t bufferSize;
     } cases[] = {
-        {10, 0, 0, false},          {10, 0, 3, false},         {10, 0, 10, false},
-        {10, 0, 14, false},         {100000, 0, 1, false},     {100000, 0, 65535, false},
-        {100000, 0, 65536, false},  {100000, 0, 65537, false}, {100000, 0, 99999, true},
-        {100000, 0, 100000, false}, {100000, 5, 70000, true},  {100000, 99990, 20, false},
-        {0, 0, 1, false},
+        {10, 0, 0, false, kUsual},          {10, 0, 3, false, kUsual},
+        {10, 0, 10, false, kUsual},         {10, 0, 14, false, kUsual},
+        {100000, 0, 1, false, kUsual},      {100000, 0, 65535, false, kUsual},
+        {100000, 0, 65536, false, kUsual},  {100000, 0, 65537, false, kUsual},
+        {100000, 0, 99999, true, kUsual},   {100000, 0, 100000, false, kUsual},
+        {100000, 5, 70000, true, kUsual},   {100000, 99990, 20, false, kUsual},
+        {0, 0, 1, false, kUsual},           {1000, 3, 500, false, 7},
+        {1000, 3, 500, true, 1},            {1000, 0, 1001, false, 13},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(::testing::Message() << test.fileSize << " bytes from " << test.start
-                                          << ", " << test.consumed << " consumed");
+                                          << ", " << test.consumed << " consumed, buffer "
+                                          << test.bufferSize);
         if (file != nullptr)
             std::fclose(file);
         Open(Counting(test.fileSize));
         std::fseek(file, long(test.start), SEEK_SET);
         {
-            PicByteSource source(file);
+            PicByteSource source(file, test.bufferSize);
             Bytes out(test.consumed);
             // Half one byte at a time, half in bulk.
             for (size_t index = 0; index < test.consumed / 2; ++index)

@@ -96,8 +96,9 @@ int Decode(FILE* file, PicByteSource* source, Row& row, int channelCount)
 
 // Encodes every row made by `make(index, row)` one after another, through the
 // sink and through the C stream, which must write the same bytes; then
-// decodes them back, through the source in one go and through the C stream
-// row by row, checking every row and where each row ends.
+// decodes them back through a source with the usual buffer and one with a
+// buffer of a few bytes, each in one go, and through the C stream row by
+// row, checking every row and where each row ends.
 template <class MakeRow>
 void RoundTrip(int rowCount, int channelCount, MakeRow make)
 {
@@ -124,14 +125,17 @@ void RoundTrip(int rowCount, int channelCount, MakeRow make)
     ASSERT_EQ(ReadFileBytes(sinkPath), ReadFileBytes(filePath));
 
     FILE* sourceFile = std::fopen(sinkPath.c_str(), "rb");
+    FILE* smallSourceFile = std::fopen(sinkPath.c_str(), "rb");
     FILE* plainFile = std::fopen(filePath.c_str(), "rb");
     {
         PicByteSource source(sourceFile);
+        PicByteSource smallSource(smallSourceFile, 97);
         Row expected;
         Row decoded;
         for (int index = 0; index < rowCount; ++index) {
             make(index, expected);
-            for (PicByteSource* through : {&source, static_cast<PicByteSource*>(nullptr)}) {
+            for (PicByteSource* through :
+                 {&source, &smallSource, static_cast<PicByteSource*>(nullptr)}) {
                 decoded.width = expected.width;
                 for (int channel = 0; channel < channelCount; ++channel)
                     decoded.channels[channel].assign(size_t(expected.width), 0xEE);
@@ -143,8 +147,10 @@ void RoundTrip(int rowCount, int channelCount, MakeRow make)
             ASSERT_EQ(std::ftell(plainFile), rowEnds[size_t(index)]) << "row " << index;
         }
         EXPECT_EQ(source.Next(), -1);
+        EXPECT_EQ(smallSource.Next(), -1);
     }
     std::fclose(sourceFile);
+    std::fclose(smallSourceFile);
     std::fclose(plainFile);
 }
 
