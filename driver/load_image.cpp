@@ -83,7 +83,9 @@ RowsResult LoadRows(PicByteSource& source, const PicOptions& options, int width,
             WidenPlanarRow(colour, colour + width, colour + 2 * width, alphaOrNull, width, pixels);
         else
             WidenInterleavedRow(colour, alphaOrNull, width, pixels);
-        if (storage->StoreRow(0, y, info->Width(), pixels) != 1)
+        // The row buffer holds `width` pixels: a host that changed its info's
+        // width meanwhile gets the row refused rather than read past.
+        if (info->Width() != width || storage->StoreRow(0, y, width, pixels) != 1)
             return RowsResult::StoreRefused;
         SendProgress(info->GetUpdateWindow(), y, int(info->Height()) - 1);
     }

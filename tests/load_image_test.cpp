@@ -220,6 +220,21 @@ TEST_F(LoadImageTest, ReportsProgressAfterEachStoredRow)
     EXPECT_EQ(cutShort.Messages(), firstRow);
 }
 
+TEST_F(LoadImageTest, ARefusedRowFailsTheLoadAndReleasesTheStorage)
+{
+    // The host widens its record after the first row: the storage, sized
+    // for 2 pixels, cannot take a row that wide, and the driver's row holds 2.
+    ProgressRecorder recorder;
+    recorder.onProgress = [this](int) { info.SetWidth(3); };
+    info.SetUpdateWindow(recorder.Window());
+    StoragePtr storage = Load(Join(MakePicHeaderBytes(2, 3, false, false), Bytes(18, 7)));
+    EXPECT_EQ(storage, nullptr);
+    EXPECT_EQ(status, kResultSystemError);
+    ASSERT_EQ(BMMReportedErrorCount(), 1);
+    const std::vector<std::pair<int, int>> firstRow = {{0, 2}};
+    EXPECT_EQ(recorder.Messages(), firstRow);
+}
+
 TEST_F(LoadImageTest, RowsCrossingTheReadBufferLoadWhole)
 {
     // 300 x 100 RGBA raw is 120000 bytes of rows, more than one buffer of reads.

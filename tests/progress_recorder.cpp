@@ -71,6 +71,9 @@ ProgressRecorder::~ProgressRecorder()
 
 void ProgressRecorder::Record(unsigned message, long long first, long long second)
 {
-    if (message == kProgressMessage)
-        messages.emplace_back(int(first), int(second));
+    if (message != kProgressMessage)
+        return;
+    messages.emplace_back(int(first), int(second));
+    if (onProgress)
+        onProgress(int(first));
 }

@@ -3,6 +3,7 @@
 // message-only window whose procedure the sending thread calls directly.
 #pragma once
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,9 @@ public:
     // (amount done, total) of each progress message, in arrival order.
     const std::vector<std::pair<int, int>>& Messages() const { return messages; }
     void Record(unsigned message, long long first, long long second);
+    // Called with each message's amount done, after it is recorded: a host
+    // doing something of its own while the driver works.
+    std::function<void(int)> onProgress;
 
 private:
     HostWindow window;
