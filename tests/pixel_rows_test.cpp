@@ -86,13 +86,4 @@ TEST(PixelRows, NarrowingKeepsTheHighByte)
     }
 }
 
-TEST(PixelRows, PlanarNarrowingWithoutAlphaLeavesNoTrace)
-{
-    const Pixels pixels = MakeNoisePicture(40, 1, 3);
-    std::vector<uint8_t> red(40), green(40), blue(40);
-    NarrowToPlanar(pixels.data(), 40, red.data(), green.data(), blue.data(), nullptr);
-    for (size_t i = 0; i < 40; ++i)
-        EXPECT_EQ(blue[i], pixels[i].b >> 8);
-}
-
 } // namespace
