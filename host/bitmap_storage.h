@@ -2,6 +2,8 @@
 // unsigned 16-bit values), with a BitmapInfo of their own.
 #pragma once
 
+#include <cstddef>
+
 #include "host/bitmap_info.h"
 
 struct BMM_Color_64 {
@@ -40,6 +42,7 @@ protected:
 
 private:
     BMM_Color_64* pixels;
+    std::size_t pixelBytes;  // what the block holds; decides how it is freed
     int pixelWidth;
     int pixelHeight;
 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/bmm_functions.h"
 #include "host/core.h"
@@ -64,6 +65,29 @@ TEST(BitmapStorage, RefusesRowsAndColumnsOutsideIt)
     }
     EXPECT_EQ(storage->StoreRow(0, 1, 4, row), 1);
     EXPECT_EQ(storage->StoreRow(4, 1, 0, row), 1);
+    storage->Release(1);
+}
+
+TEST(BitmapStorage, LargeStoragesStartZeroedToTheirLastPixel)
+{
+    // Large storages come from a mapping of their own; reallocating one must
+    // still give zeros everywhere, and the first and last pixels are usable.
+    BitmapManager manager;
+    BitmapStorage* storage = BMMCreateStorage(&manager, kStorage64);
+    const BitmapInfo info = InfoOfSize(4000, 600);  // 19.2 MB of pixels
+    std::vector<BMM_Color_64> row(4000, BMM_Color_64{0xFFFF, 1, 2, 3});
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_NE(storage->AllocatePixels(&info, &manager, 1), 0);
+        for (int y : {0, 299, 599}) {
+            std::vector<BMM_Color_64> fetched(4000, BMM_Color_64{9, 9, 9, 9});
+            ASSERT_EQ(storage->FetchRow(0, y, 4000, fetched.data()), 1);
+            for (const auto& pixel : fetched)
+                ASSERT_EQ(pixel.r | pixel.g | pixel.b | pixel.a, 0) << "row " << y;
+            ASSERT_EQ(storage->StoreRow(0, y, 4000, row.data()), 1);
+        }
+    }
+    storage->Release(0);
+    EXPECT_EQ(storage->FetchRow(0, 0, 1, row.data()), 0);
     storage->Release(1);
 }
 
