@@ -131,7 +131,9 @@ void WidenInterleavedRow(const uint8_t* rgb, const uint8_t* alpha, int width, BM
         Store(out + i + 2, InterleaveHigh(zero, Bytes16(pixels)));
     }
 #endif
-    WidenScalar(rgb, rgb + 1, rgb + 2, 3, alpha, i, width, out);
+    // An empty row may come with no array at all: form no pointer into it.
+    if (i < width)
+        WidenScalar(rgb, rgb + 1, rgb + 2, 3, alpha, i, width, out);
 }
 
 void WidenPlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
