@@ -12,7 +12,10 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -108,9 +111,37 @@ int ReplaceFile(const char* from, const char* to)
 #endif
 }
 
+#if !defined(_WIN32)
+// Follows a symbolic link at `name` to the file it names, in place, when the
+// resolved path fits; a dangling link stays as it is and is replaced.
+void FollowLink(char name[kMaxPathLength])
+{
+    struct stat facts;
+    char resolved[PATH_MAX];
+    if (lstat(name, &facts) != 0 || !S_ISLNK(facts.st_mode) || realpath(name, resolved) == nullptr)
+        return;
+    if (std::strlen(resolved) < size_t(kMaxPathLength))
+        std::memcpy(name, resolved, std::strlen(resolved) + 1);
+}
+
+// The existing target's permission bits go to its replacement.
+void KeepPermissions(const char* target, FILE* replacement)
+{
+    struct stat facts;
+    if (stat(target, &facts) == 0 && S_ISREG(facts.st_mode))
+        fchmod(fileno(replacement), facts.st_mode & 07777);
+}
+
+bool ExistsAndIsNotRegular(const char* name)
+{
+    struct stat facts;
+    return stat(name, &facts) == 0 && !S_ISREG(facts.st_mode);
+}
+#endif
+
 } // namespace
 
-AtomicOutput::AtomicOutput() : file(nullptr), targetName{}, temporaryName{} {}
+AtomicOutput::AtomicOutput() : file(nullptr), direct(false), targetName{}, temporaryName{} {}
 
 AtomicOutput::~AtomicOutput()
 {
@@ -126,14 +157,26 @@ FILE* AtomicOutput::Open(const char* target)
         return nullptr;
     }
     std::memcpy(targetName, target, targetLength + 1);
+#if !defined(_WIN32)
+    FollowLink(targetName);
+    if (ExistsAndIsNotRegular(targetName)) {
+        // A folder fails here as it should; a device or pipe takes the bytes.
+        direct = true;
+        file = std::fopen(targetName, "wb");
+        return file;
+    }
+#endif
 
-    const int folderLength = int(FolderLength(target, targetLength));
+    const int folderLength = int(FolderLength(targetName, std::strlen(targetName)));
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         char candidate[kMaxPathLength];
-        FormTemporaryName(target, folderLength, NextTemporaryNumber(), candidate);
+        FormTemporaryName(targetName, folderLength, NextTemporaryNumber(), candidate);
         file = CreateExclusive(candidate);
         if (file != nullptr) {
             std::memcpy(temporaryName, candidate, sizeof candidate);
+#if !defined(_WIN32)
+            KeepPermissions(targetName, file);
+#endif
             return file;
         }
         if (errno != EEXIST)
@@ -144,6 +187,12 @@ FILE* AtomicOutput::Open(const char* target)
 
 int AtomicOutput::Commit()
 {
+    if (direct) {
+        FILE* closing = file;
+        file = nullptr;
+        direct = false;
+        return closing != nullptr && std::fclose(closing) == 0 ? 1 : 0;
+    }
     if (file == nullptr || temporaryName[0] == '\0')
         return 0;
     FILE* closing = file;
@@ -164,6 +213,7 @@ void AtomicOutput::Discard()
         std::fclose(file);
         file = nullptr;
     }
+    direct = false;
     if (temporaryName[0] != '\0') {
         std::remove(temporaryName);
         temporaryName[0] = '\0';

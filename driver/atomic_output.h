@@ -5,6 +5,11 @@
 //
 //   target  "C:\renders\shot0007.pic"
 //   written "C:\renders\~pic1a2b3c4d.tmp", then renamed to the target
+//
+// On POSIX systems a target that is a symbolic link is followed, so the file
+// it names is replaced and the link stays; a replaced file keeps its
+// permission bits; and a target that exists but is no regular file (a
+// device, a pipe) cannot be replaced at all and is written directly.
 #pragma once
 
 #include <cstdio>
@@ -37,6 +42,7 @@ private:
     void Discard();
 
     FILE* file;
+    bool direct;  // writing straight to a target that cannot be replaced
     char targetName[kMaxPathLength];
     char temporaryName[kMaxPathLength];
 };

@@ -16,6 +16,10 @@
 #include "tests/test_support.h"
 
 #if !defined(_WIN32)
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -383,6 +387,52 @@ TEST_F(FailedFrameTest, AWriteFailingAnywhereKeepsTheEarlierFile)
         EXPECT_EQ(ReadFileBytes(dir.File("frame.pic")).size(), size);
         WriteFileBytes(dir.File("frame.pic"), earlier);
     }
+}
+#endif
+
+#if !defined(_WIN32)
+TEST_F(WriteFrameTest, ALinkedTargetIsWrittenThroughAndKeepsItsPermissions)
+{
+    SetPicture(2, 1, MakeNoisePicture(2, 1, 3));
+    WriteFileBytes(dir.File("real.pic"), {1, 2, 3});
+    ASSERT_EQ(chmod(dir.File("real.pic").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("real.pic", dir.File("link.pic").c_str()), 0);
+    ASSERT_EQ(Open(dir.File("link.pic")), 0);
+    ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
+
+    struct stat facts;
+    ASSERT_EQ(lstat(dir.File("link.pic").c_str(), &facts), 0);
+    EXPECT_TRUE(S_ISLNK(facts.st_mode));
+    ASSERT_EQ(stat(dir.File("real.pic").c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadFileBytes(dir.File("real.pic")).size(), 104u + 8u + 2u * 4u + 2u * 2u);
+    EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"link.pic", "real.pic"}));
+}
+
+TEST_F(WriteFrameTest, ADeviceTargetIsWrittenDirectlyAndNeverReplaced)
+{
+    // Device nodes of our own (the system's null and full devices), so that a
+    // fault here can only replace a file of the test's folder.
+    struct Device {
+        const char* name;
+        unsigned minor;
+        BMMRES expected;
+    };
+    SetPicture(2, 1, MakeNoisePicture(2, 1, 4));
+    for (const Device device : {Device{"null.pic", 3, 0}, Device{"full.pic", 7, kResultSystemError}}) {
+        const std::string path = dir.File(device.name);
+        if (mknod(path.c_str(), S_IFCHR | 0666, makedev(1, device.minor)) != 0)
+            GTEST_SKIP() << "this system refuses to make device nodes";
+        PicBitmapIO writer;
+        BitmapInfo target;
+        target.SetName(path.c_str());
+        ASSERT_EQ(writer.OpenForWrite(&target, &bitmap), 0);
+        EXPECT_EQ(writer.WriteFrame(kSingleFrame), device.expected) << device.name;
+        struct stat facts;
+        ASSERT_EQ(lstat(path.c_str(), &facts), 0);
+        EXPECT_TRUE(S_ISCHR(facts.st_mode)) << device.name << " was replaced";
+    }
+    EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"full.pic", "null.pic"}));
 }
 #endif
 
