@@ -14,7 +14,7 @@ cd "$root"
 
 configs=("$@")
 [ ${#configs[@]} -gt 0 ] || configs=(native asan fuzz win32)
-fuzz_seconds=${PIC_FUZZ_SECONDS:-20}
+fuzz_seconds=${PIC_FUZZ_SECONDS:-45}
 passed=0
 failed=0
 failures=()
