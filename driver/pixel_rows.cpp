@@ -1,21 +1,38 @@
 #include "driver/pixel_rows.h"
 
+#include <atomic>
 #include <cstring>
 
 // A host pixel in memory (little-endian):
 //   byte  0  1  2  3  4  5  6  7
 //         0  R  0  G  0  B  0  A     (channel v << 8 from file byte v)
 // Widening interleaves zero bytes below the file bytes; narrowing keeps the
-// odd bytes. With SSE2 the vector code below does 4 to 16 pixels per step
-// using only interleave, byte-shift, pack and mask operations, which SSE2
-// has as single instructions; the scalar loops finish each row.
-#if defined(__SSE2__) && defined(__GNUC__)
+// odd bytes. The vector loops do 4 to 16 pixels per step using only
+// interleave, byte-shift, pack and mask operations, which SSE2 has as single
+// instructions; each answers how many pixels it did, and the scalar loops
+// finish the row.
+//
+// x86-64, and any build told the CPU has SSE2, takes the vector loops
+// always. A 32-bit x86 build for any CPU (the plug-in DLL) compiles only the
+// vector section for SSE2 and enters it when the CPU reports SSE2, so the
+// rest of this file never holds an SSE instruction.
+#if defined(__GNUC__) && defined(__SSE2__)
 #define PIC_VECTOR_ROWS 1
+#elif defined(__GNUC__) && !defined(__clang__) && defined(__i386__)
+#define PIC_VECTOR_ROWS 1
+#define PIC_VECTOR_ROWS_IF_SSE2 1
+#endif
+
+#if defined(PIC_VECTOR_ROWS_IF_SSE2)
+#pragma GCC push_options
+#pragma GCC target("sse2")
 #endif
 
 namespace {
 
 #if defined(PIC_VECTOR_ROWS)
+// Every function that takes or returns one of these stays inside this
+// section: outside it a 32-bit build has no SSE registers to pass them in.
 typedef uint8_t Bytes16 __attribute__((vector_size(16)));
 typedef uint8_t Bytes8 __attribute__((vector_size(8)));
 typedef uint16_t Halves8 __attribute__((vector_size(16)));
@@ -101,27 +118,12 @@ Bytes16 HighBytesOf4(const BMM_Color_64* pixels)
 {
     return OddBytes(Load<Bytes16>(pixels), Load<Bytes16>(pixels + 2));
 }
-#endif
 
-void WidenScalar(const uint8_t* red, const uint8_t* green, const uint8_t* blue, int step,
-                 const uint8_t* alpha, int from, int width, BMM_Color_64* out)
+int WidenInterleavedVector(const uint8_t* rgb, const uint8_t* alpha, int width, BMM_Color_64* out)
 {
-    for (int i = from; i < width; ++i) {
-        out[i].r = uint16_t(red[step * i] << 8);
-        out[i].g = uint16_t(green[step * i] << 8);
-        out[i].b = uint16_t(blue[step * i] << 8);
-        out[i].a = alpha != nullptr ? uint16_t(alpha[i] << 8) : 0;
-    }
-}
-
-} // namespace
-
-void WidenInterleavedRow(const uint8_t* rgb, const uint8_t* alpha, int width, BMM_Color_64* out)
-{
-    int i = 0;
-#if defined(PIC_VECTOR_ROWS)
     const Bytes16 zero = {};
     const Words4 rgbMask = {0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF};
+    int i = 0;
     // Each step reads 16 bytes from 3 * i: within the 3 * width while i + 6 <= width.
     for (; i + 6 <= width; i += 4) {
         Words4 pixels = SpreadRgb(Load<Bytes16>(rgb + 3 * i)) & rgbMask;
@@ -130,19 +132,15 @@ void WidenInterleavedRow(const uint8_t* rgb, const uint8_t* alpha, int width, BM
         Store(out + i, InterleaveLow(zero, Bytes16(pixels)));
         Store(out + i + 2, InterleaveHigh(zero, Bytes16(pixels)));
     }
-#endif
-    // An empty row may come with no array at all: form no pointer into it.
-    if (i < width)
-        WidenScalar(rgb, rgb + 1, rgb + 2, 3, alpha, i, width, out);
+    return i;
 }
 
-void WidenPlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
-                    const uint8_t* alpha, int width, BMM_Color_64* out)
+int WidenPlanarVector(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                      const uint8_t* alpha, int width, BMM_Color_64* out)
 {
-    int i = 0;
-#if defined(PIC_VECTOR_ROWS)
     const Bytes16 zero = {};
     const Bytes8 noAlpha = {};
+    int i = 0;
     for (; i + 8 <= width; i += 8) {
         const Bytes16 redGreen = Join(Load<Bytes8>(red + i), Load<Bytes8>(green + i));
         const Bytes16 blueAlpha =
@@ -156,16 +154,14 @@ void WidenPlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* blu
         Store(out + i + 4, InterleaveLow(zero, last4));
         Store(out + i + 6, InterleaveHigh(zero, last4));
     }
-#endif
-    WidenScalar(red, green, blue, 1, alpha, i, width, out);
+    return i;
 }
 
-void NarrowToInterleaved(const BMM_Color_64* pixels, int width, uint8_t* rgb)
+int NarrowToInterleavedVector(const BMM_Color_64* pixels, int width, uint8_t* rgb)
 {
-    int i = 0;
-#if defined(PIC_VECTOR_ROWS)
     const Longs2 firstMask = {0x0000000000FFFFFF, 0x0000000000FFFFFF};
     const Longs2 secondMask = {0x0000FFFFFF000000, 0x0000FFFFFF000000};
+    int i = 0;
     // Each step stores 8 bytes at 3 * i and 3 * i + 6: within 3 * width while i + 6 <= width.
     for (; i + 6 <= width; i += 4) {
         const Longs2 pairs = Longs2(HighBytesOf4(pixels + i));  // r g b a r g b a per lane
@@ -175,19 +171,13 @@ void NarrowToInterleaved(const BMM_Color_64* pixels, int width, uint8_t* rgb)
         std::memcpy(rgb + 3 * i, &first, 8);
         std::memcpy(rgb + 3 * i + 6, &second, 8);
     }
-#endif
-    for (; i < width; ++i) {
-        rgb[3 * i] = uint8_t(pixels[i].r >> 8);
-        rgb[3 * i + 1] = uint8_t(pixels[i].g >> 8);
-        rgb[3 * i + 2] = uint8_t(pixels[i].b >> 8);
-    }
+    return i;
 }
 
-void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                    uint8_t* blue, uint8_t* alpha)
+int NarrowToPlanarVector(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
+                         uint8_t* blue, uint8_t* alpha)
 {
     int i = 0;
-#if defined(PIC_VECTOR_ROWS)
     for (; i + 16 <= width; i += 16) {
         const Bytes16 pixels0 = HighBytesOf4(pixels + i);  // r g b a, 4 pixels each
         const Bytes16 pixels1 = HighBytesOf4(pixels + i + 4);
@@ -203,7 +193,105 @@ void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t
         if (alpha != nullptr)
             Store(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
     }
+    return i;
+}
+
+int NarrowAlphaVector(const BMM_Color_64* pixels, int width, uint8_t* alpha)
+{
+    int i = 0;
+    for (; i + 16 <= width; i += 16) {
+        const Bytes16 greenAlpha0 =
+            OddBytes(HighBytesOf4(pixels + i), HighBytesOf4(pixels + i + 4));
+        const Bytes16 greenAlpha1 =
+            OddBytes(HighBytesOf4(pixels + i + 8), HighBytesOf4(pixels + i + 12));
+        Store(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
+    }
+    return i;
+}
 #endif
+
+} // namespace
+
+#if defined(PIC_VECTOR_ROWS_IF_SSE2)
+#pragma GCC pop_options
+#endif
+
+namespace {
+
+std::atomic<bool> scalarForced{false};
+
+bool CpuHasVectors()
+{
+#if defined(PIC_VECTOR_ROWS_IF_SSE2)
+    // Asked once. __builtin_cpu_init makes the answer right even when this
+    // runs before libgcc's own start-up code has filled it in.
+    static const bool hasSse2 = (__builtin_cpu_init(), __builtin_cpu_supports("sse2") != 0);
+    return hasSse2;
+#elif defined(PIC_VECTOR_ROWS)
+    return true;
+#else
+    return false;
+#endif
+}
+
+void WidenScalar(const uint8_t* red, const uint8_t* green, const uint8_t* blue, int step,
+                 const uint8_t* alpha, int from, int width, BMM_Color_64* out)
+{
+    for (int i = from; i < width; ++i) {
+        out[i].r = uint16_t(red[step * i] << 8);
+        out[i].g = uint16_t(green[step * i] << 8);
+        out[i].b = uint16_t(blue[step * i] << 8);
+        out[i].a = alpha != nullptr ? uint16_t(alpha[i] << 8) : 0;
+    }
+}
+
+} // namespace
+
+bool PixelRowsUseVectors()
+{
+    return CpuHasVectors() && !scalarForced.load(std::memory_order_relaxed);
+}
+
+void ForceScalarPixelRows(bool scalarOnly)
+{
+    scalarForced.store(scalarOnly, std::memory_order_relaxed);
+}
+
+// How many pixels the vector loop did: none where it is not built or not taken.
+#if !defined(PIC_VECTOR_ROWS)
+#define PIC_VECTOR_CALL(call) 0
+#else
+#define PIC_VECTOR_CALL(call) (PixelRowsUseVectors() ? (call) : 0)
+#endif
+
+void WidenInterleavedRow(const uint8_t* rgb, const uint8_t* alpha, int width, BMM_Color_64* out)
+{
+    const int done = PIC_VECTOR_CALL(WidenInterleavedVector(rgb, alpha, width, out));
+    // An empty row may come with no array at all: form no pointer into it.
+    if (done < width)
+        WidenScalar(rgb, rgb + 1, rgb + 2, 3, alpha, done, width, out);
+}
+
+void WidenPlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                    const uint8_t* alpha, int width, BMM_Color_64* out)
+{
+    const int done = PIC_VECTOR_CALL(WidenPlanarVector(red, green, blue, alpha, width, out));
+    WidenScalar(red, green, blue, 1, alpha, done, width, out);
+}
+
+void NarrowToInterleaved(const BMM_Color_64* pixels, int width, uint8_t* rgb)
+{
+    for (int i = PIC_VECTOR_CALL(NarrowToInterleavedVector(pixels, width, rgb)); i < width; ++i) {
+        rgb[3 * i] = uint8_t(pixels[i].r >> 8);
+        rgb[3 * i + 1] = uint8_t(pixels[i].g >> 8);
+        rgb[3 * i + 2] = uint8_t(pixels[i].b >> 8);
+    }
+}
+
+void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
+                    uint8_t* blue, uint8_t* alpha)
+{
+    int i = PIC_VECTOR_CALL(NarrowToPlanarVector(pixels, width, red, green, blue, alpha));
     for (; i < width; ++i) {
         red[i] = uint8_t(pixels[i].r >> 8);
         green[i] = uint8_t(pixels[i].g >> 8);
@@ -215,16 +303,6 @@ void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t
 
 void NarrowAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha)
 {
-    int i = 0;
-#if defined(PIC_VECTOR_ROWS)
-    for (; i + 16 <= width; i += 16) {
-        const Bytes16 greenAlpha0 =
-            OddBytes(HighBytesOf4(pixels + i), HighBytesOf4(pixels + i + 4));
-        const Bytes16 greenAlpha1 =
-            OddBytes(HighBytesOf4(pixels + i + 8), HighBytesOf4(pixels + i + 12));
-        Store(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
-    }
-#endif
-    for (; i < width; ++i)
+    for (int i = PIC_VECTOR_CALL(NarrowAlphaVector(pixels, width, alpha)); i < width; ++i)
         alpha[i] = uint8_t(pixels[i].a >> 8);
 }

@@ -10,6 +10,8 @@ namespace {
 
 // Every width from 0 to 70 covers the vector steps (4, 8 and 16 pixels) and
 // every length of scalar tail; the guard bytes catch a write past the row.
+// Each case runs twice: as this CPU converts, and with the one-pixel loops
+// only, as a CPU without SSE2 would.
 constexpr int kMaxWidth = 70;
 constexpr uint8_t kGuard = 0xA5;
 
@@ -21,7 +23,18 @@ std::vector<uint8_t> RandomBytes(size_t count, std::mt19937& random)
     return bytes;
 }
 
-TEST(PixelRows, WideningPutsEachByteInTheHighHalf)
+class PixelRows : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { ForceScalarPixelRows(GetParam()); }
+    void TearDown() override { ForceScalarPixelRows(false); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, PixelRows, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ScalarOnly" : "AsThisCpu";
+                         });
+
+TEST_P(PixelRows, WideningPutsEachByteInTheHighHalf)
 {
     std::mt19937 random(7);
     for (int width = 0; width <= kMaxWidth; ++width) {
@@ -57,7 +70,7 @@ TEST(PixelRows, WideningPutsEachByteInTheHighHalf)
     }
 }
 
-TEST(PixelRows, NarrowingKeepsTheHighByte)
+TEST_P(PixelRows, NarrowingKeepsTheHighByte)
 {
     for (int width = 0; width <= kMaxWidth; ++width) {
         SCOPED_TRACE(width);
@@ -84,6 +97,18 @@ TEST(PixelRows, NarrowingKeepsTheHighByte)
         for (const auto* row : {&red, &green, &blue, &alpha, &alphaOnly})
             EXPECT_EQ((*row)[size_t(width)], kGuard);
     }
+}
+
+// Every x86 CPU these builds run on has SSE2: a dispatch that never picks the
+// vector loops would pass the tests above and lose the speed silently.
+TEST(PixelRowPaths, X86TakesTheVectorLoopsUnlessForcedOff)
+{
+#if defined(__GNUC__) && (defined(__x86_64__) || (defined(__i386__) && !defined(__clang__)))
+    EXPECT_TRUE(PixelRowsUseVectors());
+#endif
+    ForceScalarPixelRows(true);
+    EXPECT_FALSE(PixelRowsUseVectors());
+    ForceScalarPixelRows(false);
 }
 
 } // namespace
