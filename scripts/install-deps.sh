@@ -10,7 +10,7 @@ packages=(
   googletest libbenchmark-dev libpng-dev libstb-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix
-  wine wine32:i386 fonts-wine xvfb xauth imagemagick
+  wine wine32:i386 fonts-wine xvfb xauth
 )
 
 missing=()
