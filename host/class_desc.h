@@ -37,19 +37,31 @@ public:
     virtual void* NewDriver(int loading) = 0; //  2
     // Slots 3, 4 and 9 to 15 are the host's; a plug-in answers them with
     // fixed values.
-    virtual int HostSlot3(intptr_t argument) = 0;   //  3
-    virtual int HostSlot4(intptr_t argument) = 0;   //  4
-    virtual const char* ClassDisplayName() = 0;     //  5
-    virtual int SuperclassCode() = 0;               //  6
-    virtual ClassId ClassIdentifier() = 0;          //  7
-    virtual const char* CategoryName() = 0;         //  8
-    virtual int HostSlot9(intptr_t argument) = 0;   //  9
-    virtual int HostSlot10() = 0;                   // 10
-    virtual void HostSlot11(intptr_t argument) = 0; // 11
-    virtual void HostSlot12(intptr_t argument) = 0; // 12
-    virtual int HostSlot13() = 0;                   // 13
-    virtual int HostSlot14(intptr_t argument) = 0;  // 14
-    virtual int HostSlot15(intptr_t argument) = 0;  // 15
+    virtual int HostSlot3(intptr_t argument) = 0; //  3
+    virtual int HostSlot4(intptr_t argument) = 0; //  4
+    virtual const char* ClassDisplayName() = 0;   //  5
+    virtual int SuperclassCode() = 0;             //  6
+    // Slot 7 answers as the host's compiler returns a class from a member
+    // function: into the record whose address the caller passes after
+    // `this`, answering that address. g++ would hand a ClassId return back
+    // in EAX:EDX, which such a host never reads, and leave the address it
+    // pushed on its stack. Callers use ClassIdentifier() below.
+    virtual ClassId* ClassIdentifierInto(ClassId* result) = 0; //  7
+    virtual const char* CategoryName() = 0;                    //  8
+    virtual int HostSlot9(intptr_t argument) = 0;              //  9
+    virtual int HostSlot10() = 0;                              // 10
+    virtual void HostSlot11(intptr_t argument) = 0;            // 11
+    virtual void HostSlot12(intptr_t argument) = 0;            // 12
+    virtual int HostSlot13() = 0;                              // 13
+    virtual int HostSlot14(intptr_t argument) = 0;             // 14
+    virtual int HostSlot15(intptr_t argument) = 0;             // 15
+
+    ClassId ClassIdentifier()
+    {
+        ClassId id = {0, 0};
+        ClassIdentifierInto(&id);
+        return id;
+    }
 
 protected:
     ClassDesc() = default;

@@ -33,9 +33,10 @@ int PicClassDesc::SuperclassCode()
 {
     return kSuperclassBitmapIO;
 }
-ClassId PicClassDesc::ClassIdentifier()
+ClassId* PicClassDesc::ClassIdentifierInto(ClassId* result)
 {
-    return kPicClassId;
+    *result = kPicClassId;
+    return result;
 }
 const char* PicClassDesc::CategoryName()
 {

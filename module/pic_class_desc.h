@@ -14,7 +14,7 @@ public:
     int HostSlot4(intptr_t argument) override;
     const char* ClassDisplayName() override;
     int SuperclassCode() override;
-    ClassId ClassIdentifier() override;
+    ClassId* ClassIdentifierInto(ClassId* result) override;
     const char* CategoryName() override;
     int HostSlot9(intptr_t argument) override;
     int HostSlot10() override;

@@ -161,6 +161,18 @@ template <typename Result> Result CallSlot(void* object, int slot)
     return reinterpret_cast<Operation>(table[slot - 1])(object);
 }
 
+// Slot 7 as the host's compiler calls a member function that returns a class
+// by value: the caller passes the address of the result after `this`, the
+// callee fills it, pops that argument and answers the address.
+ClassId CallClassIdentifierSlot(void* object)
+{
+    using Operation = ClassId*(HOST_THISCALL*)(void*, ClassId*);
+    void** table = *static_cast<void***>(object);
+    ClassId id = {0xEEEEEEEE, 0xEEEEEEEE};
+    EXPECT_EQ(reinterpret_cast<Operation>(table[6])(object, &id), &id);
+    return id;
+}
+
 class ModuleHost : public ::testing::Test {
 protected:
     void SetUp() override
@@ -256,6 +268,11 @@ TEST_F(ModuleHost, ClassDescriptorSlotsSitWhereTheHostCallsThem)
     EXPECT_STREQ(CallSlot<const char*>(descriptor, 8), "Dorvanquil I/O Driver");
     EXPECT_EQ(CallSlot<int>(descriptor, 10), 0);
     EXPECT_EQ(CallSlot<int>(descriptor, 13), 0);
+    for (int call = 0; call < 2; ++call) {
+        const ClassId id = CallClassIdentifierSlot(descriptor);
+        EXPECT_EQ(id.first, 0x5F865980u);
+        EXPECT_EQ(id.second, 0x67733FA6u);
+    }
 }
 
 TEST(ModuleLoads, ClassIdentifierIsTheSameOnEveryCallAndLoad)

@@ -33,7 +33,11 @@ public:
     int HostSlot4(intptr_t) override { return 0; }
     const char* ClassDisplayName() override { return "Fake"; }
     int SuperclassCode() override { return FAKE_SUPERCLASS; }
-    ClassId ClassIdentifier() override { return {FAKE_CLASS_ID_FIRST, 0x67733FA6}; }
+    ClassId* ClassIdentifierInto(ClassId* result) override
+    {
+        *result = {FAKE_CLASS_ID_FIRST, 0x67733FA6};
+        return result;
+    }
     const char* CategoryName() override { return "Fake"; }
     int HostSlot9(intptr_t) override { return 1; }
     int HostSlot10() override { return 0; }
