@@ -8,7 +8,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "driver/pic_bitmap_io.h"
 #include "tests/dialog_test_support.h"
+#include "tests/test_support.h"
 #include "ui/module_instance.h"
 #include "ui/module_state.h"
 #include "ui/pic_options_dialog.h"
@@ -244,6 +246,41 @@ TEST_F(FrameworkTest, ExceptionInsideTheRunEndsItAndComesBack)
     SetCurrentResourceModule(nullptr);
     ProbeDialog again([](ProbeDialog& probe) { probe.EndDialog(kDialogCancel); });
     EXPECT_EQ(again.DoModal(), kDialogCancel);
+}
+
+// The driver's two framework dialogs, run with a host module made current
+// that holds no templates: they show only if the plug-in is made current for
+// the run, and the host's module must be current again after every way out.
+TEST_F(FrameworkTest, DriverDialogsSwitchToThePluginAndBack)
+{
+    const HostInstance hostModule = GetModuleHandleA("kernel32.dll");
+    TempDir dir;
+    const std::string path = dir.File("shown.pic");
+    WriteFileBytes(path, MakePicHeaderBytes(4, 3, true, true, 1.0f));
+    struct Case {
+        bool options; // else image information
+        const char* caption;
+        int button;
+        int result;
+    };
+    const Case cases[] = {
+        {true, "Softimage Picture Control", IDOK, 1},
+        {true, "Softimage Picture Control", IDCANCEL, 0},
+        {false, "Softimage Picture Information", IDOK, kResultSuccess},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(std::string(each.caption) + (each.button == IDOK ? ", OK" : ", Cancel"));
+        SetCurrentResourceModule(hostModule);
+        PicBitmapIO driver;
+        DialogRobot robot(each.caption, [&](HWND window) { Click(window, each.button); });
+        const int result = each.options ? driver.ShowOptions(nullptr, 0)
+                                        : driver.ShowImageInfo(nullptr, nullptr, path.c_str());
+        robot.Finish();
+        EXPECT_TRUE(robot.SawDialog());
+        EXPECT_EQ(result, each.result);
+        EXPECT_EQ(CurrentResourceModule(), hostModule);
+    }
+    SetCurrentResourceModule(nullptr);
 }
 
 } // namespace
