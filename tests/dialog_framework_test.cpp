@@ -283,4 +283,23 @@ TEST_F(FrameworkTest, DriverDialogsSwitchToThePluginAndBack)
     SetCurrentResourceModule(nullptr);
 }
 
+// The About box is no framework dialog: it comes from the module's own
+// handle whatever module the framework has current, and answers the
+// platform's failure value when that module holds no template 101.
+TEST_F(FrameworkTest, AboutBoxComesFromTheModuleHandleItself)
+{
+    const HostInstance withoutTemplates = GetModuleHandleA("kernel32.dll");
+    SetCurrentResourceModule(withoutTemplates);
+    PicBitmapIO driver;
+    DialogRobot robot("About Softimage Picture File I/O Driver",
+                      [](HWND window) { Click(window, IDOK); });
+    EXPECT_EQ(driver.ShowAbout(nullptr), 1);
+    robot.Finish();
+    EXPECT_TRUE(robot.SawDialog());
+
+    SetCurrentResourceModule(nullptr);
+    RecordModuleInstance(withoutTemplates);
+    EXPECT_EQ(driver.ShowAbout(nullptr), -1);
+}
+
 } // namespace
