@@ -36,8 +36,12 @@ int BMMCreateNumberedFilename(const char* name, int frame, char* out)
     if (name == nullptr || frame < 0)
         return 0;
 
+    // A name that fills the 260-character field (no terminator within it)
+    // cannot take four digits more; read no further than the field.
+    const size_t length = strnlen(name, kMaxPathLength);
+    if (length >= size_t(kMaxPathLength))
+        return 0;
     // The extension starts at the last dot of the last path component.
-    const size_t length = std::strlen(name);
     size_t stemLength = length;
     for (size_t i = length; i > 0; --i) {
         const char c = name[i - 1];
@@ -60,7 +64,8 @@ int BMMCreateNumberedFilename(const char* name, int frame, char* out)
 
 int BMMGetFullFilename(BitmapInfo* info)
 {
-    if (info == nullptr || info->Name()[0] == '\0')
+    if (info == nullptr || info->Name()[0] == '\0' ||
+        strnlen(info->Name(), kMaxPathLength) >= size_t(kMaxPathLength))
         return 0;
     char full[kMaxPathLength];
 #if defined(_WIN32)

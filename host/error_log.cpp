@@ -38,7 +38,8 @@ void RecordReportedError(const BitmapInfo* info, int code, const char* message)
     BMMErrorRecord record{};
     record.code = code;
     if (info != nullptr)
-        std::snprintf(record.file, sizeof record.file, "%s", info->Name());
+        // At most the field's 259 characters, terminator or not.
+        std::snprintf(record.file, sizeof record.file, "%.*s", kMaxPathLength - 1, info->Name());
     if (message != nullptr)
         std::snprintf(record.message, sizeof record.message, "%s", message);
     else if (code == kResultSystemError && savedErrno != 0)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,29 @@ BitmapInfo InfoOfSize(int width, int height)
     info.SetAspect(1.25f);
     return info;
 }
+
+// A driver with nothing of its own: reports go through the base class.
+struct RecordingDriver : BitmapIO {
+    int ExtensionCount() override { return 0; }
+    const char* Extension(int) override { return ""; }
+    const char* LongDescription() override { return ""; }
+    const char* ShortDescription() override { return ""; }
+    const char* Author() override { return ""; }
+    const char* CopyrightNotice() override { return ""; }
+    unsigned VersionNumber() override { return 0; }
+    int Capabilities() override { return 0; }
+    int ShowAbout(HostWindow) override { return 0; }
+    int ShowOptions(HostWindow, int) override { return 0; }
+    int OptionsSize() override { return 0; }
+    int LoadOptions(const void*) override { return 0; }
+    int SaveOptions(void*) override { return 0; }
+    BMMRES ShowImageInfo(HostWindow, BitmapInfo*, const char*) override { return 0; }
+    BMMRES ReadImageInfo(BitmapInfo*) override { return 0; }
+    BitmapStorage* LoadImage(BitmapInfo*, Bitmap*, BMMRES*) override { return nullptr; }
+    BMMRES OpenForWrite(BitmapInfo*, Bitmap*) override { return 0; }
+    BMMRES WriteFrame(int) override { return 0; }
+    int CloseOutput(int) override { return 0; }
+};
 
 } // namespace
 
@@ -134,6 +158,48 @@ TEST(BMMCreateNumberedFilename, FailsForNegativeFramesAndNamesTooLong)
     EXPECT_EQ(BMMCreateNumberedFilename(tooLong.c_str(), 1, out), 0);
 }
 
+// A name field filled to its end holds no terminator: the host's functions
+// read no further than the field. The names sit at the very end of their
+// heap blocks so that a read past them is caught by the sanitizer build.
+TEST(BMMCreateNumberedFilename, ReadsNoFurtherThanTheNameField)
+{
+    std::unique_ptr<char[]> full(new char[kMaxPathLength]);
+    std::memset(full.get(), 'n', kMaxPathLength);
+    char out[kMaxPathLength];
+    EXPECT_EQ(BMMCreateNumberedFilename(full.get(), 1, out), 0);
+    EXPECT_STREQ(out, "");
+}
+
+TEST(BitmapInfo, AFullNameFieldIsReadNoFurther)
+{
+    // Every byte after the name nonzero, so that reading on for a zero byte
+    // runs off the end of the record.
+    std::unique_ptr<BitmapInfo> info(new BitmapInfo);
+    std::memset(info->NameBuffer(), 'n', kMaxPathLength);
+    info->SetUpdateWindow(HostWindow(~uintptr_t(0) / 0xFF * 0x6E));
+    info->SetWidth(0x6E6E);
+    info->SetHeight(0x6E6E);
+    float noZeroByte;
+    const uint32_t bits = 0x6E6E6E6E;
+    std::memcpy(&noZeroByte, &bits, sizeof noZeroByte);
+    info->SetAspect(noZeroByte);
+    info->SetGamma(noZeroByte);
+    info->SetFirstFrame(0x6E6E6E6E);
+    info->SetLastFrame(0x6E6E6E6E);
+    info->SetFlags(0x6E6E6E6E);
+    info->SetType(0x6E6E6E6E);
+
+    EXPECT_EQ(BMMGetFullFilename(info.get()), 0);
+    EXPECT_EQ(info->Name()[kMaxPathLength - 1], 'n');
+
+    BMMClearReportedErrors();
+    RecordingDriver driver;
+    EXPECT_EQ(driver.ProcessImageIOError(info.get(), kResultBadHeader), kResultBadHeader);
+    BMMErrorRecord record;
+    ASSERT_EQ(BMMGetReportedError(0, &record), 1);
+    EXPECT_EQ(std::string(record.file), std::string(size_t(kMaxPathLength - 1), 'n'));
+}
+
 TEST(BitmapInfo, CopyKeepsOrTakesTheUpdateWindow)
 {
     int windowA = 0, windowB = 0;
@@ -166,27 +232,7 @@ TEST(BMMGetFullFilename, MakesARelativeNameFull)
 
 TEST(ProcessImageIOError, RecordsEachReport)
 {
-    struct Probe : BitmapIO {
-        int ExtensionCount() override { return 0; }
-        const char* Extension(int) override { return ""; }
-        const char* LongDescription() override { return ""; }
-        const char* ShortDescription() override { return ""; }
-        const char* Author() override { return ""; }
-        const char* CopyrightNotice() override { return ""; }
-        unsigned VersionNumber() override { return 0; }
-        int Capabilities() override { return 0; }
-        int ShowAbout(HostWindow) override { return 0; }
-        int ShowOptions(HostWindow, int) override { return 0; }
-        int OptionsSize() override { return 0; }
-        int LoadOptions(const void*) override { return 0; }
-        int SaveOptions(void*) override { return 0; }
-        BMMRES ShowImageInfo(HostWindow, BitmapInfo*, const char*) override { return 0; }
-        BMMRES ReadImageInfo(BitmapInfo*) override { return 0; }
-        BitmapStorage* LoadImage(BitmapInfo*, Bitmap*, BMMRES*) override { return nullptr; }
-        BMMRES OpenForWrite(BitmapInfo*, Bitmap*) override { return 0; }
-        BMMRES WriteFrame(int) override { return 0; }
-        int CloseOutput(int) override { return 0; }
-    } probe;
+    RecordingDriver probe;
     EXPECT_EQ(probe.OpenMode(), kOpenModeNone);
     BMMClearReportedErrors();
     BitmapInfo info;

@@ -284,6 +284,9 @@ TEST_F(FailedFrameTest, ANameThatFillsTheWholeBufferIsRefused)
     // No terminator within the host's 260-character name field.
     std::memset(driver.OutputInfo()->NameBuffer(), 'n', kMaxPathLength);
     EXPECT_EQ(driver.WriteFrame(kSingleFrame), kResultSystemError);
+    // As a template it leaves no room for a frame number.
+    EXPECT_EQ(driver.WriteFrame(7), kResultNoNumberedName);
+    EXPECT_EQ(LastError().code, kResultNoNumberedName);
     ExpectNothingWritten();
 }
 
