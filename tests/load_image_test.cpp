@@ -35,6 +35,15 @@ Bytes RawColourCompressedAlphaFile()
     return file;
 }
 
+// 2 x 1: a compressed colour packet chained to a raw alpha packet.
+Bytes CompressedColourRawAlphaFile()
+{
+    Bytes file = MakePicHeaderBytes(2, 1, false, true);
+    file[104] = 1;  // the colour packet is chained
+    file.insert(file.end(), {0, 8, 0, 0x10, 0x81, 1, 2, 3, 7, 8});
+    return file;
+}
+
 class LoadImageTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -85,6 +94,10 @@ TEST_F(LoadImageTest, LoadsEveryLayout)
          2, 2, {Wide(1, 2, 3, 4), Wide(1, 2, 3, 4), Wide(5, 6, 7, 11), Wide(8, 9, 10, 11)}},
         {"raw colour with compressed alpha", RawColourCompressedAlphaFile(), 2, 1,
          {Wide(1, 2, 3, 9), Wide(4, 5, 6, 9)}},
+        {"compressed colour with raw alpha", CompressedColourRawAlphaFile(), 2, 1,
+         {Wide(1, 2, 3, 7), Wide(1, 2, 3, 8)}},
+        {"width 0, compressed: each row one long run of 0",
+         Join(MakePicHeaderBytes(0, 2, false, true), {0x80, 0, 0, 5, 0x80, 0, 0, 6}), 0, 2, {}},
         {"raw cut short: missing bytes read as 255",
          Join(MakePicHeaderBytes(2, 2, false, false), {1, 2, 3, 4, 5, 6, 7}), 2, 2,
          {Wide(1, 2, 3), Wide(4, 5, 6), Wide(7, 255, 255), white}},

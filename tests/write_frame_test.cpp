@@ -162,6 +162,9 @@ TEST_F(WriteFrameTest, NumberedFramesAndTheSingleImageName)
     // A negative frame other than the single-image marker has no numbered name.
     EXPECT_EQ(driver.WriteFrame(-1), kResultNoNumberedName);
     EXPECT_EQ(FolderEntries(dir.Path()).size(), 3u);
+    // Reported against the output's own record, which names the template.
+    EXPECT_EQ(LastError().code, kResultNoNumberedName);
+    EXPECT_STREQ(LastError().file, dir.File("shot.pic").c_str());
 }
 
 TEST_F(WriteFrameTest, OpenModeRules)
