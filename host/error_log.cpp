@@ -3,19 +3,25 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "host/bmm_functions.h"
 
 namespace {
 
-// The host keeps the most recent reports; older ones are dropped.
-constexpr size_t kMaxRecords = 256;
+// The host keeps the most recent reports in a fixed ring, older ones
+// dropped: reporting an error never allocates, so it cannot fail itself.
+constexpr int kMaxRecords = 256;
 
-std::vector<BMMErrorRecord>& Records()
+struct RecordRing {
+    BMMErrorRecord records[kMaxRecords];
+    int first = 0;  // index of the oldest record
+    int count = 0;
+};
+
+RecordRing& Ring()
 {
-    static std::vector<BMMErrorRecord> records;
-    return records;
+    static RecordRing ring;
+    return ring;
 }
 
 const char* CodeMeaning(int code)
@@ -46,28 +52,33 @@ void RecordReportedError(const BitmapInfo* info, int code, const char* message)
         std::snprintf(record.message, sizeof record.message, "%s", std::strerror(savedErrno));
     else
         std::snprintf(record.message, sizeof record.message, "%s", CodeMeaning(code));
-    auto& records = Records();
-    if (records.size() == kMaxRecords)
-        records.erase(records.begin());
-    records.push_back(record);
+    RecordRing& ring = Ring();
+    if (ring.count == kMaxRecords) {
+        ring.records[ring.first] = record;
+        ring.first = (ring.first + 1) % kMaxRecords;
+    } else {
+        ring.records[(ring.first + ring.count) % kMaxRecords] = record;
+        ++ring.count;
+    }
     errno = savedErrno;
 }
 
 int BMMReportedErrorCount()
 {
-    return static_cast<int>(Records().size());
+    return Ring().count;
 }
 
 int BMMGetReportedError(int index, BMMErrorRecord* out)
 {
-    const auto& records = Records();
-    if (out == nullptr || index < 0 || size_t(index) >= records.size())
+    const RecordRing& ring = Ring();
+    if (out == nullptr || index < 0 || index >= ring.count)
         return 0;
-    *out = records[size_t(index)];
+    *out = ring.records[(ring.first + index) % kMaxRecords];
     return 1;
 }
 
 void BMMClearReportedErrors()
 {
-    Records().clear();
+    Ring().first = 0;
+    Ring().count = 0;
 }

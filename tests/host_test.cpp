@@ -22,6 +22,7 @@ BitmapInfo InfoOfSize(int width, int height)
 
 // A driver with nothing of its own: reports go through the base class.
 struct RecordingDriver : BitmapIO {
+    void* Destroy(unsigned int) override { return this; }
     int ExtensionCount() override { return 0; }
     const char* Extension(int) override { return ""; }
     const char* LongDescription() override { return ""; }
@@ -246,6 +247,27 @@ TEST(ProcessImageIOError, RecordsEachReport)
     EXPECT_EQ(record.code, kResultBadHeader);
     EXPECT_STREQ(record.file, "missing.pic");
     EXPECT_EQ(BMMGetReportedError(2, &record), 0);
+}
+
+TEST(ProcessImageIOError, KeepsTheNewestReportsInOrder)
+{
+    RecordingDriver probe;
+    BMMClearReportedErrors();
+    BitmapInfo info;
+    for (int code = 1; code <= 300; ++code)
+        probe.ProcessImageIOError(&info, code);
+    ASSERT_EQ(BMMReportedErrorCount(), 256);
+    BMMErrorRecord record;
+    ASSERT_EQ(BMMGetReportedError(0, &record), 1);
+    EXPECT_EQ(record.code, 45);
+    ASSERT_EQ(BMMGetReportedError(255, &record), 1);
+    EXPECT_EQ(record.code, 300);
+    EXPECT_EQ(BMMGetReportedError(256, &record), 0);
+    BMMClearReportedErrors();
+    EXPECT_EQ(BMMReportedErrorCount(), 0);
+    probe.ProcessImageIOError(&info, 7);
+    ASSERT_EQ(BMMGetReportedError(0, &record), 1);
+    EXPECT_EQ(record.code, 7);
 }
 
 #if !defined(_WIN32)
