@@ -1,7 +1,23 @@
 // Closes a C stream when the operation that opened it returns, on every path.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "host/host_api.h"
+
+// Opens a host record's file name, which lives in a fixed field: a name
+// that fills the field without a terminator is refused (ENAMETOOLONG)
+// rather than read past.
+inline FILE* OpenNamedFile(const char* name, const char* mode)
+{
+    if (strnlen(name, kMaxPathLength) >= size_t(kMaxPathLength)) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    return std::fopen(name, mode);
+}
 
 class FileCloser {
 public:

@@ -104,7 +104,7 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
         return nullptr;
     }
     try {
-        FileCloser file(std::fopen(info->Name(), "rb"));
+        FileCloser file(OpenNamedFile(info->Name(), "rb"));
         if (!file) {
             result = ProcessImageIOError(info, static_cast<const char*>(nullptr));
             return nullptr;

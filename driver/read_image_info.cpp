@@ -18,7 +18,7 @@ void PicBitmapIO::FillImageInfo(BitmapInfo* info) const
 
 BMMRES PicBitmapIO::ReadImageInfo(BitmapInfo* info)
 {
-    FileCloser file(std::fopen(info->Name(), "rb"));
+    FileCloser file(OpenNamedFile(info->Name(), "rb"));
     if (!file)
         return ProcessImageIOError(info, static_cast<const char*>(nullptr));
     if (!ReadPicHeader(file.get(), header, packet, options.withAlpha, options.rgbCompressed,

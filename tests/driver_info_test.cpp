@@ -130,3 +130,19 @@ TEST_F(ReadImageInfoTest, NegativeDimensionsReachTheHostAsSixteenBits)
     EXPECT_EQ(info.Height(), 0xFFFF);
     EXPECT_EQ(driver.header.width, -32768);
 }
+
+TEST_F(ReadImageInfoTest, ANameFillingItsWholeFieldIsRefused)
+{
+    std::memset(info.NameBuffer(), 'n', kMaxPathLength);  // no terminator
+    BMMClearReportedErrors();
+    EXPECT_EQ(driver.ReadImageInfo(&info), kResultSystemError);
+    BitmapManager manager;
+    Bitmap bitmap(&manager);
+    BMMRES status = 0;
+    EXPECT_EQ(driver.LoadImage(&info, &bitmap, &status), nullptr);
+    EXPECT_EQ(status, kResultSystemError);
+    ASSERT_EQ(BMMReportedErrorCount(), 2);
+    BMMErrorRecord record;
+    ASSERT_EQ(BMMGetReportedError(1, &record), 1);
+    EXPECT_EQ(std::strlen(record.file), size_t(kMaxPathLength - 1));
+}
