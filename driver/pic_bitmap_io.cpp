@@ -13,6 +13,15 @@ PicBitmapIO::PicBitmapIO() : options(DefaultPicOptions())
 
 PicBitmapIO::~PicBitmapIO() = default;
 
+void* PicBitmapIO::Destroy(unsigned int deleteFlag)
+{
+    if (deleteFlag & 1)
+        delete this;
+    else
+        this->~PicBitmapIO();
+    return this;
+}
+
 int PicBitmapIO::ExtensionCount() { return DriverDescription.extensionCount; }
 
 const char* PicBitmapIO::Extension(int index)

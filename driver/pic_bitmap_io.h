@@ -9,7 +9,11 @@
 class PicBitmapIO : public BitmapIO {
 public:
     PicBitmapIO();
-    ~PicBitmapIO() override;
+    // Virtual so that Destroy reaches a derived driver's destructor too; its
+    // table entries come after the host's 26 slots.
+    virtual ~PicBitmapIO();
+
+    void* Destroy(unsigned int deleteFlag) override;
 
     int ExtensionCount() override;
     const char* Extension(int index) override;

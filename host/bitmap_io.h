@@ -5,6 +5,8 @@
 // GetPaviFile and EvalMatch unchanged.
 #pragma once
 
+#include <memory>
+
 #include "host/bitmap.h"
 
 // The host's open modes for a driver.
@@ -14,7 +16,11 @@ constexpr int kOpenModeWrite = 2;
 class BMM_API BitmapIO {
 public:
     BitmapIO();
-    virtual ~BitmapIO();                                                   //  1
+    // The host's destructor slot: destroys the driver and, when bit 0 of
+    // `deleteFlag` is set, also frees it; answers the object's address. It is
+    // one table entry, as the host lays its drivers out; a C++ virtual
+    // destructor would take two entries here and shift every slot after it.
+    virtual void* Destroy(unsigned int deleteFlag) = 0;                    //  1
 
     virtual int ExtensionCount() = 0;                                      //  2
     virtual const char* Extension(int index) = 0;                          //  3
@@ -56,7 +62,20 @@ public:
     Bitmap* OutputBitmap() const { return outputBitmap; }
 
 protected:
+    // Drivers are destroyed through slot 1, never by delete on the base.
+    ~BitmapIO();
+
     BitmapInfo outputInfo;
     Bitmap* outputBitmap;
     int openMode;
 };
+
+// Owns a driver the host made, destroying and freeing it through slot 1.
+struct BitmapIODeleter {
+    void operator()(BitmapIO* driver) const
+    {
+        if (driver != nullptr)
+            driver->Destroy(1);
+    }
+};
+using BitmapIOPtr = std::unique_ptr<BitmapIO, BitmapIODeleter>;

@@ -32,7 +32,7 @@ protected:
     }
 
     PluginModule plugin;
-    std::unique_ptr<BitmapIO> driver;
+    BitmapIOPtr driver;
 };
 
 TEST_F(AboutBoxTest, EveryWayOutReturnsOne)

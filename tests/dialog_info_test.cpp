@@ -80,7 +80,7 @@ protected:
     }
 
     PluginModule plugin;
-    std::unique_ptr<BitmapIO> driver;
+    BitmapIOPtr driver;
     TempDir dir;
     BitmapInfo info;
     std::map<int, std::string> shown;

@@ -97,7 +97,7 @@ protected:
     }
 
     PluginModule plugin;
-    std::unique_ptr<BitmapIO> driver;
+    BitmapIOPtr driver;
     Shown shown;
 };
 

@@ -14,7 +14,7 @@ PluginModule::~PluginModule()
         FreeLibrary(module);
 }
 
-std::unique_ptr<BitmapIO> PluginModule::NewDriver() const
+BitmapIOPtr PluginModule::NewDriver() const
 {
     if (module == nullptr)
         return nullptr;
@@ -23,7 +23,7 @@ std::unique_ptr<BitmapIO> PluginModule::NewDriver() const
     ClassDesc* descriptor = classDesc != nullptr ? classDesc(0) : nullptr;
     if (descriptor == nullptr)
         return nullptr;
-    return std::unique_ptr<BitmapIO>(static_cast<BitmapIO*>(descriptor->NewDriver(0)));
+    return BitmapIOPtr(static_cast<BitmapIO*>(descriptor->NewDriver(0)));
 }
 
 namespace {

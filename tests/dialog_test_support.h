@@ -23,7 +23,7 @@ public:
 
     HMODULE Handle() const { return module; }
     // A driver made by LibClassDesc(0)->NewDriver; null when that fails.
-    std::unique_ptr<BitmapIO> NewDriver() const;
+    BitmapIOPtr NewDriver() const;
 
 private:
     HMODULE module;

@@ -124,7 +124,7 @@ std::string LoadedModule::ModulePath()
 #endif
 }
 
-using DriverPtr = std::unique_ptr<BitmapIO>;
+using DriverPtr = BitmapIOPtr;
 
 DriverPtr NewDriver(ClassDesc* descriptor, int loading = 0)
 {
@@ -159,6 +159,14 @@ template <typename Result> Result CallSlot(void* object, int slot)
     using Operation = Result(HOST_THISCALL*)(void*);
     void** table = *static_cast<void***>(object);
     return reinterpret_cast<Operation>(table[slot - 1])(object);
+}
+
+template <typename Result, typename Argument>
+Result CallSlot(void* object, int slot, Argument argument)
+{
+    using Operation = Result(HOST_THISCALL*)(void*, Argument);
+    void** table = *static_cast<void***>(object);
+    return reinterpret_cast<Operation>(table[slot - 1])(object, argument);
 }
 
 // Slot 7 as the host's compiler calls a member function that returns a class
@@ -315,6 +323,26 @@ TEST_F(ModuleHost, DriverAnswersItsIdentityAndInheritedSlots)
         EXPECT_EQ(driver->GetPaviFile(), nullptr);
         EXPECT_EQ(driver->EvalMatch("x.pic"), 0);
     }
+}
+
+TEST_F(ModuleHost, DriverSlotsSitWhereTheHostCallsThem)
+{
+    // One table entry per slot, slot 1 the destructor with its delete flag.
+    void* driver = descriptor->NewDriver(0);
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(CallSlot<int>(driver, 2), 1);
+    EXPECT_STREQ(CallSlot<const char*>(driver, 3, 0), "pic");
+    EXPECT_STREQ(CallSlot<const char*>(driver, 4), "Softimage PIC File");
+    EXPECT_STREQ(CallSlot<const char*>(driver, 5), "PIC");
+    EXPECT_EQ(CallSlot<unsigned>(driver, 8), 100u);
+    EXPECT_EQ(CallSlot<int>(driver, 9), 0x40000207);
+    EXPECT_EQ(CallSlot<int>(driver, 13), 96);
+    EXPECT_EQ(CallSlot<int>(driver, 16, static_cast<void*>(nullptr)), 1);  // ValidatePiData
+    EXPECT_EQ(CallSlot<int>(driver, 17), 0);                               // ChannelsRequired
+    EXPECT_EQ(CallSlot<int>(driver, 24, 0), 1);                            // CloseOutput
+    EXPECT_EQ(CallSlot<void*>(driver, 25), nullptr);                       // GetPaviFile
+    // Frees the driver: the sanitizers' leak check sees it if it does not.
+    EXPECT_EQ(CallSlot<void*>(driver, 1, 1u), driver);
 }
 
 TEST_F(ModuleHost, DriversAreIndependentWithDefaultOptions)

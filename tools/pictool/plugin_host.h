@@ -17,7 +17,7 @@ constexpr ClassId kPicDriverClassId = {0x5F865980, 0x67733FA6};
 
 // A driver made by the plug-in. Deleting it calls its own destructor slot,
 // so the module that made it also frees it.
-using DriverPtr = std::unique_ptr<BitmapIO>;
+using DriverPtr = BitmapIOPtr;
 
 class Plugin {
 public:
