@@ -42,7 +42,7 @@ for config in "${configs[@]}"; do
       build fuzz && ctest --preset fuzz && fuzz/run-fuzzers.sh build/fuzz "$fuzz_seconds"
       record fuzz $? ;;
     win32)
-      export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-pic-tests}
+      export WINEPREFIX=${WINEPREFIX:-$root/build/wine-prefix}
       build win32 && xvfb-run -a -s "-screen 0 1024x768x24" tests/wine/run-ctest.sh build/win32
       record win32 $? ;;
     *)

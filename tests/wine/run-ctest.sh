@@ -7,7 +7,7 @@ set -euo pipefail
 build=${1:?usage: run-ctest.sh BUILD_DIR [ctest arguments...]}
 shift
 here=$(cd "$(dirname "$0")" && pwd)
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-pic-tests}
+export WINEPREFIX=${WINEPREFIX:-$(cd "$here/../.." && pwd)/build/wine-prefix}
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$here/prepare-prefix.sh" "$WINEPREFIX"
 
