@@ -18,6 +18,7 @@
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -279,6 +280,30 @@ TEST_F(FailedFrameTest, NamesThatCannotBeCreated)
         EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.pic")));
     }
 }
+
+#if !defined(_WIN32)
+TEST_F(FailedFrameTest, AFolderThatCannotBeWrittenKeepsTheEarlierFile)
+{
+    // A folder of mode 0555. Root writes anywhere, so as root the frame is
+    // written by a child process that has given up root for "nobody".
+    SetPicture(2, 2, MakeNoisePicture(2, 2, 5));
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
+    ASSERT_EQ(Open(dir.File("frame.pic")), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(100);
+        _exit(driver.WriteFrame(kSingleFrame));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(dir.Path().c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kResultSystemError);
+    ExpectNothingWritten();
+}
+#endif
 
 TEST_F(FailedFrameTest, ANameThatFillsTheWholeBufferIsRefused)
 {
