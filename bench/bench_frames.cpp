@@ -78,16 +78,16 @@ void PaintDiscs(BenchFrame& frame)
 {
     const struct {
         int x, y, radius, red, green, blue;
-    } discs[] = {{1, 3, 5, 200, 30, 30},  {3, 5, 4, 30, 200, 60},  {6, 6, 6, 220, 220, 220},
-                 {8, 2, 3, 90, 40, 160},  {4, 8, 7, 10, 10, 10},   {9, 7, 4, 250, 180, 20}};
+    } discs[] = {{1, 3, 5, 200, 30, 30}, {3, 5, 4, 30, 200, 60}, {6, 6, 6, 220, 220, 220},
+                 {8, 2, 3, 90, 40, 160}, {4, 8, 7, 10, 10, 10},  {9, 7, 4, 250, 180, 20}};
     const int unit = std::max(1, frame.width / 11);
     for (const auto& disc : discs) {
         const int centreX = disc.x * unit, centreY = disc.y * frame.height / 10;
         const int radius = disc.radius * unit / 8;
         for (int y = std::max(0, centreY - radius); y < std::min(frame.height, centreY + radius);
              ++y) {
-            for (int x = std::max(0, centreX - radius);
-                 x < std::min(frame.width, centreX + radius); ++x) {
+            for (int x = std::max(0, centreX - radius); x < std::min(frame.width, centreX + radius);
+                 ++x) {
                 const double edge = radius - std::hypot(x - centreX, y - centreY);
                 if (edge <= 0)
                     continue;

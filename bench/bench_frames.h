@@ -15,7 +15,7 @@ constexpr int kBenchHeight = 2160;
 struct BenchFrame {
     int width = 0;
     int height = 0;
-    std::vector<uint8_t> red, green, blue, alpha;  // width * height each
+    std::vector<uint8_t> red, green, blue, alpha; // width * height each
 
     const uint8_t* Row(const std::vector<uint8_t>& channel, int row) const
     {

@@ -75,10 +75,9 @@ Bitmap& FrameBitmap(FrameKind kind)
         for (int y = 0; y < frame.height; ++y) {
             const size_t start = size_t(y) * size_t(frame.width);
             for (int x = 0; x < frame.width; ++x)
-                row[size_t(x)] = {uint16_t(frame.red[start + x] * 257),
-                                  uint16_t(frame.green[start + x] * 257),
-                                  uint16_t(frame.blue[start + x] * 257),
-                                  uint16_t(frame.alpha[start + x] * 257)};
+                row[size_t(x)] = {
+                    uint16_t(frame.red[start + x] * 257), uint16_t(frame.green[start + x] * 257),
+                    uint16_t(frame.blue[start + x] * 257), uint16_t(frame.alpha[start + x] * 257)};
             storage->StoreRow(0, y, frame.width, row.data());
         }
         bitmap = std::make_unique<Bitmap>(&manager);
@@ -90,8 +89,7 @@ Bitmap& FrameBitmap(FrameKind kind)
 std::string FileName(FrameKind kind, bool compressed, bool withAlpha)
 {
     return Folder().File(std::string(kind == kTypical ? "typical" : "noisy") +
-                         (compressed ? "-rle" : "-raw") + (withAlpha ? "-rgba" : "-rgb") +
-                         ".pic");
+                         (compressed ? "-rle" : "-raw") + (withAlpha ? "-rgba" : "-rgb") + ".pic");
 }
 
 // Writes the frame once with a fresh driver; false when that fails.
@@ -256,18 +254,17 @@ void RegisterAll()
     for (const auto& kind : kinds) {
         for (const bool compressed : {true, false}) {
             for (const bool withAlpha : {false, true}) {
-                const std::string layout = std::string(compressed ? "rle" : "raw") + "/" +
-                                           (withAlpha ? "rgba" : "rgb");
+                const std::string layout =
+                    std::string(compressed ? "rle" : "raw") + "/" + (withAlpha ? "rgba" : "rgb");
                 benchmark::RegisterBenchmark(
-                    ("WriteFrame/" + std::string(kind.name) + "/" + layout).c_str(),
-                    BM_WriteFrame, kind.kind, compressed, withAlpha)
+                    ("WriteFrame/" + std::string(kind.name) + "/" + layout).c_str(), BM_WriteFrame,
+                    kind.kind, compressed, withAlpha)
                     ->Unit(benchmark::kMillisecond);
                 for (const auto& memory : memories)
-                    benchmark::RegisterBenchmark(("LoadImage/" + std::string(kind.name) + "/" +
-                                                  layout + "/" + memory.name)
-                                                     .c_str(),
-                                                 BM_LoadImage, kind.kind, compressed,
-                                                 withAlpha, memory.memory)
+                    benchmark::RegisterBenchmark(
+                        ("LoadImage/" + std::string(kind.name) + "/" + layout + "/" + memory.name)
+                            .c_str(),
+                        BM_LoadImage, kind.kind, compressed, withAlpha, memory.memory)
                         ->Unit(benchmark::kMillisecond);
             }
         }

@@ -65,7 +65,7 @@ void FormTemporaryName(const char* target, int folderLength, uint32_t number,
                        char out[kMaxPathLength])
 {
     char fileName[32];
-    const int room = kMaxPathLength - 1 - folderLength;  // >= 1: the target's own file name fits
+    const int room = kMaxPathLength - 1 - folderLength; // >= 1: the target's own file name fits
     if (room >= 16)
         std::snprintf(fileName, sizeof fileName, "~pic%08x.tmp", unsigned(number));
     else
@@ -102,7 +102,7 @@ int ReplaceFile(const char* from, const char* to)
     if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
         return 1;
     const DWORD error = GetLastError();
-    errno = error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ? ENOENT
+    errno = error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND     ? ENOENT
             : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
                                                                                : EIO;
     return 0;

@@ -42,7 +42,7 @@ private:
     void Discard();
 
     FILE* file;
-    bool direct;  // writing straight to a target that cannot be replaced
+    bool direct; // writing straight to a target that cannot be replaced
     char targetName[kMaxPathLength];
     char temporaryName[kMaxPathLength];
 };

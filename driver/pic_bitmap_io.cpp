@@ -22,7 +22,10 @@ void* PicBitmapIO::Destroy(unsigned int deleteFlag)
     return this;
 }
 
-int PicBitmapIO::ExtensionCount() { return DriverDescription.extensionCount; }
+int PicBitmapIO::ExtensionCount()
+{
+    return DriverDescription.extensionCount;
+}
 
 const char* PicBitmapIO::Extension(int index)
 {
@@ -31,14 +34,35 @@ const char* PicBitmapIO::Extension(int index)
     return DriverDescription.extensions[index];
 }
 
-const char* PicBitmapIO::LongDescription() { return DriverDescription.longDescription; }
-const char* PicBitmapIO::ShortDescription() { return DriverDescription.shortDescription; }
-const char* PicBitmapIO::Author() { return DriverDescription.author; }
-const char* PicBitmapIO::CopyrightNotice() { return DriverDescription.copyright; }
-unsigned int PicBitmapIO::VersionNumber() { return DriverDescription.version; }
-int PicBitmapIO::Capabilities() { return DriverDescription.capabilities; }
+const char* PicBitmapIO::LongDescription()
+{
+    return DriverDescription.longDescription;
+}
+const char* PicBitmapIO::ShortDescription()
+{
+    return DriverDescription.shortDescription;
+}
+const char* PicBitmapIO::Author()
+{
+    return DriverDescription.author;
+}
+const char* PicBitmapIO::CopyrightNotice()
+{
+    return DriverDescription.copyright;
+}
+unsigned int PicBitmapIO::VersionNumber()
+{
+    return DriverDescription.version;
+}
+int PicBitmapIO::Capabilities()
+{
+    return DriverDescription.capabilities;
+}
 
-int PicBitmapIO::OptionsSize() { return kPicOptionsSize; }
+int PicBitmapIO::OptionsSize()
+{
+    return kPicOptionsSize;
+}
 
 int PicBitmapIO::SaveOptions(void* buffer)
 {
@@ -60,4 +84,7 @@ int PicBitmapIO::LoadOptions(const void* buffer)
     return 1;
 }
 
-int PicBitmapIO::CloseOutput(int) { return 1; }
+int PicBitmapIO::CloseOutput(int)
+{
+    return 1;
+}

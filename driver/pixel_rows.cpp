@@ -39,24 +39,21 @@ typedef uint16_t Halves8 __attribute__((vector_size(16)));
 typedef uint32_t Words4 __attribute__((vector_size(16)));
 typedef uint64_t Longs2 __attribute__((vector_size(16)));
 
-template <typename Vector>
-Vector Load(const void* from)
+template <typename Vector> Vector Load(const void* from)
 {
     Vector value;
     std::memcpy(&value, from, sizeof value);
     return value;
 }
 
-template <typename Vector>
-void Store(void* to, Vector value)
+template <typename Vector> void Store(void* to, Vector value)
 {
     std::memcpy(to, &value, sizeof value);
 }
 
 Bytes16 Join(Bytes8 low, Bytes8 high)
 {
-    return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
-                                   15);
+    return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
 }
 
 // a0 b0 a1 b1 ... from the low (InterleaveLow) or high halves of a and b.
@@ -66,8 +63,8 @@ Bytes16 InterleaveLow(Bytes16 a, Bytes16 b)
 }
 Bytes16 InterleaveHigh(Bytes16 a, Bytes16 b)
 {
-    return __builtin_shufflevector(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30,
-                                   15, 31);
+    return __builtin_shufflevector(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15,
+                                   31);
 }
 Halves8 InterleaveLow(Halves8 a, Halves8 b)
 {
@@ -77,13 +74,11 @@ Halves8 InterleaveLow(Halves8 a, Halves8 b)
 // The even or odd bytes of a, then those of b.
 Bytes16 EvenBytes(Bytes16 a, Bytes16 b)
 {
-    return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28,
-                                   30);
+    return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
 }
 Bytes16 OddBytes(Bytes16 a, Bytes16 b)
 {
-    return __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29,
-                                   31);
+    return __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
 }
 
 // Bytes 0-2 of pixel k in bytes 4k..4k+2 (byte 4k+3 is junk): the 12 bytes
@@ -91,8 +86,8 @@ Bytes16 OddBytes(Bytes16 a, Bytes16 b)
 Words4 SpreadRgb(Bytes16 bytes)
 {
     const Bytes16 zero = {};
-    const Bytes16 from1 = __builtin_shufflevector(bytes, zero, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
-                                                  13, 14, 15, 16, 16, 16);
+    const Bytes16 from1 = __builtin_shufflevector(bytes, zero, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
+                                                  14, 15, 16, 16, 16);
     const Bytes16 from2 = __builtin_shufflevector(bytes, zero, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
                                                   16, 16, 16, 16, 16, 16);
     const Bytes16 from3 = __builtin_shufflevector(bytes, zero, 9, 10, 11, 12, 13, 14, 15, 16, 16,
@@ -147,8 +142,8 @@ int WidenPlanarVector(const uint8_t* red, const uint8_t* green, const uint8_t* b
             Join(Load<Bytes8>(blue + i), alpha != nullptr ? Load<Bytes8>(alpha + i) : noAlpha);
         const Bytes16 redBlue = InterleaveLow(redGreen, blueAlpha);
         const Bytes16 greenAlpha = InterleaveHigh(redGreen, blueAlpha);
-        const Bytes16 first4 = InterleaveLow(redBlue, greenAlpha);  // r g b a, pixels 0-3
-        const Bytes16 last4 = InterleaveHigh(redBlue, greenAlpha);  // pixels 4-7
+        const Bytes16 first4 = InterleaveLow(redBlue, greenAlpha); // r g b a, pixels 0-3
+        const Bytes16 last4 = InterleaveHigh(redBlue, greenAlpha); // pixels 4-7
         Store(out + i, InterleaveLow(zero, first4));
         Store(out + i + 2, InterleaveHigh(zero, first4));
         Store(out + i + 4, InterleaveLow(zero, last4));
@@ -164,7 +159,7 @@ int NarrowToInterleavedVector(const BMM_Color_64* pixels, int width, uint8_t* rg
     int i = 0;
     // Each step stores 8 bytes at 3 * i and 3 * i + 6: within 3 * width while i + 6 <= width.
     for (; i + 6 <= width; i += 4) {
-        const Longs2 pairs = Longs2(HighBytesOf4(pixels + i));  // r g b a r g b a per lane
+        const Longs2 pairs = Longs2(HighBytesOf4(pixels + i)); // r g b a r g b a per lane
         const Longs2 packed = (pairs & firstMask) | ((pairs >> 8) & secondMask);
         const uint64_t first = packed[0];
         const uint64_t second = packed[1];
@@ -179,7 +174,7 @@ int NarrowToPlanarVector(const BMM_Color_64* pixels, int width, uint8_t* red, ui
 {
     int i = 0;
     for (; i + 16 <= width; i += 16) {
-        const Bytes16 pixels0 = HighBytesOf4(pixels + i);  // r g b a, 4 pixels each
+        const Bytes16 pixels0 = HighBytesOf4(pixels + i); // r g b a, 4 pixels each
         const Bytes16 pixels1 = HighBytesOf4(pixels + i + 4);
         const Bytes16 pixels2 = HighBytesOf4(pixels + i + 8);
         const Bytes16 pixels3 = HighBytesOf4(pixels + i + 12);

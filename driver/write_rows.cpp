@@ -52,8 +52,8 @@ RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width
     return RowWriteResult::Written;
 }
 
-RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width,
-                                   int height, int withAlpha)
+RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
+                                   int withAlpha)
 {
     if (height <= 0)
         return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;

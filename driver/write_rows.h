@@ -6,9 +6,9 @@
 #include "pic/byte_sink.h"
 
 enum class RowWriteResult {
-    Written,   // every row fetched and handed to the sink without a failed write
-    NoMemory,  // a row buffer could not be allocated; nothing was written
-    Failed,    // a row fetch, an encoder or a write failed; the rows are incomplete
+    Written,  // every row fetched and handed to the sink without a failed write
+    NoMemory, // a row buffer could not be allocated; nothing was written
+    Failed,   // a row fetch, an encoder or a write failed; the rows are incomplete
 };
 
 // Rows 0 to height - 1, `width` pixels each (0 <= width, height <= 32767).
@@ -19,5 +19,5 @@ RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width
 
 // The same rows, each as a mixed run-length colour stream followed, with
 // alpha, by an alpha stream.
-RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width,
-                                   int height, int withAlpha);
+RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
+                                   int withAlpha);

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (withAlpha != 0 && withAlpha != 1)
             std::abort();
     } else if (withAlpha != -1 || rgbCompressed != -1 || alphaCompressed != -1) {
-        std::abort();  // a rejected file changes no layout field
+        std::abort(); // a rejected file changes no layout field
     }
     std::fclose(file);
     return 0;

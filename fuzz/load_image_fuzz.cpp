@@ -33,7 +33,10 @@ public:
         path = std::string(folder != nullptr ? folder : "/tmp") + "/pic-load-fuzz-" +
                std::to_string(PIC_PROCESS_ID) + ".pic";
     }
-    ~InputFile() { std::remove(path.c_str()); }
+    ~InputFile()
+    {
+        std::remove(path.c_str());
+    }
 
     bool Write(const uint8_t* data, size_t size) const
     {
@@ -43,7 +46,10 @@ public:
         const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
         return std::fclose(file) == 0 && written;
     }
-    const char* Path() const { return path.c_str(); }
+    const char* Path() const
+    {
+        return path.c_str();
+    }
 
 private:
     std::string path;

@@ -120,7 +120,8 @@ int FuzzRows(const uint8_t* data, size_t size, int channelCount, FileDecoder dec
                 for (int channel = 0; channel < channelCount; ++channel) {
                     const size_t stored = StoredPrefix(fileArrays[channel], sourceArrays[channel],
                                                        rowBytes, fileFill, sourceFills[which]);
-                    Check(channel == 0 || stored == firstStored, "channels stored different lengths");
+                    Check(channel == 0 || stored == firstStored,
+                          "channels stored different lengths");
                     firstStored = stored;
                 }
                 if (fileResult == 1)

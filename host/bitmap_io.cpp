@@ -5,17 +5,32 @@
 BitmapIO::BitmapIO() : outputBitmap(nullptr), openMode(kOpenModeNone) {}
 BitmapIO::~BitmapIO() = default;
 
-int BitmapIO::ShowImage(HostWindow, BitmapInfo*) { return 0; }
-int BitmapIO::ValidatePiData(BitmapInfo*) { return 1; }
-int BitmapIO::ChannelsRequired() { return 0; }
+int BitmapIO::ShowImage(HostWindow, BitmapInfo*)
+{
+    return 0;
+}
+int BitmapIO::ValidatePiData(BitmapInfo*)
+{
+    return 1;
+}
+int BitmapIO::ChannelsRequired()
+{
+    return 0;
+}
 int BitmapIO::GetImageName(BitmapInfo*, char* name)
 {
     if (name != nullptr)
         name[0] = '\0';
     return 0;
 }
-void* BitmapIO::GetPaviFile() { return nullptr; }
-int BitmapIO::EvalMatch(const char*) { return 0; }
+void* BitmapIO::GetPaviFile()
+{
+    return nullptr;
+}
+int BitmapIO::EvalMatch(const char*)
+{
+    return 0;
+}
 
 BMMRES BitmapIO::ProcessImageIOError(BitmapInfo* info, int code)
 {

@@ -29,8 +29,8 @@ void* AllocateZeroedPixels(size_t bytes)
         return std::calloc(bytes, 1);
     const size_t size = MappedSize(bytes);
     // Map one huge page more than needed and cut the mapping to an aligned one.
-    void* mapping = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapping =
+        mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED)
         return nullptr;
     const uintptr_t start = reinterpret_cast<uintptr_t>(mapping);
@@ -84,9 +84,18 @@ void BitmapStorage::Release(int freeFlag)
     pixelHeight = 0;
 }
 
-int BitmapStorage::Width() const { return pixelWidth; }
-int BitmapStorage::Height() const { return pixelHeight; }
-int BitmapStorage::Type() const { return kStorage64; }
+int BitmapStorage::Width() const
+{
+    return pixelWidth;
+}
+int BitmapStorage::Height() const
+{
+    return pixelHeight;
+}
+int BitmapStorage::Type() const
+{
+    return kStorage64;
+}
 
 // Bounds of a row operation: y a row, [x, x + count) within the row. Tested
 // in 64 bits so that no sum of the caller's numbers can wrap.

@@ -42,7 +42,7 @@ protected:
 
 private:
     BMM_Color_64* pixels;
-    std::size_t pixelBytes;  // what the block holds; decides how it is freed
+    std::size_t pixelBytes; // what the block holds; decides how it is freed
     int pixelWidth;
     int pixelHeight;
 };

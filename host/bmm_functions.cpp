@@ -53,8 +53,8 @@ int BMMCreateNumberedFilename(const char* name, int frame, char* out)
         }
     }
 
-    const int written = std::snprintf(nullptr, 0, "%.*s%04d%s", int(stemLength), name, frame,
-                                      name + stemLength);
+    const int written =
+        std::snprintf(nullptr, 0, "%.*s%04d%s", int(stemLength), name, frame, name + stemLength);
     if (written < 0 || written >= kMaxPathLength)
         return 0;
     std::snprintf(out, kMaxPathLength, "%.*s%04d%s", int(stemLength), name, frame,

@@ -14,7 +14,7 @@ constexpr int kMaxRecords = 256;
 
 struct RecordRing {
     BMMErrorRecord records[kMaxRecords];
-    int first = 0;  // index of the oldest record
+    int first = 0; // index of the oldest record
     int count = 0;
 };
 
@@ -27,12 +27,18 @@ RecordRing& Ring()
 const char* CodeMeaning(int code)
 {
     switch (code) {
-    case kResultNoMemory: return "out of memory";
-    case kResultNoNumberedName: return "no numbered file name can be formed";
-    case kResultWrongMode: return "operation does not fit the driver's open mode";
-    case kResultBadHeader: return "not a PIC file (bad header)";
-    case kResultNoStorage: return "no storage could be created";
-    default: return "error";
+    case kResultNoMemory:
+        return "out of memory";
+    case kResultNoNumberedName:
+        return "no numbered file name can be formed";
+    case kResultWrongMode:
+        return "operation does not fit the driver's open mode";
+    case kResultBadHeader:
+        return "not a PIC file (bad header)";
+    case kResultNoStorage:
+        return "no storage could be created";
+    default:
+        return "error";
     }
 }
 

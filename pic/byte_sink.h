@@ -30,7 +30,7 @@ public:
         *cursor++ = value;
     }
 
-    void PutBigEndian16(unsigned value)  // the low 16 bits, high byte first
+    void PutBigEndian16(unsigned value) // the low 16 bits, high byte first
     {
         uint8_t* out = Claim(2);
         out[0] = uint8_t(value >> 8);

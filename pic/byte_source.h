@@ -65,5 +65,5 @@ private:
     std::unique_ptr<uint8_t[]> buffer;
     const uint8_t* cursor;
     const uint8_t* limit;
-    bool atEnd = false;  // the stream gave a short read: no more to come
+    bool atEnd = false; // the stream gave a short read: no more to come
 };

@@ -7,8 +7,8 @@
 
 // Each returns 1 when its one write call wrote the whole item, else 0.
 int PutByte(FILE* file, int value);
-int PutBigEndian16(FILE* file, int value);       // the low 16 bits of value
-int PutBigEndian32(FILE* file, uint32_t value);  // integers and float bit patterns
+int PutBigEndian16(FILE* file, int value);      // the low 16 bits of value
+int PutBigEndian32(FILE* file, uint32_t value); // integers and float bit patterns
 
 // The same orders into memory, for code that assembles bytes before writing.
 inline void StoreBigEndian16(uint8_t* out, unsigned value)

@@ -21,7 +21,7 @@
 #include <cstdio>
 
 constexpr uint32_t kPicMagic = 0x5380F634;
-constexpr uint32_t kPicVersionBits = 0x406CCCCD;  // the float 3.7
+constexpr uint32_t kPicVersionBits = 0x406CCCCD; // the float 3.7
 constexpr int kPicHeaderSize = 104;
 constexpr int kPicCommentSize = 80;
 constexpr char kPicCommentPrefix[] = "Created with Dorvanquil PIC Driver:";
@@ -36,7 +36,7 @@ constexpr uint8_t kChannelAlpha = 0x10;
 // field holds its value in host order.
 struct PicHeader {
     uint32_t magic;
-    uint32_t version;  // the float's bit pattern
+    uint32_t version; // the float's bit pattern
     char comment[kPicCommentSize];
     char id[4];
     int16_t width;
@@ -52,10 +52,10 @@ static_assert(offsetof(PicHeader, comment) == 8 && offsetof(PicHeader, id) == 88
               "PicHeader fields sit at their file offsets");
 
 struct PicChannelPacket {
-    uint8_t chained;  // 1 = another packet follows
-    uint8_t size;     // bits per channel, written as 8, never examined
-    uint8_t type;     // 2 = mixed run-length, anything else raw
-    uint8_t channel;  // mask: 0x80 red, 0x40 green, 0x20 blue, 0x10 alpha
+    uint8_t chained; // 1 = another packet follows
+    uint8_t size;    // bits per channel, written as 8, never examined
+    uint8_t type;    // 2 = mixed run-length, anything else raw
+    uint8_t channel; // mask: 0x80 red, 0x40 green, 0x20 blue, 0x10 alpha
 };
 static_assert(sizeof(PicChannelPacket) == 4, "a channel packet is 4 bytes");
 

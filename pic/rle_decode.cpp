@@ -125,7 +125,7 @@ int DecodePacket(Reader& reader, const Row& row, int position, int width)
     if (count == kLongRunCount) {
         const int high = reader.Next();
         const int low = reader.Next();
-        if (high < 0 || low < 0)  // the 16-bit count itself is cut short
+        if (high < 0 || low < 0) // the 16-bit count itself is cut short
             return -1;
         pixels = high * 256 + low;
     } else {
@@ -144,8 +144,7 @@ int DecodePacket(Reader& reader, const Row& row, int position, int width)
     return position + pixels;
 }
 
-template <class Reader, class Row>
-int DecodeRowChecked(Reader& reader, const Row& row, int width)
+template <class Reader, class Row> int DecodeRowChecked(Reader& reader, const Row& row, int width)
 {
     // At least one packet, even for a width of 0 (only a long run of 0 fits).
     int position = 0;
@@ -203,8 +202,7 @@ int DecodeBufferedPackets(const uint8_t*& in, const uint8_t* end, const Row& row
     return position;
 }
 
-template <class Row>
-int DecodeRowBuffered(PicByteSource& source, const Row& row, int width)
+template <class Row> int DecodeRowBuffered(PicByteSource& source, const Row& row, int width)
 {
     if (width <= 0)
         return DecodePacket(source, row, 0, width) >= 0 ? 1 : 0;

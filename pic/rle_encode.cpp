@@ -93,8 +93,7 @@ struct RgbPixels {
 };
 
 // Writes each packet as it is formed, byte by byte.
-template <class Pixels>
-struct FileWriter {
+template <class Pixels> struct FileWriter {
     FILE* file;
     const Pixels& pixels;
 
@@ -124,8 +123,7 @@ struct FileWriter {
 };
 
 // Assembles each packet in the sink's buffer.
-template <class Pixels>
-struct SinkWriter {
+template <class Pixels> struct SinkWriter {
     PicByteSink& sink;
     const Pixels& pixels;
 
@@ -152,10 +150,9 @@ struct SinkWriter {
 
 // The first index after `position` whose pixel differs from its
 // predecessor, or `width`.
-template <class Pixels>
-int RunEnd(const Pixels& pixels, int position, int width)
+template <class Pixels> int RunEnd(const Pixels& pixels, int position, int width)
 {
-    int index = position;  // the pair (index, index + 1) is compared next
+    int index = position; // the pair (index, index + 1) is compared next
     if (kWordPairs != 0) {
         // A word reads the pixels index .. index + 8.
         for (; index <= width - 1 - kWordPairs; index += kWordPairs) {
@@ -172,8 +169,7 @@ int RunEnd(const Pixels& pixels, int position, int width)
 // The end of the literal stretch from `position`: the first pixel that
 // equals its successor, or the row's last pixel, whichever comes first. The
 // last pixel alone when `position` is the last.
-template <class Pixels>
-int LiteralEnd(const Pixels& pixels, int position, int width)
+template <class Pixels> int LiteralEnd(const Pixels& pixels, int position, int width)
 {
     if (position + 1 >= width)
         return width;
@@ -190,8 +186,7 @@ int LiteralEnd(const Pixels& pixels, int position, int width)
     return index;
 }
 
-template <class Pixels, class Writer>
-int EncodeRow(const Pixels& pixels, Writer& writer, int width)
+template <class Pixels, class Writer> int EncodeRow(const Pixels& pixels, Writer& writer, int width)
 {
     if (width < 0)
         return 0;

@@ -41,7 +41,7 @@ TEST(ByteSink, KeepsTheOrderAcrossTheBuffer)
         }
         EXPECT_EQ(sink.Ok(), 1);
         EXPECT_EQ(sink.Flush(), 1);
-        sink.Put(0xCD);  // written by the destructor
+        sink.Put(0xCD); // written by the destructor
         expected.push_back(0xCD);
     }
     std::fclose(file);

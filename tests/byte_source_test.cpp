@@ -78,19 +78,19 @@ TEST_F(ByteSourceTest, ReleaseLeavesTheStreamAfterTheLastByteHandedOut)
         bool byDestructor;
         size_t bufferSize;
     } cases[] = {
-        {10, 0, 0, false, kUsual},          {10, 0, 3, false, kUsual},
-        {10, 0, 10, false, kUsual},         {10, 0, 14, false, kUsual},
-        {100000, 0, 1, false, kUsual},      {100000, 0, 65535, false, kUsual},
-        {100000, 0, 65536, false, kUsual},  {100000, 0, 65537, false, kUsual},
-        {100000, 0, 99999, true, kUsual},   {100000, 0, 100000, false, kUsual},
-        {100000, 5, 70000, true, kUsual},   {100000, 99990, 20, false, kUsual},
-        {0, 0, 1, false, kUsual},           {1000, 3, 500, false, 7},
-        {1000, 3, 500, true, 1},            {1000, 0, 1001, false, 13},
+        {10, 0, 0, false, kUsual},         {10, 0, 3, false, kUsual},
+        {10, 0, 10, false, kUsual},        {10, 0, 14, false, kUsual},
+        {100000, 0, 1, false, kUsual},     {100000, 0, 65535, false, kUsual},
+        {100000, 0, 65536, false, kUsual}, {100000, 0, 65537, false, kUsual},
+        {100000, 0, 99999, true, kUsual},  {100000, 0, 100000, false, kUsual},
+        {100000, 5, 70000, true, kUsual},  {100000, 99990, 20, false, kUsual},
+        {0, 0, 1, false, kUsual},          {1000, 3, 500, false, 7},
+        {1000, 3, 500, true, 1},           {1000, 0, 1001, false, 13},
     };
     for (const auto& test : cases) {
-        SCOPED_TRACE(::testing::Message() << test.fileSize << " bytes from " << test.start
-                                          << ", " << test.consumed << " consumed, buffer "
-                                          << test.bufferSize);
+        SCOPED_TRACE(::testing::Message()
+                     << test.fileSize << " bytes from " << test.start << ", " << test.consumed
+                     << " consumed, buffer " << test.bufferSize);
         if (file != nullptr)
             std::fclose(file);
         Open(Counting(test.fileSize));

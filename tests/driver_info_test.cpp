@@ -45,7 +45,7 @@ TEST(PicOptions, RoundTripBetweenDrivers)
     first.options.withAlpha = 0;
     first.options.rgbCompressed = 7;
     first.options.alphaCompressed = 0;
-    std::memset(first.options.comment, 'c', sizeof first.options.comment);  // no zero byte
+    std::memset(first.options.comment, 'c', sizeof first.options.comment); // no zero byte
     uint8_t block[96];
     ASSERT_EQ(first.SaveOptions(block), 1);
     PicBitmapIO second;
@@ -99,9 +99,9 @@ TEST_F(ReadImageInfoTest, AnRawRgbFileRewritesTheSavedOptions)
     EXPECT_EQ(info.Type(), kImageType24);
     uint8_t block[96];
     driver.SaveOptions(block);
-    EXPECT_EQ(block[4], 0);   // withAlpha
-    EXPECT_EQ(block[8], 0);   // rgbCompressed
-    EXPECT_EQ(block[12], 1);  // alphaCompressed: no alpha packet, unchanged
+    EXPECT_EQ(block[4], 0);  // withAlpha
+    EXPECT_EQ(block[8], 0);  // rgbCompressed
+    EXPECT_EQ(block[12], 1); // alphaCompressed: no alpha packet, unchanged
 }
 
 TEST_F(ReadImageInfoTest, MissingFileLeavesTheOptionsAlone)
@@ -133,7 +133,7 @@ TEST_F(ReadImageInfoTest, NegativeDimensionsReachTheHostAsSixteenBits)
 
 TEST_F(ReadImageInfoTest, ANameFillingItsWholeFieldIsRefused)
 {
-    std::memset(info.NameBuffer(), 'n', kMaxPathLength);  // no terminator
+    std::memset(info.NameBuffer(), 'n', kMaxPathLength); // no terminator
     BMMClearReportedErrors();
     EXPECT_EQ(driver.ReadImageInfo(&info), kResultSystemError);
     BitmapManager manager;

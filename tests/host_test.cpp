@@ -82,8 +82,8 @@ TEST(BitmapStorage, RefusesRowsAndColumnsOutsideIt)
     BMM_Color_64 row[8] = {};
     const struct {
         int x, y, count;
-    } outside[] = {{0, 2, 4}, {0, -1, 4}, {1, 0, 4}, {-1, 0, 2}, {0, 0, 5}, {0, 0, -1},
-                   {0x7FFFFFFF, 0, 2}};
+    } outside[] = {{0, 2, 4}, {0, -1, 4}, {1, 0, 4},         {-1, 0, 2},
+                   {0, 0, 5}, {0, 0, -1}, {0x7FFFFFFF, 0, 2}};
     for (const auto& span : outside) {
         EXPECT_EQ(storage->StoreRow(span.x, span.y, span.count, row), 0) << span.x << span.y;
         EXPECT_EQ(storage->FetchRow(span.x, span.y, span.count, row), 0) << span.x << span.y;
@@ -99,7 +99,7 @@ TEST(BitmapStorage, LargeStoragesStartZeroedToTheirLastPixel)
     // still give zeros everywhere, and the first and last pixels are usable.
     BitmapManager manager;
     BitmapStorage* storage = BMMCreateStorage(&manager, kStorage64);
-    const BitmapInfo info = InfoOfSize(4000, 600);  // 19.2 MB of pixels
+    const BitmapInfo info = InfoOfSize(4000, 600); // 19.2 MB of pixels
     std::vector<BMM_Color_64> row(4000, BMM_Color_64{0xFFFF, 1, 2, 3});
     for (int round = 0; round < 2; ++round) {
         ASSERT_NE(storage->AllocatePixels(&info, &manager, 1), 0);
@@ -132,12 +132,9 @@ TEST(BMMCreateNumberedFilename, PutsFourDigitsBeforeTheExtension)
 {
     char out[kMaxPathLength];
     const std::pair<std::pair<const char*, int>, const char*> cases[] = {
-        {{"shot.pic", 7}, "shot0007.pic"},
-        {{"shot.pic", 0}, "shot0000.pic"},
-        {{"shot.pic", 123456}, "shot123456.pic"},
-        {{"take", 12}, "take0012"},
-        {{"dir.v2/take", 3}, "dir.v2/take0003"},
-        {{"a.b.pic", 1}, "a.b0001.pic"},
+        {{"shot.pic", 7}, "shot0007.pic"},        {{"shot.pic", 0}, "shot0000.pic"},
+        {{"shot.pic", 123456}, "shot123456.pic"}, {{"take", 12}, "take0012"},
+        {{"dir.v2/take", 3}, "dir.v2/take0003"},  {{"a.b.pic", 1}, "a.b0001.pic"},
     };
     for (const auto& [input, expected] : cases) {
         ASSERT_NE(BMMCreateNumberedFilename(input.first, input.second, out), 0) << expected;
@@ -152,7 +149,7 @@ TEST(BMMCreateNumberedFilename, FailsForNegativeFramesAndNamesTooLong)
     EXPECT_STREQ(out, "");
     EXPECT_EQ(BMMCreateNumberedFilename("shot.pic", kSingleFrame, out), 0);
     EXPECT_EQ(BMMCreateNumberedFilename(nullptr, 1, out), 0);
-    const std::string fits = std::string(251, 'n') + ".pic";    // 255 + 4 digits = 259
+    const std::string fits = std::string(251, 'n') + ".pic"; // 255 + 4 digits = 259
     EXPECT_NE(BMMCreateNumberedFilename(fits.c_str(), 1, out), 0);
     EXPECT_EQ(std::strlen(out), 259u);
     const std::string tooLong = std::string(252, 'n') + ".pic"; // would need 260
@@ -228,7 +225,8 @@ TEST(BMMGetFullFilename, MakesARelativeNameFull)
     ASSERT_EQ(BMMGetFullFilename(&info), 1);
     const std::string full = info.Name();
     EXPECT_GT(full.size(), std::string("relative.pic").size());
-    EXPECT_EQ(full.substr(full.size() - 13), std::string(1, full[full.size() - 13]) + "relative.pic");
+    EXPECT_EQ(full.substr(full.size() - 13),
+              std::string(1, full[full.size() - 13]) + "relative.pic");
 }
 
 TEST(ProcessImageIOError, RecordsEachReport)
@@ -279,13 +277,14 @@ TEST(HostSendMessage, DeliversToTheRegisteredWindow)
         intptr_t second = 0;
     } seen;
     int window = 0;
-    HostRegisterWindow(&window,
-                       [](void* context, unsigned message, uintptr_t first, intptr_t second) {
-                           auto* s = static_cast<Seen*>(context);
-                           *s = Seen{message, first, second};
-                           return intptr_t(1);
-                       },
-                       &seen);
+    HostRegisterWindow(
+        &window,
+        [](void* context, unsigned message, uintptr_t first, intptr_t second) {
+            auto* s = static_cast<Seen*>(context);
+            *s = Seen{message, first, second};
+            return intptr_t(1);
+        },
+        &seen);
     SendProgress(&window, 25, 100);
     EXPECT_EQ(seen.message, kProgressMessage);
     EXPECT_EQ(seen.first, 25u);

@@ -30,7 +30,7 @@ BMM_Color_64 Wide(int red, int green, int blue, int alpha = 0)
 Bytes RawColourCompressedAlphaFile()
 {
     Bytes file = MakePicHeaderBytes(2, 1, false, false);
-    file[104] = 1;  // the colour packet is chained
+    file[104] = 1; // the colour packet is chained
     file.insert(file.end(), {0, 8, 2, 0x10, 1, 2, 3, 4, 5, 6, 0x81, 9});
     return file;
 }
@@ -39,7 +39,7 @@ Bytes RawColourCompressedAlphaFile()
 Bytes CompressedColourRawAlphaFile()
 {
     Bytes file = MakePicHeaderBytes(2, 1, false, true);
-    file[104] = 1;  // the colour packet is chained
+    file[104] = 1; // the colour packet is chained
     file.insert(file.end(), {0, 8, 0, 0x10, 0x81, 1, 2, 3, 7, 8});
     return file;
 }
@@ -68,7 +68,7 @@ struct LoadCase {
     Bytes file;
     int width;
     int height;
-    Pixels expected;  // row-major; rows the file does not fill stay zero
+    Pixels expected; // row-major; rows the file does not fill stay zero
 };
 
 TEST_F(LoadImageTest, LoadsEveryLayout)
@@ -76,40 +76,70 @@ TEST_F(LoadImageTest, LoadsEveryLayout)
     const BMM_Color_64 zero{};
     const BMM_Color_64 white = Wide(255, 255, 255);
     const LoadCase cases[] = {
-        {"1x1 raw rgb", Join(MakePicHeaderBytes(1, 1, false, false), {10, 20, 30}), 1, 1,
+        {"1x1 raw rgb",
+         Join(MakePicHeaderBytes(1, 1, false, false), {10, 20, 30}),
+         1,
+         1,
          {{0x0A00, 0x1400, 0x1E00, 0}}},
-        {"1x1 raw rgba, alpha 255", Join(MakePicHeaderBytes(1, 1, true, false), {1, 2, 3, 255}),
-         1, 1, {Wide(1, 2, 3, 255)}},
+        {"1x1 raw rgba, alpha 255",
+         Join(MakePicHeaderBytes(1, 1, true, false), {1, 2, 3, 255}),
+         1,
+         1,
+         {Wide(1, 2, 3, 255)}},
         {"2x2 raw rgba: colour row then alpha row",
          Join(MakePicHeaderBytes(2, 2, true, false),
-              {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23,
-               24}),
-         2, 2, {Wide(1, 2, 3, 7), Wide(4, 5, 6, 8), Wide(9, 10, 11, 15), Wide(12, 13, 14, 16)}},
-        {"3x1 compressed rgb", Join(MakePicHeaderBytes(3, 1, false, true),
-                                    {0x81, 0x10, 0x20, 0x30, 0x00, 0x11, 0x21, 0x31}),
-         3, 1, {Wide(0x10, 0x20, 0x30), Wide(0x10, 0x20, 0x30), Wide(0x11, 0x21, 0x31)}},
+              {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+               13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}),
+         2,
+         2,
+         {Wide(1, 2, 3, 7), Wide(4, 5, 6, 8), Wide(9, 10, 11, 15), Wide(12, 13, 14, 16)}},
+        {"3x1 compressed rgb",
+         Join(MakePicHeaderBytes(3, 1, false, true),
+              {0x81, 0x10, 0x20, 0x30, 0x00, 0x11, 0x21, 0x31}),
+         3,
+         1,
+         {Wide(0x10, 0x20, 0x30), Wide(0x10, 0x20, 0x30), Wide(0x11, 0x21, 0x31)}},
         {"2x2 compressed rgba",
          Join(MakePicHeaderBytes(2, 2, true, true),
               {0x81, 1, 2, 3, 0x81, 4, 0x01, 5, 6, 7, 8, 9, 10, 0x80, 0x00, 0x02, 11}),
-         2, 2, {Wide(1, 2, 3, 4), Wide(1, 2, 3, 4), Wide(5, 6, 7, 11), Wide(8, 9, 10, 11)}},
-        {"raw colour with compressed alpha", RawColourCompressedAlphaFile(), 2, 1,
+         2,
+         2,
+         {Wide(1, 2, 3, 4), Wide(1, 2, 3, 4), Wide(5, 6, 7, 11), Wide(8, 9, 10, 11)}},
+        {"raw colour with compressed alpha",
+         RawColourCompressedAlphaFile(),
+         2,
+         1,
          {Wide(1, 2, 3, 9), Wide(4, 5, 6, 9)}},
-        {"compressed colour with raw alpha", CompressedColourRawAlphaFile(), 2, 1,
+        {"compressed colour with raw alpha",
+         CompressedColourRawAlphaFile(),
+         2,
+         1,
          {Wide(1, 2, 3, 7), Wide(1, 2, 3, 8)}},
         {"width 0, compressed: each row one long run of 0",
-         Join(MakePicHeaderBytes(0, 2, false, true), {0x80, 0, 0, 5, 0x80, 0, 0, 6}), 0, 2, {}},
+         Join(MakePicHeaderBytes(0, 2, false, true), {0x80, 0, 0, 5, 0x80, 0, 0, 6}),
+         0,
+         2,
+         {}},
         {"raw cut short: missing bytes read as 255",
-         Join(MakePicHeaderBytes(2, 2, false, false), {1, 2, 3, 4, 5, 6, 7}), 2, 2,
+         Join(MakePicHeaderBytes(2, 2, false, false), {1, 2, 3, 4, 5, 6, 7}),
+         2,
+         2,
          {Wide(1, 2, 3), Wide(4, 5, 6), Wide(7, 255, 255), white}},
         {"compressed cut short: rows before the break",
-         Join(MakePicHeaderBytes(2, 3, false, true), {0x81, 1, 2, 3, 0x00, 4}), 2, 3,
+         Join(MakePicHeaderBytes(2, 3, false, true), {0x81, 1, 2, 3, 0x00, 4}),
+         2,
+         3,
          {Wide(1, 2, 3), Wide(1, 2, 3), zero, zero, zero, zero}},
         {"compressed row reaching past the width",
-         Join(MakePicHeaderBytes(2, 2, false, true), {0x81, 1, 2, 3, 0x82, 4, 5, 6}), 2, 2,
+         Join(MakePicHeaderBytes(2, 2, false, true), {0x81, 1, 2, 3, 0x82, 4, 5, 6}),
+         2,
+         2,
          {Wide(1, 2, 3), Wide(1, 2, 3), zero, zero}},
-        {"compressed alpha cut short", Join(MakePicHeaderBytes(1, 2, true, true),
-                                            {0x00, 1, 2, 3, 0x00, 4, 0x00, 5, 6, 7}),
-         1, 2, {Wide(1, 2, 3, 4), zero}},
+        {"compressed alpha cut short",
+         Join(MakePicHeaderBytes(1, 2, true, true), {0x00, 1, 2, 3, 0x00, 4, 0x00, 5, 6, 7}),
+         1,
+         2,
+         {Wide(1, 2, 3, 4), zero}},
         {"height 0", MakePicHeaderBytes(4, 0, false, false), 4, 0, {}},
         {"height with its top bit set reads no rows",
          Join(MakePicHeaderBytes(1, 0x8000, false, false), {1, 2, 3}), 1, 0x8000,
@@ -153,7 +183,7 @@ TEST_F(LoadImageTest, FillsTheInfoAndTheStoragesOwnInfo)
 
 struct FailureCase {
     const char* name;
-    Bytes file;  // empty: no file at all
+    Bytes file; // empty: no file at all
     BMMRES expected;
 };
 
@@ -211,7 +241,7 @@ TEST_F(LoadImageTest, ADriverOpenForWritingRefusesAndLeavesTheFileAlone)
     EXPECT_EQ(storage, nullptr);
     EXPECT_EQ(status, kResultWrongMode);
     EXPECT_EQ(ReadFileBytes(dir.File("image.pic")), file);
-    EXPECT_EQ(info.Width(), 77);  // the header was never read
+    EXPECT_EQ(info.Width(), 77); // the header was never read
     EXPECT_EQ(std::memcmp(&before, &driver.options, sizeof before), 0);
 }
 

@@ -337,10 +337,10 @@ TEST_F(ModuleHost, DriverSlotsSitWhereTheHostCallsThem)
     EXPECT_EQ(CallSlot<unsigned>(driver, 8), 100u);
     EXPECT_EQ(CallSlot<int>(driver, 9), 0x40000207);
     EXPECT_EQ(CallSlot<int>(driver, 13), 96);
-    EXPECT_EQ(CallSlot<int>(driver, 16, static_cast<void*>(nullptr)), 1);  // ValidatePiData
-    EXPECT_EQ(CallSlot<int>(driver, 17), 0);                               // ChannelsRequired
-    EXPECT_EQ(CallSlot<int>(driver, 24, 0), 1);                            // CloseOutput
-    EXPECT_EQ(CallSlot<void*>(driver, 25), nullptr);                       // GetPaviFile
+    EXPECT_EQ(CallSlot<int>(driver, 16, static_cast<void*>(nullptr)), 1); // ValidatePiData
+    EXPECT_EQ(CallSlot<int>(driver, 17), 0);                              // ChannelsRequired
+    EXPECT_EQ(CallSlot<int>(driver, 24, 0), 1);                           // CloseOutput
+    EXPECT_EQ(CallSlot<void*>(driver, 25), nullptr);                      // GetPaviFile
     // Frees the driver: the sanitizers' leak check sees it if it does not.
     EXPECT_EQ(CallSlot<void*>(driver, 1, 1u), driver);
 }

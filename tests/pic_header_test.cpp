@@ -40,8 +40,7 @@ Bytes WriteHeaderToBytes(const char* comment, int width, int height, float ratio
     FILE* file = std::fopen(path.c_str(), "wb");
     uint32_t ratioBits;
     std::memcpy(&ratioBits, &ratio, 4);
-    EXPECT_EQ(WritePicHeader(file, comment, width, height, ratioBits, withAlpha, rgbCompressed),
-              1);
+    EXPECT_EQ(WritePicHeader(file, comment, width, height, ratioBits, withAlpha, rgbCompressed), 1);
     std::fclose(file);
     return ReadFileBytes(path);
 }
@@ -97,9 +96,9 @@ TEST(WritePicHeader, OnlyTheValueOneSetsAlphaAndCompression)
 TEST(WritePicHeader, StoresDimensionsRatioFieldsAndPad)
 {
     const Bytes file = WriteHeaderToBytes("", 0x1234, 0x8001, 4.0f / 3.0f, 0, 0);
-    EXPECT_EQ(Bytes(file.begin() + 88, file.begin() + 104),
-              (Bytes{'P', 'I', 'C', 'T', 0x12, 0x34, 0x80, 0x01, 0x3F, 0xAA, 0xAA, 0xAB, 0, 3,
-                     0, 0}));
+    EXPECT_EQ(
+        Bytes(file.begin() + 88, file.begin() + 104),
+        (Bytes{'P', 'I', 'C', 'T', 0x12, 0x34, 0x80, 0x01, 0x3F, 0xAA, 0xAA, 0xAB, 0, 3, 0, 0}));
 }
 
 TEST(WritePicHeader, JoinsThePrefixAndTheCommentWithinSeventyNineBytes)
@@ -159,14 +158,14 @@ TEST(ReadPicHeader, LayoutFieldsFollowThePackets)
         int withAlpha, rgbCompressed, alphaCompressed;
     };
     const Case cases[] = {
-        {{0, 8, 2, 0xE0}, 0, 1, -7},                   // RGB compressed: alpha flag untouched
-        {{0, 8, 0, 0xE0}, 0, 0, -7},                   // RGB raw
-        {{1, 8, 2, 0xE0, 0, 8, 2, 0x10}, 1, 1, 1},     // RGBA compressed
-        {{1, 8, 0, 0xE0, 0, 8, 2, 0x10}, 1, 0, 1},     // mixed
-        {{0, 8, 2, 0xF0}, 0, 1, -7},                   // colour and alpha in one mask
-        {{1, 8, 1, 0xE0, 0, 8, 3, 0x10}, 1, 0, 0},     // types other than 2 are raw
-        {{0, 8, 2, 0x10}, 1, -7, 1},                   // alpha alone
-        {{1, 8, 2, 0x10, 5, 8, 0, 0xE0}, 0, 0, 1},     // chained 5 ends the chain
+        {{0, 8, 2, 0xE0}, 0, 1, -7},               // RGB compressed: alpha flag untouched
+        {{0, 8, 0, 0xE0}, 0, 0, -7},               // RGB raw
+        {{1, 8, 2, 0xE0, 0, 8, 2, 0x10}, 1, 1, 1}, // RGBA compressed
+        {{1, 8, 0, 0xE0, 0, 8, 2, 0x10}, 1, 0, 1}, // mixed
+        {{0, 8, 2, 0xF0}, 0, 1, -7},               // colour and alpha in one mask
+        {{1, 8, 1, 0xE0, 0, 8, 3, 0x10}, 1, 0, 0}, // types other than 2 are raw
+        {{0, 8, 2, 0x10}, 1, -7, 1},               // alpha alone
+        {{1, 8, 2, 0x10, 5, 8, 0, 0xE0}, 0, 0, 1}, // chained 5 ends the chain
     };
     for (const Case& c : cases) {
         Bytes file = MakePicHeaderBytes(4, 4, false, false);
@@ -200,13 +199,17 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
     Bytes shortHeader(good.begin(), good.begin() + 103);
     Bytes noPackets(good.begin(), good.begin() + 104);
     Bytes cutPacket(good.begin(), good.begin() + 106);
-    Bytes cutChain(good.begin(), good.begin() + 108);  // first packet says another follows
+    Bytes cutChain(good.begin(), good.begin() + 108); // first packet says another follows
     Bytes endlessChain(good.begin(), good.begin() + 104);
     for (int i = 0; i < 1000; ++i)
         endlessChain.insert(endlessChain.end(), {1, 8, 2, 0xE0});
     const std::pair<const char*, Bytes> cases[] = {
-        {"empty", {}},          {"wrong magic", wrongMagic}, {"103 bytes", shortHeader},
-        {"no packets", noPackets}, {"cut packet", cutPacket}, {"cut chain", cutChain},
+        {"empty", {}},
+        {"wrong magic", wrongMagic},
+        {"103 bytes", shortHeader},
+        {"no packets", noPackets},
+        {"cut packet", cutPacket},
+        {"cut chain", cutChain},
         {"chain to the end", endlessChain},
     };
     for (const auto& [name, bytes] : cases) {

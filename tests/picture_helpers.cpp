@@ -8,9 +8,9 @@
 
 void PrintTo(const BMM_Color_64& pixel, std::ostream* out)
 {
-    *out << std::hex << std::setfill('0') << "(" << std::setw(4) << pixel.r << ","
-         << std::setw(4) << pixel.g << "," << std::setw(4) << pixel.b << "," << std::setw(4)
-         << pixel.a << ")" << std::dec;
+    *out << std::hex << std::setfill('0') << "(" << std::setw(4) << pixel.r << "," << std::setw(4)
+         << pixel.g << "," << std::setw(4) << pixel.b << "," << std::setw(4) << pixel.a << ")"
+         << std::dec;
 }
 
 BitmapStorage* MakeStorage(int width, int height, const Pixels& pixels, float aspect)

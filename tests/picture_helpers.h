@@ -8,13 +8,16 @@
 
 #include "host/bitmap_storage.h"
 
-using Pixels = std::vector<BMM_Color_64>;  // row-major
+using Pixels = std::vector<BMM_Color_64>; // row-major
 
 inline bool operator==(const BMM_Color_64& a, const BMM_Color_64& b)
 {
     return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
 }
-inline bool operator!=(const BMM_Color_64& a, const BMM_Color_64& b) { return !(a == b); }
+inline bool operator!=(const BMM_Color_64& a, const BMM_Color_64& b)
+{
+    return !(a == b);
+}
 void PrintTo(const BMM_Color_64& pixel, std::ostream* out);
 
 // Releases a storage (Release(1)) when it goes.

@@ -58,10 +58,9 @@ TEST_P(PixelRows, WideningPutsEachByteInTheHighHalf)
                                         uint16_t(rgb[3 * size_t(i) + 1] << 8),
                                         uint16_t(rgb[3 * size_t(i) + 2] << 8), a}))
                     << i;
-                EXPECT_EQ(planar[size_t(i)],
-                          (BMM_Color_64{uint16_t(red[size_t(i)] << 8),
-                                        uint16_t(green[size_t(i)] << 8),
-                                        uint16_t(blue[size_t(i)] << 8), a}))
+                EXPECT_EQ(planar[size_t(i)], (BMM_Color_64{uint16_t(red[size_t(i)] << 8),
+                                                           uint16_t(green[size_t(i)] << 8),
+                                                           uint16_t(blue[size_t(i)] << 8), a}))
                     << i;
             }
             EXPECT_EQ(interleaved[size_t(width)].r, 0xA5A5);

@@ -9,8 +9,8 @@ struct DecodeCase {
     const char* stream;
     int width;
     int result;
-    const char* values;  // the row afterwards; EE where nothing was stored
-    long position;       // of the stream after the row
+    const char* values; // the row afterwards; EE where nothing was stored
+    long position;      // of the stream after the row
 };
 
 const DecodeCase kChannelCases[] = {

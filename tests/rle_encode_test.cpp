@@ -6,7 +6,7 @@ namespace {
 
 struct EncodeCase {
     const char* what;
-    const char* row;  // pixels; for colour rows three channels split by '|'
+    const char* row; // pixels; for colour rows three channels split by '|'
     const char* stream;
 };
 
@@ -93,8 +93,9 @@ TEST(EncodeChannelRow, LiteralPacketBoundaries)
 {
     const struct {
         int stretch;
-        const char* counts;  // count bytes of the literal packets, then 81 of the closing run
-    } cases[] = {{127, "7E 81"}, {128, "7F 81"}, {129, "7F 00 81"}, {256, "7F 7F 81"}, {257, "7F 7F 00 81"}};
+        const char* counts; // count bytes of the literal packets, then 81 of the closing run
+    } cases[] = {
+        {127, "7E 81"}, {128, "7F 81"}, {129, "7F 00 81"}, {256, "7F 7F 81"}, {257, "7F 7F 00 81"}};
     for (const auto& test : cases) {
         SCOPED_TRACE(test.stretch);
         Bytes row = HexBytes(Alternating(test.stretch, 1, 2));

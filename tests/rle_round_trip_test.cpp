@@ -99,8 +99,7 @@ int Decode(FILE* file, PicByteSource* source, Row& row, int channelCount)
 // decodes them back through a source with the usual buffer and one with a
 // buffer of a few bytes, each in one go, and through the C stream row by
 // row, checking every row and where each row ends.
-template <class MakeRow>
-void RoundTrip(int rowCount, int channelCount, MakeRow make)
+template <class MakeRow> void RoundTrip(int rowCount, int channelCount, MakeRow make)
 {
     TempDir dir;
     const std::string sinkPath = dir.File("sink");

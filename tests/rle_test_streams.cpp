@@ -73,13 +73,13 @@ Bytes EncodeRow(const std::vector<Bytes>& channels, int width, Writing writing, 
     if (writing == Writing::Sink) {
         PicByteSink sink(file.get());
         encoded = rgb ? EncodeRgbRow(sink, channels[0].data(), channels[1].data(),
-                                    channels[2].data(), width)
-                     : EncodeChannelRow(sink, channels[0].data(), width);
+                                     channels[2].data(), width)
+                      : EncodeChannelRow(sink, channels[0].data(), width);
         EXPECT_EQ(sink.Flush(), 1);
     } else {
         encoded = rgb ? EncodeRgbRow(file.get(), channels[0].data(), channels[1].data(),
-                                    channels[2].data(), width)
-                     : EncodeChannelRow(file.get(), channels[0].data(), width);
+                                     channels[2].data(), width)
+                      : EncodeChannelRow(file.get(), channels[0].data(), width);
     }
     if (result != nullptr) {
         *result = encoded;

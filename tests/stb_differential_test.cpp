@@ -64,9 +64,8 @@ TEST(StbDifferential, DecodesOurFilesToOurPixels)
                 int decodedWidth = 0;
                 int decodedHeight = 0;
                 int channels = 0;
-                stbi_uc* decoded = stbi_load_from_memory(file.data(), int(file.size()),
-                                                         &decodedWidth, &decodedHeight,
-                                                         &channels, 4);
+                stbi_uc* decoded = stbi_load_from_memory(
+                    file.data(), int(file.size()), &decodedWidth, &decodedHeight, &channels, 4);
                 ASSERT_NE(decoded, nullptr) << stbi_failure_reason();
                 EXPECT_EQ(decodedWidth, width);
                 EXPECT_EQ(decodedHeight, height);

@@ -16,9 +16,9 @@ TempDir::TempDir()
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate = fs::temp_directory_path() /
-                                   ("pic-test-" + std::to_string(stamp) + "-" +
-                                    std::to_string(counter++));
+        const fs::path candidate =
+            fs::temp_directory_path() /
+            ("pic-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
             path = candidate.string();

@@ -85,7 +85,7 @@ struct ExactCase {
     int width;
     int height;
     Pixels pixels;
-    Bytes rows;  // what follows the header and packets
+    Bytes rows; // what follows the header and packets
 };
 
 TEST_F(WriteFrameTest, WritesEachLayoutByteForByte)
@@ -95,11 +95,26 @@ TEST_F(WriteFrameTest, WritesEachLayoutByteForByte)
     const ExactCase cases[] = {
         {"2x1 raw rgb", false, false, 2, 1, {p, q}, {0x0A, 0x14, 0x1E, 0x12, 0x00, 0xFF}},
         {"2x1 raw rgba", true, false, 2, 1, {p, q}, {0x0A, 0x14, 0x1E, 0x12, 0x00, 0xFF, 0x80, 0}},
-        {"1x2 raw rgba: colour then alpha, row by row", true, false, 1, 2, {p, q},
+        {"1x2 raw rgba: colour then alpha, row by row",
+         true,
+         false,
+         1,
+         2,
+         {p, q},
          {0x0A, 0x14, 0x1E, 0x80, 0x12, 0x00, 0xFF, 0x00}},
-        {"3x1 compressed rgb", false, true, 3, 1, {p, p, q},
+        {"3x1 compressed rgb",
+         false,
+         true,
+         3,
+         1,
+         {p, p, q},
          {0x81, 0x0A, 0x14, 0x1E, 0x00, 0x12, 0x00, 0xFF}},
-        {"3x1 compressed rgba", true, true, 3, 1, {p, q, q},
+        {"3x1 compressed rgba",
+         true,
+         true,
+         3,
+         1,
+         {p, q, q},
          {0x00, 0x0A, 0x14, 0x1E, 0x81, 0x12, 0x00, 0xFF, 0x00, 0x80, 0x81, 0x00}},
         {"0x0 storage: header only", true, true, 0, 0, {}, {}},
     };
@@ -267,8 +282,8 @@ TEST_F(FailedFrameTest, NamesThatCannotBeCreated)
     SetPicture(1, 1, {});
     std::filesystem::create_directory(dir.File("folder.pic"));
     const std::string names[] = {
-        dir.File("missing") + "/frame.pic",  // a folder that does not exist
-        dir.File("folder.pic"),              // a folder of that name
+        dir.File("missing") + "/frame.pic", // a folder that does not exist
+        dir.File("folder.pic"),             // a folder of that name
     };
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
@@ -406,8 +421,8 @@ TEST_F(FailedFrameTest, AWriteFailingAnywhereKeepsTheEarlierFile)
         const rlim_t size = ReadFileBytes(dir.File("frame.pic")).size();
         WriteFileBytes(dir.File("frame.pic"), earlier);
         // Fail in the header, in the packets, in the rows and at the last byte.
-        for (const rlim_t limit : {rlim_t(0), rlim_t(60), rlim_t(104), rlim_t(109), rlim_t(300),
-                                   size - 1}) {
+        for (const rlim_t limit :
+             {rlim_t(0), rlim_t(60), rlim_t(104), rlim_t(109), rlim_t(300), size - 1}) {
             SCOPED_TRACE(std::string(compressed ? "compressed" : "raw") + ", limit " +
                          std::to_string(limit));
             EXPECT_EQ(writeLimited(compressed, limit), kResultSystemError);
@@ -450,7 +465,8 @@ TEST_F(WriteFrameTest, ADeviceTargetIsWrittenDirectlyAndNeverReplaced)
         BMMRES expected;
     };
     SetPicture(2, 1, MakeNoisePicture(2, 1, 4));
-    for (const Device device : {Device{"null.pic", 3, 0}, Device{"full.pic", 7, kResultSystemError}}) {
+    for (const Device device :
+         {Device{"null.pic", 3, 0}, Device{"full.pic", 7, kResultSystemError}}) {
         const std::string path = dir.File(device.name);
         if (mknod(path.c_str(), S_IFCHR | 0666, makedev(1, device.minor)) != 0)
             GTEST_SKIP() << "this system refuses to make device nodes";
