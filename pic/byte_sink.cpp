@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-PicByteSink::PicByteSink(FILE* file)
-    : file(file), buffer(new uint8_t[kBufferSize]), cursor(buffer.get()),
+PicByteSink::PicByteSink(FILE* output)
+    : file(output), buffer(new uint8_t[kBufferSize]), cursor(buffer.get()),
       end(buffer.get() + kBufferSize)
 {
 }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-PicByteSource::PicByteSource(FILE* file, size_t bufferSize)
-    : file(file), capacity(std::max<size_t>(bufferSize, 1)), buffer(new uint8_t[capacity]),
+PicByteSource::PicByteSource(FILE* input, size_t bufferSize)
+    : file(input), capacity(std::max<size_t>(bufferSize, 1)), buffer(new uint8_t[capacity]),
       cursor(buffer.get()), limit(buffer.get())
 {
 }

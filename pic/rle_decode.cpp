@@ -88,13 +88,13 @@ struct RgbRow {
     // Splits `pixels` interleaved red-green-blue triples into the three rows.
     void Copy(int position, int pixels, const uint8_t* bytes) const
     {
-        uint8_t* const red = this->red + position;
-        uint8_t* const green = this->green + position;
-        uint8_t* const blue = this->blue + position;
+        uint8_t* const redOut = this->red + position;
+        uint8_t* const greenOut = this->green + position;
+        uint8_t* const blueOut = this->blue + position;
         for (int index = 0; index < pixels; ++index) {
-            red[index] = bytes[0];
-            green[index] = bytes[1];
-            blue[index] = bytes[2];
+            redOut[index] = bytes[0];
+            greenOut[index] = bytes[1];
+            blueOut[index] = bytes[2];
             bytes += 3;
         }
     }

@@ -25,8 +25,8 @@ constexpr int kA0 = 2001, kBox = 2002, kA1 = 2003, kB0 = 2004, kB1 = 2005, kEdit
 // exchange to the controls); counts clicks on A1 and edit notifications.
 class ProbeDialog : public ModalDialog {
 public:
-    explicit ProbeDialog(std::function<void(ProbeDialog&)> atInit = nullptr)
-        : ModalDialog(kProbeTemplate, nullptr), atInit(std::move(atInit))
+    explicit ProbeDialog(std::function<void(ProbeDialog&)> onInit = nullptr)
+        : ModalDialog(kProbeTemplate, nullptr), atInit(std::move(onInit))
     {
     }
 

@@ -61,7 +61,7 @@ protected:
 
     // Shows the dialog; the robot reads every field, optionally saves a
     // screenshot, and presses OK.
-    BMMRES Show(BitmapInfo* info, const char* fileName, const char* screenshot = nullptr)
+    BMMRES Show(BitmapInfo* imageInfo, const char* fileName, const char* screenshot = nullptr)
     {
         shown.clear();
         DialogRobot robot(kInfoCaption, [&](HWND dialog) {
@@ -72,7 +72,7 @@ protected:
                 SaveScreenshot(dialog, screenshot);
             Click(dialog, IDOK);
         });
-        const BMMRES result = driver->ShowImageInfo(nullptr, info, fileName);
+        const BMMRES result = driver->ShowImageInfo(nullptr, imageInfo, fileName);
         robot.Finish();
         sawDialog = robot.SawDialog();
         EXPECT_FALSE(robot.LeftOpen());

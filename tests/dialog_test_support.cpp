@@ -65,7 +65,7 @@ constexpr int kCloseLimit = 10000 / kPollMilliseconds;
 
 } // namespace
 
-DialogRobot::DialogRobot(std::string caption, Script script) : caption(std::move(caption))
+DialogRobot::DialogRobot(std::string title, Script script) : caption(std::move(title))
 {
     worker = std::thread(&DialogRobot::Run, this, std::move(script));
 }

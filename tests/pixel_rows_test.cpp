@@ -30,8 +30,8 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, PixelRows, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                             return info.param ? "ScalarOnly" : "AsThisCpu";
+                         [](const testing::TestParamInfo<bool>& paramInfo) {
+                             return paramInfo.param ? "ScalarOnly" : "AsThisCpu";
                          });
 
 TEST_P(PixelRows, WideningPutsEachByteInTheHighHalf)

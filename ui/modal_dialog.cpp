@@ -15,8 +15,8 @@ const MessageMap ModalDialog::messageMap = {nullptr, commandEntries,
 // close box with 0.
 static constexpr int kClickedNotification = 0;
 
-ModalDialog::ModalDialog(int templateId, HostWindow parent)
-    : templateId(templateId), parent(parent), window(nullptr)
+ModalDialog::ModalDialog(int dialogTemplate, HostWindow owner)
+    : templateId(dialogTemplate), parent(owner), window(nullptr)
 {
 }
 

@@ -10,8 +10,8 @@
 
 const MessageMap PicInfoDialog::messageMap = {&ModalDialog::messageMap, nullptr, 0};
 
-PicInfoDialog::PicInfoDialog(HostWindow parent)
-    : ModalDialog(IDD_PIC_INFO, parent), imageInfo(nullptr), imageWidth(0), imageHeight(0)
+PicInfoDialog::PicInfoDialog(HostWindow owner)
+    : ModalDialog(IDD_PIC_INFO, owner), imageInfo(nullptr), imageWidth(0), imageHeight(0)
 {
 }
 

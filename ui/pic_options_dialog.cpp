@@ -13,8 +13,8 @@ const CommandEntry PicOptionsDialog::commandEntries[] = {
 const MessageMap PicOptionsDialog::messageMap = {&ModalDialog::messageMap, commandEntries,
                                                  sizeof commandEntries / sizeof commandEntries[0]};
 
-PicOptionsDialog::PicOptionsDialog(HostWindow parent)
-    : ModalDialog(IDD_PIC_OPTIONS, parent), depthIndex(-1), compressFlag(0)
+PicOptionsDialog::PicOptionsDialog(HostWindow owner)
+    : ModalDialog(IDD_PIC_OPTIONS, owner), depthIndex(-1), compressFlag(0)
 {
 }
 

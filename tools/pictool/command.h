@@ -17,7 +17,7 @@ constexpr int kExitUsage = 2;   // the command line is wrong
 // What a command gets besides its arguments.
 class PictoolContext {
 public:
-    explicit PictoolContext(std::string pluginPath) : pluginPath(std::move(pluginPath)) {}
+    explicit PictoolContext(std::string path) : pluginPath(std::move(path)) {}
 
     // The plug-in, loaded on first use; null after a one-line message on
     // stderr when it cannot be loaded or is not a PIC driver.

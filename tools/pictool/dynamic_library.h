@@ -22,7 +22,7 @@ public:
     }
 
 private:
-    explicit DynamicLibrary(void* handle) : handle(handle) {}
+    explicit DynamicLibrary(void* opened) : handle(opened) {}
     void* handle;
 };
 
