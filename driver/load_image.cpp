@@ -6,6 +6,7 @@
 #include "driver/file_closer.h"
 #include "driver/pic_bitmap_io.h"
 #include "driver/pixel_rows.h"
+#include "driver/row_pipeline.h"
 #include "host/bmm_functions.h"
 #include "host/window_message.h"
 #include "pic/byte_source.h"
@@ -36,60 +37,75 @@ private:
     BitmapStorage* storage;
 };
 
-// The working rows of a load: `width` host pixels and 4 * width bytes, about
-// 12 bytes per pixel of one row. The bytes hold the colour data (interleaved
-// red, green, blue when raw; red, green and blue arrays one after another
-// when compressed), then the alpha array.
+// The working rows of a load: one row of `width` host pixels for the
+// calling thread, and a pipeline whose slots each hold one row's 4 * width
+// file bytes: the colour data (interleaved red, green, blue when raw; red,
+// green and blue arrays one after another when compressed), then the alpha
+// array. About 40 bytes per pixel of one row in all.
 struct LoadBuffers {
     std::unique_ptr<BMM_Color_64[]> pixels;
-    std::unique_ptr<uint8_t[]> bytes;
+    RowPipeline pipeline;
 
     explicit LoadBuffers(int width)
-        : pixels(new (std::nothrow) BMM_Color_64[size_t(width)]),
-          bytes(new (std::nothrow) uint8_t[4 * size_t(width)]())
+        : pixels(new (std::nothrow) BMM_Color_64[size_t(width)]), pipeline(4 * size_t(width))
     {
     }
-    bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
+    bool Allocated() const { return pixels != nullptr && pipeline.Allocated(); }
 };
 
 enum class RowsResult { Loaded, StoreRefused };
 
+// Reads one file row into `bytes` (laid out as in LoadBuffers); false when a
+// compressed row fails to decode.
+bool ReadRow(PicByteSource& source, const PicOptions& options, int width, uint8_t* bytes)
+{
+    uint8_t* alpha = bytes + 3 * size_t(width);
+    if (options.rgbCompressed == 1) {
+        if (DecodeRgbRow(source, bytes, bytes + width, bytes + 2 * size_t(width), width) != 1)
+            return false;
+    } else {
+        source.ReadFilled(bytes, 3 * size_t(width));
+    }
+    if (options.withAlpha == 1) {
+        if (options.alphaCompressed != 1)
+            source.ReadFilled(alpha, size_t(width));
+        else if (DecodeChannelRow(source, alpha, width) != 1)
+            return false;
+    }
+    return true;
+}
+
 // Reads rows 0 to height - 1 into the storage. A compressed row that fails
 // to decode ends the load early, keeping the rows before it: PIC files cut
 // short still show what they hold.
+//
+// The file is read and decoded on a worker thread, a few rows ahead; this
+// thread widens and stores each row and reports progress, so that the host
+// is only ever called from the thread that called the driver.
 RowsResult LoadRows(PicByteSource& source, const PicOptions& options, int width, int height,
                     BitmapInfo* info, BitmapStorage* storage, LoadBuffers& buffers)
 {
-    const bool rgbCompressed = options.rgbCompressed == 1;
     const bool withAlpha = options.withAlpha == 1;
-    uint8_t* colour = buffers.bytes.get();
-    uint8_t* alpha = colour + 3 * size_t(width);
     BMM_Color_64* pixels = buffers.pixels.get();
-    for (int y = 0; y < height; ++y) {
-        if (rgbCompressed) {
-            if (DecodeRgbRow(source, colour, colour + width, colour + 2 * width, width) != 1)
-                return RowsResult::Loaded;
-        } else {
-            source.ReadFilled(colour, 3 * size_t(width));
-        }
-        if (withAlpha) {
-            if (options.alphaCompressed != 1)
-                source.ReadFilled(alpha, size_t(width));
-            else if (DecodeChannelRow(source, alpha, width) != 1)
-                return RowsResult::Loaded;
-        }
-        const uint8_t* alphaOrNull = withAlpha ? alpha : nullptr;
-        if (rgbCompressed)
-            WidenPlanarRow(colour, colour + width, colour + 2 * width, alphaOrNull, width, pixels);
+    bool refused = false;
+    const auto read = [&](int, uint8_t* bytes) { return ReadRow(source, options, width, bytes); };
+    const auto store = [&](int y, uint8_t* bytes) {
+        const uint8_t* alpha = withAlpha ? bytes + 3 * size_t(width) : nullptr;
+        if (options.rgbCompressed == 1)
+            WidenPlanarRow(bytes, bytes + width, bytes + 2 * size_t(width), alpha, width, pixels);
         else
-            WidenInterleavedRow(colour, alphaOrNull, width, pixels);
+            WidenInterleavedRow(bytes, alpha, width, pixels);
         // The row buffer holds `width` pixels: a host that changed its info's
         // width meanwhile gets the row refused rather than read past.
-        if (info->Width() != width || storage->StoreRow(0, y, width, pixels) != 1)
-            return RowsResult::StoreRefused;
+        if (info->Width() != width || storage->StoreRow(0, y, width, pixels) != 1) {
+            refused = true;
+            return false;
+        }
         SendProgress(info->GetUpdateWindow(), y, int(info->Height()) - 1);
-    }
-    return RowsResult::Loaded;
+        return true;
+    };
+    buffers.pipeline.Run(height, RowPipeline::Worker::Produces, read, store);
+    return refused ? RowsResult::StoreRefused : RowsResult::Loaded;
 }
 
 } // namespace

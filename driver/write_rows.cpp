@@ -1,83 +1,110 @@
 #include "driver/write_rows.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
 
 #include "driver/pixel_rows.h"
+#include "driver/row_pipeline.h"
 #include "pic/rle_codec.h"
 
 namespace {
 
-// One row of host pixels (zeroed) and `byteCount` bytes of file data, or
-// nulls when either cannot be allocated.
-struct RowBuffers {
-    std::unique_ptr<BMM_Color_64[]> pixels;
-    std::unique_ptr<uint8_t[]> bytes;
-
-    RowBuffers(int width, size_t byteCount)
-        : pixels(new (std::nothrow) BMM_Color_64[size_t(width)]()),
-          bytes(new (std::nothrow) uint8_t[byteCount])
-    {
-    }
-    bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
+// How one row's file bytes are laid out in a pipeline slot: made from the
+// host pixels by Narrow, on the calling thread, and handed to the sink by
+// Put, on the worker. Put answers false when the row cannot be written.
+struct RowLayout {
+    size_t slotBytes;
+    void (*narrow)(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot);
+    bool (*put)(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha);
 };
+
+// Raw: interleaved red, green, blue (3 * width bytes), then `width` alpha bytes.
+void NarrowRaw(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot)
+{
+    NarrowToInterleaved(pixels, width, slot);
+    if (withAlpha)
+        NarrowAlpha(pixels, width, slot + 3 * size_t(width));
+}
+
+bool PutRaw(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha)
+{
+    sink.Write(slot, (withAlpha ? 4 : 3) * size_t(width));
+    return sink.Ok() == 1;
+}
+
+// Compressed: red, green, blue and alpha arrays of `width` bytes each.
+void NarrowCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot)
+{
+    NarrowToPlanar(pixels, width, slot, slot + width, slot + 2 * size_t(width),
+                   withAlpha ? slot + 3 * size_t(width) : nullptr);
+}
+
+bool PutCompressed(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha)
+{
+    if (EncodeRgbRow(sink, slot, slot + width, slot + 2 * size_t(width), width) != 1)
+        return false;
+    if (withAlpha && EncodeChannelRow(sink, slot + 3 * size_t(width), width) != 1)
+        return false;
+    return sink.Ok() == 1;
+}
+
+// Every row through a RowPipeline: the calling thread fetches each row from
+// the host's storage and narrows it, the worker encodes and writes it, so
+// the storage is touched only by the thread the host called.
+RowWriteResult WriteRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
+                         int withAlpha, const RowLayout& layout)
+{
+    if (height <= 0)
+        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;
+    // One row of host pixels for the fetches, zeroed as a storage that
+    // fetches nothing into it still leaves defined bytes.
+    std::unique_ptr<BMM_Color_64[]> pixels(new (std::nothrow) BMM_Color_64[size_t(width)]());
+    RowPipeline pipeline(layout.slotBytes);
+    if (pixels == nullptr || !pipeline.Allocated())
+        return RowWriteResult::NoMemory;
+    const bool alpha = withAlpha == 1;
+    bool fetchFailed = false;
+    bool putFailed = false;
+    int putErrno = 0;
+    const auto fetch = [&](int y, uint8_t* slot) {
+        if (storage->FetchRow(0, y, width, pixels.get()) != 1) {
+            fetchFailed = true;
+            return false;
+        }
+        layout.narrow(pixels.get(), width, alpha, slot);
+        return true;
+    };
+    const auto put = [&](int, uint8_t* slot) {
+        putFailed = !layout.put(sink, slot, width, alpha);
+        if (putFailed)
+            putErrno = errno;
+        return !putFailed;
+    };
+    pipeline.Run(height, RowPipeline::Worker::Consumes, fetch, put);
+    // Each flag is written by one thread and read here, after the worker has
+    // ended. A failed write's cause goes to the thread that reports it.
+    if (putFailed)
+        errno = putErrno;
+    if (fetchFailed || putFailed)
+        return RowWriteResult::Failed;
+    return RowWriteResult::Written;
+}
 
 } // namespace
 
 RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                             int withAlpha)
 {
-    if (height <= 0)
-        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;
-    // One buffer of 3 * width bytes serves the colour bytes and then the alpha bytes.
-    RowBuffers buffers(width, 3 * size_t(width));
-    if (!buffers.Allocated())
-        return RowWriteResult::NoMemory;
-    BMM_Color_64* pixels = buffers.pixels.get();
-    uint8_t* bytes = buffers.bytes.get();
-    for (int y = 0; y < height; ++y) {
-        if (storage->FetchRow(0, y, width, pixels) != 1)
-            return RowWriteResult::Failed;
-        NarrowToInterleaved(pixels, width, bytes);
-        sink.Write(bytes, 3 * size_t(width));
-        if (withAlpha == 1) {
-            NarrowAlpha(pixels, width, bytes);
-            sink.Write(bytes, size_t(width));
-        }
-        if (!sink.Ok())
-            return RowWriteResult::Failed;
-    }
-    return RowWriteResult::Written;
+    const RowLayout layout{4 * size_t(width), NarrowRaw, PutRaw};
+    return WriteRows(sink, storage, width, height, withAlpha, layout);
 }
 
 RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                                    int withAlpha)
 {
-    if (height <= 0)
-        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;
-    // Red, green, blue and alpha arrays of `width` bytes each, one after another.
-    RowBuffers buffers(width, 4 * size_t(width));
-    if (!buffers.Allocated())
-        return RowWriteResult::NoMemory;
-    BMM_Color_64* pixels = buffers.pixels.get();
-    uint8_t* red = buffers.bytes.get();
-    uint8_t* green = red + width;
-    uint8_t* blue = green + width;
-    uint8_t* alpha = blue + width;
-    for (int y = 0; y < height; ++y) {
-        if (storage->FetchRow(0, y, width, pixels) != 1)
-            return RowWriteResult::Failed;
-        NarrowToPlanar(pixels, width, red, green, blue, withAlpha == 1 ? alpha : nullptr);
-        if (EncodeRgbRow(sink, red, green, blue, width) != 1)
-            return RowWriteResult::Failed;
-        if (withAlpha == 1) {
-            if (EncodeChannelRow(sink, alpha, width) != 1)
-                return RowWriteResult::Failed;
-        }
-        if (!sink.Ok())
-            return RowWriteResult::Failed;
-    }
-    return RowWriteResult::Written;
+    const RowLayout layout{4 * size_t(width), NarrowCompressed, PutCompressed};
+    return WriteRows(sink, storage, width, height, withAlpha, layout);
 }
