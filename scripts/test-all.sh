@@ -2,18 +2,20 @@
 # Builds every configuration and runs every test:
 #   native  g++, optimised: unit, integration and pictool tests, fuzz replays
 #   asan    g++ with AddressSanitizer + UndefinedBehaviorSanitizer: the same tests
+#   tsan    g++ with ThreadSanitizer: the same tests, the two-thread row
+#           pipeline of loads and writes among them
 #   fuzz    clang with libFuzzer: each fuzzer for a short run on its corpus
 #   win32   mingw-w64 i686: the same tests plus the plug-in's own, under Wine,
 #           with dialogs in real windows on a virtual X display
 # Exits non-zero when any build or test fails.
-#   usage: scripts/test-all.sh [native|asan|fuzz|win32]...   (default: all)
+#   usage: scripts/test-all.sh [native|asan|tsan|fuzz|win32]...   (default: all)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 "$root/scripts/install-deps.sh" || exit 1
 
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(native asan fuzz win32)
+[ ${#configs[@]} -gt 0 ] || configs=(native asan tsan fuzz win32)
 fuzz_seconds=${PIC_FUZZ_SECONDS:-45}
 passed=0
 failed=0
@@ -35,7 +37,7 @@ build() {  # build PRESET
 for config in "${configs[@]}"; do
   echo "=== $config ==="
   case $config in
-    native|asan)
+    native|asan|tsan)
       build "$config" && ctest --preset "$config"
       record "$config" $? ;;
     fuzz)
