@@ -164,19 +164,38 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
         progress.End();
     };
 
+    // An exception from a stage stops both; the worker's is thrown again
+    // here, once it has ended.
+    std::exception_ptr workerFailure;
+    const auto work = [&] {
+        try {
+            if (worker == Worker::Produces)
+                producer();
+            else
+                consumer();
+        } catch (...) {
+            workerFailure = std::current_exception();
+            progress.End();
+        }
+    };
     std::thread thread;
     try {
-        if (worker == Worker::Produces)
-            thread = std::thread(producer);
-        else
-            thread = std::thread(consumer);
+        thread = std::thread(work);
     } catch (const std::exception&) { // std::system_error, or std::bad_alloc for its state
         return RunOnOneThread(rowCount, produce, consume);
     }
-    if (worker == Worker::Produces)
-        consumer();
-    else
-        producer();
+    try {
+        if (worker == Worker::Produces)
+            consumer();
+        else
+            producer();
+    } catch (...) {
+        progress.End();
+        thread.join();
+        throw;
+    }
     thread.join();
+    if (workerFailure)
+        std::rethrow_exception(workerFailure);
     return progress.consumed.rows.load();
 }

@@ -26,8 +26,9 @@ public:
     // growing memory beyond a few rows.
     static constexpr int kSlotCount = 8;
 
-    // A stage answers true to go on, false to stop the pipeline. It must not
-    // throw.
+    // A stage answers true to go on, false to stop the pipeline. An
+    // exception from either stage stops both and comes out of Run once the
+    // worker has ended.
     using Stage = std::function<bool(int row, uint8_t* slot)>;
     enum class Worker { Produces, Consumes };
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +124,33 @@ TEST_P(RowPipelineTest, TheCallingThreadRunsTheStageTheWorkerDoesNot)
             worker == RowPipeline::Worker::Produces ? producers : consumers;
         for (const std::thread::id& id : onWorker)
             ASSERT_EQ(id == caller, GetParam() == PipelineThreads::One);
+    }
+}
+
+TEST_P(RowPipelineTest, AThrowingStageStopsBothAndItsExceptionComesOut)
+{
+    RowPipeline pipeline(8);
+    for (const RowPipeline::Worker worker :
+         {RowPipeline::Worker::Produces, RowPipeline::Worker::Consumes}) {
+        for (const bool producerThrows : {true, false}) {
+            SCOPED_TRACE(producerThrows ? "producer throws" : "consumer throws");
+            std::atomic<int> calls{0};
+            const auto stage = [&](bool throws) {
+                return [&, throws](int y, uint8_t*) {
+                    ++calls;
+                    if (throws && y == 300)
+                        throw std::runtime_error("row 300");
+                    return true;
+                };
+            };
+            EXPECT_THROW(pipeline.Run(1000, worker, stage(producerThrows), stage(!producerThrows)),
+                         std::runtime_error);
+            // Nothing of the pipeline runs once Run has returned.
+            const int callsAtReturn = calls.load();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_EQ(calls.load(), callsAtReturn);
+            EXPECT_LT(callsAtReturn, 2 * (300 + RowPipeline::kSlotCount + 1));
+        }
     }
 }
 
