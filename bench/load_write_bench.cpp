@@ -35,6 +35,7 @@
 
 #include "bench/bench_frames.h"
 #include "driver/pic_bitmap_io.h"
+#include "driver/row_pipeline.h"
 #include "host/bmm_functions.h"
 
 namespace {
@@ -309,6 +310,10 @@ private:
 int RunFirstCall(const std::string& operation, const std::string& kindName, const std::string& name)
 {
     const FrameKind kind = kindName == "noisy" ? kNoisy : kTypical;
+    // PIC_PIPELINE_THREADS=1 measures the one-thread fallback.
+    const char* threads = std::getenv("PIC_PIPELINE_THREADS");
+    if (threads != nullptr && std::strcmp(threads, "1") == 0)
+        ForcePipelineThreads(PipelineThreads::One);
     CallTimer timer;
     if (operation == "load") {
         BitmapManager manager;

@@ -104,8 +104,9 @@ void ForcePipelineThreads(PipelineThreads threads)
     forcedThreads.store(threads);
 }
 
-RowPipeline::RowPipeline(size_t slotBytes)
-    : stride((slotBytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment)
+RowPipeline::RowPipeline(size_t slotBytes, size_t rowBytes)
+    : stride((slotBytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment),
+      weight(rowBytes != 0 ? rowBytes : slotBytes)
 {
     storage.reset(new (std::nothrow) uint8_t[stride * kSlotCount + kSlotAlignment]);
     if (storage != nullptr) {
@@ -129,7 +130,7 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
         return 0;
     const PipelineThreads threads = forcedThreads.load();
     const bool worthAWorker =
-        uint64_t(rowCount) * stride >= kWorkerFromBytes && std::thread::hardware_concurrency() != 1;
+        uint64_t(rowCount) * weight >= kWorkerFromBytes && std::thread::hardware_concurrency() != 1;
     if (threads == PipelineThreads::One || (threads == PipelineThreads::Automatic && !worthAWorker))
         return RunOnOneThread(rowCount, produce, consume);
 

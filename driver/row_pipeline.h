@@ -33,8 +33,10 @@ public:
     enum class Worker { Produces, Consumes };
 
     // kSlotCount slots of `slotBytes` bytes each, 16-byte aligned, or none
-    // when they cannot be allocated (see Allocated).
-    explicit RowPipeline(size_t slotBytes);
+    // when they cannot be allocated (see Allocated). `rowBytes` is how much
+    // one row weighs where the stages keep their rows elsewhere (0: the slot
+    // size): it decides whether a worker thread pays for itself.
+    explicit RowPipeline(size_t slotBytes, size_t rowBytes = 0);
     RowPipeline(const RowPipeline&) = delete;
     RowPipeline& operator=(const RowPipeline&) = delete;
 
@@ -52,6 +54,7 @@ private:
     int RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume);
 
     size_t stride;
+    size_t weight;
     std::unique_ptr<uint8_t[]> storage;
     uint8_t* first = nullptr;
 };
