@@ -19,12 +19,12 @@ constexpr uint64_t kWorkerFromBytes = uint64_t(1) << 20;
 constexpr size_t kSlotAlignment = 16;
 
 // Handing rows over one by one would cost about as much as the rows: each
-// look at the other stage's count moves a cache line between the cores.
-// So a stage that finds the ring full (or empty) waits until half of it is
-// free (or ready), then runs kWakeBatch rows without looking again. While
-// waiting it first spins, for about as long as a few rows take; if the
-// other stage is not there by then, it has lost its core to another
-// program, and the waiting one sleeps.
+// look at the other stage's count moves a cache line between the cores. So
+// the worker, finding nothing to do, waits until half the ring is ready for
+// it, and the calling thread looks at the other count only when the rows it
+// last saw are used up. A waiting thread first spins, for about as long as
+// a few rows take; if the other thread is not there by then it has lost its
+// core to another program, and the waiting one sleeps.
 constexpr int kWakeBatch = RowPipeline::kSlotCount / 2;
 constexpr int kSpins = 1000;
 
@@ -47,18 +47,18 @@ struct alignas(64) RowCount {
 // Every atomic is sequentially consistent: Raise and Wait rely on it.
 class Progress {
 public:
-    RowCount produced; // rows 0..produced-1 are in the ring
-    RowCount consumed; // rows 0..consumed-1 are done with
-    // The producer has ended or the consumer has stopped.
-    alignas(64) std::atomic<bool> over{false};
+    RowCount produced;                                  // rows 0..produced-1 are in the ring
+    RowCount consumed;                                  // rows 0..consumed-1 are done with
+    alignas(64) std::atomic<bool> producerEnded{false}; // no row comes after `produced`
+    std::atomic<bool> consumerStopped{false};           // nor is any consumed after `consumed`
 
-    // Returns once `count` has reached `target` (which the other stage must
-    // be able to reach) or `over` is set. The caller reads the count again:
-    // over may come with a last raise.
+    bool Ended() const { return producerEnded.load() || consumerStopped.load(); }
+
+    // Returns once `count` has reached `target` or either stage has ended.
     void Wait(RowCount& count, int target)
     {
         for (int spin = 0; spin < kSpins; ++spin) {
-            if (count.rows.load() >= target || over.load())
+            if (count.rows.load() >= target || Ended())
                 return;
             CpuPause();
         }
@@ -67,7 +67,7 @@ public:
         // Raise stored, or Raise sees this target and takes the mutex, which
         // is free only once this thread is inside wait.
         count.wakeAt.store(target);
-        changed.wait(lock, [&] { return count.rows.load() >= target || over.load(); });
+        changed.wait(lock, [&] { return count.rows.load() >= target || Ended(); });
         count.wakeAt.store(INT_MAX);
     }
 
@@ -78,9 +78,9 @@ public:
             WakeAll();
     }
 
-    void End()
+    void End(std::atomic<bool>& flag)
     {
-        over.store(true);
+        flag.store(true);
         WakeAll();
     }
 
@@ -135,63 +135,99 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
         return RunOnOneThread(rowCount, produce, consume);
 
     Progress progress;
-    const auto producer = [&] {
-        int consumed = 0; // as last seen
-        for (int y = 0; y < rowCount; ++y) {
-            // Row y takes the slot of row y - kSlotCount, free once that is consumed.
-            if (consumed <= y - kSlotCount) {
-                progress.Wait(progress.consumed, y - kSlotCount + kWakeBatch);
-                consumed = progress.consumed.rows.load();
-            }
-            if (progress.over.load() || !produce(y, Slot(y)))
-                break;
-            progress.Raise(progress.produced, y + 1);
-        }
-        progress.End();
+    // One row of either stage, when its turn has come. The stage the worker
+    // takes is also run by the calling thread whenever that has nothing else
+    // to do (a worker that has lost its core never holds up the caller for
+    // long); `shared` makes sure only one thread runs it at a time.
+    const auto produceOne = [&] {
+        // Row y's slot is free once row y - kSlotCount is consumed.
+        const int y = progress.produced.rows.load();
+        if (y >= rowCount || progress.Ended() || progress.consumed.rows.load() <= y - kSlotCount)
+            return false;
+        if (!produce(y, Slot(y)))
+            progress.End(progress.producerEnded);
+        else if (progress.Raise(progress.produced, y + 1), y + 1 == rowCount)
+            progress.End(progress.producerEnded);
+        return true;
     };
-    const auto consumer = [&] {
-        int produced = 0; // as last seen
-        for (int y = 0; y < rowCount; ++y) {
-            if (produced <= y) {
-                progress.Wait(progress.produced, std::min(y + kWakeBatch, rowCount));
-                produced = progress.produced.rows.load();
-                if (produced <= y) // the producer has ended
-                    break;
-            }
-            if (!consume(y, Slot(y)))
-                break;
+    const auto consumeOne = [&] {
+        const int y = progress.consumed.rows.load();
+        if (progress.consumerStopped.load() || y >= progress.produced.rows.load())
+            return false;
+        if (consume(y, Slot(y)))
             progress.Raise(progress.consumed, y + 1);
+        else
+            progress.End(progress.consumerStopped);
+        return true;
+    };
+    const bool workerProduces = worker == Worker::Produces;
+    std::mutex shared;
+    const auto sharedOne = [&](bool wait) {
+        std::unique_lock<std::mutex> lock(shared, std::defer_lock);
+        if (wait)
+            lock.lock();
+        else if (!lock.try_lock())
+            return false;
+        return workerProduces ? produceOne() : consumeOne();
+    };
+    const auto finished = [&] {
+        return progress.consumerStopped.load() ||
+               (progress.producerEnded.load() &&
+                progress.consumed.rows.load() == progress.produced.rows.load());
+    };
+
+    // The worker runs its stage until that stage can have nothing more to do.
+    const auto work = [&] {
+        while (workerProduces ? !progress.Ended() : !finished()) {
+            if (sharedOne(true))
+                continue;
+            if (workerProduces) // the ring is full
+                progress.Wait(progress.consumed,
+                              progress.produced.rows.load() - kSlotCount + kWakeBatch);
+            else // every row produced so far is consumed
+                progress.Wait(progress.produced,
+                              std::min(progress.consumed.rows.load() + kWakeBatch, rowCount));
         }
-        progress.End();
+    };
+    // The calling thread runs the other stage, helps with the worker's when
+    // it cannot go on, and returns when every row is done with.
+    const auto call = [&] {
+        while (!finished()) {
+            if (workerProduces ? consumeOne() : produceOne())
+                continue;
+            if (sharedOne(false))
+                continue;
+            // The worker is in the middle of a row: wait for the row this
+            // thread's own stage needs, or (all rows produced) for the last.
+            if (workerProduces)
+                progress.Wait(progress.produced, progress.consumed.rows.load() + 1);
+            else if (!progress.producerEnded.load())
+                progress.Wait(progress.consumed, progress.produced.rows.load() - kSlotCount + 1);
+            else
+                sharedOne(true);
+        }
     };
 
     // An exception from a stage stops both; the worker's is thrown again
     // here, once it has ended.
     std::exception_ptr workerFailure;
-    const auto work = [&] {
-        try {
-            if (worker == Worker::Produces)
-                producer();
-            else
-                consumer();
-        } catch (...) {
-            workerFailure = std::current_exception();
-            progress.End();
-        }
-    };
     std::thread thread;
     try {
-        thread = std::thread(work);
+        thread = std::thread([&] {
+            try {
+                work();
+            } catch (...) {
+                workerFailure = std::current_exception();
+                progress.End(progress.consumerStopped);
+            }
+        });
     } catch (const std::exception&) { // std::system_error, or std::bad_alloc for its state
         return RunOnOneThread(rowCount, produce, consume);
     }
     try {
-        if (worker == Worker::Produces)
-            consumer();
-        else
-            producer();
+        call();
     } catch (...) {
-        progress.End();
+        progress.End(progress.consumerStopped);
         thread.join();
         throw;
     }
