@@ -373,10 +373,10 @@ TEST_F(WriteFrameTest, RowWritersTellAFailedWrite)
             result = compressed ? WriteCompressedRows(sink, storage.get(), 3, 2, 1)
                                 : WriteRawRows(sink, storage.get(), 3, 2, 1);
             if (result == RowWriteResult::Written && sink.Flush() == 0)
-                result = RowWriteResult::Failed;
+                result = RowWriteResult::WriteFailed;
         }
         std::fclose(file);
-        EXPECT_EQ(result, RowWriteResult::Failed);
+        EXPECT_EQ(result, RowWriteResult::WriteFailed);
     }
 }
 
