@@ -1,6 +1,7 @@
 #include "output/atomic_output.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -74,6 +75,7 @@ int TrackPending(const std::string& name)
     for (int slot = 0; slot < kPendingSlots; ++slot) {
         if (!pendingFiles[slot].used) {
             std::memcpy(pendingFiles[slot].name, name.c_str(), name.size() + 1);
+            std::atomic_signal_fence(std::memory_order_seq_cst); // the name before the flag
             pendingFiles[slot].used = 1;
             return slot;
         }
@@ -126,8 +128,16 @@ FILE* AtomicOutput::Open(const char* target)
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::string candidate =
             FormTemporaryName(targetName, folderLength, NextTemporaryNumber());
+        temporaryName = candidate;
+        HoldInterrupts(true);
         file = CreateExclusive(candidate.c_str());
+        const int savedErrno = errno;
+        if (file != nullptr)
+            pendingSlot = TrackPending(candidate);
+        HoldInterrupts(false);
+        errno = savedErrno;
         if (file == nullptr) {
+            temporaryName.clear();
             if (errno == EEXIST)
                 continue;
             // A folder that takes no new file may still hold a writable
@@ -137,8 +147,6 @@ FILE* AtomicOutput::Open(const char* target)
                 return OpenInPlace();
             return nullptr;
         }
-        temporaryName = candidate;
-        pendingSlot = TrackPending(temporaryName);
         if (facts.kind == TargetKind::Regular && !TakeOverFacts(file, facts)) {
             Discard();
             return OpenInPlace();

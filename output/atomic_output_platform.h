@@ -47,6 +47,10 @@ void RemoveFileQuietly(const char* name);
 // A number that differs between processes.
 uint32_t ProcessNumber();
 
+// Holds back (true) or lets through (false) the interrupts that remove
+// temporary files, so that a file is never created without being tracked.
+void HoldInterrupts(bool hold);
+
 // Arranges for RemovePendingFiles to run when the process is interrupted.
 void InstallInterruptHandler();
 

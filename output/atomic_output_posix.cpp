@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,6 +128,20 @@ void RemoveFileQuietly(const char* name)
 uint32_t ProcessNumber()
 {
     return uint32_t(getpid());
+}
+
+void HoldInterrupts(bool hold)
+{
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&interrupts, signalNumber);
+    // What was held before is held again afterwards.
+    static thread_local sigset_t before;
+    if (hold)
+        pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    else
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 void InstallInterruptHandler()

@@ -173,6 +173,11 @@ uint32_t ProcessNumber()
     return uint32_t(_getpid());
 }
 
+void HoldInterrupts(bool)
+{
+    // The console handler runs on a thread of its own: nothing to hold back.
+}
+
 void InstallInterruptHandler()
 {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
