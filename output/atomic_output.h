@@ -9,6 +9,7 @@
 // Refused up front, before anything is written, with errno set as "wb"
 // would set it: a target this process may not write (a read-only file, the
 // read-only attribute on Windows), a folder, a name that cannot be reached.
+// (Root may write a file of mode 0444, and so does AtomicOutput.)
 //
 // Written in place, as "wb" writes, and so not atomic: devices and other
 // targets that are no regular file (/dev/null, NUL, CON, a pipe); a file

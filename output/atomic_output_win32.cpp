@@ -1,5 +1,5 @@
 // Windows answers for AtomicOutput: device names ("NUL", "CON", "\\.\...")
-// written directly, the read-only attribute honoured as "wb" honours it,
+// written directly, write access judged by opening the target as "wb" does,
 // temporary files opened so that an interrupt can still delete them.
 #include <cctype>
 #include <cerrno>
@@ -101,26 +101,27 @@ int InspectTarget(const char* target, TargetFacts& facts)
         return 0;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        errno = EISDIR;
+        errno = EACCES; // as the C library's "wb" open of a folder answers
         return 0;
     }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        errno = EACCES;
+    // Opened for writing, as "wb" opens it but without truncating: refused
+    // for the read-only attribute, a denying security descriptor or another
+    // program's lock, exactly where "wb" would be.
+    const HANDLE handle = CreateFileA(target, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoFor(GetLastError());
         return 0;
     }
-    facts.kind = TargetKind::Regular;
     // Hard links, and anything the name leads to that is no disk file.
-    const HANDLE handle =
-        CreateFileA(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION information;
-        if (GetFileType(handle) != FILE_TYPE_DISK)
-            facts.kind = TargetKind::Device;
-        else if (GetFileInformationByHandle(handle, &information))
-            facts.inPlace = information.nNumberOfLinks > 1;
-        CloseHandle(handle);
-    }
+    facts.kind = TargetKind::Regular;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(handle) != FILE_TYPE_DISK)
+        facts.kind = TargetKind::Device;
+    else if (GetFileInformationByHandle(handle, &information))
+        facts.inPlace = information.nNumberOfLinks > 1;
+    CloseHandle(handle);
     return 1;
 }
 
