@@ -14,8 +14,9 @@
 // Written in place, as "wb" writes, and so not atomic: devices and other
 // targets that are no regular file (/dev/null, NUL, CON, a pipe); a file
 // with further hard links, which a replacement would split off; a file whose
-// owner a replacement made by this process cannot take; and a writable file
-// in a folder that takes no new files.
+// owner a replacement made by this process cannot take (on Windows: one
+// marked read-only, hidden or system); and a writable file in a folder that
+// takes no new files.
 //
 // A symbolic link is followed to the file it names, even when that file does
 // not exist yet; the link itself stays. A replaced file keeps its permission

@@ -121,6 +121,10 @@ int InspectTarget(const char* target, TargetFacts& facts)
         facts.kind = TargetKind::Device;
     else if (GetFileInformationByHandle(handle, &information))
         facts.inPlace = information.nNumberOfLinks > 1;
+    // A new file would not carry these: keep them by writing in place.
+    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) !=
+        0)
+        facts.inPlace = true;
     CloseHandle(handle);
     return 1;
 }
