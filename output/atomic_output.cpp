@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 
@@ -24,14 +23,17 @@ constexpr int kNameAttempts = 64;
 constexpr size_t kLongestShortPath = 259;
 
 // Temporary files in use, for removal when the process is interrupted: fixed
-// slots that a signal handler can read without allocating. A name too long
-// for a slot is not tracked.
+// slots that a signal handler can read without allocating or locking, and
+// that writers on several threads claim without a lock. A name too long for
+// a slot, or one more than the slots hold, is not tracked.
 constexpr int kPendingSlots = 8;
 constexpr size_t kPendingNameSize = 4096;
+enum PendingState { kSlotFree, kSlotClaimed, kSlotInUse };
 struct PendingFile {
-    volatile std::sig_atomic_t used;
+    std::atomic<int> state;
     char name[kPendingNameSize];
 };
+static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
 PendingFile pendingFiles[kPendingSlots];
 
 // Length of the folder part of `path`, separator included (0 for a bare name).
@@ -73,14 +75,20 @@ int TrackPending(const std::string& name)
     if (name.size() >= kPendingNameSize)
         return -1;
     for (int slot = 0; slot < kPendingSlots; ++slot) {
-        if (!pendingFiles[slot].used) {
+        int expected = kSlotFree;
+        if (pendingFiles[slot].state.compare_exchange_strong(expected, kSlotClaimed)) {
             std::memcpy(pendingFiles[slot].name, name.c_str(), name.size() + 1);
-            std::atomic_signal_fence(std::memory_order_seq_cst); // the name before the flag
-            pendingFiles[slot].used = 1;
+            pendingFiles[slot].state.store(kSlotInUse);
             return slot;
         }
     }
     return -1;
+}
+
+void ForgetPending(int slot)
+{
+    if (slot >= 0)
+        pendingFiles[slot].state.store(kSlotFree);
 }
 
 } // namespace
@@ -88,7 +96,7 @@ int TrackPending(const std::string& name)
 void RemovePendingFiles()
 {
     for (PendingFile& pending : pendingFiles)
-        if (pending.used)
+        if (pending.state.load() == kSlotInUse)
             RemoveFileQuietly(pending.name);
 }
 
@@ -178,8 +186,7 @@ int AtomicOutput::Commit()
         Discard();
         return 0;
     }
-    if (pendingSlot >= 0)
-        pendingFiles[pendingSlot].used = 0;
+    ForgetPending(pendingSlot);
     pendingSlot = -1;
     temporaryName.clear();
     return 1;
@@ -193,8 +200,7 @@ void AtomicOutput::Discard()
         std::fclose(file);
         file = nullptr;
     }
-    if (pendingSlot >= 0)
-        pendingFiles[pendingSlot].used = 0;
+    ForgetPending(pendingSlot);
     pendingSlot = -1;
     if (!temporaryName.empty()) {
         std::remove(temporaryName.c_str());
