@@ -48,9 +48,9 @@ size_t FolderLength(const std::string& path)
 // Eight hex digits that differ between processes, calls and attempts.
 uint32_t NextTemporaryNumber()
 {
-    static uint32_t counter = 0;
+    static std::atomic<uint32_t> calls{0};
+    const uint32_t counter = ++calls;
     const uint64_t ticks = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-    ++counter;
     return (ProcessNumber() * 0x9E3779B1u) ^ uint32_t(ticks) ^ uint32_t(ticks >> 32) ^
            (counter << 20) ^ counter;
 }
@@ -65,7 +65,7 @@ std::string FormTemporaryName(const std::string& target, size_t folderLength, ui
     if (folderLength + std::strlen(fileName) > limit) {
         std::snprintf(fileName, sizeof fileName, "~%08x", unsigned(number));
         const size_t room = limit > folderLength ? limit - folderLength : 1;
-        fileName[std::min(std::max(room, size_t(1)), std::strlen(fileName))] = '\0';
+        fileName[std::min(room, std::strlen(fileName))] = '\0';
     }
     return target.substr(0, folderLength) + fileName;
 }
