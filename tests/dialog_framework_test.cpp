@@ -13,6 +13,7 @@
 #include "tests/test_support.h"
 #include "ui/module_instance.h"
 #include "ui/module_state.h"
+#include "ui/pic_dialogs.h"
 #include "ui/pic_options_dialog.h"
 
 namespace {
@@ -90,6 +91,8 @@ protected:
     {
         RecordModuleInstance(GetModuleHandleA(nullptr));
         SetCurrentResourceModule(nullptr);
+        // What the module's start-up does: the driver shows these dialogs.
+        SetPicDialogHooks(kPicDialogHooks);
     }
 };
 
