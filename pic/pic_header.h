@@ -83,3 +83,7 @@ int WritePicHeader(FILE* file, const char* comment, int width, int height, uint3
 
 // The 80 comment bytes that WritePicHeader stores for a user comment.
 void ComposeHeaderComment(const char* comment, char out[kPicCommentSize]);
+
+// The length of an 80-byte comment field, the header's or the options
+// block's: its bytes up to the first zero byte, never more than the field.
+size_t PicCommentLength(const char* comment);
