@@ -20,11 +20,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "pic/product.h"
+
 constexpr uint32_t kPicMagic = 0x5380F634;
 constexpr uint32_t kPicVersionBits = 0x406CCCCD; // the float 3.7
 constexpr int kPicHeaderSize = 104;
 constexpr int kPicCommentSize = 80;
-constexpr char kPicCommentPrefix[] = "Created with Dorvanquil PIC Driver:";
+constexpr char kPicCommentPrefix[] = "Created with " PIC_PRODUCT_NAME ":";
 
 // Channel packet values.
 constexpr uint8_t kPacketRaw = 0;
