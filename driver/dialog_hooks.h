@@ -25,7 +25,6 @@ struct PicDialogHooks {
 // No dialog: About answers -1, options 0, image information shows nothing.
 extern const PicDialogHooks kNoDialogHooks;
 
-// The table the driver's operations call; kNoDialogHooks until set. Set once
-// at start-up, before any driver is used.
-const PicDialogHooks& PicDialogs();
+// Replaces the table the driver's operations call, kNoDialogHooks until
+// then. Set once at start-up, before any driver is used.
 void SetPicDialogHooks(const PicDialogHooks& hooks);

@@ -21,12 +21,9 @@ static void NoInfoDialog(BitmapInfo*, const PicHeader&, const PicOptions&) {}
 
 const PicDialogHooks kNoDialogHooks = {NoAboutBox, NoOptionsDialog, NoInfoDialog};
 
-static PicDialogHooks currentHooks = kNoDialogHooks;
-
-const PicDialogHooks& PicDialogs()
-{
-    return currentHooks;
-}
+// Constant-initialised, so that no start-up code can run before it has its
+// value and overwrite a table the module has already set.
+static PicDialogHooks currentHooks = {NoAboutBox, NoOptionsDialog, NoInfoDialog};
 
 void SetPicDialogHooks(const PicDialogHooks& hooks)
 {
