@@ -179,8 +179,10 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
     // The worker runs its stage until that stage can have nothing more to do.
     const auto work = [&] {
         while (workerProduces ? !progress.Ended() : !finished()) {
-            if (sharedOne(true))
+            // Never blocks on the lock: the caller holds it for one row at most.
+            if (sharedOne(false))
                 continue;
+            CpuPause();
             if (workerProduces) // the ring is full
                 progress.Wait(progress.consumed,
                               progress.produced.rows.load() - kSlotCount + kWakeBatch);
@@ -190,11 +192,34 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
         }
     };
     // The calling thread runs the other stage, helps with the worker's when
-    // it cannot go on, and returns when every row is done with.
+    // it cannot go on, and returns when every row is done with. It looks at
+    // the worker's count only when the rows it last saw there are used up.
     const auto call = [&] {
-        while (!finished()) {
-            if (workerProduces ? consumeOne() : produceOne())
-                continue;
+        int seen = 0; // rows produced (the worker produces) or consumed (it consumes)
+        while (!progress.consumerStopped.load()) {
+            if (workerProduces) {
+                const int y = progress.consumed.rows.load();
+                if (y < seen || y < (seen = progress.produced.rows.load())) {
+                    if (consume(y, Slot(y)))
+                        progress.Raise(progress.consumed, y + 1);
+                    else
+                        progress.End(progress.consumerStopped);
+                    continue;
+                }
+            } else if (!progress.producerEnded.load()) {
+                // Row y's slot is free once row y - kSlotCount is consumed.
+                const int y = progress.produced.rows.load();
+                if (y - kSlotCount < seen ||
+                    y - kSlotCount < (seen = progress.consumed.rows.load())) {
+                    if (!produce(y, Slot(y)))
+                        progress.End(progress.producerEnded);
+                    else if (progress.Raise(progress.produced, y + 1), y + 1 == rowCount)
+                        progress.End(progress.producerEnded);
+                    continue;
+                }
+            }
+            if (finished())
+                break;
             if (sharedOne(false))
                 continue;
             // The worker is in the middle of a row: wait for the row this
