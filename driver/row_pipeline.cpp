@@ -22,11 +22,16 @@ constexpr size_t kSlotAlignment = 16;
 // look at the other stage's count moves a cache line between the cores. So
 // the worker, finding nothing to do, waits until half the ring is ready for
 // it, and the calling thread looks at the other count only when the rows it
-// last saw are used up. A waiting thread first spins, for about as long as
-// a few rows take; if the other thread is not there by then it has lost its
-// core to another program, and the waiting one sleeps.
+// last saw are used up.
+//
+// A waiting thread spins for about one row's time, then yields a few times
+// (should the other thread share its core, that lets it run), then sleeps.
+// Spinning longer would only burn a core that another program, or the
+// other thread, could use: the caller never waits for long, since it runs
+// the worker's stage itself when it has nothing else to do.
 constexpr int kWakeBatch = RowPipeline::kSlotCount / 2;
-constexpr int kSpins = 1000;
+constexpr int kSpins = 100;
+constexpr int kYields = 20;
 
 void CpuPause()
 {
@@ -57,10 +62,13 @@ public:
     // Returns once `count` has reached `target` or either stage has ended.
     void Wait(RowCount& count, int target)
     {
-        for (int spin = 0; spin < kSpins; ++spin) {
+        for (int spin = 0; spin < kSpins + kYields; ++spin) {
             if (count.rows.load() >= target || Ended())
                 return;
-            CpuPause();
+            if (spin < kSpins)
+                CpuPause();
+            else
+                std::this_thread::yield();
         }
         std::unique_lock<std::mutex> lock(mutex);
         // Stored before the test in wait: either the test sees the count
