@@ -1,4 +1,5 @@
-// Helpers shared by the tests: a private temporary folder and whole-file I/O.
+// Helpers shared by the tests: a private temporary folder, whole-file I/O and
+// running a program built beside the tests.
 #pragma once
 
 #include <cstdint>
@@ -32,3 +33,19 @@ bool FileExists(const std::string& path);
 // followed by the packets for the given layout: for building test files.
 Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
                          float ratio = 1.0f);
+
+// A program of the build, such as "pictool", in the folder of the running
+// test ("pictool.exe" on Windows).
+std::string ProgramBesideTest(const std::string& name);
+
+struct ProcessResult {
+    int exitCode = -1; // -1 when it could not be run or did not exit
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `arguments`, standard input from `inputPath` (empty:
+// the test's own), and returns its exit code and what it wrote, captured
+// through files in `folder`.
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& folder, const std::string& inputPath = "");

@@ -48,12 +48,15 @@ std::string WhyNotPic(const std::string& file, DriverTask task)
             return std::string("not a PIC file (a ") + FormatName(input.Format()) + " image)";
         return "not a PIC file";
     }
-    uint8_t header[kPicHeaderSize + 4];
-    const size_t got = input.Read(header, sizeof header);
-    if (got < size_t(kPicHeaderSize))
+    uint8_t header[kPicHeaderSize];
+    if (input.Read(header, sizeof header) < sizeof header)
         return "file ends inside the header";
-    if (got < sizeof header)
-        return "file ends inside the channel packets";
+    // Packets of 4 bytes follow, each but the last with a first byte of 1.
+    // A chain longer than this is not cut short but not understood.
+    uint8_t packet[4] = {1};
+    for (int count = 0; count < 64 && packet[0] == 1; ++count)
+        if (input.Read(packet, sizeof packet) < sizeof packet)
+            return "file ends inside the channel packets";
     return "not a PIC file (its header or channel packets are not understood)";
 }
 

@@ -213,7 +213,14 @@ bool ReadImage(ImageInput& input, uint64_t maxPixels, HostImage& image, std::str
         error = "input is a PIC file; the output must be .png or .pam";
         return false;
     default:
-        error = "not an image pictool reads (PNG, JPEG, PAM, PGM or PPM)";
+        error = "not an image pictool reads ("
+#if defined(PICTOOL_HAVE_PNG)
+                "PNG, "
+#endif
+#if defined(PICTOOL_HAVE_JPEG)
+                "JPEG, "
+#endif
+                "PAM, PGM or PPM)";
         return false;
     }
 }
