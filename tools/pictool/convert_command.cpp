@@ -298,10 +298,6 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertJob&
         return status;
     if (const int status = CheckValues(raw, job))
         return status;
-    if (job.output == "-" && job.toPic)
-        return UsageError("convert", "PIC output goes to a file: name it");
-    if (job.input == "-" && !job.toPic)
-        return UsageError("convert", "PIC input comes from a file: name it");
     FitComment(job);
     return kExitSuccess;
 }
@@ -549,8 +545,8 @@ const PictoolCommand ConvertCommand = {
     "  --help, -h             this text\n"
     "  --                     what follows are names, even if they start with '-'\n"
     "\n"
-    "'-' as IN reads an image (not PIC) from standard input; as OUT it writes a\n"
-    "PNG or PAM image to standard output.\n"
+    "'-' as IN reads standard input, its format told by its content; as OUT it\n"
+    "writes standard output in the format --to names.\n"
     "\n"
     "When stderr is a terminal, one progress line is redrawn in place: frames\n"
     "done of all, the current frame and its percentage.\n"

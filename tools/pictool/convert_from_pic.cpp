@@ -84,7 +84,20 @@ FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, co
                                  ProgressWindow& progress)
 {
     try {
-        return LoadAndWrite(plugin, job, task, progress);
+        if (task.input != "-")
+            return LoadAndWrite(plugin, job, task, progress);
+        // The driver reads named files: standard input goes to one first.
+        ImageInput input;
+        StagingFile staged;
+        std::string error;
+        if (!input.Open("-", error) || !staged.Fill(input, error))
+            return FrameFailure(task.input, error);
+        FrameTask named = task;
+        named.input = staged.Path();
+        FrameOutcome outcome = LoadAndWrite(plugin, job, named, progress);
+        if (outcome.errorFile == staged.Path())
+            outcome.errorFile = task.input;
+        return outcome;
     } catch (const std::bad_alloc&) {
         return FrameFailure(task.input, "out of memory");
     }

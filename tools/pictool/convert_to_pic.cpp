@@ -128,7 +128,18 @@ FrameOutcome ConvertFrameToPic(const Plugin& plugin, const ConvertJob& job, cons
         if (!input.Open(task.input, error) || !ReadImage(input, job.maxPixels, image, error))
             return FrameFailure(task.input, error);
         progress.Begin(task.output);
-        return WriteFrame(plugin, job, task, image, progress);
+        if (task.output != "-")
+            return WriteFrame(plugin, job, task, image, progress);
+        // The driver writes named files: standard output gets a copy of one.
+        StagingFile staged;
+        FrameTask named = task;
+        named.output = staged.Path();
+        FrameOutcome outcome = WriteFrame(plugin, job, named, image, progress);
+        if (outcome.errorFile == staged.Path())
+            outcome.errorFile = task.output;
+        if (outcome.ok && !staged.CopyToStdout(error))
+            return FrameFailure(task.output, error);
+        return outcome;
     } catch (const std::bad_alloc&) {
         return FrameFailure(task.input, "out of memory");
     }

@@ -1,10 +1,12 @@
 #include "tools/pictool/image_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "tools/pictool/pam_io.h"
 #if defined(PICTOOL_HAVE_PNG)
@@ -16,6 +18,10 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -274,4 +280,60 @@ bool CloseImageOutput(FILE* file, const std::string& path, bool written, std::st
     if (path != "-")
         std::remove(path.c_str()); // a file cut short is worse than none
     return false;
+}
+
+StagingFile::StagingFile()
+{
+    static std::atomic<unsigned> counter{0};
+    std::error_code status;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(status);
+    const unsigned stamp = std::random_device{}();
+    path = (folder / ("pictool-" + std::to_string(getpid()) + "-" + std::to_string(stamp) + "-" +
+                      std::to_string(counter++) + ".pic"))
+               .string();
+}
+
+StagingFile::~StagingFile()
+{
+    std::remove(path.c_str());
+}
+
+bool StagingFile::Fill(ImageInput& input, std::string& error)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
+        return false;
+    }
+    std::vector<uint8_t> buffer(size_t(1) << 16);
+    bool written = true;
+    for (size_t got; written && (got = input.Read(buffer.data(), buffer.size())) > 0;)
+        written = std::fwrite(buffer.data(), 1, got, file) == got;
+    if (!written)
+        error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
+    const bool closed = std::fclose(file) == 0;
+    if (written && !closed)
+        error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
+    if (written && closed && input.Failed())
+        error = "cannot read standard input (" + SystemErrorText(errno) + ")";
+    return error.empty();
+}
+
+bool StagingFile::CopyToStdout(std::string& error) const
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    UseBinaryMode(stdout);
+    std::vector<uint8_t> buffer(size_t(1) << 16);
+    bool written = true;
+    for (size_t got; written && (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;)
+        written = std::fwrite(buffer.data(), 1, got, stdout) == got;
+    std::fclose(file);
+    written = written && std::fflush(stdout) == 0;
+    if (!written)
+        error = SystemErrorText(errno);
+    return written;
 }

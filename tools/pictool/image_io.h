@@ -115,6 +115,26 @@ bool WriteImageFile(const std::string& path, ImageFormat format, SampleDepth dep
 FILE* OpenImageOutput(const std::string& path, std::string& error);
 bool CloseImageOutput(FILE* file, const std::string& path, bool written, std::string& error);
 
+// A PIC file on its way between a driver, which works on named files, and
+// standard input or output: a file of its own in the system's temporary
+// folder, removed when the object goes.
+class StagingFile {
+public:
+    StagingFile();
+    ~StagingFile();
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+
+    const std::string& Path() const { return path; }
+    // Copies the rest of `input` (from its start) into the file.
+    bool Fill(ImageInput& input, std::string& error);
+    // Copies the file to standard output.
+    bool CopyToStdout(std::string& error) const;
+
+private:
+    std::string path;
+};
+
 // The system's text for an error number, starting lower case
 // ("no space left on device").
 std::string SystemErrorText(int number);
