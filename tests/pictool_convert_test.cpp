@@ -366,8 +366,10 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{in, pic, "--aspect", "1e-50"}, "too small for a 32-bit float"},
         {{in, pic, "--aspect", "2x"}, "not a number"},
         {{in, pic, "--depth", "16"}, "--depth applies to PNG or PAM output"},
-        {{pic, dir.File("out.png"), "--depth", "12"}, "--depth must be 8 or 16"},
+        {{pic, pam, "--depth", "12"}, "--depth must be 8 or 16"},
+#if defined(PICTOOL_HAVE_PNG)
         {{pic, dir.File("out.png"), "--host-pixels"}, "--host-pixels applies to PAM output"},
+#endif
         {{pic, pam, "--host-pixels", "--depth", "16"}, "leave out --depth"},
         {{pic, pam, "--rle"}, "--rle applies when writing PIC"},
         {{in, pic, "--jobs", "0"}, "--jobs '0': give a number from 1 to 64"},
@@ -410,7 +412,7 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
         std::vector<std::string> arguments;
         std::string named;  // the file the message names
         std::string reason; // the message, or its start
-        int status;         // in --json
+        int status;         // in --json; -1: the system's to choose
     } cases[] = {
         {{dir.File("missing.pam"), dir.File("a.pic")},
          "missing.pam",
@@ -433,7 +435,7 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
          "in.pam",
          "input is a PAM; the output must be .pic",
          13},
-        {{dir.File("folder.pic"), dir.File("a.pam")}, "folder.pic", "is a directory", 13},
+        {{dir.File("folder.pic"), dir.File("a.pam")}, "folder.pic", "is a directory", -1},
         {{dir.File("missing.pic"), dir.File("a.pam")},
          "missing.pic",
          "no such file or directory",
@@ -452,8 +454,8 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
         EXPECT_EQ(run.err.rfind("pictool: ", 0), 0u) << run.err;
         EXPECT_TRUE(Contains(run.err, c.named + ": " + c.reason)) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-        EXPECT_TRUE(Contains(run.out, "\"status\":" + std::to_string(c.status) + ",\"ok\":false"))
-            << run.out;
+        const std::string status = "\"status\":" + std::to_string(c.status) + ",\"ok\":false";
+        EXPECT_TRUE(c.status < 0 || Contains(run.out, status)) << run.out;
         EXPECT_TRUE(Contains(run.out, "\"error\":\"" + c.reason)) << run.out;
     }
     EXPECT_FALSE(FileExists(dir.File("a.pic")));
