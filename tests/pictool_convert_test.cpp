@@ -501,7 +501,8 @@ TEST(PictoolConvert, StandardInputAndOutput)
     EXPECT_EQ(ParsePam(ReadFileBytes(dir.File("back.pam"))).samples, output.samples);
     const ProcessResult wrong = Convert(dir, {"-", dir.File("x.pam")}, dir.File("in.data"));
     EXPECT_EQ(wrong.exitCode, 1);
-    EXPECT_EQ(wrong.err, "pictool: -: input is a PAM; the output must be .pic\n");
+    EXPECT_TRUE(Contains(wrong.err, "pictool: -: input is a PAM; the output must be .pic"))
+        << wrong.err;
 }
 
 TEST(PictoolConvert, CutShortPicStillConverts)
