@@ -4,7 +4,8 @@
 # By default: compilers for Linux and 32-bit Windows, Wine to run the Windows
 # build, Xvfb for its dialogs, and the libraries and tools the tests use.
 # With --native: only what the native build (with its tests and benchmarks)
-# and the demo need; no i386 architecture, no Wine.
+# and the demo need; no i386 architecture, no Wine. The full set also has
+# the format and script checkers.
 # Packages already present are left alone; nothing is installed when all are.
 set -euo pipefail
 
@@ -17,6 +18,7 @@ everything=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix
   wine wine32:i386 fonts-wine xvfb xauth
+  clang-format shellcheck
 )
 
 case "${1:-}" in

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pic/pic_header.h"
 #include "tests/test_support.h"
 
 #if !defined(_WIN32)
@@ -213,7 +214,7 @@ TEST(PictoolConvert, FlagsAndTheInputChooseThePacketLayout)
 
 TEST(PictoolConvert, CommentAndAspectLandInTheHeader)
 {
-    const std::string prefix = "Created with Dorvanquil PIC Driver:";
+    const std::string prefix = kPicCommentPrefix;
     const struct {
         std::string comment;
         std::string aspect;
