@@ -2,7 +2,9 @@
 // run it: the real pictool beside this program, a fresh process each time.
 // Wall-clock time, since the work is spread over threads. Frames are typical
 // renders (bench_frames.h) with a little per-frame variation, made once as
-// PIC files through pictool itself.
+// PIC files through pictool itself, in memory (/dev/shm) where the system
+// has it: on a virtual disk shared with other work the writes, not pictool,
+// set the pace.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -365,6 +365,8 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{in, pic, "--aspect", "inf"}, "not a finite number"},
         {{in, pic, "--aspect", "1e40"}, "--aspect '1e40': larger than a 32-bit float holds"},
         {{in, pic, "--aspect", "1e-50"}, "too small for a 32-bit float"},
+        {{in, pic, "--aspect", "1e-400"}, "too small for a 32-bit float"},
+        {{in, pic, "--aspect", "1e400"}, "larger than a 32-bit float holds"},
         {{in, pic, "--aspect", "2x"}, "not a number"},
         {{in, pic, "--depth", "16"}, "--depth applies to PNG or PAM output"},
         {{pic, pam, "--depth", "12"}, "--depth must be 8 or 16"},

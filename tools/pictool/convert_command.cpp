@@ -138,17 +138,16 @@ bool ParseAspect(const std::string& text, float& aspect, std::string& why)
     char* end = nullptr;
     errno = 0;
     const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
-    if (text.empty() || end == text.c_str() || *end != '\0')
+    const bool underflow = errno == ERANGE && std::fabs(value) <= DBL_MIN;
+    if (text.empty() || end == text.c_str() || *end != '\0' || std::isnan(value))
         why = "not a number";
-    else if (!std::isfinite(value) && !std::isnan(value) && errno != ERANGE)
+    else if (std::isinf(value) && errno != ERANGE)
         why = "not a finite number";
-    else if (std::isnan(value))
-        why = "not a number";
-    else if (value <= 0.0)
+    else if (value < 0.0 || (value == 0.0 && !underflow))
         why = "must be greater than 0";
     else if (value > double(FLT_MAX))
         why = "larger than a 32-bit float holds (at most 3.4e38)";
-    else if (float(value) == 0.0f)
+    else if (underflow || float(value) == 0.0f)
         why = "too small for a 32-bit float (it would be 0)";
     else
         aspect = float(value);
