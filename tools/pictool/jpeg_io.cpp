@@ -131,6 +131,8 @@ bool ReadJpeg(ImageInput& input, uint64_t maxPixels, HostImage& image, std::stri
         error = std::string("JPEG data is corrupt or cut short (") + failure.message + ")";
     else if (!CheckImageSize(info.image_width, info.image_height, maxPixels, error))
         ok = false;
+    else if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK)
+        error = "CMYK JPEG images are not supported (only grey and colour)";
     else if (ReadJpegRows(info, failure, image, row) != 0)
         error = std::string("JPEG data is corrupt or cut short (") +
                 (failure.message[0] ? failure.message : "not RGB or grey") + ")";
