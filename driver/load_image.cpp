@@ -141,7 +141,7 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
         errno = 0;
         if (LoadRows(source, options, width, header.height, info, created, buffers) !=
             RowsResult::Loaded) {
-            result = ProcessImageIOError(info, static_cast<const char*>(nullptr));
+            result = ProcessImageIOError(info, "storage refused a row");
             return nullptr;
         }
         created->bi.CopyImageInfo(info);

@@ -251,34 +251,37 @@ bool WriteImageFile(const std::string& path, ImageFormat format, SampleDepth dep
     return false;
 }
 
-FILE* OpenImageOutput(const std::string& path, std::string& error)
+FILE* ImageOutput::Open(const std::string& path, std::string& error)
 {
-    if (path == "-") {
+    toStdout = path == "-";
+    if (toStdout) {
         UseBinaryMode(stdout);
-        return stdout;
+        stream = stdout;
+        return stream;
     }
     std::error_code status;
     if (std::filesystem::is_directory(path, status)) {
         error = "is a directory";
         return nullptr;
     }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
+    stream = file.Open(path.c_str());
+    if (stream == nullptr)
         error = "cannot create (" + SystemErrorText(errno) + ")";
-    return file;
+    return stream;
 }
 
-bool CloseImageOutput(FILE* file, const std::string& path, bool written, std::string& error)
+bool ImageOutput::Close(bool written, std::string& error)
 {
-    written = written && std::ferror(file) == 0;
-    const bool closed = path == "-" ? std::fflush(file) == 0 : std::fclose(file) == 0;
-    if (written && closed)
+    written = written && std::ferror(stream) == 0;
+    bool finished = false;
+    if (toStdout)
+        finished = std::fflush(stream) == 0;
+    else if (written)
+        finished = file.Commit() == 1; // otherwise the destructor discards it
+    if (written && finished)
         return true;
-    const int number = errno;
     if (error.empty())
-        error = number != 0 ? SystemErrorText(number) : "write failed";
-    if (path != "-")
-        std::remove(path.c_str()); // a file cut short is worse than none
+        error = errno != 0 ? SystemErrorText(errno) : "write failed";
     return false;
 }
 

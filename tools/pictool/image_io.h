@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "output/atomic_output.h"
+
 // Bounds on an image read from a file, checked before anything is sized
 // from it: PIC rows are coded with signed 16-bit widths, and the host's
 // storage holds at most 2^28 pixels (the default for --max-pixels).
@@ -109,11 +111,27 @@ bool ReadImageFile(const std::string& path, uint64_t maxPixels, HostImage& image
 bool WriteImageFile(const std::string& path, ImageFormat format, SampleDepth depth,
                     const HostImage& image, std::string& error);
 
-// The one place image writers open and close their output: "-" is standard
-// output. CloseImageOutput answers false with a message when anything
-// written did not reach the file, and removes a file cut short.
-FILE* OpenImageOutput(const std::string& path, std::string& error);
-bool CloseImageOutput(FILE* file, const std::string& path, bool written, std::string& error);
+// The one place image writers open and close their output. A file is
+// written beside its target and moved over it only when whole (an earlier
+// file of that name stays as it was when the write fails); "-" is standard
+// output.
+class ImageOutput {
+public:
+    ImageOutput() = default;
+    ImageOutput(const ImageOutput&) = delete;
+    ImageOutput& operator=(const ImageOutput&) = delete;
+
+    // Null with a message when `path` cannot be written.
+    FILE* Open(const std::string& path, std::string& error);
+    // Finishes the output; false with a message (kept when the writer gave
+    // one) when anything written did not reach it.
+    bool Close(bool written, std::string& error);
+
+private:
+    AtomicOutput file;
+    FILE* stream = nullptr;
+    bool toStdout = false;
+};
 
 // A PIC file on its way between a driver, which works on named files, and
 // standard input or output: a file of its own in the system's temporary

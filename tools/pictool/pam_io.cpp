@@ -249,7 +249,8 @@ bool WritePam(const std::string& path, const HostImage& image, SampleDepth depth
     const bool host = depth == SampleDepth::HostPixels;
     const bool wide = depth != SampleDepth::Eight;
     const size_t channels = host || image.hasAlpha ? 4 : 3;
-    FILE* file = OpenImageOutput(path, error);
+    ImageOutput output;
+    FILE* file = output.Open(path, error);
     if (file == nullptr)
         return false;
     std::fprintf(file, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH %u\nMAXVAL %u\nTUPLTYPE %s\nENDHDR\n",
@@ -277,5 +278,5 @@ bool WritePam(const std::string& path, const HostImage& image, SampleDepth depth
         if (!written)
             error = SystemErrorText(errno);
     }
-    return CloseImageOutput(file, path, written, error);
+    return output.Close(written, error);
 }

@@ -249,7 +249,8 @@ bool WritePng(const std::string& path, const HostImage& image, SampleDepth depth
         error = "out of memory";
         return false;
     }
-    FILE* file = OpenImageOutput(path, error);
+    ImageOutput output;
+    FILE* file = output.Open(path, error);
     if (file == nullptr)
         return false;
     errno = 0;
@@ -257,5 +258,5 @@ bool WritePng(const std::string& path, const HostImage& image, SampleDepth depth
     if (!written)
         // libpng's own words for a failed write say nothing of why.
         error = errno != 0 ? SystemErrorText(errno) : std::string("PNG error: ") + session.message;
-    return CloseImageOutput(file, path, written, error);
+    return output.Close(written, error);
 }
