@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "host/bmm_functions.h"
 
@@ -10,12 +11,14 @@ namespace {
 
 // The host keeps the most recent reports in a fixed ring, older ones
 // dropped: reporting an error never allocates, so it cannot fail itself.
+// Drivers on several threads report into the one ring, under its lock.
 constexpr int kMaxRecords = 256;
 
 struct RecordRing {
     BMMErrorRecord records[kMaxRecords];
     int first = 0; // index of the oldest record
     int count = 0;
+    std::mutex lock;
 };
 
 RecordRing& Ring()
@@ -61,6 +64,7 @@ void RecordReportedError(const BitmapInfo* info, int code, const char* message)
     else
         std::snprintf(record.message, sizeof record.message, "%s", CodeMeaning(code));
     RecordRing& ring = Ring();
+    const std::lock_guard<std::mutex> hold(ring.lock);
     if (ring.count == kMaxRecords) {
         ring.records[ring.first] = record;
         ring.first = (ring.first + 1) % kMaxRecords;
@@ -73,12 +77,15 @@ void RecordReportedError(const BitmapInfo* info, int code, const char* message)
 
 int BMMReportedErrorCount()
 {
-    return Ring().count;
+    RecordRing& ring = Ring();
+    const std::lock_guard<std::mutex> hold(ring.lock);
+    return ring.count;
 }
 
 int BMMGetReportedError(int index, BMMErrorRecord* out)
 {
-    const RecordRing& ring = Ring();
+    RecordRing& ring = Ring();
+    const std::lock_guard<std::mutex> hold(ring.lock);
     if (out == nullptr || index < 0 || index >= ring.count)
         return 0;
     *out = ring.records[(ring.first + index) % kMaxRecords];
@@ -87,6 +94,8 @@ int BMMGetReportedError(int index, BMMErrorRecord* out)
 
 void BMMClearReportedErrors()
 {
-    Ring().first = 0;
-    Ring().count = 0;
+    RecordRing& ring = Ring();
+    const std::lock_guard<std::mutex> hold(ring.lock);
+    ring.first = 0;
+    ring.count = 0;
 }

@@ -47,8 +47,9 @@ Rgba SamplePixel(int x, int y)
 HostImage DrawSample()
 {
     HostImage image;
-    std::string error;
-    SizeHostImage(image, kWidth, kHeight, error);
+    image.width = kWidth;
+    image.height = kHeight;
+    image.channels.resize(size_t(kWidth) * kHeight * 4);
     image.hasAlpha = true;
     uint16_t* channel = image.channels.data();
     for (int y = 0; y < kHeight; ++y) {
@@ -67,7 +68,7 @@ int Check(const std::string& path)
 {
     HostImage file;
     std::string error;
-    if (!ReadImageFile(path, file, error)) {
+    if (!ReadImageFile(path, kMaxImagePixels, file, error)) {
         std::fprintf(stderr, "make_sample_png: %s: %s\n", path.c_str(), error.c_str());
         return 1;
     }
@@ -92,7 +93,7 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string error;
-    if (!WritePngFile(argv[1], DrawSample(), 8, error)) {
+    if (!WritePng(argv[1], DrawSample(), SampleDepth::Eight, error)) {
         std::fprintf(stderr, "make_sample_png: %s: %s\n", argv[1], error.c_str());
         return 1;
     }

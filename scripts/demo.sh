@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/out}
 cd "$root"
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --native
 cmake --preset native >/dev/null
 cmake --build --preset native >/dev/null
 "$root/samples/run-sample.sh" "$root/build/native" "$out"

@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a fresh Debian 12 machine:
-# compilers for Linux and 32-bit Windows, Wine to run the Windows build,
-# Xvfb for its dialogs, the libraries and tools the tests use, and the
-# format and script checkers.
+# Installs what building and testing need on a fresh Debian 12 machine.
+#   usage: scripts/install-deps.sh [--native]
+# By default: compilers for Linux and 32-bit Windows, Wine to run the Windows
+# build, Xvfb for its dialogs, and the libraries and tools the tests use.
+# With --native: only what the native build (with its tests and benchmarks)
+# and the demo need; no i386 architecture, no Wine. The full set also has
+# the format and script checkers.
 # Packages already present are left alone; nothing is installed when all are.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build git python3 python3-pefile
-  googletest libbenchmark-dev libpng-dev libstb-dev
+native=(
+  build-essential cmake ninja-build git python3
+  googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev
+)
+everything=(
+  "${native[@]}" python3-pefile
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix
   wine wine32:i386 fonts-wine xvfb xauth
   clang-format shellcheck
 )
+
+case "${1:-}" in
+  --native) packages=("${native[@]}") ;;
+  "") packages=("${everything[@]}") ;;
+  *) echo "usage: $0 [--native]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -30,9 +42,13 @@ if [ "$(id -u)" -ne 0 ]; then
   as_root=(sudo)
 fi
 echo "Installing: ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${as_root[@]}" dpkg --add-architecture i386
-fi
+# Only Wine's 32-bit half needs the i386 architecture.
+for package in "${missing[@]}"; do
+  if [[ $package == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+    break
+  fi
+done
 "${as_root[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
   "${missing[@]}" >/dev/null

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/bmm_functions.h"
@@ -281,7 +282,59 @@ TEST(ProcessImageIOError, KeepsTheNewestReportsInOrder)
     EXPECT_EQ(record.code, 7);
 }
 
+// Drivers on several threads report at once: every report lands whole, and
+// the ring keeps its bound.
+TEST(ProcessImageIOError, ThreadsReportIntoOneRing)
+{
+    BMMClearReportedErrors();
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 4; ++thread)
+        threads.emplace_back([thread] {
+            RecordingDriver probe;
+            BitmapInfo info;
+            const std::string name = "thread" + std::to_string(thread) + ".pic";
+            info.SetName(name.c_str());
+            for (int report = 0; report < 200; ++report)
+                probe.ProcessImageIOError(&info, 100 + thread);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_EQ(BMMReportedErrorCount(), 256);
+    for (int index = 0; index < 256; ++index) {
+        BMMErrorRecord record;
+        ASSERT_EQ(BMMGetReportedError(index, &record), 1);
+        EXPECT_EQ(std::string(record.file), "thread" + std::to_string(record.code - 100) + ".pic");
+    }
+    BMMClearReportedErrors();
+}
+
 #if !defined(_WIN32)
+// Each thread's window gets its own messages while others register and send.
+TEST(HostSendMessage, WindowsOfSeveralThreads)
+{
+    std::vector<std::thread> threads;
+    int counts[4] = {};
+    for (int& count : counts)
+        threads.emplace_back([&count] {
+            for (int round = 0; round < 50; ++round) {
+                HostRegisterWindow(
+                    &count,
+                    [](void* context, unsigned, uintptr_t, intptr_t) {
+                        ++*static_cast<int*>(context);
+                        return intptr_t(1);
+                    },
+                    &count);
+                for (int message = 0; message < 20; ++message)
+                    SendProgress(&count, message, 20);
+                HostUnregisterWindow(&count);
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const int count : counts)
+        EXPECT_EQ(count, 1000);
+}
+
 TEST(HostSendMessage, DeliversToTheRegisteredWindow)
 {
     struct Seen {

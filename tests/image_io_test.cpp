@@ -1,5 +1,6 @@
-// pictool's own image files and frame names: the PAM reader's refusals, the
-// frame-name patterns it formats itself, and the progress bar's text.
+// pictool's own image files, frame names, text and progress: the netpbm
+// reader's refusals and scaling, the limits checked before allocation, the
+// frame-name patterns it formats itself, UTF-8 cuts and the progress line.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include "tools/pictool/image_io.h"
 #include "tools/pictool/image_io_pattern.h"
 #include "tools/pictool/progress_bar.h"
+#include "tools/pictool/utf8_text.h"
 #if defined(PICTOOL_HAVE_PNG)
 #include <png.h>
 
@@ -28,6 +30,8 @@
 #endif
 
 namespace {
+
+using namespace std::string_literals;
 
 TEST(FramePattern, AcceptsOneNumberConversion)
 {
@@ -105,7 +109,16 @@ Bytes Text(const std::string& text)
     return Bytes(text.begin(), text.end());
 }
 
-TEST(PamReader, RefusesMalformedHeaders)
+// Reads `bytes` from a file with the given limit.
+bool ReadBytes(const Bytes& bytes, HostImage& image, std::string& error,
+               uint64_t maxPixels = kMaxImagePixels)
+{
+    TempDir dir;
+    WriteFileBytes(dir.File("x"), bytes);
+    return ReadImageFile(dir.File("x"), maxPixels, image, error);
+}
+
+TEST(NetpbmReader, RefusesMalformedHeaders)
 {
     const std::string rows(64, '\x7f');
     const struct {
@@ -113,12 +126,18 @@ TEST(PamReader, RefusesMalformedHeaders)
         std::string text;
         const char* message;
     } cases[] = {
-        {"no P7", "P6\n2 2\n255\n", "not a PNG or PAM"},
+        {"P3 (plain text)", "P3\n2 2\n255\n", "not an image pictool reads"},
         {"P7 then junk", "P7\nx", "cut short"},
         {"no ENDHDR", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n", "cut short"},
         {"depth 5", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\n" + rows, "DEPTH"},
         {"depth 0", "P7\nWIDTH 1\nHEIGHT 1\nMAXVAL 255\nENDHDR\n" + rows, "DEPTH"},
-        {"maxval 1000", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 1000\nENDHDR\n" + rows, "MAXVAL"},
+        {"maxval 0", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 0\nENDHDR\n" + rows, "MAXVAL"},
+        {"maxval 65536", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 65536\nENDHDR\n" + rows, "MAXVAL"},
+        {"tuple type", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n",
+         "TUPLTYPE CMYK"},
+        {"type and depth",
+         "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+         "needs DEPTH 4"},
         {"width 0", "P7\nWIDTH 0\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "no pixels"},
         {"too wide", "P7\nWIDTH 32768\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "32767"},
         {"too many pixels", "P7\nWIDTH 32767\nHEIGHT 32767\nDEPTH 3\nMAXVAL 255\nENDHDR\n", "2^28"},
@@ -128,47 +147,113 @@ TEST(PamReader, RefusesMalformedHeaders)
         {"long line", "P7\n#" + std::string(300, 'c') + "\nENDHDR\n", "malformed"},
         {"endless", "P7\n" + std::string(100, '\n'), "no ENDHDR"},
         {"rows short", "P7\nWIDTH 2\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\nENDHDR\nabcdefghij",
-         "cut short"},
+         "cut short at row 1"},
+        {"ppm no maxval", "P6\n2 2\n", "PPM header cut short"},
+        {"pgm letters", "P5\n2 x\n255\n", "PGM header"},
+        {"ppm rows short", "P6 1 2 255\nabcd", "cut short at row 1"},
     };
     for (const auto& c : cases) {
-        TempDir dir;
-        WriteFileBytes(dir.File("x.pam"), Text(c.text));
         HostImage image;
         std::string error;
-        EXPECT_FALSE(ReadImageFile(dir.File("x.pam"), image, error)) << c.what;
+        EXPECT_FALSE(ReadBytes(Text(c.text), image, error)) << c.what;
         EXPECT_NE(error.find(c.message), std::string::npos) << c.what << ": " << error;
     }
 }
 
-TEST(PamReader, WidensGreyAndEightBitSamples)
+TEST(NetpbmReader, ScalesEveryMaxvalToEightBitsWithRounding)
 {
-    TempDir dir;
-    Bytes grey = Text("P7\n# a comment\nWIDTH 2\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\n"
-                      "TUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n");
-    grey.insert(grey.end(), {0x10, 0x20, 0xFF, 0x00});
-    WriteFileBytes(dir.File("grey.pam"), grey);
+    const struct {
+        const char* what;
+        std::string text;
+        bool hasAlpha;
+        std::vector<uint16_t> channels;
+    } cases[] = {
+        {"grey + alpha",
+         "P7\n# a comment\nWIDTH 2\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\n"
+         "TUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n\x10\x20\xFF\x00"s,
+         true,
+         {0x1000, 0x1000, 0x1000, 0x2000, 0xFF00, 0xFF00, 0xFF00, 0}},
+        // 0x1234 * 255 / 65535 = 18.1, 0x5678 -> 86.1, 0x9ABC -> 154.3
+        {"16-bit RGB",
+         "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 65535\nENDHDR\n\x12\x34\x56\x78\x9a\xbc",
+         false,
+         {0x1200, 0x5600, 0x9A00, kOpaqueAlpha}},
+        {"maxval 1",
+         "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 1\nTUPLTYPE GRAYSCALE\nENDHDR\n\x01\x00"s,
+         false,
+         {0xFF00, 0xFF00, 0xFF00, kOpaqueAlpha, 0, 0, 0, kOpaqueAlpha}},
+        // 500 of 1000 is 127.5, rounded up; a sample above MAXVAL is full scale
+        {"maxval 1000",
+         "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 1000\nENDHDR\n"
+         "\x01\xF4\x03\xE8\x00\x00\xFF\xFF"s,
+         true,
+         {0x8000, 0xFF00, 0x0000, 0xFF00}},
+        {"pgm with comments",
+         "P5 # grey\n2 # wide\n1\n# deep\n15\n\x0F\x07",
+         false,
+         {0xFF00, 0xFF00, 0xFF00, kOpaqueAlpha, 0x7700, 0x7700, 0x7700, kOpaqueAlpha}},
+        {"16-bit ppm",
+         "P6\n1 1\n65535\n\xFF\xFF\x00\x80\x01\x00"s,
+         false,
+         {0xFF00, 0x0000, 0x0100, kOpaqueAlpha}},
+    };
+    for (const auto& c : cases) {
+        HostImage image;
+        std::string error;
+        ASSERT_TRUE(ReadBytes(Text(c.text), image, error)) << c.what << ": " << error;
+        EXPECT_EQ(image.hasAlpha, c.hasAlpha) << c.what;
+        EXPECT_EQ(image.channels, c.channels) << c.what;
+    }
+}
+
+// Sizes are checked as declared, before pixels are allocated: a header that
+// claims the most PIC holds over a few bytes costs nothing.
+TEST(ImageLimits, DeclaredSizesAreCheckedBeforeAllocation)
+{
+    const std::string huge = "P7\nWIDTH 16384\nHEIGHT 16384\nDEPTH 3\nMAXVAL 255\nENDHDR\nabc";
     HostImage image;
     std::string error;
-    ASSERT_TRUE(ReadImageFile(dir.File("grey.pam"), image, error)) << error;
-    EXPECT_TRUE(image.hasAlpha);
-    EXPECT_EQ(image.channels,
-              (std::vector<uint16_t>{0x1000, 0x1000, 0x1000, 0x2000, 0xFF00, 0xFF00, 0xFF00, 0}));
-
-    WriteFileBytes(dir.File("rgb.pam"), Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 65535\n"
-                                             "ENDHDR\n\x12\x34\x56\x78\x9a\xbc"));
-    ASSERT_TRUE(ReadImageFile(dir.File("rgb.pam"), image, error)) << error;
-    EXPECT_FALSE(image.hasAlpha);
-    EXPECT_EQ(image.channels, (std::vector<uint16_t>{0x1234, 0x5678, 0x9abc, kOpaqueAlpha}));
+    EXPECT_FALSE(ReadBytes(Text(huge), image, error, 1000));
+    EXPECT_NE(error.find("more than --max-pixels 1000"), std::string::npos) << error;
+    EXPECT_FALSE(ReadBytes(Text(huge), image, error));
+    EXPECT_NE(error.find("cut short at row 0"), std::string::npos) << error;
+    EXPECT_LE(image.channels.capacity(), size_t(8) << 20) << "a bounded first reservation";
+    EXPECT_TRUE(ReadBytes(Text("P5 10 100 255\n" + std::string(1000, 'x')), image, error, 1000))
+        << "exactly at the limit: " << error;
 }
 
 TEST(ImageFiles, FormatsComeFromContentAndExtension)
 {
     TempDir dir;
-    WriteFileBytes(dir.File("a.png"), Text("P7\nWIDTH 1"));
-    WriteFileBytes(dir.File("b"), Bytes{0x53, 0x80, 0xF6, 0x34, 0});
-    EXPECT_EQ(SniffImageFormat(dir.File("a.png")), ImageFormat::Pam);
-    EXPECT_EQ(SniffImageFormat(dir.File("b")), ImageFormat::Pic);
-    EXPECT_EQ(SniffImageFormat(dir.File("missing")), ImageFormat::Unknown);
+    const struct {
+        const char* name;
+        Bytes bytes;
+        ImageFormat format;
+    } cases[] = {
+        {"a.png", Text("P7\nWIDTH 1"), ImageFormat::Pam},
+        {"b", Bytes{0x53, 0x80, 0xF6, 0x34, 0}, ImageFormat::Pic},
+        {"c.pic", Bytes{0xFF, 0xD8, 0xFF, 0xE0}, ImageFormat::Jpeg},
+        {"d", Text("P6 1 1 255\n"), ImageFormat::Pnm},
+        {"e", Text("P5\n"), ImageFormat::Pnm},
+        {"f", Text("P6x"), ImageFormat::Unknown},
+        {"g", Bytes{}, ImageFormat::Unknown},
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(dir.File(c.name), c.bytes);
+        ImageInput input;
+        std::string error;
+        ASSERT_TRUE(input.Open(dir.File(c.name), error)) << error;
+        EXPECT_EQ(input.Format(), c.format) << c.name;
+        EXPECT_EQ(input.Size(), c.bytes.size()) << c.name;
+    }
+    std::filesystem::create_directory(dir.File("folder"));
+    for (const char* name : {"folder", "missing"}) {
+        ImageInput input;
+        std::string error;
+        EXPECT_FALSE(input.Open(dir.File(name), error));
+        EXPECT_EQ(error,
+                  std::string(name) == "folder" ? "is a directory" : "no such file or directory");
+    }
     EXPECT_EQ(FormatFromExtension("x.PIC"), ImageFormat::Pic);
     EXPECT_EQ(FormatFromExtension("x.Png"), ImageFormat::Png);
     EXPECT_EQ(FormatFromExtension("x.pam"), ImageFormat::Pam);
@@ -176,63 +261,121 @@ TEST(ImageFiles, FormatsComeFromContentAndExtension)
     EXPECT_EQ(FormatFromExtension("x.pic.bak"), ImageFormat::Unknown);
 }
 
-TEST(ProgressBar, TextShowsTheShareDone)
+TEST(Utf8Text, CutsOnlyBetweenCharacters)
 {
-    EXPECT_EQ(ProgressBarText(0, 100, 10), "[----------]   0%");
-    EXPECT_EQ(ProgressBarText(25, 100, 10), "[##--------]  25%");
-    EXPECT_EQ(ProgressBarText(50, 100, 10), "[#####-----]  50%");
-    EXPECT_EQ(ProgressBarText(99, 99, 10), "[##########] 100%");
-    EXPECT_EQ(ProgressBarText(0, 0, 10), "[##########] 100%"); // a one-row image
-    EXPECT_EQ(ProgressBarText(500, 100, 10), "[##########] 100%");
-    EXPECT_EQ(ProgressBarText(-5, 100, 10), "[----------]   0%");
+    const std::string cafe = "caf\xC3\xA9";              // é is two bytes
+    const std::string euro = "\xE2\x82\xAC";             // three bytes
+    const std::string latin1 = "caf\xE9!";               // not UTF-8: one byte each
+    const std::string overlong = "\xC0\xAF\xED\xA0\x80"; // an overlong '/' and a surrogate
+    const struct {
+        std::string text;
+        size_t maxBytes;
+        size_t cut;
+        size_t characters;
+    } cases[] = {
+        {cafe, 5, 5, 4},
+        {cafe, 4, 3, 3},
+        {euro + euro, 5, 3, 1},
+        {euro, 2, 0, 0},
+        {latin1, 4, 4, 4},
+        {overlong, 3, 3, 3},
+        {"\xF0\x9F\x98\x80!", 4, 4, 1},
+        {"\xF0\x9F\x98", 9, 3, 3}, // cut off: 3 strays
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Utf8CutLength(c.text, c.maxBytes), c.cut) << testing::PrintToString(c.text);
+        EXPECT_EQ(Utf8CharacterCount(c.text, c.cut), c.characters)
+            << testing::PrintToString(c.text);
+    }
 }
 
-// The driver's progress messages reach the bar through its window: the
+TEST(ProgressLine, FitsTheTerminal)
+{
+    const struct {
+        int done, frames;
+        const char* label;
+        int percent, columns;
+        const char* line;
+    } cases[] = {
+        {12, 100, "out0013.pic", 45, 80, "12/100 out0013.pic  45%"},
+        {0, 1, "a.pic", 100, 80, "a.pic 100%"},
+        {3, 10, "/a/long/folder/out0004.pic", 7, 24, "3/10 ...ut0004.pic   7%"},
+        {3, 10, "x.pic", 7, 8, "   7%"},
+        {0, 1, "x.pic", 250, 80, "x.pic 100%"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = ProgressLine(c.done, c.frames, c.label, c.percent, c.columns);
+        EXPECT_EQ(line, c.line) << c.label << " in " << c.columns;
+        EXPECT_LT(line.size(), size_t(c.columns)) << "never as wide as the terminal";
+    }
+}
+
+// The driver's progress messages reach the display through a window: the
 // host's registry natively, a message-only window's procedure on Windows.
-TEST(ProgressBar, DrawsTheMessagesSentToItsWindow)
+TEST(ProgressLine, DrawsTheMessagesSentToAWindowInPlace)
 {
     testing::internal::CaptureStderr();
     {
-        ProgressBar bar(true);
-        ASSERT_NE(bar.Window(), nullptr);
-        bar.Begin("frame 1/2 a.pic");
-        SendProgress(bar.Window(), 25, 100);
-        SendProgress(bar.Window(), 25, 100); // unchanged: not drawn again
-        SendProgress(bar.Window(), 100, 100);
-        bar.End();
-        SendProgress(bar.Window(), 50, 100); // after End: a new line of its own
+        ProgressDisplay display(true, 2);
+        ProgressWindow window(display);
+        ASSERT_NE(window.Window(), nullptr);
+        window.Begin("a.pic");
+        SendProgress(window.Window(), 25, 100);
+        SendProgress(window.Window(), 25, 100); // unchanged: not drawn again
+        display.FrameDone();
+        display.Message("pictool: b.pic: frame 2: no such file or directory");
     }
     const std::string drawn = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(drawn, "\rframe 1/2 a.pic [------------------------------]   0%"
-                     "\rframe 1/2 a.pic [#######-----------------------]  25%"
-                     "\rframe 1/2 a.pic [##############################] 100%\n"
-                     "\rframe 1/2 a.pic [###############---------------]  50%\n");
+    EXPECT_EQ(drawn, "\r0/2 a.pic   0%"
+                     "\r0/2 a.pic  25%"
+                     "\r1/2 a.pic  25%"
+                     "\r              \r" // cleared for the message
+                     "pictool: b.pic: frame 2: no such file or directory\n"
+                     "\r1/2 a.pic  25%"
+                     "\r              \r");
 
-    ProgressBar silent(false);
-    EXPECT_EQ(silent.Window(), nullptr);
+    ProgressDisplay silent(false, 1);
+    ProgressWindow none(silent);
+    EXPECT_EQ(none.Window(), nullptr);
 }
 
 #if defined(PICTOOL_HAVE_PNG)
-TEST(PngFiles, SixteenBitSamplesRoundTrip)
+TEST(PngFiles, SixteenBitSamplesAreRoundedAndWrittenTimes257)
 {
     TempDir dir;
     HostImage image;
-    std::string error;
-    ASSERT_TRUE(SizeHostImage(image, 3, 2, error));
-    for (size_t i = 0; i < image.channels.size(); ++i)
-        image.channels[i] = uint16_t(i * 5003 + 17);
+    image.width = 3;
+    image.height = 2;
+    for (int i = 0; i < 24; ++i)
+        image.channels.push_back(uint16_t((i * 37 % 256) << 8));
     for (const bool alpha : {true, false}) {
         image.hasAlpha = alpha;
-        ASSERT_TRUE(WritePngFile(dir.File("x.png"), image, 16, error)) << error;
+        std::string error;
+        ASSERT_TRUE(WritePng(dir.File("x.png"), image, SampleDepth::Sixteen, error)) << error;
         HostImage back;
-        ASSERT_TRUE(ReadImageFile(dir.File("x.png"), back, error)) << error;
+        ASSERT_TRUE(ReadImageFile(dir.File("x.png"), kMaxImagePixels, back, error)) << error;
         EXPECT_EQ(back.hasAlpha, alpha);
         for (size_t i = 0; i < image.channels.size(); ++i)
             EXPECT_EQ(back.channels[i], alpha || i % 4 != 3 ? image.channels[i] : kOpaqueAlpha);
     }
+    // 16-bit samples between two 8-bit values go to the nearer one.
+    const uint16_t samples[4] = {0x807F, 0x8080, 0x0080, 0xFFFF};
+    png_image grey{};
+    grey.version = PNG_IMAGE_VERSION;
+    grey.width = 4;
+    grey.height = 1;
+    grey.format = PNG_FORMAT_LINEAR_Y;
+    ASSERT_TRUE(png_image_write_to_file(&grey, dir.File("g.png").c_str(), 0, samples, 0, nullptr));
+    HostImage back;
+    std::string error;
+    ASSERT_TRUE(ReadImageFile(dir.File("g.png"), kMaxImagePixels, back, error)) << error;
+    EXPECT_EQ(back.channels[0], 0x8000); // 0x807F / 257 = 127.998 -> 128
+    EXPECT_EQ(back.channels[4], 0x8000);
+    EXPECT_EQ(back.channels[8], 0x0000);
+    EXPECT_EQ(back.channels[12], 0xFF00);
 }
 
-TEST(PngFiles, RefusesImagesWiderThanPic)
+TEST(PngFiles, RefusesImagesPicCannotHoldBeforeAllocating)
 {
     TempDir dir;
     std::vector<uint8_t> row(32768, 0x40);
@@ -245,7 +388,9 @@ TEST(PngFiles, RefusesImagesWiderThanPic)
         png_image_write_to_file(&wide, dir.File("wide.png").c_str(), 0, row.data(), 0, nullptr));
     HostImage image;
     std::string error;
-    EXPECT_FALSE(ReadImageFile(dir.File("wide.png"), image, error));
+    EXPECT_FALSE(ReadImageFile(dir.File("wide.png"), kMaxImagePixels, image, error));
+    EXPECT_NE(error.find("32767"), std::string::npos) << error;
+    EXPECT_FALSE(ReadImageFile(dir.File("wide.png"), 1000, image, error));
     EXPECT_NE(error.find("32767"), std::string::npos) << error;
 }
 #endif
@@ -266,8 +411,9 @@ const OutputFormat kOutputFormats[] = {
 HostImage NoiseImage(uint32_t width, uint32_t height)
 {
     HostImage image;
-    std::string error;
-    SizeHostImage(image, width, height, error);
+    image.width = width;
+    image.height = height;
+    image.channels.resize(size_t(width) * height * 4);
     uint32_t state = 12345;
     for (uint16_t& channel : image.channels) {
         state = state * 1664525u + 1013904223u;
@@ -289,9 +435,10 @@ TEST(ImageOutput, AFullDiskKeepsTheEarlierFile)
         WriteFileBytes(disk.File(output.name), earlier);
         disk.Fill();
         std::string error;
-        EXPECT_FALSE(WriteImageFile(disk.File(output.name), output.format, 16, image, error));
+        EXPECT_FALSE(WriteImageFile(disk.File(output.name), output.format, SampleDepth::Sixteen,
+                                    image, error));
         if (output.format == ImageFormat::Pam) {
-            EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
+            EXPECT_NE(error.find(SystemErrorText(ENOSPC)), std::string::npos) << error;
         }
         EXPECT_EQ(ReadFileBytes(disk.File(output.name)), earlier);
         EXPECT_EQ(DescribeFolder(disk.File(""), earlier).find("~"), std::string::npos);
@@ -317,11 +464,13 @@ TEST(ImageOutput, AReadOnlyFileIsReplacedOnlyWhereWbWould)
         if (probe != nullptr)
             std::fclose(probe);
         std::string error;
-        EXPECT_EQ(WriteImageFile(dir.File(output.name), output.format, 8, image, error), wbWrites)
+        EXPECT_EQ(
+            WriteImageFile(dir.File(output.name), output.format, SampleDepth::Eight, image, error),
+            wbWrites)
             << error;
         EXPECT_EQ(ReadFileBytes(dir.File(output.name)) == earlier, !wbWrites);
         if (!wbWrites) {
-            EXPECT_NE(error.find(std::strerror(EACCES)), std::string::npos) << error;
+            EXPECT_NE(error.find(SystemErrorText(EACCES)), std::string::npos) << error;
         }
     }
 }
@@ -343,7 +492,8 @@ TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
         if (child == 0) {
             AtomicOutput::RemoveTemporaryFilesOnInterrupt();
             std::string error;
-            WriteImageFile(dir.File(output.name), output.format, 16, image, error);
+            WriteImageFile(dir.File(output.name), output.format, SampleDepth::Sixteen, image,
+                           error);
             _exit(3);
         }
         bool seen = false;

@@ -1,5 +1,5 @@
-// pictool's JSON lines: any bytes make valid JSON, and numbers that JSON
-// cannot hold become null.
+// pictool's JSON lines: any bytes make valid JSON, UTF-8 passes through as
+// it is, and numbers that JSON cannot hold become null.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -31,12 +31,18 @@ TEST(JsonString, EscapesWhatJsonRequiresAndHighBytes)
         {std::string("\0\x01\x1f", 3), "\"\\u0000\\u0001\\u001F\""},
         {"\x7f\x80\xe9\xff", "\"\\u007F\\u0080\\u00E9\\u00FF\""},
         {"/", "\"/\""},
+        // Well-formed UTF-8 as it is; bytes that are not become \u00XX alone.
+        {"caf\xC3\xA9.pic", "\"caf\xC3\xA9.pic\""},
+        {"\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xE2\x82\xAC\xF0\x9F\x98\x80\""},
+        {"caf\xC3", "\"caf\\u00C3\""},                                       // cut off
+        {"\xC3\xA9\xA9", "\"\xC3\xA9\\u00A9\""},                             // a stray continuation
+        {"\xC0\xAF\xED\xA0\x80", "\"\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\""}, // overlong, surrogate
     };
     for (const auto& entry : cases)
         EXPECT_EQ(Json(entry.bytes), entry.json);
 }
 
-TEST(JsonString, EveryByteGivesPrintableAscii)
+TEST(JsonString, EveryLoneByteGivesPrintableAscii)
 {
     for (int value = 0; value < 256; ++value) {
         const std::string json = Json(std::string(1, char(value)));

@@ -12,14 +12,17 @@
 
 #include "pic/pic_header.h"
 
-#if !defined(_WIN32)
+#include <cerrno>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace fs = std::filesystem;
@@ -206,4 +209,125 @@ std::string RunAsNobody(const std::function<std::string()>& work, std::string& s
         skipped = "the child running as nobody failed";
     return answer;
 #endif
+}
+
+std::string ProgramBesideTest(const std::string& name)
+{
+#if defined(_WIN32)
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string self(path, length);
+    return self.substr(0, self.find_last_of("\\/") + 1) + name + ".exe";
+#else
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    const std::string self(path, length > 0 ? size_t(length) : 0);
+    return self.substr(0, self.find_last_of('/') + 1) + name;
+#endif
+}
+
+namespace {
+
+std::string ReadText(const std::string& path)
+{
+    const Bytes bytes = FileExists(path) ? ReadFileBytes(path) : Bytes{};
+    return std::string(bytes.begin(), bytes.end());
+}
+
+#if defined(_WIN32)
+// One argument quoted for the C runtime's command-line parser.
+std::string Quote(const std::string& argument)
+{
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+HANDLE OpenInheritable(const std::string& path, bool reading)
+{
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
+    return CreateFileA(path.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ,
+                       &security, reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+int Spawn(const std::string& program, const std::vector<std::string>& arguments,
+          const std::string& inputPath, const std::string& outPath, const std::string& errPath)
+{
+    std::string commandLine = Quote(program);
+    for (const std::string& argument : arguments)
+        commandLine += " " + Quote(argument);
+    HANDLE in = inputPath.empty() ? nullptr : OpenInheritable(inputPath, true);
+    HANDLE out = OpenInheritable(outPath, false);
+    HANDLE err = OpenInheritable(errPath, false);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in != nullptr ? in : GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    if (in != nullptr)
+        CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (!started)
+        return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = DWORD(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return int(code);
+}
+#else
+int Spawn(const std::string& program, std::vector<std::string> arguments,
+          const std::string& inputPath, const std::string& outPath, const std::string& errPath)
+{
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!inputPath.empty())
+            dup2(open(inputPath.c_str(), O_RDONLY), 0);
+        dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+#endif
+
+} // namespace
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& folder, const std::string& inputPath)
+{
+    const std::string outPath = (fs::path(folder) / "stdout.txt").string();
+    const std::string errPath = (fs::path(folder) / "stderr.txt").string();
+    ProcessResult result;
+    result.exitCode = Spawn(program, arguments, inputPath, outPath, errPath);
+    result.out = ReadText(outPath);
+    result.err = ReadText(errPath);
+    return result;
 }

@@ -1,4 +1,5 @@
-// Helpers shared by the tests: a private temporary folder and whole-file I/O.
+// Helpers shared by the tests: a private temporary folder, whole-file I/O,
+// folders and file systems to write into, and programs of the build to run.
 #pragma once
 
 #include <cstdint>
@@ -65,3 +66,18 @@ private:
 // "nobody" (65534) and answers what it returns; empty when this process is
 // not root or cannot fork, which `skipped` then explains.
 std::string RunAsNobody(const std::function<std::string()>& work, std::string& skipped);
+// A program of the build, such as "pictool", in the folder of the running
+// test ("pictool.exe" on Windows).
+std::string ProgramBesideTest(const std::string& name);
+
+struct ProcessResult {
+    int exitCode = -1; // -1 when it could not be run or did not exit
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `arguments`, standard input from `inputPath` (empty:
+// the test's own), and returns its exit code and what it wrote, captured
+// through files in `folder`.
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& folder, const std::string& inputPath = "");

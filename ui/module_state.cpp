@@ -3,7 +3,9 @@
 #include "ui/module_instance.h"
 
 namespace {
-HostInstance currentModule = nullptr;
+// One per thread, as the framework keeps its module state: a dialog shown on
+// one thread does not change where another thread's dialogs come from.
+thread_local HostInstance currentModule = nullptr;
 } // namespace
 
 HostInstance CurrentResourceModule()

@@ -8,13 +8,31 @@
 
 namespace {
 
+// The capability word's set bits in words: "bits 0, 1, 2, 9 and 30 set". The
+// driver hands the word to the host unchanged and the bits mean what the
+// host makes of them, so they are told by number, not given names here.
+std::string CapabilityWords(unsigned capabilities)
+{
+    std::vector<std::string> bits;
+    for (unsigned bit = 0; bit < 32; ++bit)
+        if (capabilities & (1u << bit))
+            bits.push_back(std::to_string(bit));
+    if (bits.empty())
+        return "(no bits set)";
+    std::string words = bits.size() == 1 ? "(bit " : "(bits ";
+    for (size_t index = 0; index < bits.size(); ++index)
+        words += (index == 0 ? "" : index + 1 == bits.size() ? " and " : ", ") + bits[index];
+    return words + " set)";
+}
+
 void PrintDriverIdentity(BitmapIO& driver)
 {
     std::printf("driver        %s (%s), version %u\n", driver.LongDescription(),
                 driver.ShortDescription(), driver.VersionNumber());
     std::printf("author        %s\n", driver.Author());
     std::printf("copyright     %s\n", driver.CopyrightNotice());
-    std::printf("capabilities  0x%08X\n", unsigned(driver.Capabilities()));
+    const unsigned capabilities = unsigned(driver.Capabilities());
+    std::printf("capabilities  0x%08X %s\n", capabilities, CapabilityWords(capabilities).c_str());
     std::printf("extensions   ");
     const int count = driver.ExtensionCount();
     for (int index = 0; index < count; ++index)

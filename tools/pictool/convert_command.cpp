@@ -1,37 +1,53 @@
-// `pictool convert IN OUT`: the command line, its checks, the help text and
-// the --json summary. The work itself is in convert_to_pic.cpp and
-// convert_from_pic.cpp.
+// `pictool convert IN OUT`: the command line, its checks, the help text, the
+// frames shared out among threads, and the --json summary. The work on one
+// frame is in convert_to_pic.cpp and convert_from_pic.cpp.
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <filesystem>
+#include <thread>
 
 #include "host/bmm_functions.h"
+#include "pic/pic_header.h"
 #include "tools/pictool/command.h"
 #include "tools/pictool/convert_job.h"
+#include "tools/pictool/failure_text.h"
 #include "tools/pictool/json_writer.h"
 #include "tools/pictool/progress_bar.h"
+#include "tools/pictool/utf8_text.h"
 
 namespace {
+
+// What the header keeps of a user's comment: its 80 bytes less the driver's
+// prefix and the closing zero.
+constexpr size_t kCommentRoom = size_t(kPicCommentSize) - 1 - (sizeof kPicCommentPrefix - 1);
+constexpr int kMaxJobs = 64;
 
 // The command line as given, before the checks that relate its parts.
 struct RawArguments {
     std::vector<std::string> names;
-    std::string frames;
-    std::string depth;
-    std::string aspect;
+    std::string frames, depth, aspect, to, jobs, maxPixels;
     bool framesGiven = false;
     bool depthGiven = false;
+    bool hostPixels = false;
     bool aspectGiven = false;
     bool picOnlyGiven = false; // an option that only writing PIC uses
     std::string picOnlyName;
 };
 
+const char* const kValueOptions[] = {"--frames",       "--depth",   "--aspect",
+                                     "--comment",      "--options", "--to",
+                                     "--save-options", "--jobs",    "--max-pixels"};
+
 bool TakesValue(const std::string& name)
 {
-    for (const char* option :
-         {"--frames", "--depth", "--aspect", "--comment", "--options", "--save-options"})
+    for (const char* option : kValueOptions)
         if (name == option)
             return true;
     return false;
@@ -44,32 +60,38 @@ void TakeValueOption(const std::string& name, const std::string& value, RawArgum
     if (name == "--frames") {
         raw.frames = value;
         raw.framesGiven = true;
-        return;
-    }
-    if (name == "--depth") {
+    } else if (name == "--depth") {
         raw.depth = value;
         raw.depthGiven = true;
-        return;
-    }
-    if (name == "--aspect") {
-        raw.aspect = value;
-        raw.aspectGiven = true;
-    } else if (name == "--comment") {
-        job.comment = value;
-        job.commentGiven = true;
-    } else if (name == "--options") {
-        job.optionsPath = value;
+    } else if (name == "--to") {
+        raw.to = value;
+    } else if (name == "--jobs") {
+        raw.jobs = value;
+    } else if (name == "--max-pixels") {
+        raw.maxPixels = value;
     } else {
-        job.saveOptionsPath = value;
+        if (name == "--aspect") {
+            raw.aspect = value;
+            raw.aspectGiven = true;
+        } else if (name == "--comment") {
+            job.comment = value;
+            job.commentGiven = true;
+        } else if (name == "--options") {
+            job.optionsPath = value;
+        } else {
+            job.saveOptionsPath = value;
+        }
+        raw.picOnlyGiven = true;
+        raw.picOnlyName = name;
     }
-    raw.picOnlyGiven = true;
-    raw.picOnlyName = name;
 }
 
 bool TakeFlagOption(const std::string& name, RawArguments& raw, ConvertJob& job)
 {
-    if (name == "--json") {
-        job.json = true;
+    if (name == "--json" || name == "--quiet" || name == "-q" || name == "--host-pixels") {
+        job.json = job.json || name == "--json";
+        job.quiet = job.quiet || name == "--quiet" || name == "-q";
+        raw.hostPixels = raw.hostPixels || name == "--host-pixels";
         return true;
     }
     if (name == "--alpha" || name == "--no-alpha")
@@ -92,7 +114,7 @@ int SplitArguments(const std::vector<std::string>& arguments, RawArguments& raw,
             break;
         }
         if (argument.size() < 2 || argument[0] != '-') {
-            raw.names.push_back(argument);
+            raw.names.push_back(argument); // "-" is standard input or output
             continue;
         }
         const size_t equals = argument.find('=');
@@ -110,17 +132,36 @@ int SplitArguments(const std::vector<std::string>& arguments, RawArguments& raw,
     return kExitSuccess;
 }
 
-// A number that is the whole of `text`, above 0 and at most 10^6.
-bool ParseAspect(const std::string& text, float& aspect)
+// Any finite number above 0 that a 32-bit float holds; otherwise why not.
+bool ParseAspect(const std::string& text, float& aspect, std::string& why)
 {
-    if (text.empty())
-        return false;
     char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(value) || value <= 0.0 || value > 1e6)
+    errno = 0;
+    const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+    const bool underflow = errno == ERANGE && std::fabs(value) <= DBL_MIN;
+    if (text.empty() || end == text.c_str() || *end != '\0' || std::isnan(value))
+        why = "not a number";
+    else if (std::isinf(value) && errno != ERANGE)
+        why = "not a finite number";
+    else if (value < 0.0 || (value == 0.0 && !underflow))
+        why = "must be greater than 0";
+    else if (value > double(FLT_MAX))
+        why = "larger than a 32-bit float holds (at most 3.4e38)";
+    else if (underflow || float(value) == 0.0f)
+        why = "too small for a 32-bit float (it would be 0)";
+    else
+        aspect = float(value);
+    return why.empty();
+}
+
+// A whole number from 1 to `most`.
+bool ParseCount(const std::string& text, uint64_t most, uint64_t& value)
+{
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    aspect = float(value);
-    return true;
+    value = std::strtoull(text.c_str(), nullptr, 10);
+    return value >= 1 && value <= most;
 }
 
 bool LooksNumbered(const std::string& name)
@@ -143,52 +184,95 @@ int CheckSequence(const RawArguments& raw, ConvertJob& job)
         return kExitSuccess;
     }
     job.sequence = true;
+    if (job.input == "-" || job.output == "-")
+        return UsageError("convert", "a sequence cannot use standard input or output");
     if (!ParseFrameRange(raw.frames, job.frames, error) ||
         !ParseFramePattern(job.input, job.inputPattern, error))
         return UsageError("convert", error);
-    if (job.toPic) {
-        if (job.output.find('%') != std::string::npos)
-            return UsageError("convert", "the driver numbers PIC frames itself: give a plain "
-                                         "name such as out.pic");
-    } else if (!ParseFramePattern(job.output, job.outputPattern, error)) {
-        return UsageError("convert", error);
+    if (job.output.find('%') != std::string::npos || !job.toPic) {
+        if (!ParseFramePattern(job.output, job.outputPattern, error))
+            return UsageError("convert", error);
+        job.outputNumbered = true;
     }
-    const std::string longest = FrameName(job.inputPattern, job.frames.last);
-    if (longest.size() >= size_t(kMaxPathLength))
-        return UsageError("convert", "frame names longer than 259 bytes");
+    for (const FramePattern* pattern : {&job.inputPattern, &job.outputPattern})
+        if (FrameName(*pattern, job.frames.last).size() >= size_t(kMaxPathLength))
+            return UsageError("convert", "frame names longer than 259 bytes");
     return kExitSuccess;
 }
 
 int CheckDirection(const RawArguments& raw, ConvertJob& job)
 {
-    job.outputFormat = FormatFromExtension(job.output);
-    if (job.outputFormat == ImageFormat::Unknown)
-        return UsageError("convert", "OUT must end in .pic, .png or .pam");
+    if (!raw.to.empty()) {
+        job.outputFormat = raw.to == "png"   ? ImageFormat::Png
+                           : raw.to == "pam" ? ImageFormat::Pam
+                           : raw.to == "pic" ? ImageFormat::Pic
+                                             : ImageFormat::Unknown;
+        if (job.outputFormat == ImageFormat::Unknown)
+            return UsageError("convert", "--to takes png, pam or pic, not '" + raw.to + "'");
+    } else if (job.output == "-") {
+        return UsageError("convert", "writing to standard output needs --to png, pam or pic");
+    } else {
+        job.outputFormat = FormatFromExtension(job.output);
+        if (job.outputFormat == ImageFormat::Unknown)
+            return UsageError("convert", "OUT must end in .pic, .png or .pam (or give --to)");
+    }
     job.toPic = job.outputFormat == ImageFormat::Pic;
 #if !defined(PICTOOL_HAVE_PNG)
     if (job.outputFormat == ImageFormat::Png)
         return UsageError("convert", "this pictool is built without PNG support: write .pam");
 #endif
-    if (job.toPic && raw.depthGiven)
-        return UsageError("convert", "--depth applies to PNG output");
+    if (job.toPic && (raw.depthGiven || raw.hostPixels))
+        return UsageError("convert", std::string(raw.depthGiven ? "--depth" : "--host-pixels") +
+                                         " applies to PNG or PAM output");
     if (!job.toPic && raw.picOnlyGiven)
         return UsageError("convert", raw.picOnlyName + " applies when writing PIC");
-    if (raw.depthGiven) {
-        if (raw.depth != "8" && raw.depth != "16")
-            return UsageError("convert", "--depth must be 8 or 16");
-        if (job.outputFormat != ImageFormat::Png)
-            return UsageError("convert", "--depth applies to PNG output");
-        job.pngDepth = raw.depth == "16" ? 16 : 8;
-    }
+    if (raw.hostPixels && job.outputFormat != ImageFormat::Pam)
+        return UsageError("convert", "--host-pixels applies to PAM output");
+    if (raw.hostPixels && raw.depthGiven)
+        return UsageError("convert", "--host-pixels writes 16 bits: leave out --depth");
+    if (raw.depthGiven && raw.depth != "8" && raw.depth != "16")
+        return UsageError("convert", "--depth must be 8 or 16");
+    job.depth = raw.hostPixels      ? SampleDepth::HostPixels
+                : raw.depth == "16" ? SampleDepth::Sixteen
+                                    : SampleDepth::Eight;
     return kExitSuccess;
 }
 
-int CheckPicOptions(const RawArguments& raw, ConvertJob& job)
+// Cuts the comment to what the header keeps, between characters, and says
+// so on stderr.
+void FitComment(ConvertJob& job)
 {
-    if (raw.aspectGiven && !ParseAspect(raw.aspect, job.aspect))
-        return UsageError("convert", "--aspect must be a number above 0");
-    if (job.comment.size() >= size_t(kPicOptionsCommentSize))
-        return UsageError("convert", "--comment holds at most 79 bytes");
+    if (job.comment.size() <= kCommentRoom)
+        return;
+    const size_t kept = Utf8CutLength(job.comment, kCommentRoom);
+    std::fprintf(stderr,
+                 "pictool: warning: --comment is %zu bytes; the header keeps %zu after the "
+                 "driver's prefix: kept the first %zu bytes (%zu of %zu characters)\n",
+                 job.comment.size(), kCommentRoom, kept, Utf8CharacterCount(job.comment, kept),
+                 Utf8CharacterCount(job.comment, job.comment.size()));
+    job.comment.resize(kept);
+}
+
+int CheckValues(const RawArguments& raw, ConvertJob& job)
+{
+    std::string why;
+    if (raw.aspectGiven && !ParseAspect(raw.aspect, job.aspect, why))
+        return UsageError("convert", "--aspect '" + raw.aspect + "': " + why);
+    uint64_t value = 0;
+    if (!raw.jobs.empty()) {
+        if (!ParseCount(raw.jobs, kMaxJobs, value))
+            return UsageError("convert", "--jobs '" + raw.jobs + "': give a number from 1 to " +
+                                             std::to_string(kMaxJobs));
+        job.jobs = int(value);
+    } else {
+        job.jobs = int(std::max(1u, std::min(std::thread::hardware_concurrency(), 64u)));
+    }
+    if (!raw.maxPixels.empty()) {
+        if (!ParseCount(raw.maxPixels, kMaxImagePixels, value))
+            return UsageError("convert", "--max-pixels '" + raw.maxPixels +
+                                             "': give a number from 1 to 268435456 (2^28)");
+        job.maxPixels = value;
+    }
     std::string error;
     if (!job.optionsPath.empty() && !ReadOptionsFile(job.optionsPath, job.optionsBlock, error))
         return UsageError("convert", error);
@@ -211,25 +295,126 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertJob&
         return status;
     if (const int status = CheckSequence(raw, job))
         return status;
-    return CheckPicOptions(raw, job);
+    if (const int status = CheckValues(raw, job))
+        return status;
+    FitComment(job);
+    return kExitSuccess;
 }
 
-void PrintSummary(const ConvertSummary& summary)
+// The name WriteFrame gives frame `frame` of a plain name, made by the same
+// host function.
+std::string DriverFrameName(const std::string& output, int frame)
+{
+    char name[kMaxPathLength];
+    return BMMCreateNumberedFilename(output.c_str(), frame, name) ? std::string(name) : output;
+}
+
+std::vector<FrameTask> MakeTasks(const ConvertJob& job)
+{
+    if (!job.sequence)
+        return {FrameTask{kSingleFrame, job.input, job.output}};
+    std::vector<FrameTask> tasks;
+    for (int frame = job.frames.first; frame <= job.frames.last; ++frame)
+        tasks.push_back(FrameTask{frame, FrameName(job.inputPattern, frame),
+                                  job.outputNumbered ? FrameName(job.outputPattern, frame)
+                                                     : DriverFrameName(job.output, frame)});
+    return tasks;
+}
+
+// Runs every task on up to job.jobs threads, each with its own progress
+// window, and reports each failure as it happens.
+std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
+                                   const std::vector<FrameTask>& tasks, ProgressDisplay& display)
+{
+    std::vector<FrameOutcome> outcomes(tasks.size());
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        ProgressWindow window(display);
+        for (size_t index; (index = next++) < tasks.size();) {
+            const FrameTask& task = tasks[index];
+            outcomes[index] = job.toPic ? ConvertFrameToPic(plugin, job, task, window)
+                                        : ConvertFrameFromPic(plugin, job, task, window);
+            const FrameOutcome& outcome = outcomes[index];
+            if (!outcome.ok)
+                display.Message("pictool: " + outcome.errorFile + ": " +
+                                (job.sequence ? "frame " + std::to_string(task.frame) + ": " : "") +
+                                outcome.error);
+            display.FrameDone();
+        }
+    };
+    const size_t threads = std::min(size_t(job.jobs), tasks.size());
+    std::vector<std::thread> workers;
+    for (size_t index = 1; index < threads; ++index)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+    return outcomes;
+}
+
+bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::string& error)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot create (" + SystemErrorText(errno) + ")";
+        return false;
+    }
+    const bool written = std::fwrite(&options, 1, sizeof options, file) == sizeof options;
+    if (std::fclose(file) != 0 || !written) {
+        error = "cannot write (" + SystemErrorText(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
+                  const std::vector<FrameOutcome>& outcomes, const std::string& runError)
 {
     JsonObject object;
-    object.AddInteger("status", summary.status);
-    object.AddBool("ok", summary.ok);
-    if (!summary.error.empty())
-        object.AddText("error", summary.error);
-    object.AddInteger("width", summary.width);
-    object.AddInteger("height", summary.height);
-    object.AddBool("alpha", summary.withAlpha);
-    object.AddBool("compressed", summary.compressed);
-    object.AddTextList("inputs", summary.inputs);
-    object.AddTextList("outputs", summary.outputs);
-    object.AddInteger("frames", summary.frames);
-    object.AddNumber("driverMs", summary.driverMs);
-    std::printf("%s\n", object.Text().c_str());
+    BMMRES status = kResultSuccess;
+    std::string error = runError;
+    std::vector<std::string> inputs, outputs;
+    std::vector<JsonObject> failures;
+    const FrameOutcome* last = nullptr;
+    int frames = 0;
+    double driverMs = 0.0;
+    for (size_t index = 0; index < outcomes.size(); ++index) {
+        const FrameOutcome& outcome = outcomes[index];
+        inputs.push_back(tasks[index].input);
+        driverMs += outcome.driverMs;
+        if (outcome.ok) {
+            outputs.push_back(tasks[index].output);
+            last = &outcome;
+            ++frames;
+            continue;
+        }
+        if (outcome.status != kResultSuccess)
+            status = outcome.status;
+        if (error.empty())
+            error = outcome.errorFile + ": " + outcome.error;
+        JsonObject failure;
+        if (job.sequence)
+            failure.AddInteger("frame", tasks[index].frame);
+        failure.AddText("file", outcome.errorFile);
+        failure.AddInteger("status", outcome.status);
+        failure.AddText("error", outcome.error);
+        failures.push_back(failure);
+    }
+    object.AddInteger("status", status);
+    object.AddBool("ok", error.empty());
+    if (!error.empty())
+        object.AddText("error", error);
+    object.AddInteger("width", last ? last->width : 0);
+    object.AddInteger("height", last ? last->height : 0);
+    object.AddBool("alpha", last && last->withAlpha);
+    object.AddBool("compressed", last && last->compressed);
+    object.AddTextList("inputs", inputs);
+    object.AddTextList("outputs", outputs);
+    object.AddInteger("frames", frames);
+    object.AddObjectList("failures", failures);
+    object.AddNumber("driverMs", driverMs);
+    // The image itself may be on stdout: the summary then goes to stderr.
+    std::fprintf(job.output == "-" ? stderr : stdout, "%s\n", object.Text().c_str());
     std::fflush(stdout);
 }
 
@@ -242,49 +427,42 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
     if (plugin == nullptr)
         return kExitFailure;
 
-    ConvertSummary summary;
-    int status = kExitFailure;
-    try {
-        ProgressBar bar(StderrIsTerminal());
-        status = job.toPic ? ConvertToPic(*plugin, job, bar, summary)
-                           : ConvertFromPic(*plugin, job, bar, summary);
-    } catch (const std::bad_alloc&) {
-        status = ConvertFailure(summary, job.input, "out of memory");
+    const std::vector<FrameTask> tasks = MakeTasks(job);
+    std::vector<FrameOutcome> outcomes;
+    std::string runError;
+    {
+        ProgressDisplay display(!job.quiet && StderrIsTerminal(), int(tasks.size()));
+        outcomes = RunTasks(*plugin, job, tasks, display);
+    }
+    bool failed = false;
+    const FrameOutcome* last = nullptr;
+    for (const FrameOutcome& outcome : outcomes) {
+        failed = failed || !outcome.ok;
+        if (outcome.ok && outcome.haveOptions)
+            last = &outcome;
+    }
+    if (!job.saveOptionsPath.empty() && last != nullptr) {
+        std::string error;
+        if (!SaveOptionsFile(last->options, job.saveOptionsPath, error)) {
+            runError = job.saveOptionsPath + ": " + error;
+            std::fprintf(stderr, "pictool: %s\n", runError.c_str());
+            failed = true;
+        }
     }
     if (job.json)
-        PrintSummary(summary);
-    return status;
+        PrintSummary(job, tasks, outcomes, runError);
+    return failed ? kExitFailure : kExitSuccess;
 }
 
 } // namespace
 
-int ConvertFailure(ConvertSummary& summary, const std::string& name, const std::string& what)
+FrameOutcome FrameFailure(const std::string& file, const std::string& what, BMMRES status)
 {
-    summary.ok = false;
-    summary.error = name + ": " + what;
-    std::fprintf(stderr, "pictool: %s\n", summary.error.c_str());
-    return kExitFailure;
-}
-
-std::string DriverFailureText(const char* what, BMMRES result)
-{
-    BMMErrorRecord record{};
-    const int count = BMMReportedErrorCount();
-    std::string text = std::string(what) + " (result " + std::to_string(result);
-    if (count > 0 && BMMGetReportedError(count - 1, &record)) {
-        record.message[sizeof record.message - 1] = '\0';
-        if (record.message[0] != '\0')
-            text += std::string(": ") + record.message;
-    }
-    return text + ")";
-}
-
-std::string ProgressLabel(const ConvertJob& job, int index, const std::string& name)
-{
-    if (!job.sequence)
-        return name;
-    return "frame " + std::to_string(index + 1) + "/" + std::to_string(job.frames.Count()) + " " +
-           name;
+    FrameOutcome outcome;
+    outcome.status = status;
+    outcome.errorFile = file;
+    outcome.error = what;
+    return outcome;
 }
 
 bool SaveDriverOptions(BitmapIO& driver, PicOptions& options)
@@ -296,66 +474,89 @@ bool SaveDriverOptions(BitmapIO& driver, PicOptions& options)
 
 const PictoolCommand ConvertCommand = {
     "convert",
-    "PNG or PAM images to PIC files and back, through the plug-in",
+    "images to PIC files and back, through the plug-in",
     "Usage: pictool convert [OPTIONS] IN OUT\n"
     "\n"
-    "OUT's extension says which way: .pic writes IN (a PNG or PAM image) as a\n"
-    "PIC file; .png or .pam reads IN as a PIC file and writes that image. All\n"
-    "PIC work is done by a driver the plug-in makes: LoadImage to read,\n"
-    "OpenForWrite once and WriteFrame per image to write.\n"
+    "OUT's extension (or --to) says which way: .pic writes IN, an image, as a PIC\n"
+    "file; .png or .pam reads IN as a PIC file and writes that image. IN's\n"
+    "format is told by its content, not its name. All PIC work is done by\n"
+    "drivers the plug-in makes: LoadImage to read, OpenForWrite and WriteFrame\n"
+    "to write, one driver per frame.\n"
     "\n"
-    "Writing PIC (defaults are the driver's: alpha on, RLE on, empty comment):\n"
-    "  --alpha, --no-alpha    32-bit RGBA or 24-bit RGB (the last one given wins)\n"
+    "Images read: PNG (any colour type, 16-bit, interlaced, tRNS transparency),"
+#if defined(PICTOOL_HAVE_PNG) && defined(PICTOOL_HAVE_JPEG)
+    " JPEG,"
+#endif
+    "\n"
+    "PAM (GRAYSCALE, GRAYSCALE_ALPHA, RGB, RGB_ALPHA; MAXVAL 1 to 65535) and\n"
+    "binary PGM and PPM (P5, P6). Grey becomes RGB. Samples are scaled to the\n"
+    "8 bits PIC holds, with rounding.\n"
+    "\n"
+    "Writing PIC (otherwise the driver's defaults: RLE on, empty comment):\n"
+    "  --alpha, --no-alpha    RGBA or RGB (the last one given wins); without\n"
+    "                         either, the PIC has alpha when IN has\n"
     "  --rle, --raw           run-length coded or raw rows\n"
-    "  --comment TEXT         the user comment, at most 79 bytes; the header keeps\n"
-    "                         the first 44 after the driver's own 35-byte prefix\n"
-    "  --aspect R             the pixel aspect ratio stored in the header (1.0)\n"
+    "  --comment TEXT         the user comment; the header keeps 44 bytes after\n"
+    "                         the driver's prefix, and a longer comment is cut\n"
+    "                         between characters with a warning\n"
+    "  --aspect R             the pixel aspect ratio stored in the header (1.0):\n"
+    "                         any finite number above 0 a 32-bit float holds\n"
     "  --options FILE         a saved 96-byte options block, given to the driver\n"
-    "                         (LoadOptions) before anything else; the flags above\n"
-    "                         then edit it\n"
+    "                         (LoadOptions) first; the flags above then edit it\n"
     "  --save-options FILE    the driver's options block (SaveOptions) after the\n"
     "                         write, 96 bytes\n"
-    "  8-bit samples v are stored as v << 8 and 16-bit samples as they are, so the\n"
-    "  PIC file keeps the high byte. Grey, palette and grey+alpha PNGs are\n"
-    "  expanded to RGB(A); a tRNS chunk counts as alpha. An image without alpha\n"
-    "  written with alpha gets alpha 0xFF00 (stored 255, opaque). PAM input:\n"
-    "  P7 with DEPTH 1 to 4 and MAXVAL 255 or 65535.\n"
+    "  An image without alpha written with alpha gets alpha 255 (opaque).\n"
     "\n"
     "Reading PIC:\n"
-    "  PNG output is RGB or RGBA as the PIC file is, 8 bits per channel (the high\n"
-    "  byte of each host channel).\n"
-    "  --depth 16             write the host channels unchanged as 16-bit PNG\n"
-    "  PAM output is always P7, DEPTH 4, MAXVAL 65535, TUPLTYPE RGB_ALPHA: the\n"
-    "  four host channels exactly as stored, big-endian, alpha 0 when the file\n"
-    "  has none.\n"
+    "  PNG and PAM output carry the file's own 8-bit values: RGB when the PIC\n"
+    "  has no alpha, RGBA when it has.\n"
+    "  --depth 16             16 bits a sample, each value times 257 (255 becomes\n"
+    "                         65535): 16-bit PNG, PAM with MAXVAL 65535\n"
+    "  --host-pixels          PAM only: the host's 16-bit storage as loaded, DEPTH\n"
+    "                         4, MAXVAL 65535, TUPLTYPE RGB_ALPHA, each value the\n"
+    "                         file's byte times 256, alpha 0 when the file has none\n"
     "\n"
     "Sequences:\n"
-    "  --frames FIRST-LAST    IN (and a PNG or PAM OUT) is a name pattern with one\n"
-    "                         %d, %Nd or %0Nd (N from 1 to 9; %% is a '%'), such as\n"
-    "                         in%04d.png. A PIC OUT is a plain name that the driver\n"
-    "                         numbers: out.pic gives out0001.pic, ... (frames 0 to\n"
-    "                         99999999). Without --frames, one image is written\n"
-    "                         under OUT itself.\n"
+    "  --frames FIRST-LAST    IN is a name pattern with one %d, %Nd or %0Nd (N\n"
+    "                         from 1 to 9; %% is a '%'), such as in%04d.png.\n"
+    "                         OUT is a pattern too (out%04d.pic), or for PIC a\n"
+    "                         plain name that the driver numbers: out.pic gives\n"
+    "                         out0001.pic, ... Frames 0 to 99999999. A missing or\n"
+    "                         failed frame is reported and the others go on.\n"
+    "  --jobs N               convert N frames at once (default: the number of\n"
+    "                         cores; 1 is one after another). Outputs do not\n"
+    "                         depend on N.\n"
     "\n"
     "Other options:\n"
-    "  --json                 one JSON object on stdout: status (the driver's\n"
-    "                         result code, 0 when it did not fail), ok, error (on\n"
-    "                         failure), width, height, alpha, compressed, inputs,\n"
-    "                         outputs, frames and driverMs (wall-clock ms inside\n"
-    "                         LoadImage or WriteFrame)\n"
+    "  --to png|pam|pic       the output format, whatever OUT's name; needed when\n"
+    "                         OUT is '-'\n"
+    "  --max-pixels N         refuse inputs that declare more than N pixels,\n"
+    "                         before anything is allocated (default 268435456,\n"
+    "                         2^28, what the host's storage holds)\n"
+    "  --json                 one JSON object on stdout (stderr when OUT is '-'):\n"
+    "                         status (the driver's last failing result code, else\n"
+    "                         0), ok, error (on failure), width, height, alpha,\n"
+    "                         compressed, inputs, outputs, frames (converted),\n"
+    "                         failures (frame, file, status and error of each) and\n"
+    "                         driverMs (wall-clock ms inside LoadImage or\n"
+    "                         WriteFrame)\n"
+    "  --quiet, -q            no progress line\n"
     "  --help, -h             this text\n"
     "  --                     what follows are names, even if they start with '-'\n"
     "\n"
-    "A progress bar (frame i/n for sequences) is drawn on stderr when stderr is\n"
-    "a terminal.\n"
+    "'-' as IN reads standard input, its format told by its content; as OUT it\n"
+    "writes standard output in the format --to names.\n"
+    "\n"
+    "When stderr is a terminal, one progress line is redrawn in place: frames\n"
+    "done of all, the current frame and its percentage.\n"
 #if !defined(PICTOOL_HAVE_PNG)
     "\n"
-    "This build of pictool has no PNG support (libpng is not available for it):\n"
-    "use PAM files.\n"
+    "This build of pictool has no PNG or JPEG support (the libraries are not\n"
+    "available for it): use PAM, PGM or PPM files.\n"
 #endif
     "\n"
-    "Exit status: 0 success; 1 an image failed (one line on stderr naming the\n"
-    "file and, for a driver failure, its result code and the host's message);\n"
-    "2 usage error, including an options file that is not a 96-byte block.\n",
+    "Exit status: 0 success; 1 an image failed (one line on stderr each, naming\n"
+    "the file and what happened); 2 usage error, including an options file that\n"
+    "is not a 96-byte block.\n",
     RunConvert,
 };

@@ -1,6 +1,7 @@
-// PIC files to PNG or PAM images: a driver loads each file into a host
-// storage with LoadImage, and its pixels are written out as they are stored.
+// PIC files to PNG or PAM images: a driver of the frame's own loads the file
+// into a host storage with LoadImage, and its pixels are written out.
 #include <chrono>
+#include <new>
 
 #include "host/bmm_functions.h"
 #include "tools/pictool/convert_job.h"
@@ -13,9 +14,13 @@ using Clock = std::chrono::steady_clock;
 // The storage's pixels, channel for channel.
 bool CopyStorage(BitmapStorage& storage, HostImage& image, std::string& error)
 {
-    if (storage.Width() < 0 || storage.Height() < 0 ||
-        !SizeHostImage(image, uint32_t(storage.Width()), uint32_t(storage.Height()), error))
+    if (storage.Width() <= 0 || storage.Height() <= 0) {
+        error = "the storage holds no pixels";
         return false;
+    }
+    image.width = uint32_t(storage.Width());
+    image.height = uint32_t(storage.Height());
+    image.channels.assign(size_t(image.width) * image.height * 4, 0);
     std::vector<BMM_Color_64> row(image.width);
     uint16_t* channel = image.channels.data();
     for (uint32_t y = 0; y < image.height; ++y) {
@@ -34,65 +39,66 @@ bool CopyStorage(BitmapStorage& storage, HostImage& image, std::string& error)
     return true;
 }
 
-// Loads `input` and writes it to `output`; the exit status.
-int ConvertOne(BitmapIO& driver, const ConvertJob& job, const std::string& input,
-               const std::string& output, ProgressBar& bar, ConvertSummary& summary)
+FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                          ProgressWindow& progress)
 {
+    DriverPtr driver = plugin.NewDriver();
+    if (!driver)
+        return FrameFailure(plugin.Path(), "the plug-in made no driver");
     BitmapManager manager;
     Bitmap bitmap(&manager);
     BitmapInfo info;
-    info.SetName(input.c_str()); // the parser kept names below kMaxPathLength
-    info.SetUpdateWindow(bar.Window());
+    info.SetName(task.input.c_str()); // the parser kept names below kMaxPathLength
+    info.SetUpdateWindow(progress.Window());
     BMMRES status = kResultSuccess;
-    BMMClearReportedErrors();
+    progress.Begin(task.input);
     const Clock::time_point start = Clock::now();
-    BitmapStorage* storage = driver.LoadImage(&info, &bitmap, &status);
-    summary.driverMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    bar.End();
-    if (storage == nullptr) {
-        summary.status = status;
-        return ConvertFailure(summary, input, DriverFailureText("cannot load", status));
-    }
+    BitmapStorage* storage = driver->LoadImage(&info, &bitmap, &status);
+    const double driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (storage == nullptr)
+        return FrameFailure(task.input, DriverFailureText(task.input, status, DriverTask::Load),
+                            status);
     bitmap.SetStorage(storage);
 
     HostImage image;
     std::string error;
     if (!CopyStorage(*storage, image, error))
-        return ConvertFailure(summary, input, error);
+        return FrameFailure(task.input, error);
     image.hasAlpha = info.Type() == kImageType32WithAlpha;
-    summary.width = image.width;
-    summary.height = image.height;
-    summary.withAlpha = image.hasAlpha;
-    PicOptions options;
-    if (SaveDriverOptions(driver, options))
-        summary.compressed = options.rgbCompressed == 1;
-    if (!WriteImageFile(output, job.outputFormat, job.pngDepth, image, error))
-        return ConvertFailure(summary, output, error);
-    return kExitSuccess;
+    FrameOutcome outcome;
+    outcome.driverMs = driverMs;
+    outcome.width = image.width;
+    outcome.height = image.height;
+    outcome.withAlpha = image.hasAlpha;
+    outcome.haveOptions = SaveDriverOptions(*driver, outcome.options);
+    outcome.compressed = outcome.haveOptions && outcome.options.rgbCompressed == 1;
+    if (!WriteImageFile(task.output, job.outputFormat, job.depth, image, error))
+        return FrameFailure(task.output, error);
+    outcome.ok = true;
+    return outcome;
 }
 
 } // namespace
 
-int ConvertFromPic(const Plugin& plugin, const ConvertJob& job, ProgressBar& bar,
-                   ConvertSummary& summary)
+FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                                 ProgressWindow& progress)
 {
-    DriverPtr driver = plugin.NewDriver();
-    if (!driver)
-        return ConvertFailure(summary, plugin.Path(), "the plug-in made no driver");
-    const int count = job.sequence ? job.frames.Count() : 1;
-    for (int index = 0; index < count; ++index) {
-        const int frame = job.frames.first + index;
-        const std::string input = job.sequence ? FrameName(job.inputPattern, frame) : job.input;
-        const std::string output = job.sequence ? FrameName(job.outputPattern, frame) : job.output;
-        if (input.size() >= size_t(kMaxPathLength))
-            return ConvertFailure(summary, input, "name too long");
-        summary.inputs.push_back(input);
-        bar.Begin(ProgressLabel(job, index, input));
-        if (const int status = ConvertOne(*driver, job, input, output, bar, summary))
-            return status;
-        summary.outputs.push_back(output);
-        ++summary.frames;
+    try {
+        if (task.input != "-")
+            return LoadAndWrite(plugin, job, task, progress);
+        // The driver reads named files: standard input goes to one first.
+        ImageInput input;
+        StagingFile staged;
+        std::string error;
+        if (!input.Open("-", error) || !staged.Fill(input, error))
+            return FrameFailure(task.input, error);
+        FrameTask named = task;
+        named.input = staged.Path();
+        FrameOutcome outcome = LoadAndWrite(plugin, job, named, progress);
+        if (outcome.errorFile == staged.Path())
+            outcome.errorFile = task.input;
+        return outcome;
+    } catch (const std::bad_alloc&) {
+        return FrameFailure(task.input, "out of memory");
     }
-    summary.ok = true;
-    return kExitSuccess;
 }

@@ -1,6 +1,8 @@
-// `pictool convert`: what the command line asked for, what the run did, and
-// the two directions (PNG/PAM to PIC through WriteFrame, PIC to PNG/PAM
-// through LoadImage). All PIC work is done by a driver the plug-in makes.
+// `pictool convert`: what the command line asked for, what each frame did,
+// and the two directions (images to PIC through OpenForWrite and
+// WriteFrame, PIC to images through LoadImage). All PIC work is done by
+// drivers the plug-in makes, one driver per frame, so that frames can be
+// converted on several threads at once.
 #pragma once
 
 #include <string>
@@ -9,12 +11,13 @@
 #include "driver/pic_options.h"
 #include "host/host_api.h"
 #include "tools/pictool/command.h"
+#include "tools/pictool/failure_text.h"
 #include "tools/pictool/image_io.h"
 #include "tools/pictool/image_io_pattern.h"
 #include "tools/pictool/options_file.h"
 #include "tools/pictool/plugin_host.h"
 
-class ProgressBar;
+class ProgressWindow;
 
 // A flag the command line may set; unset keeps the driver's value.
 enum class Switch { Unset, On, Off };
@@ -23,59 +26,67 @@ struct ConvertJob {
     std::string input;
     std::string output;
     ImageFormat outputFormat = ImageFormat::Unknown;
-    bool toPic = false; // PNG/PAM -> PIC, else PIC -> PNG/PAM
+    bool toPic = false; // images -> PIC, else PIC -> PNG/PAM
 
-    // A sequence: input (and, towards PNG/PAM, output) are name patterns.
+    // A sequence: input (and output, when it holds a frame number) are name
+    // patterns. A plain PIC output name is numbered by the driver.
     bool sequence = false;
     FrameRange frames;
     FramePattern inputPattern;
-    FramePattern outputPattern; // PIC -> PNG/PAM sequences only
+    bool outputNumbered = false;
+    FramePattern outputPattern;
 
     // Towards PIC.
     Switch alpha = Switch::Unset;
     Switch compressed = Switch::Unset;
     bool commentGiven = false;
-    std::string comment;
+    std::string comment; // already cut to what the header holds
     float aspect = 1.0f;
     std::string optionsPath;     // --options
     OptionsBlock optionsBlock;   // its bytes, read while parsing
     std::string saveOptionsPath; // --save-options
 
-    // Towards PNG.
-    int pngDepth = 8;
+    // Towards PNG or PAM.
+    SampleDepth depth = SampleDepth::Eight;
 
+    uint64_t maxPixels = kMaxImagePixels;
+    int jobs = 1;
     bool json = false;
+    bool quiet = false;
 };
 
-// What happened, for the --json summary and the exit status.
-struct ConvertSummary {
-    BMMRES status = kResultSuccess; // the driver's last failing result, else 0
+// One frame of the run: its number (kSingleFrame for a single image) and names.
+struct FrameTask {
+    int frame = kSingleFrame;
+    std::string input;
+    std::string output;
+};
+
+// What one frame did.
+struct FrameOutcome {
     bool ok = false;
-    std::string error;  // the message printed on stderr, if any
-    uint32_t width = 0; // of the last frame converted
+    BMMRES status = kResultSuccess; // the driver's failing result, else 0
+    std::string error;              // in words, without the file name
+    std::string errorFile;          // the file the error is about
+    uint32_t width = 0;
     uint32_t height = 0;
     bool withAlpha = false;  // the PIC written or read has alpha
     bool compressed = false; // its rows are run-length coded
-    std::vector<std::string> inputs;
-    std::vector<std::string> outputs;
-    int frames = 0;        // frames converted
-    double driverMs = 0.0; // wall time inside LoadImage / WriteFrame
+    bool haveOptions = false;
+    PicOptions options{}; // the driver's block after the frame
+    double driverMs = 0.0;
 };
 
-// Each returns the exit status, having printed any failure on stderr and
-// recorded it in `summary`.
-int ConvertToPic(const Plugin& plugin, const ConvertJob& job, ProgressBar& bar,
-                 ConvertSummary& summary);
-int ConvertFromPic(const Plugin& plugin, const ConvertJob& job, ProgressBar& bar,
-                   ConvertSummary& summary);
+// Each converts one frame with a driver of its own; thread-safe.
+FrameOutcome ConvertFrameToPic(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                               ProgressWindow& progress);
+FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                                 ProgressWindow& progress);
 
 // Shared by both directions.
-// Prints "pictool: NAME: WHAT" on stderr, keeps it in the summary, answers 1.
-int ConvertFailure(ConvertSummary& summary, const std::string& name, const std::string& what);
-// "WHAT (result N: the host's recorded message)" for a driver failure.
-std::string DriverFailureText(const char* what, BMMRES result);
-// "frame 3/10 NAME" for sequences, NAME alone otherwise.
-std::string ProgressLabel(const ConvertJob& job, int index, const std::string& name);
+// A failed outcome about `file`.
+FrameOutcome FrameFailure(const std::string& file, const std::string& what,
+                          BMMRES status = kResultSuccess);
 // The driver's options block as the stored record, through SaveOptions;
 // false when the driver will not hand it out.
 bool SaveDriverOptions(BitmapIO& driver, PicOptions& options);

@@ -1,8 +1,8 @@
-// PNG or PAM images to PIC files: the images go into a host storage, and
-// one driver, bound once with OpenForWrite, writes each with WriteFrame.
+// Images to PIC files: each frame's image goes into a host storage, and a
+// driver of its own, bound with OpenForWrite, writes it with WriteFrame.
 #include <chrono>
-#include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "host/bmm_functions.h"
 #include "tools/pictool/convert_job.h"
@@ -12,34 +12,37 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double MillisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 // --options first, then the flags, edited into the block SaveOptions hands
 // out and given back with LoadOptions: the driver's own table throughout.
-int PrepareOptions(BitmapIO& driver, const ConvertJob& job, ConvertSummary& summary)
+// Without --alpha, --no-alpha or --options the file has alpha when the
+// image has.
+bool PrepareOptions(BitmapIO& driver, const ConvertJob& job, bool imageHasAlpha, std::string& error)
 {
-    if (!job.optionsPath.empty() && driver.LoadOptions(job.optionsBlock.bytes) != 1)
-        return ConvertFailure(summary, job.optionsPath, "the driver refused the options block");
-    if (job.alpha == Switch::Unset && job.compressed == Switch::Unset && !job.commentGiven)
-        return kExitSuccess;
+    if (!job.optionsPath.empty() && driver.LoadOptions(job.optionsBlock.bytes) != 1) {
+        error = "the driver refused the options block " + job.optionsPath;
+        return false;
+    }
     PicOptions options;
-    if (!SaveDriverOptions(driver, options))
-        return ConvertFailure(summary, job.output, "the driver hands out no options block");
+    if (!SaveDriverOptions(driver, options)) {
+        error = "the driver hands out no options block";
+        return false;
+    }
     if (job.alpha != Switch::Unset)
         options.withAlpha = job.alpha == Switch::On ? 1 : 0;
+    else if (job.optionsPath.empty())
+        options.withAlpha = imageHasAlpha ? 1 : 0;
     if (job.compressed != Switch::Unset)
         options.rgbCompressed = job.compressed == Switch::On ? 1 : 0;
     if (job.commentGiven) {
-        // The parser keeps comments below the field's size: a zero byte follows.
+        // The parser cut the comment below the field's size: a zero byte follows.
         std::memset(options.comment, 0, sizeof options.comment);
         std::memcpy(options.comment, job.comment.data(), job.comment.size());
     }
-    if (driver.LoadOptions(&options) != 1)
-        return ConvertFailure(summary, job.output, "the driver refused the edited options");
-    return kExitSuccess;
+    if (driver.LoadOptions(&options) != 1) {
+        error = "the driver refused the edited options";
+        return false;
+    }
+    return true;
 }
 
 // Sizes the storage for `image` and stores its rows; false when the storage
@@ -66,105 +69,78 @@ bool FillStorage(BitmapStorage& storage, BitmapManager& manager, const HostImage
     return true;
 }
 
-// The name WriteFrame gives frame `frame`, made by the same host function.
-std::string OutputName(const std::string& output, int frame)
-{
-    if (frame == kSingleFrame)
-        return output;
-    char name[kMaxPathLength];
-    return BMMCreateNumberedFilename(output.c_str(), frame, name) ? std::string(name) : output;
-}
-
-int WriteFrames(BitmapIO& driver, BitmapManager& manager, BitmapStorage& storage,
-                const ConvertJob& job, ProgressBar& bar, ConvertSummary& summary)
-{
-    const int count = job.sequence ? job.frames.Count() : 1;
-    for (int index = 0; index < count; ++index) {
-        const int frame = job.sequence ? job.frames.first + index : kSingleFrame;
-        const std::string input = job.sequence ? FrameName(job.inputPattern, frame) : job.input;
-        const std::string output = OutputName(job.output, frame);
-        summary.inputs.push_back(input);
-        HostImage image;
-        std::string error;
-        if (!ReadImageFile(input, image, error))
-            return ConvertFailure(summary, input, error);
-        if (!FillStorage(storage, manager, image, job.aspect))
-            return ConvertFailure(summary, input, "no storage for the image (out of memory)");
-        summary.width = image.width;
-        summary.height = image.height;
-
-        bar.Begin(ProgressLabel(job, index, output));
-        BMMClearReportedErrors();
-        const Clock::time_point start = Clock::now();
-        const BMMRES result = driver.WriteFrame(frame);
-        summary.driverMs += MillisecondsSince(start);
-        bar.End();
-        if (result != kResultSuccess) {
-            summary.status = result;
-            return ConvertFailure(summary, output, DriverFailureText("cannot write frame", result));
-        }
-        summary.outputs.push_back(output);
-        ++summary.frames;
-    }
-    return kExitSuccess;
-}
-
-int SaveOptionsFile(BitmapIO& driver, const std::string& path, ConvertSummary& summary)
-{
-    PicOptions options;
-    if (!SaveDriverOptions(driver, options))
-        return ConvertFailure(summary, path, "the driver hands out no options block");
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return ConvertFailure(summary, path,
-                              std::string("cannot create (") + std::strerror(errno) + ")");
-    const bool written = std::fwrite(&options, 1, sizeof options, file) == sizeof options;
-    if (std::fclose(file) != 0 || !written)
-        return ConvertFailure(summary, path,
-                              std::string("cannot write (") + std::strerror(errno) + ")");
-    return kExitSuccess;
-}
-
-} // namespace
-
-int ConvertToPic(const Plugin& plugin, const ConvertJob& job, ProgressBar& bar,
-                 ConvertSummary& summary)
+FrameOutcome WriteFrame(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                        const HostImage& image, ProgressWindow& progress)
 {
     // Declared before the driver, so the driver goes first: it remembers the bitmap.
     BitmapManager manager;
     Bitmap bitmap(&manager);
     DriverPtr driver = plugin.NewDriver();
     if (!driver)
-        return ConvertFailure(summary, plugin.Path(), "the plug-in made no driver");
-    if (const int status = PrepareOptions(*driver, job, summary))
-        return status;
-
+        return FrameFailure(plugin.Path(), "the plug-in made no driver");
+    std::string error;
+    if (!PrepareOptions(*driver, job, image.hasAlpha, error))
+        return FrameFailure(task.output, error);
     BitmapStorage* storage = BMMCreateStorage(&manager, kStorage64);
     if (storage == nullptr)
-        return ConvertFailure(summary, job.output, "the host made no storage");
+        return FrameFailure(task.output, "the host made no storage");
     bitmap.SetStorage(storage);
+    if (!FillStorage(*storage, manager, image, job.aspect))
+        return FrameFailure(task.input, "no storage for the image (out of memory)");
 
+    // A numbered output pattern was formatted by us: the driver writes that
+    // name as a single image. A plain name is the driver's template.
+    const bool driverNumbers = job.sequence && !job.outputNumbered;
     BitmapInfo outputInfo;
-    outputInfo.SetName(job.output.c_str()); // the parser kept it below kMaxPathLength
-    outputInfo.SetUpdateWindow(bar.Window());
-    BMMClearReportedErrors();
+    outputInfo.SetName((driverNumbers ? job.output : task.output).c_str()); // < kMaxPathLength
+    outputInfo.SetUpdateWindow(progress.Window());
     const BMMRES opened = driver->OpenForWrite(&outputInfo, &bitmap);
-    if (opened != kResultSuccess) {
-        summary.status = opened;
-        return ConvertFailure(summary, job.output,
-                              DriverFailureText("cannot open for writing", opened));
-    }
-    if (const int status = WriteFrames(*driver, manager, *storage, job, bar, summary))
-        return status;
-    if (!job.saveOptionsPath.empty())
-        if (const int status = SaveOptionsFile(*driver, job.saveOptionsPath, summary))
-            return status;
+    if (opened != kResultSuccess)
+        return FrameFailure(task.output, DriverFailureText(task.output, opened, DriverTask::Write),
+                            opened);
+    const Clock::time_point start = Clock::now();
+    const BMMRES result = driver->WriteFrame(driverNumbers ? task.frame : kSingleFrame);
+    const double driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (result != kResultSuccess)
+        return FrameFailure(task.output, DriverFailureText(task.output, result, DriverTask::Write),
+                            result);
 
-    PicOptions options;
-    if (SaveDriverOptions(*driver, options)) {
-        summary.withAlpha = options.withAlpha == 1;
-        summary.compressed = options.rgbCompressed == 1;
+    FrameOutcome outcome;
+    outcome.ok = true;
+    outcome.driverMs = driverMs;
+    outcome.width = image.width;
+    outcome.height = image.height;
+    outcome.haveOptions = SaveDriverOptions(*driver, outcome.options);
+    outcome.withAlpha = outcome.haveOptions && outcome.options.withAlpha == 1;
+    outcome.compressed = outcome.haveOptions && outcome.options.rgbCompressed == 1;
+    return outcome;
+}
+
+} // namespace
+
+FrameOutcome ConvertFrameToPic(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                               ProgressWindow& progress)
+{
+    try {
+        ImageInput input;
+        HostImage image;
+        std::string error;
+        if (!input.Open(task.input, error) || !ReadImage(input, job.maxPixels, image, error))
+            return FrameFailure(task.input, error);
+        progress.Begin(task.output);
+        if (task.output != "-")
+            return WriteFrame(plugin, job, task, image, progress);
+        // The driver writes named files: standard output gets a copy of one.
+        StagingFile staged;
+        FrameTask named = task;
+        named.output = staged.Path();
+        FrameOutcome outcome = WriteFrame(plugin, job, named, image, progress);
+        if (outcome.errorFile == staged.Path())
+            outcome.errorFile = task.output;
+        if (outcome.ok && !staged.CopyToStdout(error))
+            return FrameFailure(task.output, error);
+        return outcome;
+    } catch (const std::bad_alloc&) {
+        return FrameFailure(task.input, "out of memory");
     }
-    summary.ok = true;
-    return kExitSuccess;
 }

@@ -9,8 +9,10 @@
 #include "host/bmm_functions.h"
 #include "pic/pic_header.h"
 #include "tools/pictool/command.h"
+#include "tools/pictool/failure_text.h"
 #include "tools/pictool/json_writer.h"
 #include "tools/pictool/options_file.h"
+#include "tools/pictool/utf8_text.h"
 
 namespace {
 
@@ -72,23 +74,17 @@ std::string HeaderComment(const std::string& file)
     return std::string(comment, PicCommentLength(comment));
 }
 
-// The host's record of the last reported error, as text; empty when none.
-std::string LastReportedMessage()
-{
-    BMMErrorRecord record{};
-    const int count = BMMReportedErrorCount();
-    if (count == 0 || !BMMGetReportedError(count - 1, &record))
-        return "";
-    record.message[sizeof record.message - 1] = '\0';
-    return record.message;
-}
-
-// Printable ASCII as it is, any other byte as \xNN.
+// Printable ASCII and well-formed UTF-8 as they are, any other byte as \xNN.
 std::string Printable(const std::string& text)
 {
     std::string out;
-    for (unsigned char byte : text) {
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+    for (size_t index = 0; index < text.size(); ++index) {
+        const auto byte = static_cast<unsigned char>(text[index]);
+        const size_t character = Utf8CharacterLength(text.data() + index, text.size() - index);
+        if (character > 1) {
+            out.append(text, index, character);
+            index += character - 1;
+        } else if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
             out += char(byte);
         } else {
             char escape[8];
@@ -113,12 +109,15 @@ void PrintPlain(const std::string& file, const InfoReport& report)
     std::printf("\n  comment      %s\n", Printable(report.comment).c_str());
 }
 
-void PrintJson(const std::string& file, BMMRES result, const InfoReport* report)
+void PrintJson(const std::string& file, BMMRES result, const std::string& error,
+               const InfoReport* report)
 {
     JsonObject object;
     object.AddText("file", file);
     object.AddInteger("result", result);
-    if (report != nullptr) {
+    if (report == nullptr)
+        object.AddText("error", error);
+    else {
         const BitmapInfo& info = report->info;
         object.AddInteger("width", info.Width());
         object.AddInteger("height", info.Height());
@@ -188,14 +187,14 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
                          parsed.optionsPath.c_str());
             return kExitFailure;
         }
+        std::string failure;
         if (result != kResultSuccess) {
-            const std::string message = LastReportedMessage();
-            std::fprintf(stderr, "pictool: %s: cannot read image information (result %d%s%s)\n",
-                         file.c_str(), result, message.empty() ? "" : ": ", message.c_str());
+            failure = DriverFailureText(file, BMMRES(result), DriverTask::ReadInfo);
+            std::fprintf(stderr, "pictool: %s: %s\n", file.c_str(), failure.c_str());
             status = kExitFailure;
         }
         if (parsed.json)
-            PrintJson(file, BMMRES(result), result == kResultSuccess ? &report : nullptr);
+            PrintJson(file, BMMRES(result), failure, result == kResultSuccess ? &report : nullptr);
         else if (result == kResultSuccess)
             PrintPlain(file, report);
         std::fflush(stdout);
@@ -214,11 +213,11 @@ const PictoolCommand InfoCommand = {
     "(its ReadImageInfo operation), one fresh driver per file.\n"
     "\n"
     "Options:\n"
-    "  --json           one JSON object per file, one per line, with the keys\n"
-    "                   file, result, width, height, aspect, gamma, type,\n"
-    "                   firstFrame, lastFrame, withAlpha, rgbCompressed,\n"
+    "  --json           JSON Lines: one JSON object per file, one per line, with\n"
+    "                   the keys file, result, width, height, aspect, gamma,\n"
+    "                   type, firstFrame, lastFrame, withAlpha, rgbCompressed,\n"
     "                   alphaCompressed and comment; for a file that cannot be\n"
-    "                   read only file and result\n"
+    "                   read file, result (the driver's code) and error (words)\n"
     "  --options BLOCK  a saved 96-byte options block, given to each driver\n"
     "                   (LoadOptions) before it reads\n"
     "  --help, -h       this text\n"
@@ -228,8 +227,10 @@ const PictoolCommand InfoCommand = {
     "rgbCompressed and alphaCompressed are the driver's options after the read\n"
     "(1 = set). The comment is the header's, up to its first zero byte.\n"
     "\n"
+    "Text in JSON is UTF-8 as it is; other bytes above 0x7F are \\u00XX.\n"
+    "\n"
     "Exit status: 0 when every file was read, 1 when any was not (one line on\n"
-    "stderr each, with the driver's result code), 2 for a usage error or an\n"
+    "stderr each, saying what is wrong with it), 2 for a usage error or an\n"
     "options block that cannot be used.\n",
     RunInfo,
 };

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/pictool/utf8_text.h"
+
 static void AppendEscaped(std::string& out, unsigned char byte)
 {
     switch (byte) {
@@ -43,8 +45,17 @@ static void AppendEscaped(std::string& out, unsigned char byte)
 std::string JsonString(const char* bytes, size_t length)
 {
     std::string out = "\"";
-    for (size_t index = 0; index < length; ++index)
-        AppendEscaped(out, static_cast<unsigned char>(bytes[index]));
+    for (size_t index = 0; index < length;) {
+        // Well-formed UTF-8 passes through as it is; any other byte above
+        // 0x7F is escaped alone.
+        const size_t character = Utf8CharacterLength(bytes + index, length - index);
+        if (character > 1) {
+            out.append(bytes + index, character);
+            index += character;
+        } else {
+            AppendEscaped(out, static_cast<unsigned char>(bytes[index++]));
+        }
+    }
     out += '"';
     return out;
 }
@@ -101,6 +112,18 @@ void JsonObject::AddTextList(const char* key, const std::vector<std::string>& te
         if (index != 0)
             members += ',';
         members += JsonString(texts[index].data(), texts[index].size());
+    }
+    members += ']';
+}
+
+void JsonObject::AddObjectList(const char* key, const std::vector<JsonObject>& objects)
+{
+    AddKey(key);
+    members += '[';
+    for (size_t index = 0; index < objects.size(); ++index) {
+        if (index != 0)
+            members += ',';
+        members += objects[index].Text();
     }
     members += ']';
 }

@@ -1,7 +1,8 @@
 // One JSON object on one line, built key by key, for machine-readable
-// output. Text is taken as bytes: printable ASCII stays, the quote, the
-// backslash and control characters are escaped, and bytes above 0x7F become
-// \u00XX (their Latin-1 reading), so any input gives valid JSON.
+// output. Text is taken as bytes: printable ASCII and well-formed UTF-8 stay
+// as they are, the quote, the backslash and control characters are escaped,
+// and any other byte above 0x7F becomes \u00XX (its Latin-1 reading), so any
+// input gives valid JSON and UTF-8 names come back as they went in.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,8 @@ public:
     void AddBool(const char* key, bool value);
     // A list of texts: ["a","b"].
     void AddTextList(const char* key, const std::vector<std::string>& texts);
+    // A list of objects: [{...},{...}].
+    void AddObjectList(const char* key, const std::vector<JsonObject>& objects);
     // The finished object: "{...}".
     std::string Text() const { return "{" + members + "}"; }
 

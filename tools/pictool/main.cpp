@@ -39,7 +39,7 @@ static void PrintOverview(FILE* out)
                  "Options (anywhere before a '--'):\n"
                  "  --plugin PATH  load the plug-in from PATH instead of PIC.BMI beside pictool\n"
                  "  --help, -h     this text; 'pictool COMMAND --help' describes a command\n"
-                 "  --version      pictool's version\n"
+                 "  --version, -V  pictool's version\n"
                  "\n"
                  "Exit status: 0 success, 1 failure (one line per failure on stderr),\n"
                  "2 usage error.\n",
@@ -51,19 +51,25 @@ static bool IsHelpOption(const std::string& argument)
     return argument == "--help" || argument == "-h";
 }
 
+static const char kHelpHelp[] =
+    "Usage: pictool help [COMMAND]\n"
+    "\n"
+    "Without COMMAND, lists every command and the options all commands take.\n"
+    "With one, prints that command's usage and options, as\n"
+    "'pictool COMMAND --help' does.\n";
+
 static int RunHelp(const std::vector<std::string>& arguments)
 {
     if (arguments.empty()) {
         PrintOverview(stdout);
         return kExitSuccess;
     }
-    const PictoolCommand* command = FindCommand(arguments[0]);
-    if (arguments.size() > 1 || (command == nullptr && arguments[0] != "help"))
-        return UsageError("help", "no command named '" + arguments[0] + "'");
-    if (command == nullptr)
-        PrintOverview(stdout);
-    else
-        std::fputs(command->help, stdout);
+    const std::string& name = arguments[0];
+    const PictoolCommand* command = FindCommand(name);
+    const bool aboutHelp = name == "help" || IsHelpOption(name);
+    if (arguments.size() > 1 || (command == nullptr && !aboutHelp))
+        return UsageError("help", "no command named '" + name + "'");
+    std::fputs(command != nullptr ? command->help : kHelpHelp, stdout);
     return kExitSuccess;
 }
 
@@ -109,7 +115,7 @@ int main(int argc, char** argv)
     arguments.erase(arguments.begin());
     if (IsHelpOption(name))
         return RunHelp({});
-    if (name == "--version") {
+    if (name == "--version" || name == "-V") {
         std::printf("pictool %s\n", PICTOOL_VERSION);
         return kExitSuccess;
     }

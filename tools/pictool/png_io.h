@@ -5,12 +5,12 @@
 
 #include "tools/pictool/image_io.h"
 
-// Any PNG libpng reads: palette and grey images are expanded to RGB, a tRNS
-// chunk becomes alpha, samples below 8 bits are scaled to 8. 8-bit samples v
-// become v << 8, 16-bit samples are kept; no gamma is applied. Without alpha
-// every pixel gets kOpaqueAlpha.
-bool ReadPngFile(const std::string& path, HostImage& image, std::string& error);
+// Any PNG: every colour type and bit depth, interlaced or not. Palette and
+// grey images become RGB, a tRNS chunk becomes alpha, 16-bit samples are
+// rounded to 8 bits and samples below 8 bits scaled up; no gamma is applied.
+bool ReadPng(ImageInput& input, uint64_t maxPixels, HostImage& image, std::string& error);
 
-// `depth` 8 writes the high byte of each channel, 16 the channels unchanged;
-// RGBA when image.hasAlpha, else RGB.
-bool WritePngFile(const std::string& path, const HostImage& image, int depth, std::string& error);
+// RGBA when image.hasAlpha, else RGB; 8 or 16 bits a sample (Sixteen: the
+// 8-bit value times 257).
+bool WritePng(const std::string& path, const HostImage& image, SampleDepth depth,
+              std::string& error);

@@ -1,18 +1,18 @@
 #include "tools/pictool/progress_bar.h"
 
 #include <cstdio>
+#include <cstring>
 
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "host/window_message.h"
 #endif
 
 namespace {
-
-constexpr int kBarCells = 30;
 
 int Percent(long long done, long long total)
 {
@@ -29,15 +29,16 @@ constexpr char kWindowClass[] = "PictoolProgressWindow";
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM first, LPARAM second)
 {
     if (message == kProgressMessage) {
-        auto* bar = reinterpret_cast<ProgressBar*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (bar != nullptr)
-            bar->OnProgress((long long)first, (long long)second);
+        auto* receiver =
+            reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (receiver != nullptr)
+            receiver->OnProgress((long long)first, (long long)second);
         return 0;
     }
     return DefWindowProcA(window, message, first, second);
 }
 
-HWND CreateProgressWindow(ProgressBar* bar)
+HWND CreateProgressWindow(ProgressWindow* receiver)
 {
     static const ATOM windowClass = [] {
         WNDCLASSA description{};
@@ -51,14 +52,14 @@ HWND CreateProgressWindow(ProgressBar* bar)
     HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
     if (window != nullptr)
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(bar));
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(receiver));
     return window;
 }
 #else
 intptr_t OnHostMessage(void* context, unsigned message, uintptr_t first, intptr_t second)
 {
     if (message == kProgressMessage)
-        static_cast<ProgressBar*>(context)->OnProgress((long long)first, (long long)second);
+        static_cast<ProgressWindow*>(context)->OnProgress((long long)first, (long long)second);
     return 0;
 }
 #endif
@@ -74,21 +75,102 @@ bool StderrIsTerminal()
 #endif
 }
 
-std::string ProgressBarText(long long done, long long total, int cells)
+int TerminalColumns()
 {
-    const int percent = Percent(done, total);
-    const int filled = percent * cells / 100;
-    std::string text = "[";
-    text.append(size_t(filled), '#');
-    text.append(size_t(cells - filled), '-');
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "] %3d%%", percent);
-    return text + tail;
+#if defined(_WIN32)
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen))
+        return screen.srWindow.Right - screen.srWindow.Left + 1;
+#else
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return 80;
 }
 
-ProgressBar::ProgressBar(bool enabled)
+std::string ProgressLine(int done, int frames, const std::string& label, int percent, int columns)
+{
+    const std::string count =
+        frames > 1 ? std::to_string(done) + "/" + std::to_string(frames) + " " : "";
+    char tail[8];
+    std::snprintf(tail, sizeof tail, " %3d%%", percent < 0 ? 0 : percent > 100 ? 100 : percent);
+    // One column short of the width, so that the cursor never wraps.
+    const size_t room = columns > 1 ? size_t(columns - 1) : 1;
+    if (count.size() + std::strlen(tail) > room) // too narrow for more
+        return std::string(tail).substr(std::strlen(tail) > room ? std::strlen(tail) - room : 0);
+    std::string name = label;
+    const size_t fixed = count.size() + std::strlen(tail);
+    if (fixed + name.size() > room) {
+        const size_t keep = room > fixed + 3 ? room - fixed - 3 : 0;
+        name = keep == 0 ? "" : "..." + name.substr(name.size() - keep);
+    }
+    return count + name + tail;
+}
+
+ProgressDisplay::ProgressDisplay(bool show, int frameCount) : enabled(show), frames(frameCount) {}
+
+ProgressDisplay::~ProgressDisplay()
+{
+    const std::lock_guard<std::mutex> hold(lock);
+    Clear();
+}
+
+void ProgressDisplay::Show(const std::string& frameLabel, int framePercent)
 {
     if (!enabled)
+        return;
+    const std::lock_guard<std::mutex> hold(lock);
+    label = frameLabel;
+    percent = framePercent;
+    Draw();
+}
+
+void ProgressDisplay::FrameDone()
+{
+    if (!enabled)
+        return;
+    const std::lock_guard<std::mutex> hold(lock);
+    ++done;
+    Draw();
+}
+
+void ProgressDisplay::Message(const std::string& line)
+{
+    const std::lock_guard<std::mutex> hold(lock);
+    Clear();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+    if (enabled && done < frames && !label.empty())
+        Draw();
+}
+
+void ProgressDisplay::Draw()
+{
+    const std::string line = ProgressLine(done, frames, label, percent, TerminalColumns());
+    if (line == drawn)
+        return;
+    // Spaces cover what a longer earlier line left; then back to the end.
+    std::string text = "\r" + line;
+    if (drawn.size() > line.size())
+        text += std::string(drawn.size() - line.size(), ' ') + "\r" + line;
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+    drawn = line;
+}
+
+void ProgressDisplay::Clear()
+{
+    if (drawn.empty())
+        return;
+    std::fprintf(stderr, "\r%s\r", std::string(drawn.size(), ' ').c_str());
+    std::fflush(stderr);
+    drawn.clear();
+}
+
+ProgressWindow::ProgressWindow(ProgressDisplay& shared) : display(shared)
+{
+    if (!display.Enabled())
         return;
 #if defined(_WIN32)
     window = CreateProgressWindow(this);
@@ -99,9 +181,8 @@ ProgressBar::ProgressBar(bool enabled)
 #endif
 }
 
-ProgressBar::~ProgressBar()
+ProgressWindow::~ProgressWindow()
 {
-    End();
     if (window == nullptr)
         return;
 #if defined(_WIN32)
@@ -111,32 +192,20 @@ ProgressBar::~ProgressBar()
 #endif
 }
 
-void ProgressBar::Begin(const std::string& text)
+void ProgressWindow::Begin(const std::string& frameLabel)
 {
-    End();
-    label = text;
+    label = frameLabel;
     shownPercent = -1;
     if (window != nullptr)
         OnProgress(0, 1);
 }
 
-void ProgressBar::End()
-{
-    if (!drawing)
-        return;
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-    drawing = false;
-}
-
-void ProgressBar::OnProgress(long long done, long long total)
+void ProgressWindow::OnProgress(long long doneAmount, long long total)
 {
     // Redraw only when the figure changes: the loader reports every row.
-    const int percent = Percent(done, total);
+    const int percent = Percent(doneAmount, total);
     if (percent == shownPercent)
         return;
     shownPercent = percent;
-    drawing = true;
-    std::fprintf(stderr, "\r%s %s", label.c_str(), ProgressBarText(done, total, kBarCells).c_str());
-    std::fflush(stderr);
+    display.Show(label, percent);
 }
