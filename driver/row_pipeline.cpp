@@ -16,6 +16,36 @@ std::atomic<PipelineThreads> forcedThreads{PipelineThreads::Automatic};
 // Below this much row data a second thread costs more than it saves.
 constexpr uint64_t kWorkerFromBytes = uint64_t(1) << 20;
 
+// Workers running in this process. A host that loads or writes several
+// images at once (pictool --jobs) already keeps its cores busy: a worker
+// beyond one per spare core would only share a core with a caller.
+std::atomic<unsigned> workersRunning{0};
+
+// Claims a worker while one per spare core is not yet taken, for its lifetime.
+class WorkerClaim {
+public:
+    explicit WorkerClaim(bool forced)
+    {
+        const unsigned cores = std::thread::hardware_concurrency(); // 0: unknown
+        const unsigned spare = cores == 0 ? 1 : cores - 1;
+        claimed = workersRunning.fetch_add(1) < spare || forced;
+        if (!claimed)
+            workersRunning.fetch_sub(1);
+    }
+    ~WorkerClaim()
+    {
+        if (claimed)
+            workersRunning.fetch_sub(1);
+    }
+    WorkerClaim(const WorkerClaim&) = delete;
+    WorkerClaim& operator=(const WorkerClaim&) = delete;
+
+    bool Claimed() const { return claimed; }
+
+private:
+    bool claimed = false;
+};
+
 constexpr size_t kSlotAlignment = 16;
 
 // Handing rows over one by one would cost about as much as the rows: each
@@ -137,9 +167,11 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
     if (rowCount <= 0)
         return 0;
     const PipelineThreads threads = forcedThreads.load();
-    const bool worthAWorker =
-        uint64_t(rowCount) * weight >= kWorkerFromBytes && std::thread::hardware_concurrency() != 1;
-    if (threads == PipelineThreads::One || (threads == PipelineThreads::Automatic && !worthAWorker))
+    if (threads == PipelineThreads::One ||
+        (threads == PipelineThreads::Automatic && uint64_t(rowCount) * weight < kWorkerFromBytes))
+        return RunOnOneThread(rowCount, produce, consume);
+    const WorkerClaim claim(threads == PipelineThreads::Two);
+    if (!claim.Claimed())
         return RunOnOneThread(rowCount, produce, consume);
 
     Progress progress;

@@ -60,8 +60,9 @@ private:
 };
 
 // For tests: how many threads Run uses. Automatic takes a worker for work
-// large enough to gain from one on a machine with two cores or more; One
-// behaves as when no thread can be made; Two takes a worker whenever one
-// can be made, however small the work.
+// large enough to gain from one, while this process runs fewer workers
+// than the machine has cores beyond the first; One behaves as when no
+// thread can be made; Two takes a worker whenever one can be made, however
+// small the work.
 enum class PipelineThreads { Automatic, One, Two };
 void ForcePipelineThreads(PipelineThreads threads);
