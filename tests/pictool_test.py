@@ -138,7 +138,7 @@ class InfoJson(PictoolTest):
             ("big.pic", pic_header(65535, 32768) + packet(0, RLE, RGB),
              dict(width=65535, height=32768, type=8, rgbCompressed=1)),
             ("combined.pic", pic_header(1, 1) + packet(0, RAW, 0xF0),
-             dict(type=8, withAlpha=0, rgbCompressed=0)),
+             dict(type=6, withAlpha=1, rgbCompressed=0, alphaCompressed=0)),
         ]
         names = [self.write(name, data) for name, data, _ in cases]
         run, objects = self.info_json(*names)
