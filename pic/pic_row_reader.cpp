@@ -71,3 +71,45 @@ PicRowStatus PicRowReader::ReadRow(PicByteSource& source)
     }
     return PicRowStatus::Whole;
 }
+
+const char* PicRowStatusText(PicRowStatus status)
+{
+    switch (status) {
+    case PicRowStatus::CutShort:
+        return "cut short";
+    case PicRowStatus::RunPastEnd:
+        return "run past row end";
+    case PicRowStatus::ZeroCount:
+        return "zero count";
+    case PicRowStatus::Whole:
+        break;
+    }
+    return "";
+}
+
+PicRowsCheck CheckPicRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
+                          uint32_t width, uint32_t height)
+{
+    PicRowsCheck check;
+    PicRowReader rows(packets, width);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint64_t offset = source.Position();
+        source.ClearShort();
+        PicRowStatus status = rows.ReadRow(source);
+        // Bytes made up past the end of the file make the row cut short,
+        // whatever the made-up bytes then did to its decoding.
+        if (source.WentShort())
+            status = PicRowStatus::CutShort;
+        if (status != PicRowStatus::Whole) {
+            check.damaged = true;
+            check.damage = PicDamage{y, offset, status};
+            return check;
+        }
+        ++check.rowsComplete;
+    }
+    while (source.Fill(PicByteSource::kBufferSize) != 0) {
+        check.trailingBytes += source.Buffered();
+        source.Skip(source.Buffered());
+    }
+    return check;
+}

@@ -58,3 +58,27 @@ private:
     const uint8_t* channels[4] = {};
     int strides[4] = {};
 };
+
+// The words for why a row is not whole: "cut short", "run past row end",
+// "zero count" (empty for Whole).
+const char* PicRowStatusText(PicRowStatus status);
+
+// Where a file's rows stop being whole.
+struct PicDamage {
+    uint32_t row;        // the first row that is not whole
+    uint64_t offset;     // the source position where that row's data begins
+    PicRowStatus reason; // CutShort also when a byte of the row is missing
+};
+
+struct PicRowsCheck {
+    uint32_t rowsComplete = 0; // rows whose every byte is present and decodes
+    bool damaged = false;
+    PicDamage damage{};
+    uint64_t trailingBytes = 0; // after the last row, when none is damaged
+};
+
+// Reads `height` rows of `width` pixels from `source`, standing at the first
+// row's data, and says how far they are whole. Allocates 8 bytes per pixel
+// of one row (may throw std::bad_alloc).
+PicRowsCheck CheckPicRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
+                          uint32_t width, uint32_t height);

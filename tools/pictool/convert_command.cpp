@@ -72,6 +72,10 @@ bool TakeFlagOption(const std::string& name, RawArguments& raw, ConvertJob& job)
         job.json = true;
         return true;
     }
+    if (name == "--allow-damaged") {
+        job.allowDamaged = true;
+        return true;
+    }
     if (name == "--alpha" || name == "--no-alpha")
         job.alpha = name == "--alpha" ? Switch::On : Switch::Off;
     else if (name == "--rle" || name == "--raw")
@@ -229,6 +233,7 @@ void PrintSummary(const ConvertSummary& summary)
     object.AddTextList("outputs", summary.outputs);
     object.AddInteger("frames", summary.frames);
     object.AddNumber("driverMs", summary.driverMs);
+    object.AddJson("damage", summary.damage);
     std::printf("%s\n", object.Text().c_str());
     std::fflush(stdout);
 }
@@ -325,6 +330,11 @@ const PictoolCommand ConvertCommand = {
     "  PNG output is RGB or RGBA as the PIC file is, 8 bits per channel (the high\n"
     "  byte of each host channel).\n"
     "  --depth 16             write the host channels unchanged as 16-bit PNG\n"
+    "  A damaged PIC file (cut short, or a run-length row that does not decode)\n"
+    "  is written as the driver loads it (run-length rows stop at the damage and\n"
+    "  the rest stay 0; raw bytes past the end read 255), with one warning line\n"
+    "  naming the file, the first damaged row and the reason, and exit status 1.\n"
+    "  --allow-damaged        exit 0 for a damaged PIC file all the same\n"
     "  PAM output is always P7, DEPTH 4, MAXVAL 65535, TUPLTYPE RGB_ALPHA: the\n"
     "  four host channels exactly as stored, big-endian, alpha 0 when the file\n"
     "  has none.\n"
@@ -342,7 +352,9 @@ const PictoolCommand ConvertCommand = {
     "                         result code, 0 when it did not fail), ok, error (on\n"
     "                         failure), width, height, alpha, compressed, inputs,\n"
     "                         outputs, frames and driverMs (wall-clock ms inside\n"
-    "                         LoadImage or WriteFrame)\n"
+    "                         LoadImage or WriteFrame), damage (null, or the\n"
+    "                         first damaged PIC input's {\"row\", \"offset\",\n"
+    "                         \"reason\"}, as 'pictool check --json' gives it)\n"
     "  --help, -h             this text\n"
     "  --                     what follows are names, even if they start with '-'\n"
     "\n"
@@ -355,7 +367,8 @@ const PictoolCommand ConvertCommand = {
 #endif
     "\n"
     "Exit status: 0 success; 1 an image failed (one line on stderr naming the\n"
-    "file and, for a driver failure, its result code and the host's message);\n"
+    "file and, for a driver failure, its result code and the host's message)\n"
+    "or a PIC input is damaged (without --allow-damaged);\n"
     "2 usage error, including an options file that is not a 96-byte block.\n",
     RunConvert,
 };

@@ -1,9 +1,11 @@
 // PIC files to PNG or PAM images: a driver loads each file into a host
 // storage with LoadImage, and its pixels are written out as they are stored.
 #include <chrono>
+#include <cstdio>
 
 #include "host/bmm_functions.h"
 #include "tools/pictool/convert_job.h"
+#include "tools/pictool/pic_check.h"
 #include "tools/pictool/progress_bar.h"
 
 namespace {
@@ -32,6 +34,19 @@ bool CopyStorage(BitmapStorage& storage, HostImage& image, std::string& error)
         }
     }
     return true;
+}
+
+// A damaged file loads as far as its damage, status 0: say what was lost.
+void WarnOfDamage(const std::string& input, ConvertSummary& summary)
+{
+    const PicFileCheck check = CheckPicFile(input);
+    if (check.result != kResultSuccess || !check.rows.damaged)
+        return;
+    std::fprintf(stderr, "pictool: warning: %s: damaged: %s\n", input.c_str(),
+                 DamageText(check).c_str());
+    if (!summary.damaged)
+        summary.damage = DamageJson(check);
+    summary.damaged = true;
 }
 
 // Loads `input` and writes it to `output`; the exit status.
@@ -68,6 +83,7 @@ int ConvertOne(BitmapIO& driver, const ConvertJob& job, const std::string& input
         summary.compressed = options.rgbCompressed == 1;
     if (!WriteImageFile(output, job.outputFormat, job.pngDepth, image, error))
         return ConvertFailure(summary, output, error);
+    WarnOfDamage(input, summary);
     return kExitSuccess;
 }
 
@@ -94,5 +110,5 @@ int ConvertFromPic(const Plugin& plugin, const ConvertJob& job, ProgressBar& bar
         ++summary.frames;
     }
     summary.ok = true;
-    return kExitSuccess;
+    return summary.damaged && !job.allowDamaged ? kExitFailure : kExitSuccess;
 }

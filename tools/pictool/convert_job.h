@@ -43,6 +43,7 @@ struct ConvertJob {
 
     // Towards PNG.
     int pngDepth = 8;
+    bool allowDamaged = false; // a damaged PIC input still exits 0
 
     bool json = false;
 };
@@ -60,6 +61,8 @@ struct ConvertSummary {
     std::vector<std::string> outputs;
     int frames = 0;        // frames converted
     double driverMs = 0.0; // wall time inside LoadImage / WriteFrame
+    bool damaged = false;  // some PIC input is damaged (its rows up to the damage were written)
+    std::string damage = "null"; // the first damaged input's damage, as JSON
 };
 
 // Each returns the exit status, having printed any failure on stderr and

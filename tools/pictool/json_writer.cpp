@@ -104,3 +104,9 @@ void JsonObject::AddTextList(const char* key, const std::vector<std::string>& te
     }
     members += ']';
 }
+
+void JsonObject::AddJson(const char* key, const std::string& json)
+{
+    AddKey(key);
+    members += json;
+}

@@ -18,6 +18,8 @@ public:
     void AddBool(const char* key, bool value);
     // A list of texts: ["a","b"].
     void AddTextList(const char* key, const std::vector<std::string>& texts);
+    // A value already in JSON form: null, a nested object's Text(), a list.
+    void AddJson(const char* key, const std::string& json);
     // The finished object: "{...}".
     std::string Text() const { return "{" + members + "}"; }
 
