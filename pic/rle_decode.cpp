@@ -1,4 +1,5 @@
 #include <cstring>
+#include <utility>
 
 #include "pic/rle_codec.h"
 
@@ -66,23 +67,37 @@ template <int kPixel> struct PlanarRow {
 
     void Fill(int position, int pixels, const uint8_t* pixel) const
     {
-        for (int channel = 0; channel < kPixel; ++channel)
-            FillBytes(planes[size_t(channel)] + position, pixel[size_t(channel)], size_t(pixels));
+        FillEach(position, size_t(pixels), pixel, std::make_index_sequence<size_t(kPixel)>());
+    }
+    // One FillBytes per array, written out rather than looped: a loop here
+    // costs a fifth of the time of a row of runs.
+    template <size_t... channel>
+    void FillEach(int position, size_t count, const uint8_t* pixel,
+                  std::index_sequence<channel...>) const
+    {
+        (FillBytes(planes[channel] + position, pixel[channel], count), ...);
     }
     // Splits `pixels` interleaved pixels into the arrays.
     void Copy(int position, int pixels, const uint8_t* bytes) const
     {
-        if (kPixel == 1) {
+        if constexpr (kPixel == 1) {
             CopyBytes(planes[0] + position, bytes, size_t(pixels));
-            return;
-        }
-        uint8_t* out[size_t(kPixel)];
-        for (int channel = 0; channel < kPixel; ++channel)
-            out[size_t(channel)] = planes[size_t(channel)] + position;
-        for (int index = 0; index < pixels; ++index) {
-            for (int channel = 0; channel < kPixel; ++channel)
-                out[size_t(channel)][index] = bytes[size_t(channel)];
-            bytes += kPixel;
+        } else if constexpr (kPixel == 3) {
+            uint8_t* const red = planes[0] + position;
+            uint8_t* const green = planes[1] + position;
+            uint8_t* const blue = planes[2] + position;
+            for (int index = 0; index < pixels; ++index) {
+                red[index] = bytes[0];
+                green[index] = bytes[1];
+                blue[index] = bytes[2];
+                bytes += 3;
+            }
+        } else {
+            for (int index = 0; index < pixels; ++index) {
+                for (size_t channel = 0; channel < size_t(kPixel); ++channel)
+                    planes[channel][index + position] = bytes[channel];
+                bytes += kPixel;
+            }
         }
     }
 };
@@ -102,8 +117,7 @@ PicRowStatus StatusOf(int failure)
 // Decodes the packet whose count byte is next, checking every read. Returns
 // the position after it, or a negative failure when the row fails; nothing
 // of a failing packet is stored. 0 <= position here.
-template <class Row>
-int DecodePacket(PicByteSource& reader, const Row& row, int position, int width)
+template <class Row> int DecodePacket(PicByteSource& reader, const Row row, int position, int width)
 {
     const int count = reader.Next();
     if (count < 0)
@@ -135,10 +149,13 @@ int DecodePacket(PicByteSource& reader, const Row& row, int position, int width)
 // Returns the new position, or kRunPastEnd when the row fails; `in` is left after the
 // last byte used (after the failing packet's count when the row fails).
 template <class Row>
-int DecodeBufferedPackets(const uint8_t*& in, const uint8_t* end, const Row& row, int position,
+int DecodeBufferedPackets(const uint8_t*& in, const uint8_t* end, const Row arrays, int position,
                           int width)
 {
     constexpr int kPixel = Row::kBytesPerPixel;
+    // The arrays copied to a local, which stays in registers; measured a few
+    // per cent faster on rows of runs than reading the parameter.
+    const Row row = arrays;
     const uint8_t* cursor = in;
     // Room for the count byte, a long run's count and one pixel; a literal
     // is measured once its count is known.
@@ -177,8 +194,7 @@ int DecodeBufferedPackets(const uint8_t*& in, const uint8_t* end, const Row& row
     return position;
 }
 
-template <class Row>
-PicRowStatus DecodeRowBuffered(PicByteSource& source, const Row& row, int width)
+template <class Row> PicRowStatus DecodeRowBuffered(PicByteSource& source, const Row row, int width)
 {
     if (width <= 0) {
         const int reached = DecodePacket(source, row, 0, width);
@@ -212,7 +228,7 @@ PicRowStatus DecodeRowBuffered(PicByteSource& source, const Row& row, int width)
 // Pure run-length: pairs of a count (1..255) and one pixel, covering the row
 // exactly; a width of 0 holds no pair. Files of this kind come from other
 // writers only, so one checked path serves.
-template <class Row> PicRowStatus DecodePureRowOf(PicByteSource& source, const Row& row, int width)
+template <class Row> PicRowStatus DecodePureRowOf(PicByteSource& source, const Row row, int width)
 {
     int position = 0;
     while (position < width) {
@@ -231,44 +247,48 @@ template <class Row> PicRowStatus DecodePureRowOf(PicByteSource& source, const R
     return PicRowStatus::Whole;
 }
 
-template <class Decode>
-PicRowStatus WithPlanes(uint8_t* const* planes, int pixelBytes, Decode decode)
-{
-    switch (pixelBytes) {
-    case 1:
-        return decode(PlanarRow<1>{{planes[0]}});
-    case 2:
-        return decode(PlanarRow<2>{{planes[0], planes[1]}});
-    case 3:
-        return decode(PlanarRow<3>{{planes[0], planes[1], planes[2]}});
-    default:
-        return decode(PlanarRow<4>{{planes[0], planes[1], planes[2], planes[3]}});
-    }
-}
-
 } // namespace
 
+// Each decoder instantiation has this one caller, so that it is inlined here
+// and keeps its arrays in registers.
 PicRowStatus DecodeMixedRow(PicByteSource& source, uint8_t* const* planes, int pixelBytes,
                             int width)
 {
-    return WithPlanes(planes, pixelBytes,
-                      [&](const auto& row) { return DecodeRowBuffered(source, row, width); });
+    switch (pixelBytes) {
+    case 1:
+        return DecodeRowBuffered(source, PlanarRow<1>{{planes[0]}}, width);
+    case 2:
+        return DecodeRowBuffered(source, PlanarRow<2>{{planes[0], planes[1]}}, width);
+    case 3:
+        return DecodeRowBuffered(source, PlanarRow<3>{{planes[0], planes[1], planes[2]}}, width);
+    default:
+        return DecodeRowBuffered(source, PlanarRow<4>{{planes[0], planes[1], planes[2], planes[3]}},
+                                 width);
+    }
 }
 
 PicRowStatus DecodePureRow(PicByteSource& source, uint8_t* const* planes, int pixelBytes, int width)
 {
-    return WithPlanes(planes, pixelBytes,
-                      [&](const auto& row) { return DecodePureRowOf(source, row, width); });
+    switch (pixelBytes) {
+    case 1:
+        return DecodePureRowOf(source, PlanarRow<1>{{planes[0]}}, width);
+    case 2:
+        return DecodePureRowOf(source, PlanarRow<2>{{planes[0], planes[1]}}, width);
+    case 3:
+        return DecodePureRowOf(source, PlanarRow<3>{{planes[0], planes[1], planes[2]}}, width);
+    default:
+        return DecodePureRowOf(source, PlanarRow<4>{{planes[0], planes[1], planes[2], planes[3]}},
+                               width);
+    }
 }
 
 int DecodeRgbRow(PicByteSource& source, uint8_t* red, uint8_t* green, uint8_t* blue, int width)
 {
-    return DecodeRowBuffered(source, PlanarRow<3>{{red, green, blue}}, width) == PicRowStatus::Whole
-               ? 1
-               : 0;
+    uint8_t* const planes[3] = {red, green, blue};
+    return DecodeMixedRow(source, planes, 3, width) == PicRowStatus::Whole ? 1 : 0;
 }
 
 int DecodeChannelRow(PicByteSource& source, uint8_t* values, int width)
 {
-    return DecodeRowBuffered(source, PlanarRow<1>{{values}}, width) == PicRowStatus::Whole ? 1 : 0;
+    return DecodeMixedRow(source, &values, 1, width) == PicRowStatus::Whole ? 1 : 0;
 }
