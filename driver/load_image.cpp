@@ -51,7 +51,7 @@ void WidenAnyRow(const PicRowReader& rows, BMM_Color_64* out)
     for (size_t x = 0; x < width; ++x) {
         uint16_t values[4];
         for (int c = 0; c < 4; ++c)
-            values[c] = channel[c] != nullptr ? uint16_t(channel[c][x * stride[c]] << 8) : 0;
+            values[c] = uint16_t(channel[c] != nullptr ? channel[c][x * stride[c]] << 8 : 0);
         out[x].r = values[kRowRed];
         out[x].g = values[kRowGreen];
         out[x].b = values[kRowBlue];

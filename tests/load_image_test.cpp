@@ -197,6 +197,8 @@ TEST_F(LoadImageTest, FailuresGiveTheirCodeAndNoStorage)
     shortHeader.resize(103);
     Bytes wrongMagic = Join(MakePicHeaderBytes(1, 1, false, false), {1, 2, 3});
     wrongMagic[0] = 0x54;
+    Bytes packetType3 = MakePicHeaderBytes(1, 1, false, false);
+    packetType3[106] = 3;
     Bytes chainCutShort = MakePicHeaderBytes(1, 1, true, false);
     chainCutShort.resize(110);
     const FailureCase cases[] = {
@@ -204,6 +206,7 @@ TEST_F(LoadImageTest, FailuresGiveTheirCodeAndNoStorage)
         {"shorter than a header", shortHeader, kResultBadHeader},
         {"wrong magic", wrongMagic, kResultBadHeader},
         {"packet chain cut short", chainCutShort, kResultBadHeader},
+        {"a packet of type 3", Join(packetType3, {1, 2, 3}), kResultBadHeader},
         {"65535 x 65535, more pixels than a storage holds",
          MakePicHeaderBytes(0xFFFF, 0xFFFF, false, false), kResultNoMemory},
         {"more pixels than a storage holds", MakePicHeaderBytes(32767, 32767, false, false),

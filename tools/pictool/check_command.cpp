@@ -68,8 +68,8 @@ void PrintPlain(const std::string& name, const PicFileCheck& check)
     std::printf("%s: %u x %u, %s: %s", name.c_str(), unsigned(check.width), unsigned(check.height),
                 packets.c_str(), verdict.c_str());
     if (check.rows.trailingBytes != 0)
-        std::printf(" (%llu bytes after the last row)",
-                    static_cast<unsigned long long>(check.rows.trailingBytes));
+        std::printf(" (%s bytes after the last row)",
+                    std::to_string(check.rows.trailingBytes).c_str());
     std::printf("\n");
 }
 
