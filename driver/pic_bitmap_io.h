@@ -44,5 +44,4 @@ public:
 private:
     // Fills `info` from the header and options just read, as ReadImageInfo does.
     void FillImageInfo(BitmapInfo* info) const;
-    friend class PicDriverAccess;
 };

@@ -12,11 +12,3 @@ PicOptions DefaultPicOptions()
     options.alphaCompressed = 1;
     return options;
 }
-
-size_t PicCommentLength(const char* comment)
-{
-    size_t length = 0;
-    while (length < size_t(kPicOptionsCommentSize) && comment[length] != '\0')
-        ++length;
-    return length;
-}

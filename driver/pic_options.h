@@ -14,9 +14,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "pic/pic_header.h"
+
 constexpr uint32_t kPicOptionsSignature = 0x406CCCCD;
 constexpr int kPicOptionsSize = 96;
 constexpr int kPicOptionsCommentSize = 80;
+// The comment goes into the header's field of the same size; PicCommentLength
+// measures both.
+static_assert(kPicOptionsCommentSize == kPicCommentSize, "both comment fields are 80 bytes");
 
 struct PicOptions {
     uint32_t signature;
@@ -33,6 +38,3 @@ static_assert(offsetof(PicOptions, withAlpha) == 4 && offsetof(PicOptions, rgbCo
 
 // Signature set, alpha on, compression on, empty comment.
 PicOptions DefaultPicOptions();
-
-// The comment's bytes up to its first zero byte, never more than the field.
-size_t PicCommentLength(const char* comment);

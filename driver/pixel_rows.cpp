@@ -236,7 +236,7 @@ void WidenScalar(const uint8_t* red, const uint8_t* green, const uint8_t* blue, 
         out[i].r = uint16_t(red[step * i] << 8);
         out[i].g = uint16_t(green[step * i] << 8);
         out[i].b = uint16_t(blue[step * i] << 8);
-        out[i].a = uint16_t(alpha != nullptr ? alpha[i] << 8 : 0);
+        out[i].a = alpha != nullptr ? uint16_t(alpha[i] << 8) : uint16_t(0);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "module/module_description.h"
 
 #include "module/pic_class_desc.h"
+#include "pic/product.h"
 
 static ClassDesc* PicClassDescriptor()
 {
@@ -12,7 +13,7 @@ const ClassTableEntry ClassTable[1] = {
 };
 
 const ModuleDescriptionRecord ModuleDescription = {
-    "Softimage Picture File I/O Driver (c) 2026 Dorvanquil Imaging - dorvanquil.example",
+    PIC_MODULE_DESCRIPTION,
     kPluginInterfaceVersion,
     1,
     ClassTable,

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "driver/pic_bitmap_io.h"
+#include "pic/product.h"
 
 int PicClassDesc::IsListed()
 {
@@ -27,7 +28,7 @@ int PicClassDesc::HostSlot4(intptr_t)
 }
 const char* PicClassDesc::ClassDisplayName()
 {
-    return "Softimage PIC File";
+    return PIC_FORMAT_NAME;
 }
 int PicClassDesc::SuperclassCode()
 {
@@ -40,7 +41,7 @@ ClassId* PicClassDesc::ClassIdentifierInto(ClassId* result)
 }
 const char* PicClassDesc::CategoryName()
 {
-    return "Dorvanquil I/O Driver";
+    return PIC_CATEGORY;
 }
 int PicClassDesc::HostSlot9(intptr_t)
 {

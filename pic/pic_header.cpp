@@ -117,13 +117,18 @@ void ComposeHeaderComment(const char* comment, char out[kPicCommentSize])
     std::memcpy(out, kPicCommentPrefix, prefixLength);
     if (comment == nullptr)
         return;
-    // The user's text ends at its first zero byte or at the end of its
-    // 80-byte field; byte 79 of the joined text always stays zero.
-    size_t userLength = 0;
-    while (userLength < size_t(kPicCommentSize) && comment[userLength] != '\0')
-        ++userLength;
+    // Byte 79 of the joined text always stays zero.
+    const size_t userLength = PicCommentLength(comment);
     const size_t room = size_t(kPicCommentSize) - 1 - prefixLength;
     std::memcpy(out + prefixLength, comment, userLength < room ? userLength : room);
+}
+
+size_t PicCommentLength(const char* comment)
+{
+    size_t length = 0;
+    while (length < size_t(kPicCommentSize) && comment[length] != '\0')
+        ++length;
+    return length;
 }
 
 int WritePicHeader(FILE* file, const char* comment, int width, int height, uint32_t ratioBits,

@@ -25,11 +25,13 @@
 
 class PicByteSource;
 
+#include "pic/product.h"
+
 constexpr uint32_t kPicMagic = 0x5380F634;
 constexpr uint32_t kPicVersionBits = 0x406CCCCD; // the float 3.7
 constexpr int kPicHeaderSize = 104;
 constexpr int kPicCommentSize = 80;
-constexpr char kPicCommentPrefix[] = "Created with Dorvanquil PIC Driver:";
+constexpr char kPicCommentPrefix[] = "Created with " PIC_PRODUCT_NAME ":";
 
 // Channel packet values.
 constexpr uint8_t kPacketRaw = 0;
@@ -112,3 +114,7 @@ int WritePicHeader(FILE* file, const char* comment, int width, int height, uint3
 
 // The 80 comment bytes that WritePicHeader stores for a user comment.
 void ComposeHeaderComment(const char* comment, char out[kPicCommentSize]);
+
+// The length of an 80-byte comment field, the header's or the options
+// block's: its bytes up to the first zero byte, never more than the field.
+size_t PicCommentLength(const char* comment);

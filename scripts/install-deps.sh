@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian 12 machine:
 # compilers for Linux and 32-bit Windows, Wine to run the Windows build,
-# Xvfb for its dialogs, and the libraries and tools the tests use.
+# Xvfb for its dialogs, the libraries and tools the tests use, and the
+# format and script checkers.
 # Packages already present are left alone; nothing is installed when all are.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix
   wine wine32:i386 fonts-wine xvfb xauth
+  clang-format shellcheck
 )
 
 missing=()

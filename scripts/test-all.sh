@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Builds every configuration and runs every test:
+# Checks the sources, builds every configuration and runs every test:
+#   checks  clang-format (no file differs from .clang-format), shellcheck on
+#           every shell script, and the include layering (check-includes.sh)
 #   native  g++, optimised: unit, integration and pictool tests, fuzz replays
 #   asan    g++ with AddressSanitizer + UndefinedBehaviorSanitizer: the same tests
 #   fuzz    clang with libFuzzer: each fuzzer for a short run on its corpus
 #   win32   mingw-w64 i686: the same tests plus the plug-in's own, under Wine,
 #           with dialogs in real windows on a virtual X display
 # Exits non-zero when any build or test fails.
-#   usage: scripts/test-all.sh [native|asan|fuzz|win32]...   (default: all)
+#   usage: scripts/test-all.sh [checks|native|asan|fuzz|win32]...   (default: all)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 "$root/scripts/install-deps.sh" || exit 1
 
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(native asan fuzz win32)
+[ ${#configs[@]} -gt 0 ] || configs=(checks native asan fuzz win32)
 fuzz_seconds=${PIC_FUZZ_SECONDS:-45}
 passed=0
 failed=0
@@ -32,9 +34,36 @@ build() {  # build PRESET
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
 
+# Tracked shell scripts: *.sh and any other file that starts with a shell's #!.
+shell_scripts() {
+  local file first
+  while IFS= read -r file; do
+    if [[ $file == *.sh ]]; then
+      echo "$file"
+    elif IFS= read -r first <"$file" && [[ $first =~ ^\#!.*[/\ ](ba)?sh$ ]]; then
+      echo "$file"
+    fi
+  done < <(git ls-files)
+}
+
+checks() {
+  local status=0 sources scripts
+  mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+  clang-format --dry-run --Werror "${sources[@]}" || status=1
+  echo "format: ${#sources[@]} C++ files checked"
+  mapfile -t scripts < <(shell_scripts)
+  shellcheck "${scripts[@]}" || status=1
+  echo "shellcheck: ${#scripts[@]} scripts checked"
+  scripts/check-includes.sh || status=1
+  return $status
+}
+
 for config in "${configs[@]}"; do
   echo "=== $config ==="
   case $config in
+    checks)
+      checks
+      record checks $? ;;
     native|asan)
       build "$config" && ctest --preset "$config"
       record "$config" $? ;;

@@ -9,10 +9,12 @@
 #include <string>
 
 #include "driver/pic_bitmap_io.h"
+#include "pic/product.h"
 #include "tests/dialog_test_support.h"
 #include "tests/test_support.h"
 #include "ui/module_instance.h"
 #include "ui/module_state.h"
+#include "ui/pic_dialogs.h"
 #include "ui/pic_options_dialog.h"
 
 namespace {
@@ -90,6 +92,8 @@ protected:
     {
         RecordModuleInstance(GetModuleHandleA(nullptr));
         SetCurrentResourceModule(nullptr);
+        // What the module's start-up does: the driver shows these dialogs.
+        SetPicDialogHooks(kPicDialogHooks);
     }
 };
 
@@ -291,8 +295,7 @@ TEST_F(FrameworkTest, AboutBoxComesFromTheModuleHandleItself)
     const HostInstance withoutTemplates = GetModuleHandleA("kernel32.dll");
     SetCurrentResourceModule(withoutTemplates);
     PicBitmapIO driver;
-    DialogRobot robot("About Softimage Picture File I/O Driver",
-                      [](HWND window) { Click(window, IDOK); });
+    DialogRobot robot(PIC_ABOUT_CAPTION, [](HWND window) { Click(window, IDOK); });
     EXPECT_EQ(driver.ShowAbout(nullptr), 1);
     robot.Finish();
     EXPECT_TRUE(robot.SawDialog());

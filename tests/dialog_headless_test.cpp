@@ -1,15 +1,18 @@
 // Without a window system no dialog can be created: each dialog operation
 // takes the path its dialog's failure gives, around portable work that is
 // the same everywhere (the record, the read, the seeding of the options).
+// The driver's own hooks, for when no dialogs are linked, answer alike.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "driver/dialog_hooks.h"
 #include "driver/pic_bitmap_io.h"
 #include "tests/test_support.h"
 #include "ui/module_instance.h"
 #include "ui/module_state.h"
+#include "ui/pic_dialogs.h"
 #include "ui/pic_options_dialog.h"
 #include "ui/text_format.h"
 
@@ -31,13 +34,24 @@ public:
     BMMRES answer = kResultNoStorage;
 };
 
-TEST(HeadlessDialogs, AboutAnswersThePlatformsFailureValue)
+// Each test runs once with the real dialogs and once with the driver's
+// hooks for no dialogs.
+class HeadlessDialogs : public ::testing::TestWithParam<const PicDialogHooks*> {
+protected:
+    void SetUp() override { SetPicDialogHooks(*GetParam()); }
+    void TearDown() override { SetPicDialogHooks(kNoDialogHooks); }
+};
+INSTANTIATE_TEST_SUITE_P(Hooks, HeadlessDialogs,
+                         ::testing::Values(&kPicDialogHooks, &kNoDialogHooks),
+                         [](const auto& test) { return test.index == 0 ? "Ui" : "None"; });
+
+TEST_P(HeadlessDialogs, AboutAnswersThePlatformsFailureValue)
 {
     PicBitmapIO driver;
     EXPECT_EQ(driver.ShowAbout(nullptr), -1);
 }
 
-TEST(HeadlessDialogs, OptionsAnswerZeroAndKeepEveryByte)
+TEST_P(HeadlessDialogs, OptionsAnswerZeroAndKeepEveryByte)
 {
     PicBitmapIO driver;
     driver.options.withAlpha = 7;
@@ -48,7 +62,7 @@ TEST(HeadlessDialogs, OptionsAnswerZeroAndKeepEveryByte)
     EXPECT_EQ(std::memcmp(&driver.options, &before, sizeof before), 0);
 }
 
-TEST(HeadlessDialogs, ImageInfoReadsTheFileThenAnswersZero)
+TEST_P(HeadlessDialogs, ImageInfoReadsTheFileThenAnswersZero)
 {
     TempDir dir;
     const std::string path = dir.File("rgb.pic");
@@ -64,7 +78,7 @@ TEST(HeadlessDialogs, ImageInfoReadsTheFileThenAnswersZero)
     EXPECT_EQ(info.Width(), 0);
 }
 
-TEST(HeadlessDialogs, ImageInfoPassesReadFailuresOn)
+TEST_P(HeadlessDialogs, ImageInfoPassesReadFailuresOn)
 {
     TempDir dir;
     WriteFileBytes(dir.File("text.pic"), Bytes(120, 'x'));
@@ -75,7 +89,7 @@ TEST(HeadlessDialogs, ImageInfoPassesReadFailuresOn)
     EXPECT_EQ(driver.ShowImageInfo(nullptr, &info, dir.File("text.pic").c_str()), kResultBadHeader);
 }
 
-TEST(HeadlessDialogs, ImageInfoReadsACopyThroughTheDriversTable)
+TEST_P(HeadlessDialogs, ImageInfoReadsACopyThroughTheDriversTable)
 {
     ReadRecordingDriver driver;
     BitmapInfo info;
@@ -90,7 +104,7 @@ TEST(HeadlessDialogs, ImageInfoReadsACopyThroughTheDriversTable)
     EXPECT_EQ(driver.seenName, "no-info.pic");
 }
 
-TEST(HeadlessDialogs, CurrentModuleIsRestored)
+TEST_P(HeadlessDialogs, CurrentModuleIsRestored)
 {
     int host = 0, plugin = 0;
     SetCurrentResourceModule(&host);

@@ -9,6 +9,7 @@
 
 #include "driver/pic_options.h"
 #include "host/bitmap_info.h"
+#include "pic/pic_header.h"
 #include "tests/dialog_test_support.h"
 #include "tests/test_support.h"
 
@@ -117,7 +118,7 @@ TEST_F(InfoDialogTest, ShowsWhatTheFileHolds)
         EXPECT_EQ(shown[kGamma], "1.00");
         EXPECT_EQ(shown[kFrames], "1");
         EXPECT_EQ(shown[kSize], "1000");
-        EXPECT_EQ(shown[kComment], "Created with Dorvanquil PIC Driver:");
+        EXPECT_EQ(shown[kComment], kPicCommentPrefix);
     }
 }
 

@@ -12,6 +12,8 @@ import sys
 
 import pefile
 
+from product_texts import TEXTS
+
 EXPORTS = {1: "LibClassDesc", 2: "LibDescription", 3: "LibNumberClasses", 4: "LibVersion"}
 HOST_DLLS = {"bmm.dll", "core.dll"}
 # DLLs every Windows installation carries; a compiler runtime is not one.
@@ -22,7 +24,8 @@ SYSTEM_DLLS = {
 }
 COMPILER_RUNTIME = re.compile(r"^(libgcc|libstdc\+\+|libwinpthread|libssp|libgomp|libatomic)",
                               re.IGNORECASE)
-VERSION_WORDS = (0x00010000, 0x00000001)  # 1.0.0.1
+MAJOR, MINOR, PATCH, BUILD = TEXTS["PIC_VERSION_NUMBERS"]
+VERSION_WORDS = (MAJOR << 16 | MINOR, PATCH << 16 | BUILD)
 VFT_DLL = 2
 LANGUAGE_EN_US = 1033
 
@@ -96,11 +99,15 @@ class Checker:
                     "string tables %s, expected one keyed 041204b0" % [t.LangID for t in tables])
         for table in tables:
             for key in (b"FileVersion", b"ProductVersion"):
-                self.expect(table.entries.get(key) == b"1, 0, 0, 1",
+                self.expect(table.entries.get(key) == TEXTS["PIC_VERSION_TEXT"].encode(),
                             "%s text is %r" % (key.decode(), table.entries.get(key)))
-            for key in (b"FileDescription", b"ProductName", b"LegalCopyright",
-                        b"LegalTrademarks"):
-                self.expect(bool(table.entries.get(key)), "%s is empty" % key.decode())
+            for key, name in ((b"CompanyName", "PIC_VENDOR"),
+                              (b"FileDescription", "PIC_FILE_DESCRIPTION"),
+                              (b"ProductName", "PIC_PRODUCT_NAME"),
+                              (b"LegalCopyright", "PIC_COPYRIGHT"),
+                              (b"LegalTrademarks", "PIC_TRADEMARK")):
+                self.expect(table.entries.get(key) == TEXTS[name].encode(),
+                            "%s text is %r" % (key.decode(), table.entries.get(key)))
         self.expect(translations == ["0x0412 0x04b0"],
                     "translations %s, expected 0x0412/1200" % translations)
 

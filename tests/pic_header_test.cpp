@@ -103,7 +103,7 @@ TEST(WritePicHeader, StoresDimensionsRatioFieldsAndPad)
 
 TEST(WritePicHeader, JoinsThePrefixAndTheCommentWithinSeventyNineBytes)
 {
-    const std::string prefix = "Created with Dorvanquil PIC Driver:";
+    const std::string prefix = kPicCommentPrefix;
     struct Case {
         std::string comment;
         std::string stored;

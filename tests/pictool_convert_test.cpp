@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pic/pic_header.h"
 #include "tests/test_support.h"
 
 #if defined(_WIN32)
@@ -293,7 +294,7 @@ TEST(PictoolConvert, CommentAndAspectLandInTheHeader)
                   .exitCode,
               0);
     const Bytes file = ReadFileBytes(dir.File("out.pic"));
-    const std::string expected = "Created with Dorvanquil PIC Driver:hello there";
+    const std::string expected = std::string(kPicCommentPrefix) + "hello there";
     Bytes comment(80, 0);
     std::memcpy(comment.data(), expected.data(), expected.size());
     EXPECT_EQ(Slice(file, 8, 80), comment);

@@ -14,6 +14,8 @@ import sys
 import tempfile
 import unittest
 
+from product_texts import TEXTS
+
 PICTOOL = None
 EMULATOR = []
 
@@ -292,15 +294,16 @@ class Usage(PictoolTest):
 
     def test_version(self):
         run = self.pictool("--version")
-        self.assertEqual((run.status, run.out), (0, "pictool 1.0.0.1\n"))
+        version = ".".join(str(number) for number in TEXTS["PIC_VERSION_NUMBERS"])
+        self.assertEqual((run.status, run.out), (0, "pictool %s\n" % version))
 
 
 class About(PictoolTest):
     def test_tells_what_the_plugin_says(self):
         run = self.pictool("about")
         self.assertEqual((run.status, run.err), (0, ""))
-        for text in ("Softimage Picture File I/O Driver", "Softimage PIC File",
-                     "Dorvanquil I/O Driver", "0x5F865980", "0x67733FA6", "0x07D00500",
+        for text in (TEXTS["PIC_DESCRIPTION"], TEXTS["PIC_FORMAT_NAME"],
+                     TEXTS["PIC_CATEGORY"], "0x5F865980", "0x67733FA6", "0x07D00500",
                      "0x40000207", "version 100", " pic\n"):
             self.assertIn(text, run.out)
 

@@ -60,19 +60,6 @@ const DecodeCase kRgbCases[] = {
     {"byte 255 after the row", "00 10 20 30 FF", 1, 1, "10|20|30", 4},
 };
 
-std::vector<Bytes> ExpectedChannels(const std::string& values)
-{
-    std::vector<Bytes> channels;
-    size_t start = 0;
-    for (;;) {
-        const size_t bar = values.find('|', start);
-        channels.push_back(HexBytes(values.substr(start, bar - start)));
-        if (bar == std::string::npos)
-            return channels;
-        start = bar + 1;
-    }
-}
-
 void CheckCases(const DecodeCase* cases, size_t count, int channelCount)
 {
     for (Reading reading : {Reading::File, Reading::Source}) {
@@ -84,7 +71,7 @@ void CheckCases(const DecodeCase* cases, size_t count, int channelCount)
                 DecodeRows(HexBytes(test.stream), test.width, channelCount, reading)[0];
             EXPECT_EQ(row.result, test.result);
             EXPECT_EQ(row.position, test.position);
-            const std::vector<Bytes> expected = ExpectedChannels(test.values);
+            const std::vector<Bytes> expected = HexChannels(test.values);
             ASSERT_EQ(row.channels.size(), expected.size());
             for (size_t channel = 0; channel < expected.size(); ++channel)
                 EXPECT_EQ(ToHex(row.channels[channel]), ToHex(expected[channel]))

@@ -38,19 +38,6 @@ std::string Alternating(int count, int first, int second)
     return text;
 }
 
-std::vector<Bytes> Channels(const std::string& text)
-{
-    std::vector<Bytes> channels;
-    size_t start = 0;
-    for (;;) {
-        const size_t bar = text.find('|', start);
-        channels.push_back(HexBytes(text.substr(start, bar - start)));
-        if (bar == std::string::npos)
-            return channels;
-        start = bar + 1;
-    }
-}
-
 void CheckEncoding(const std::vector<Bytes>& channels, const Bytes& expected)
 {
     for (Writing writing : {Writing::File, Writing::Sink}) {
@@ -119,20 +106,20 @@ TEST(EncodeChannelRow, LiteralPacketBoundaries)
 TEST(EncodeRgbRow, PixelsDifferingInOneChannelAreDifferent)
 {
     // P P P Q R R: Q differs from P in red alone.
-    CheckEncoding(Channels("10 10 10 11 12 12|20 20 20 20 22 22|30 30 30 30 32 32"),
+    CheckEncoding(HexChannels("10 10 10 11 12 12|20 20 20 20 22 22|30 30 30 30 32 32"),
                   HexBytes("82 10 20 30 00 11 20 30 81 12 22 32"));
     // Green alone, then blue alone.
-    CheckEncoding(Channels("01 01 01|02 03 03|04 04 05"),
+    CheckEncoding(HexChannels("01 01 01|02 03 03|04 04 05"),
                   HexBytes("01 01 02 04 01 03 04 00 01 03 05"));
 }
 
 TEST(EncodeRgbRow, WritesRunsAndLiteralsPixelByPixel)
 {
-    CheckEncoding(Channels("10|20|30"), HexBytes("00 10 20 30"));
-    CheckEncoding(Channels("05*128|06*128|07*128"), HexBytes("80 00 80 05 06 07"));
-    CheckEncoding(Channels("05*127|06*127|07*127"), HexBytes("FE 05 06 07"));
-    CheckEncoding(Channels("01 02 02|04 05 05|07 08 08"), HexBytes("00 01 04 07 81 02 05 08"));
-    CheckEncoding(Channels("||"), HexBytes(""));
+    CheckEncoding(HexChannels("10|20|30"), HexBytes("00 10 20 30"));
+    CheckEncoding(HexChannels("05*128|06*128|07*128"), HexBytes("80 00 80 05 06 07"));
+    CheckEncoding(HexChannels("05*127|06*127|07*127"), HexBytes("FE 05 06 07"));
+    CheckEncoding(HexChannels("01 02 02|04 05 05|07 08 08"), HexBytes("00 01 04 07 81 02 05 08"));
+    CheckEncoding(HexChannels("||"), HexBytes(""));
 }
 
 TEST(EncodeRows, NegativeWidthWritesNothingAndFails)

@@ -97,6 +97,19 @@ Bytes HexBytes(const std::string& text)
     return bytes;
 }
 
+std::vector<Bytes> HexChannels(const std::string& text)
+{
+    std::vector<Bytes> channels;
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = text.find('|', start);
+        channels.push_back(HexBytes(text.substr(start, bar - start)));
+        if (bar == std::string::npos)
+            return channels;
+        start = bar + 1;
+    }
+}
+
 std::string ToHex(const Bytes& bytes)
 {
     static const char digits[] = "0123456789ABCDEF";

@@ -34,4 +34,6 @@ Bytes EncodeRow(const std::vector<Bytes>& channels, int width, Writing writing,
 
 // "82 41 01" -> {0x82, 0x41, 0x01}; "41*3" -> {0x41, 0x41, 0x41} (count in decimal)
 Bytes HexBytes(const std::string& text);
+// "10 11|20 21|30 31" -> three channels of HexBytes, split at each '|'
+std::vector<Bytes> HexChannels(const std::string& text);
 std::string ToHex(const Bytes& bytes);

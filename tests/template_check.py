@@ -11,6 +11,8 @@ import sys
 
 import pefile
 
+from product_texts import TEXTS
+
 RT_BITMAP, RT_DIALOG = 2, 5
 US_ENGLISH = 1033
 DIALOG_STYLE = 0x90C800C0  # popup, visible, caption, system menu, modal frame, set font
@@ -35,15 +37,15 @@ READ_ONLY_EDIT = (EDIT, 0x50010880)  # read-only, auto h-scroll, no border
 
 # id, (class, style), text (an int is a resource ordinal), x, y, width, height
 TEMPLATES = {
-    101: ("About Softimage Picture File I/O Driver", 189, 125, [
+    101: (TEXTS["PIC_ABOUT_CAPTION"], 189, 125, [
         (NO_ID, GROUP_BOX, "", 14, 2, 160, 95),
-        (NO_ID, CENTRED_TEXT, "Softimage Picture File I/O Driver", 16, 38, 156, 8),
-        (NO_ID, CENTRED_TEXT, "Version 1.0 Beta", 16, 49, 156, 8),
-        (NO_ID, CENTRED_TEXT, None, 16, 60, 156, 8),
-        (NO_ID, CENTRED_TEXT, None, 16, 71, 156, 8),
+        (NO_ID, CENTRED_TEXT, TEXTS["PIC_DESCRIPTION"], 16, 38, 156, 8),
+        (NO_ID, CENTRED_TEXT, TEXTS["PIC_ABOUT_VERSION"], 16, 49, 156, 8),
+        (NO_ID, CENTRED_TEXT, TEXTS["PIC_ABOUT_AUTHOR"], 16, 60, 156, 8),
+        (NO_ID, CENTRED_TEXT, TEXTS["PIC_COPYRIGHT"], 16, 71, 156, 8),
         (1, DEFAULT_BUTTON, "OK", 69, 104, 50, 14),
         (NO_ID, PICTURE, 200, 51, 13, 90, 15),
-        (NO_ID, CENTRED_TEXT, None, 16, 82, 156, 8),
+        (NO_ID, CENTRED_TEXT, TEXTS["PIC_ABOUT_SITE"], 16, 82, 156, 8),
     ]),
     102: ("Softimage Picture Control", 261, 145, [
         (NO_ID, GROUP_BOX, "Image Attributes", 5, 2, 250, 35),

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "pic/pic_header.h"
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir()
@@ -64,9 +66,8 @@ bool FileExists(const std::string& path)
 Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed, float ratio)
 {
     Bytes bytes = {0x53, 0x80, 0xF6, 0x34, 0x40, 0x6C, 0xCC, 0xCD};
-    const char prefix[] = "Created with Dorvanquil PIC Driver:";
     Bytes comment(80, 0);
-    std::memcpy(comment.data(), prefix, sizeof prefix - 1);
+    std::memcpy(comment.data(), kPicCommentPrefix, sizeof kPicCommentPrefix - 1);
     bytes.insert(bytes.end(), comment.begin(), comment.end());
     bytes.insert(bytes.end(), {'P', 'I', 'C', 'T'});
     uint32_t ratioBits;

@@ -11,6 +11,7 @@
 #include "driver/write_rows.h"
 #include "host/bmm_functions.h"
 #include "pic/byte_sink.h"
+#include "pic/pic_header.h"
 #include "tests/picture_helpers.h"
 #include "tests/progress_recorder.h"
 #include "tests/test_support.h"
@@ -147,7 +148,7 @@ TEST_F(WriteFrameTest, StoresTheCommentAfterThePrefix)
     const Bytes file = ReadFileBytes(dir.File("comment.pic"));
     ASSERT_EQ(file.size(), 104u + 4 + 3);
     const std::string text(reinterpret_cast<const char*>(file.data()) + 8);
-    EXPECT_EQ(text, "Created with Dorvanquil PIC Driver:lamp, take 2");
+    EXPECT_EQ(text, std::string(kPicCommentPrefix) + "lamp, take 2");
 }
 
 TEST_F(WriteFrameTest, NoStorageWritesAHeaderWithZeroSize)

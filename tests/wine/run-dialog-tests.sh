@@ -13,5 +13,7 @@ rm -rf "$build/tests/screenshots"
 status=0
 xvfb-run -a -s "-screen 0 1024x768x24" \
   "$here/run-ctest.sh" "$build" -R '^(dialog_.*|template_check)$' "$@" || status=$?
-ls "$build/tests/screenshots" 2>/dev/null | sed 's/^/screenshot: /' || true
+for shot in "$build"/tests/screenshots/*; do
+  if [ -e "$shot" ]; then echo "screenshot: ${shot##*/}"; fi
+done
 exit $status

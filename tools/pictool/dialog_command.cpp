@@ -77,9 +77,7 @@ void PrintOptions(BitmapIO& driver)
     if (!driver.SaveOptions(&options))
         return;
     // A loaded comment need not hold a zero byte: never print past the field.
-    const void* zero = std::memchr(options.comment, 0, sizeof options.comment);
-    const int length = zero != nullptr ? int(static_cast<const char*>(zero) - options.comment)
-                                       : int(sizeof options.comment);
+    const int length = int(PicCommentLength(options.comment));
     std::printf("options: %s, %s, comment \"%.*s\"\n",
                 options.withAlpha == 1 ? "32 bits (RGBA)" : "24 bits (RGB)",
                 options.rgbCompressed == 1 ? "compressed" : "raw", length, options.comment);

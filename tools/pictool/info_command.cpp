@@ -7,6 +7,7 @@
 
 #include "driver/pic_options.h"
 #include "host/bmm_functions.h"
+#include "pic/pic_header.h"
 #include "tools/pictool/command.h"
 #include "tools/pictool/json_writer.h"
 #include "tools/pictool/options_file.h"
@@ -59,7 +60,7 @@ int ParseInfoArguments(const std::vector<std::string>& arguments, InfoArguments&
 // gives what it now holds, or nothing.
 std::string HeaderComment(const std::string& file)
 {
-    char start[8 + kPicOptionsCommentSize];
+    char start[8 + kPicCommentSize];
     FILE* stream = std::fopen(file.c_str(), "rb");
     if (stream == nullptr)
         return "";
@@ -68,10 +69,7 @@ std::string HeaderComment(const std::string& file)
     if (got != sizeof start)
         return "";
     const char* comment = start + 8;
-    const void* zero = std::memchr(comment, 0, kPicOptionsCommentSize);
-    const size_t length = zero != nullptr ? size_t(static_cast<const char*>(zero) - comment)
-                                          : size_t(kPicOptionsCommentSize);
-    return std::string(comment, length);
+    return std::string(comment, PicCommentLength(comment));
 }
 
 // The host's record of the last reported error, as text; empty when none.
