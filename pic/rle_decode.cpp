@@ -102,16 +102,13 @@ template <int kPixel> struct PlanarRow {
     }
 };
 
-// Negative packet results: why the row failed.
+// Negative mixed run-length packet results: why the row failed.
 constexpr int kCutShort = -1;
 constexpr int kRunPastEnd = -2;
-constexpr int kZeroCount = -3;
 
 PicRowStatus StatusOf(int failure)
 {
-    return failure == kCutShort     ? PicRowStatus::CutShort
-           : failure == kRunPastEnd ? PicRowStatus::RunPastEnd
-                                    : PicRowStatus::ZeroCount;
+    return failure == kCutShort ? PicRowStatus::CutShort : PicRowStatus::RunPastEnd;
 }
 
 // Decodes the packet whose count byte is next, checking every read. Returns
