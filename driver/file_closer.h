@@ -1,22 +1,17 @@
 // Closes a C stream when the operation that opened it returns, on every path.
 #pragma once
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
-#include "host/host_api.h"
+#include "host/file_names.h"
 
 // Opens a host record's file name, which lives in a fixed field: a name
 // that fills the field without a terminator is refused (ENAMETOOLONG)
 // rather than read past.
-inline FILE* OpenNamedFile(const char* name, const char* mode)
+inline FILE* OpenNamedFile(const char* field, const char* mode)
 {
-    if (strnlen(name, kMaxPathLength) >= size_t(kMaxPathLength)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    return std::fopen(name, mode);
+    const char* name = ReadNameField(field);
+    return name != nullptr ? std::fopen(name, mode) : nullptr;
 }
 
 class FileCloser {

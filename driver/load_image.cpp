@@ -153,7 +153,7 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
         const RowsResult loaded =
             LoadRows(source, rows, header.Height(), info, created, pixels.get());
         if (loaded == RowsResult::StoreRefused) {
-            result = ProcessImageIOError(info, static_cast<const char*>(nullptr));
+            result = ProcessImageIOError(info, "storage refused a row");
             return nullptr;
         }
         created->bi.CopyImageInfo(info);

@@ -1,12 +1,14 @@
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "driver/atomic_output.h"
 #include "driver/pic_bitmap_io.h"
 #include "driver/write_rows.h"
 #include "host/bmm_functions.h"
+#include "host/file_names.h"
 #include "host/window_message.h"
+#include "output/atomic_output.h"
 #include "pic/byte_sink.h"
 
 namespace {
@@ -20,7 +22,7 @@ constexpr int kProgressTotal = 100;
 // The header and every row, through to the stream (not yet closed); progress
 // 50 between the two. Written only when every write succeeded.
 RowWriteResult WritePicFile(FILE* file, const PicOptions& options, BitmapStorage* storage,
-                            int width, int height, float ratio, HostWindow window)
+                            int width, int height, float ratio, HostWindow window, int* failedRow)
 {
     uint32_t ratioBits;
     std::memcpy(&ratioBits, &ratio, sizeof ratioBits);
@@ -30,33 +32,50 @@ RowWriteResult WritePicFile(FILE* file, const PicOptions& options, BitmapStorage
     PicByteSink sink(file);
     const RowWriteResult rows =
         options.rgbCompressed == 1
-            ? WriteCompressedRows(sink, storage, width, height, options.withAlpha)
-            : WriteRawRows(sink, storage, width, height, options.withAlpha);
+            ? WriteCompressedRows(sink, storage, width, height, options.withAlpha, failedRow)
+            : WriteRawRows(sink, storage, width, height, options.withAlpha, failedRow);
     const int flushed = sink.Flush();
     if (rows != RowWriteResult::Written)
         return rows;
-    return headerWritten && flushed ? RowWriteResult::Written : RowWriteResult::Failed;
+    return headerWritten && flushed ? RowWriteResult::Written : RowWriteResult::WriteFailed;
+}
+
+// The message for a failure the driver detected itself, or null for one of
+// the file system (errno holds its reason).
+const char* FailureMessage(RowWriteResult result, int row, char (&text)[80])
+{
+    switch (result) {
+    case RowWriteResult::FetchFailed:
+        std::snprintf(text, sizeof text, "storage gave no pixels for row %d", row);
+        return text;
+    case RowWriteResult::EncoderFailed:
+        std::snprintf(text, sizeof text, "run-length encoder refused row %d", row);
+        return text;
+    default:
+        return nullptr;
+    }
 }
 
 } // namespace
 
 // Every write, row fetch, flush, close and rename is checked: a frame either
 // ends as a complete file under its name or leaves that name as it was. The
-// file is built under a temporary name beside it (AtomicOutput).
+// file is opened where and as "wb" would open it, and built under a temporary
+// name beside it where that is possible (AtomicOutput); a target that cannot
+// be replaced without losing something (a device, a hard link, an owner this
+// process cannot give) is written in place, and is then not atomic.
 BMMRES PicBitmapIO::WriteFrame(int frame)
 {
     if (openMode != kOpenModeWrite)
         return ProcessImageIOError(&outputInfo, kResultWrongMode);
-    // A null-message report records errno: keep an older, unrelated one out of it.
-    errno = 0;
 
-    char name[kMaxPathLength];
+    char numbered[kMaxPathLength];
+    const char* name = numbered;
     if (frame == kSingleFrame) {
-        const size_t length = strnlen(outputInfo.Name(), kMaxPathLength);
-        if (length >= size_t(kMaxPathLength))
+        name = ReadNameField(outputInfo.Name()); // sets errno for the report
+        if (name == nullptr)
             return ProcessImageIOError(&outputInfo, static_cast<const char*>(nullptr));
-        std::memcpy(name, outputInfo.Name(), length + 1);
-    } else if (!BMMCreateNumberedFilename(outputInfo.Name(), frame, name)) {
+    } else if (!BMMCreateNumberedFilename(outputInfo.Name(), frame, numbered)) {
         return ProcessImageIOError(&outputInfo, kResultNoNumberedName);
     }
 
@@ -68,6 +87,8 @@ BMMRES PicBitmapIO::WriteFrame(int frame)
         return ProcessImageIOError(&outputInfo, kFrameTooLarge);
 
     try {
+        // A read-only target, a folder or an unreachable name is refused
+        // here, before any progress, with errno naming the reason.
         AtomicOutput output;
         FILE* file = output.Open(name);
         if (file == nullptr)
@@ -77,12 +98,18 @@ BMMRES PicBitmapIO::WriteFrame(int frame)
         header.width = int16_t(width);
         header.height = int16_t(height);
         header.ratio = ratio;
+        // A failed write of the C library sets errno; one that it leaves
+        // unset must not show an older, unrelated reason.
+        errno = EIO;
+        int failedRow = 0;
         const RowWriteResult written =
-            WritePicFile(file, options, storage, width, height, ratio, window);
+            WritePicFile(file, options, storage, width, height, ratio, window, &failedRow);
         if (written == RowWriteResult::NoMemory)
             return ProcessImageIOError(&outputInfo, kResultNoMemory);
-        if (written != RowWriteResult::Written)
-            return ProcessImageIOError(&outputInfo, static_cast<const char*>(nullptr));
+        if (written != RowWriteResult::Written) {
+            char text[80];
+            return ProcessImageIOError(&outputInfo, FailureMessage(written, failedRow, text));
+        }
         SendProgress(window, 100, kProgressTotal);
 
         if (!output.Commit())

@@ -24,13 +24,20 @@ struct RowBuffers {
     bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
 };
 
+RowWriteResult FailedAt(RowWriteResult result, int y, int* failedRow)
+{
+    if (failedRow != nullptr)
+        *failedRow = y;
+    return result;
+}
+
 } // namespace
 
 RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
-                            int withAlpha)
+                            int withAlpha, int* failedRow)
 {
     if (height <= 0)
-        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;
+        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
     // One buffer of 3 * width bytes serves the colour bytes and then the alpha bytes.
     RowBuffers buffers(width, 3 * size_t(width));
     if (!buffers.Allocated())
@@ -39,7 +46,7 @@ RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width
     uint8_t* bytes = buffers.bytes.get();
     for (int y = 0; y < height; ++y) {
         if (storage->FetchRow(0, y, width, pixels) != 1)
-            return RowWriteResult::Failed;
+            return FailedAt(RowWriteResult::FetchFailed, y, failedRow);
         NarrowToInterleaved(pixels, width, bytes);
         sink.Write(bytes, 3 * size_t(width));
         if (withAlpha == 1) {
@@ -47,16 +54,16 @@ RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width
             sink.Write(bytes, size_t(width));
         }
         if (!sink.Ok())
-            return RowWriteResult::Failed;
+            return FailedAt(RowWriteResult::WriteFailed, y, failedRow);
     }
     return RowWriteResult::Written;
 }
 
 RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
-                                   int withAlpha)
+                                   int withAlpha, int* failedRow)
 {
     if (height <= 0)
-        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::Failed;
+        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
     // Red, green, blue and alpha arrays of `width` bytes each, one after another.
     RowBuffers buffers(width, 4 * size_t(width));
     if (!buffers.Allocated())
@@ -68,16 +75,13 @@ RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, in
     uint8_t* alpha = blue + width;
     for (int y = 0; y < height; ++y) {
         if (storage->FetchRow(0, y, width, pixels) != 1)
-            return RowWriteResult::Failed;
+            return FailedAt(RowWriteResult::FetchFailed, y, failedRow);
         NarrowToPlanar(pixels, width, red, green, blue, withAlpha == 1 ? alpha : nullptr);
-        if (EncodeRgbRow(sink, red, green, blue, width) != 1)
-            return RowWriteResult::Failed;
-        if (withAlpha == 1) {
-            if (EncodeChannelRow(sink, alpha, width) != 1)
-                return RowWriteResult::Failed;
-        }
+        if (EncodeRgbRow(sink, red, green, blue, width) != 1 ||
+            (withAlpha == 1 && EncodeChannelRow(sink, alpha, width) != 1))
+            return FailedAt(RowWriteResult::EncoderFailed, y, failedRow);
         if (!sink.Ok())
-            return RowWriteResult::Failed;
+            return FailedAt(RowWriteResult::WriteFailed, y, failedRow);
     }
     return RowWriteResult::Written;
 }

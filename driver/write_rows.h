@@ -5,19 +5,23 @@
 #include "host/bitmap_storage.h"
 #include "pic/byte_sink.h"
 
+// Every outcome but Written leaves the rows incomplete.
 enum class RowWriteResult {
-    Written,  // every row fetched and handed to the sink without a failed write
-    NoMemory, // a row buffer could not be allocated; nothing was written
-    Failed,   // a row fetch, an encoder or a write failed; the rows are incomplete
+    Written,       // every row fetched and handed to the sink without a failed write
+    NoMemory,      // a row buffer could not be allocated; nothing was written
+    FetchFailed,   // the storage gave no pixels for a row
+    EncoderFailed, // the run-length encoder refused a row
+    WriteFailed,   // the stream refused a write (errno says why)
 };
 
 // Rows 0 to height - 1, `width` pixels each (0 <= width, height <= 32767).
 // Raw: per row 3 * width bytes red, green, blue, then with alpha `width`
-// alpha bytes. The storage is not touched when height is 0.
+// alpha bytes. The storage is not touched when height is 0. `failedRow`,
+// when given, receives the row a failure happened in.
 RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
-                            int withAlpha);
+                            int withAlpha, int* failedRow = nullptr);
 
 // The same rows, each as a mixed run-length colour stream followed, with
 // alpha, by an alpha stream.
 RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
-                                   int withAlpha);
+                                   int withAlpha, int* failedRow = nullptr);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "host/file_names.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -19,15 +21,6 @@ BitmapStorage* BMMCreateStorage(BitmapManager*, int kind)
     return new (std::nothrow) BitmapStorage();
 }
 
-static bool IsPathSeparator(char c)
-{
-#if defined(_WIN32)
-    return c == '\\' || c == '/' || c == ':';
-#else
-    return c == '/';
-#endif
-}
-
 int BMMCreateNumberedFilename(const char* name, int frame, char* out)
 {
     if (out == nullptr)
@@ -37,9 +30,9 @@ int BMMCreateNumberedFilename(const char* name, int frame, char* out)
         return 0;
 
     // A name that fills the 260-character field (no terminator within it)
-    // cannot take four digits more; read no further than the field.
-    const size_t length = strnlen(name, kMaxPathLength);
-    if (length >= size_t(kMaxPathLength))
+    // cannot take four digits more.
+    size_t length = 0;
+    if (ReadNameField(name, &length) == nullptr)
         return 0;
     // The extension starts at the last dot of the last path component.
     size_t stemLength = length;
@@ -64,8 +57,7 @@ int BMMCreateNumberedFilename(const char* name, int frame, char* out)
 
 int BMMGetFullFilename(BitmapInfo* info)
 {
-    if (info == nullptr || info->Name()[0] == '\0' ||
-        strnlen(info->Name(), kMaxPathLength) >= size_t(kMaxPathLength))
+    if (info == nullptr || ReadNameField(info->Name()) == nullptr || info->Name()[0] == '\0')
         return 0;
     char full[kMaxPathLength];
 #if defined(_WIN32)

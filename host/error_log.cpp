@@ -37,6 +37,8 @@ const char* CodeMeaning(int code)
         return "not a PIC file (bad header)";
     case kResultNoStorage:
         return "no storage could be created";
+    case kResultSystemError:
+        return "system error, no reason given";
     default:
         return "error";
     }

@@ -12,10 +12,11 @@ may_include() {
   case $1 in
     host) echo "host" ;;
     pic) echo "pic" ;;
-    driver) echo "driver pic host" ;;
+    output) echo "output host" ;;
+    driver) echo "driver output pic host" ;;
     ui) echo "ui driver pic host" ;;
     module) echo "module ui driver pic host" ;;
-    tools) echo "tools driver pic host" ;;
+    tools) echo "tools driver output pic host" ;;
     tests | fuzz | bench | samples) echo "*" ;;
     *) echo "" ;;
   esac

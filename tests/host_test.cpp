@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -237,14 +238,26 @@ TEST(ProcessImageIOError, RecordsEachReport)
     BitmapInfo info;
     info.SetName("missing.pic");
     EXPECT_EQ(probe.ProcessImageIOError(&info, kResultBadHeader), kResultBadHeader);
+    // A null message shows errno's reason, or says that there is none.
+    errno = ENOSPC;
     EXPECT_EQ(probe.ProcessImageIOError(&info, static_cast<const char*>(nullptr)),
               kResultSystemError);
-    ASSERT_EQ(BMMReportedErrorCount(), 2);
+    errno = 0;
+    EXPECT_EQ(probe.ProcessImageIOError(&info, static_cast<const char*>(nullptr)),
+              kResultSystemError);
+    EXPECT_EQ(probe.ProcessImageIOError(&info, "storage refused a row"), kResultSystemError);
+    ASSERT_EQ(BMMReportedErrorCount(), 4);
     BMMErrorRecord record;
     ASSERT_EQ(BMMGetReportedError(0, &record), 1);
     EXPECT_EQ(record.code, kResultBadHeader);
     EXPECT_STREQ(record.file, "missing.pic");
-    EXPECT_EQ(BMMGetReportedError(2, &record), 0);
+    const char* messages[] = {std::strerror(ENOSPC), "system error, no reason given",
+                              "storage refused a row"};
+    for (int index = 1; index < 4; ++index) {
+        ASSERT_EQ(BMMGetReportedError(index, &record), 1);
+        EXPECT_STREQ(record.message, messages[index - 1]);
+    }
+    EXPECT_EQ(BMMGetReportedError(4, &record), 0);
 }
 
 TEST(ProcessImageIOError, KeepsTheNewestReportsInOrder)

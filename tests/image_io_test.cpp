@@ -2,9 +2,21 @@
 // frame-name patterns it formats itself, and the progress bar's text.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include "host/window_message.h"
+#include "output/atomic_output.h"
 #include "tests/test_support.h"
 #include "tools/pictool/image_io.h"
 #include "tools/pictool/image_io_pattern.h"
@@ -235,6 +247,121 @@ TEST(PngFiles, RefusesImagesWiderThanPic)
     std::string error;
     EXPECT_FALSE(ReadImageFile(dir.File("wide.png"), image, error));
     EXPECT_NE(error.find("32767"), std::string::npos) << error;
+}
+#endif
+
+// PNG and PAM output replace an earlier file only when whole, and where a
+// plain "wb" open would write.
+struct OutputFormat {
+    const char* name;
+    ImageFormat format;
+};
+const OutputFormat kOutputFormats[] = {
+#if defined(PICTOOL_HAVE_PNG)
+    {"out.png", ImageFormat::Png},
+#endif
+    {"out.pam", ImageFormat::Pam},
+};
+
+HostImage NoiseImage(uint32_t width, uint32_t height)
+{
+    HostImage image;
+    std::string error;
+    SizeHostImage(image, width, height, error);
+    uint32_t state = 12345;
+    for (uint16_t& channel : image.channels) {
+        state = state * 1664525u + 1013904223u;
+        channel = uint16_t(state >> 16);
+    }
+    image.hasAlpha = true;
+    return image;
+}
+
+TEST(ImageOutput, AFullDiskKeepsTheEarlierFile)
+{
+    const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    const HostImage image = NoiseImage(64, 64);
+    for (const OutputFormat& output : kOutputFormats) {
+        SCOPED_TRACE(output.name);
+        SmallFileSystem disk(64 * 1024);
+        if (!disk.Unavailable().empty())
+            GTEST_SKIP() << disk.Unavailable();
+        WriteFileBytes(disk.File(output.name), earlier);
+        disk.Fill();
+        std::string error;
+        EXPECT_FALSE(WriteImageFile(disk.File(output.name), output.format, 16, image, error));
+        if (output.format == ImageFormat::Pam) {
+            EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
+        }
+        EXPECT_EQ(ReadFileBytes(disk.File(output.name)), earlier);
+        EXPECT_EQ(DescribeFolder(disk.File(""), earlier).find("~"), std::string::npos);
+    }
+}
+
+TEST(ImageOutput, AReadOnlyFileIsReplacedOnlyWhereWbWould)
+{
+    const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    const HostImage image = NoiseImage(2, 2);
+    for (const OutputFormat& output : kOutputFormats) {
+        SCOPED_TRACE(output.name);
+        TempDir dir;
+        WriteFileBytes(dir.File("probe"), earlier);
+        WriteFileBytes(dir.File(output.name), earlier);
+        const auto readOnly = std::filesystem::perms::owner_read |
+                              std::filesystem::perms::group_read |
+                              std::filesystem::perms::others_read;
+        std::filesystem::permissions(dir.File("probe"), readOnly);
+        std::filesystem::permissions(dir.File(output.name), readOnly);
+        FILE* probe = std::fopen(dir.File("probe").c_str(), "wb");
+        const bool wbWrites = probe != nullptr;
+        if (probe != nullptr)
+            std::fclose(probe);
+        std::string error;
+        EXPECT_EQ(WriteImageFile(dir.File(output.name), output.format, 8, image, error), wbWrites)
+            << error;
+        EXPECT_EQ(ReadFileBytes(dir.File(output.name)) == earlier, !wbWrites);
+        if (!wbWrites) {
+            EXPECT_NE(error.find(std::strerror(EACCES)), std::string::npos) << error;
+        }
+    }
+}
+
+#if !defined(_WIN32)
+TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
+{
+    // A child writes a large image; once its temporary file shows, it is
+    // interrupted as Ctrl-C interrupts pictool.
+    const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    const HostImage image = NoiseImage(2000, 2000);
+    for (const OutputFormat& output : kOutputFormats) {
+        SCOPED_TRACE(output.name);
+        TempDir dir;
+        WriteFileBytes(dir.File(output.name), earlier);
+        std::fflush(nullptr);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+            std::string error;
+            WriteImageFile(dir.File(output.name), output.format, 16, image, error);
+            _exit(3);
+        }
+        bool seen = false;
+        for (int wait = 0; wait < 20000 && !seen; ++wait) {
+            for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+                seen = seen || entry.path().filename().string()[0] == '~';
+            if (!seen)
+                usleep(1000);
+        }
+        kill(child, SIGINT);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(seen);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+        EXPECT_EQ(ReadFileBytes(dir.File(output.name)), earlier);
+        EXPECT_EQ(DescribeFolder(dir.Path(), earlier).find("~"), std::string::npos)
+            << DescribeFolder(dir.Path(), earlier);
+    }
 }
 #endif
 

@@ -279,6 +279,9 @@ TEST_F(LoadImageTest, ARefusedRowFailsTheLoadAndReleasesTheStorage)
     EXPECT_EQ(storage, nullptr);
     EXPECT_EQ(status, kResultSystemError);
     ASSERT_EQ(BMMReportedErrorCount(), 1);
+    BMMErrorRecord record{};
+    ASSERT_EQ(BMMGetReportedError(0, &record), 1);
+    EXPECT_STREQ(record.message, "storage refused a row");
     const std::vector<std::pair<int, int>> firstRow = {{0, 2}};
     EXPECT_EQ(recorder.Messages(), firstRow);
 }

@@ -7,9 +7,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <stdexcept>
 
 #include "pic/pic_header.h"
+
+#if !defined(_WIN32)
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -80,4 +91,119 @@ Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
     if (withAlpha)
         bytes.insert(bytes.end(), {0, 8, type, 0x10});
     return bytes;
+}
+
+std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
+{
+    std::set<std::string> lines;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        std::string line = entry.path().lexically_relative(folder).generic_string() + ": ";
+        if (entry.is_symlink()) {
+            // Links into the folder itself read the same for any folder.
+            std::string text = fs::read_symlink(entry.path()).string();
+            if (text.compare(0, folder.size(), folder) == 0)
+                text = "<folder>" + text.substr(folder.size());
+            line += "-> " + text;
+        } else if (entry.is_directory()) {
+            line += "folder";
+        } else if (!entry.is_regular_file()) {
+            line += "device";
+        } else {
+            line += ReadFileBytes(entry.path().string()) == earlier ? "earlier" : "written";
+            if (entry.hard_link_count() > 1)
+                line += ", " + std::to_string(entry.hard_link_count()) + " links";
+#if !defined(_WIN32)
+            struct stat facts;
+            if (lstat(entry.path().c_str(), &facts) == 0) {
+                char owner[48];
+                std::snprintf(owner, sizeof owner, ", owner %u mode %04o", unsigned(facts.st_uid),
+                              unsigned(facts.st_mode & 07777));
+                line += owner;
+            }
+#endif
+        }
+        lines.insert(line);
+    }
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+SmallFileSystem::SmallFileSystem(unsigned bytes)
+{
+#if defined(_WIN32)
+    (void)bytes;
+    unavailable = "no small file system to mount on Windows";
+#else
+    const std::string options = "size=" + std::to_string(bytes);
+    if (geteuid() != 0)
+        unavailable = "only root can mount a small file system to fill";
+    else if (mount("tmpfs", folder.Path().c_str(), "tmpfs", 0, options.c_str()) != 0)
+        unavailable = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+#endif
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+#if !defined(_WIN32)
+    if (unavailable.empty())
+        umount2(folder.Path().c_str(), MNT_DETACH);
+#endif
+}
+
+void SmallFileSystem::Fill() const
+{
+    FILE* filler = std::fopen(File("filler").c_str(), "wb");
+    if (filler == nullptr)
+        throw std::runtime_error("cannot create the filler file");
+    const Bytes block(4096, 0xAA);
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+           std::fflush(filler) == 0) {
+    }
+    // Single bytes, until not even one more fits.
+    std::clearerr(filler);
+    while (std::fputc(0xAA, filler) != EOF && std::fflush(filler) == 0) {
+    }
+    std::fclose(filler);
+}
+
+std::string RunAsNobody(const std::function<std::string()>& work, std::string& skipped)
+{
+#if defined(_WIN32)
+    (void)work;
+    skipped = "no other user to run as on Windows";
+    return std::string();
+#else
+    if (geteuid() != 0) {
+        skipped = "not root, so no other user to run as";
+        return std::string();
+    }
+    int channel[2];
+    if (pipe(channel) != 0) {
+        skipped = "no pipe to the child";
+        return std::string();
+    }
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        std::string answer = "cannot become nobody";
+        if (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0)
+            answer = work();
+        const ssize_t written = write(channel[1], answer.data(), answer.size());
+        _exit(written == ssize_t(answer.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, size_t(got));
+    close(channel[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        skipped = "the child running as nobody failed";
+    return answer;
+#endif
 }

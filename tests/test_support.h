@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,35 @@ bool FileExists(const std::string& path);
 // followed by the packets for the given layout: for building test files.
 Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
                          float ratio = 1.0f);
+
+// Every entry under `folder`, links not followed, one line each: its path
+// within the folder, then "-> text" for a link (the folder's own path in it
+// written "<folder>"), "folder", "device", or for a
+// file "earlier" when it holds `earlier` and "written" otherwise, with its
+// hard-link count above 1 and, on POSIX, its owner and permission bits.
+std::string DescribeFolder(const std::string& folder, const Bytes& earlier);
+
+// A file system of `bytes` mounted on a fresh folder while the object lives
+// (a tmpfs: only root may mount one), which Fill then fills up.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(unsigned bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    // Empty when mounted, else why not (a test skips with it).
+    const std::string& Unavailable() const { return unavailable; }
+    std::string File(const std::string& name) const { return folder.File(name); }
+    // Writes the file "filler" until no byte more fits.
+    void Fill() const;
+
+private:
+    TempDir folder;
+    std::string unavailable;
+};
+
+// Runs `work` in a child process that has given up root for the user
+// "nobody" (65534) and answers what it returns; empty when this process is
+// not root or cannot fork, which `skipped` then explains.
+std::string RunAsNobody(const std::function<std::string()>& work, std::string& skipped);

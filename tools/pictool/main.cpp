@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "output/atomic_output.h"
 #include "tools/pictool/command.h"
 
 // Every command, once. A new command is a file of its own and a line here.
@@ -92,6 +93,8 @@ static int Usage(const char* message)
 
 int main(int argc, char** argv)
 {
+    // An interrupted conversion leaves no unfinished PNG or PAM file behind.
+    AtomicOutput::RemoveTemporaryFilesOnInterrupt();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string pluginPath = DefaultPluginPath();
     if (!TakePluginOption(arguments, pluginPath))

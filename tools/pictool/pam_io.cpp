@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "output/atomic_output.h"
+
 namespace {
 
 struct FileDeleter {
@@ -175,12 +177,14 @@ bool ReadPamFile(const std::string& path, HostImage& image, std::string& error)
 
 bool WritePamFile(const std::string& path, const HostImage& image, std::string& error)
 {
-    FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
+    // Written beside the target and moved over it only when whole.
+    AtomicOutput output;
+    FILE* file = output.Open(path.c_str());
+    if (file == nullptr) {
         error = std::string("cannot create (") + std::strerror(errno) + ")";
         return false;
     }
-    std::fprintf(file.get(),
+    std::fprintf(file,
                  "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
                  unsigned(image.width), unsigned(image.height));
     std::vector<uint8_t> row(size_t(image.width) * 8);
@@ -191,13 +195,11 @@ bool WritePamFile(const std::string& path, const HostImage& image, std::string& 
             row[i] = uint8_t(*channel >> 8);
             row[i + 1] = uint8_t(*channel & 0xFF);
         }
-        written = std::fwrite(row.data(), 1, row.size(), file.get()) == row.size();
+        written = std::fwrite(row.data(), 1, row.size(), file) == row.size();
     }
-    written = written && std::ferror(file.get()) == 0; // the header's fprintf too
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
+    written = written && std::ferror(file) == 0; // the header's fprintf too
+    if (!written || !output.Commit()) {
         error = std::string("cannot write (") + std::strerror(errno) + ")";
-        std::remove(path.c_str()); // a file cut short is worse than none
         return false;
     }
     return true;

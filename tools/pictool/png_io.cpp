@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "output/atomic_output.h"
+
 // libpng reports errors by calling our handler, which jumps back to the
 // setjmp of the function that made the call. Those functions hold no object
 // with a destructor, so the jump skips nothing that needs running; buffers
@@ -203,8 +205,10 @@ bool WritePngFile(const std::string& path, const HostImage& image, int depth, st
     for (uint32_t y = 0; y < image.height; ++y)
         rows[y] = bytes.data() + size_t(y) * rowBytes;
 
-    FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
+    // Written beside the target and moved over it only when whole.
+    AtomicOutput output;
+    FILE* file = output.Open(path.c_str());
+    if (file == nullptr) {
         error = std::string("cannot create (") + std::strerror(errno) + ")";
         return false;
     }
@@ -218,12 +222,10 @@ bool WritePngFile(const std::string& path, const HostImage& image, int depth, st
     WriteGuard guard{session};
     session.info = png_create_info_struct(session.png);
     const bool written =
-        session.info != nullptr && WritePngImage(session, file.get(), image, depth, rows.data());
-    const bool closed = std::fclose(file.release()) == 0;
-    if (written && closed)
+        session.info != nullptr && WritePngImage(session, file, image, depth, rows.data());
+    if (written && output.Commit())
         return true;
     error = written ? std::string("cannot write (") + std::strerror(errno) + ")"
                     : std::string("cannot write PNG: ") + session.message;
-    std::remove(path.c_str()); // a file cut short is worse than none
     return false;
 }
