@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "driver/file_closer.h"
 #include "driver/pic_bitmap_io.h"
@@ -9,7 +10,7 @@
 #include "host/bmm_functions.h"
 #include "host/window_message.h"
 #include "pic/byte_source.h"
-#include "pic/rle_codec.h"
+#include "pic/pic_row_reader.h"
 
 namespace {
 
@@ -36,58 +37,69 @@ private:
     BitmapStorage* storage;
 };
 
-// The working rows of a load: `width` host pixels and 4 * width bytes, about
-// 12 bytes per pixel of one row. The bytes hold the colour data (interleaved
-// red, green, blue when raw; red, green and blue arrays one after another
-// when compressed), then the alpha array.
-struct LoadBuffers {
-    std::unique_ptr<BMM_Color_64[]> pixels;
-    std::unique_ptr<uint8_t[]> bytes;
-
-    explicit LoadBuffers(int width)
-        : pixels(new (std::nothrow) BMM_Color_64[size_t(width)]),
-          bytes(new (std::nothrow) uint8_t[4 * size_t(width)]())
-    {
+// Widens a row whose channels lie anywhere the row reader put them; the
+// driver's own layouts take the vector loops below instead.
+void WidenAnyRow(const PicRowReader& rows, BMM_Color_64* out)
+{
+    const uint8_t* channel[4];
+    size_t stride[4];
+    for (int c = 0; c < 4; ++c) {
+        channel[c] = rows.Channel(c);
+        stride[c] = size_t(rows.Stride(c));
     }
-    bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
-};
+    const size_t width = rows.Width();
+    for (size_t x = 0; x < width; ++x) {
+        uint16_t values[4];
+        for (int c = 0; c < 4; ++c)
+            values[c] = uint16_t(channel[c] != nullptr ? channel[c][x * stride[c]] << 8 : 0);
+        out[x].r = values[kRowRed];
+        out[x].g = values[kRowGreen];
+        out[x].b = values[kRowBlue];
+        out[x].a = values[kRowAlpha];
+    }
+}
+
+// Widens the row just read into host pixels.
+void WidenRow(const PicRowReader& rows, BMM_Color_64* out)
+{
+    const int width = int(rows.Width());
+    const uint8_t* red = rows.Channel(kRowRed);
+    const uint8_t* alpha = rows.Channel(kRowAlpha);
+    const bool alphaPlanar = alpha == nullptr || rows.Stride(kRowAlpha) == 1;
+    const bool colourCovered =
+        red != nullptr && rows.Channel(kRowGreen) != nullptr && rows.Channel(kRowBlue) != nullptr;
+    if (colourCovered && alphaPlanar && rows.Stride(kRowRed) == 3 &&
+        rows.Channel(kRowGreen) == red + 1 && rows.Channel(kRowBlue) == red + 2) {
+        WidenInterleavedRow(red, alpha, width, out); // our raw rows
+    } else if (colourCovered && alphaPlanar && rows.Stride(kRowRed) == 1 &&
+               rows.Stride(kRowGreen) == 1 && rows.Stride(kRowBlue) == 1) {
+        WidenPlanarRow(red, rows.Channel(kRowGreen), rows.Channel(kRowBlue), alpha, width, out);
+    } else {
+        WidenAnyRow(rows, out);
+    }
+}
 
 enum class RowsResult { Loaded, StoreRefused };
 
-// Reads rows 0 to height - 1 into the storage. A compressed row that fails
-// to decode ends the load early, keeping the rows before it: PIC files cut
-// short still show what they hold.
-RowsResult LoadRows(PicByteSource& source, const PicOptions& options, int width, int height,
-                    BitmapInfo* info, BitmapStorage* storage, LoadBuffers& buffers)
+// Reads rows 0 to height - 1 into the storage. Each row is two steps: decode
+// the next file row into the reader's byte arrays, then widen and store it
+// and report progress. A run-length row that fails to decode ends the load
+// early, keeping the rows before it: PIC files cut short still show what
+// they hold.
+RowsResult LoadRows(PicByteSource& source, PicRowReader& rows, uint32_t height, BitmapInfo* info,
+                    BitmapStorage* storage, BMM_Color_64* pixels)
 {
-    const bool rgbCompressed = options.rgbCompressed == 1;
-    const bool withAlpha = options.withAlpha == 1;
-    uint8_t* colour = buffers.bytes.get();
-    uint8_t* alpha = colour + 3 * size_t(width);
-    BMM_Color_64* pixels = buffers.pixels.get();
-    for (int y = 0; y < height; ++y) {
-        if (rgbCompressed) {
-            if (DecodeRgbRow(source, colour, colour + width, colour + 2 * width, width) != 1)
-                return RowsResult::Loaded;
-        } else {
-            source.ReadFilled(colour, 3 * size_t(width));
-        }
-        if (withAlpha) {
-            if (options.alphaCompressed != 1)
-                source.ReadFilled(alpha, size_t(width));
-            else if (DecodeChannelRow(source, alpha, width) != 1)
-                return RowsResult::Loaded;
-        }
-        const uint8_t* alphaOrNull = withAlpha ? alpha : nullptr;
-        if (rgbCompressed)
-            WidenPlanarRow(colour, colour + width, colour + 2 * width, alphaOrNull, width, pixels);
-        else
-            WidenInterleavedRow(colour, alphaOrNull, width, pixels);
+    const int width = int(rows.Width()); // <= 65535
+    for (uint32_t y = 0; y < height; ++y) {
+        if (rows.ReadRow(source) != PicRowStatus::Whole)
+            return RowsResult::Loaded;
+
+        WidenRow(rows, pixels);
         // The row buffer holds `width` pixels: a host that changed its info's
         // width meanwhile gets the row refused rather than read past.
-        if (info->Width() != width || storage->StoreRow(0, y, width, pixels) != 1)
+        if (info->Width() != width || storage->StoreRow(0, int(y), width, pixels) != 1)
             return RowsResult::StoreRefused;
-        SendProgress(info->GetUpdateWindow(), y, int(info->Height()) - 1);
+        SendProgress(info->GetUpdateWindow(), int(y), int(info->Height()) - 1);
     }
     return RowsResult::Loaded;
 }
@@ -109,11 +121,15 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
             result = ProcessImageIOError(info, static_cast<const char*>(nullptr));
             return nullptr;
         }
-        if (!ReadPicHeader(file.get(), header, packet, options.withAlpha, options.rgbCompressed,
-                           options.alphaCompressed)) {
+        PicByteSource source(file.get());
+        std::vector<PicChannelPacket> packets;
+        if (!ReadPicHeader(source, header, packets)) {
             result = ProcessImageIOError(info, kResultBadHeader);
             return nullptr;
         }
+        packet = packets.back();
+        ApplyPacketsToOptions(packets, options.withAlpha, options.rgbCompressed,
+                              options.alphaCompressed);
         FillImageInfo(info);
         if (options.withAlpha == 1)
             info->SetFlags(info->Flags() | kFlagHasAlpha);
@@ -126,21 +142,17 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
             return nullptr;
         }
         StorageReleaser releaser(created);
-        // A header width with its top bit set is negative: no row buffers for it.
-        const int width = header.width;
-        if (created->AllocatePixels(info, manager, 1) == 0 || width < 0) {
+        if (created->AllocatePixels(info, manager, 1) == 0) {
             result = ProcessImageIOError(info, kResultNoMemory);
             return nullptr;
         }
-        LoadBuffers buffers(width);
-        if (!buffers.Allocated()) {
-            result = ProcessImageIOError(info, kResultNoMemory);
-            return nullptr;
-        }
-        PicByteSource source(file.get());
+        // About 16 bytes per pixel of one row: host pixels and the reader's arrays.
+        PicRowReader rows(packets, header.Width());
+        std::unique_ptr<BMM_Color_64[]> pixels(new BMM_Color_64[header.Width() + 1]);
         errno = 0;
-        if (LoadRows(source, options, width, header.height, info, created, buffers) !=
-            RowsResult::Loaded) {
+        const RowsResult loaded =
+            LoadRows(source, rows, header.Height(), info, created, pixels.get());
+        if (loaded == RowsResult::StoreRefused) {
             result = ProcessImageIOError(info, "storage refused a row");
             return nullptr;
         }
