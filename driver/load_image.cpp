@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "driver/file_closer.h"
 #include "driver/pic_bitmap_io.h"
@@ -10,7 +11,7 @@
 #include "host/bmm_functions.h"
 #include "host/window_message.h"
 #include "pic/byte_source.h"
-#include "pic/rle_codec.h"
+#include "pic/pic_row_reader.h"
 
 namespace {
 
@@ -37,74 +38,93 @@ private:
     BitmapStorage* storage;
 };
 
-// The working rows of a load: one row of `width` host pixels for the
-// calling thread, and a pipeline whose slots each hold one row's 4 * width
-// file bytes: the colour data (interleaved red, green, blue when raw; red,
-// green and blue arrays one after another when compressed), then the alpha
-// array. About 40 bytes per pixel of one row in all.
-struct LoadBuffers {
-    std::unique_ptr<BMM_Color_64[]> pixels;
-    RowPipeline pipeline;
-
-    explicit LoadBuffers(int width)
-        : pixels(new (std::nothrow) BMM_Color_64[size_t(width)]), pipeline(4 * size_t(width))
-    {
+// Widens a row whose channels lie anywhere the row reader put them; the
+// driver's own layouts take the vector loops below instead.
+void WidenAnyRow(const PicRowReader& rows, BMM_Color_64* out)
+{
+    const uint8_t* channel[4];
+    size_t stride[4];
+    for (int c = 0; c < 4; ++c) {
+        channel[c] = rows.Channel(c);
+        stride[c] = size_t(rows.Stride(c));
     }
-    bool Allocated() const { return pixels != nullptr && pipeline.Allocated(); }
-};
+    const size_t width = rows.Width();
+    for (size_t x = 0; x < width; ++x) {
+        uint16_t values[4];
+        for (int c = 0; c < 4; ++c)
+            values[c] = uint16_t(channel[c] != nullptr ? channel[c][x * stride[c]] << 8 : 0);
+        out[x].r = values[kRowRed];
+        out[x].g = values[kRowGreen];
+        out[x].b = values[kRowBlue];
+        out[x].a = values[kRowAlpha];
+    }
+}
+
+// Widens the row just read into host pixels.
+void WidenRow(const PicRowReader& rows, BMM_Color_64* out)
+{
+    const int width = int(rows.Width());
+    const uint8_t* red = rows.Channel(kRowRed);
+    const uint8_t* alpha = rows.Channel(kRowAlpha);
+    const bool alphaPlanar = alpha == nullptr || rows.Stride(kRowAlpha) == 1;
+    const bool colourCovered =
+        red != nullptr && rows.Channel(kRowGreen) != nullptr && rows.Channel(kRowBlue) != nullptr;
+    if (colourCovered && alphaPlanar && rows.Stride(kRowRed) == 3 &&
+        rows.Channel(kRowGreen) == red + 1 && rows.Channel(kRowBlue) == red + 2) {
+        WidenInterleavedRow(red, alpha, width, out); // our raw rows
+    } else if (colourCovered && alphaPlanar && rows.Stride(kRowRed) == 1 &&
+               rows.Stride(kRowGreen) == 1 && rows.Stride(kRowBlue) == 1) {
+        WidenPlanarRow(red, rows.Channel(kRowGreen), rows.Channel(kRowBlue), alpha, width, out);
+    } else {
+        WidenAnyRow(rows, out);
+    }
+}
 
 enum class RowsResult { Loaded, StoreRefused };
 
-// Reads one file row into `bytes` (laid out as in LoadBuffers); false when a
-// compressed row fails to decode.
-bool ReadRow(PicByteSource& source, const PicOptions& options, int width, uint8_t* bytes)
-{
-    uint8_t* alpha = bytes + 3 * size_t(width);
-    if (options.rgbCompressed == 1) {
-        if (DecodeRgbRow(source, bytes, bytes + width, bytes + 2 * size_t(width), width) != 1)
-            return false;
-    } else {
-        source.ReadFilled(bytes, 3 * size_t(width));
-    }
-    if (options.withAlpha == 1) {
-        if (options.alphaCompressed != 1)
-            source.ReadFilled(alpha, size_t(width));
-        else if (DecodeChannelRow(source, alpha, width) != 1)
-            return false;
-    }
-    return true;
-}
-
-// Reads rows 0 to height - 1 into the storage. A compressed row that fails
-// to decode ends the load early, keeping the rows before it: PIC files cut
-// short still show what they hold.
+// Reads rows 0 to height - 1 into the storage. Each row is two steps: decode
+// the next file row into byte arrays, then widen and store it and report
+// progress. A run-length row that fails to decode ends the load early,
+// keeping the rows before it: PIC files cut short still show what they hold.
 //
-// The file is read and decoded on a worker thread, a few rows ahead; this
-// thread widens and stores each row and reports progress, so that the host
-// is only ever called from the thread that called the driver.
-RowsResult LoadRows(PicByteSource& source, const PicOptions& options, int width, int height,
-                    BitmapInfo* info, BitmapStorage* storage, LoadBuffers& buffers)
+// The two steps run as a pipeline: rows are decoded on a worker thread, a
+// few ahead, each into the row reader of its pipeline slot, while this
+// thread widens and stores, so that the host is only ever called from the
+// thread that called the driver.
+RowsResult LoadRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
+                    uint32_t width, uint32_t height, BitmapInfo* info, BitmapStorage* storage)
 {
-    const bool withAlpha = options.withAlpha == 1;
-    BMM_Color_64* pixels = buffers.pixels.get();
+    // Per slot 8 bytes per pixel of one row, and 8 more for the host pixels.
+    std::vector<std::unique_ptr<PicRowReader>> readers;
+    for (int slot = 0; slot < RowPipeline::kSlotCount; ++slot)
+        readers.push_back(std::make_unique<PicRowReader>(packets, width));
+    std::unique_ptr<BMM_Color_64[]> pixels(new BMM_Color_64[width + 1]);
+    // The slots carry nothing: row y's bytes are in reader(y). A row of
+    // three or four channels weighs about 4 bytes per pixel.
+    RowPipeline pipeline(0, 4 * size_t(width));
+    if (!pipeline.Allocated())
+        throw std::bad_alloc();
+
+    const auto reader = [&](int y) -> PicRowReader& {
+        return *readers[size_t(y % RowPipeline::kSlotCount)];
+    };
     bool refused = false;
-    const auto read = [&](int, uint8_t* bytes) { return ReadRow(source, options, width, bytes); };
-    const auto store = [&](int y, uint8_t* bytes) {
-        const uint8_t* alpha = withAlpha ? bytes + 3 * size_t(width) : nullptr;
-        if (options.rgbCompressed == 1)
-            WidenPlanarRow(bytes, bytes + width, bytes + 2 * size_t(width), alpha, width, pixels);
-        else
-            WidenInterleavedRow(bytes, alpha, width, pixels);
+    const auto decode = [&](int y, uint8_t*) {
+        return reader(y).ReadRow(source) == PicRowStatus::Whole;
+    };
+    const auto store = [&](int y, uint8_t*) {
+        WidenRow(reader(y), pixels.get());
         // The row buffer holds `width` pixels: a host that changed its info's
         // width meanwhile gets the row refused rather than read past.
-        if (info->Width() != width || storage->StoreRow(0, y, width, pixels) != 1) {
+        if (info->Width() != int(width) || storage->StoreRow(0, y, int(width), pixels.get()) != 1) {
             refused = true;
             return false;
         }
         SendProgress(info->GetUpdateWindow(), y, int(info->Height()) - 1);
         return true;
     };
-    buffers.pipeline.Run(height, RowPipeline::Worker::Produces, read, store);
+    // height <= 65535
+    pipeline.Run(int(height), RowPipeline::Worker::Produces, decode, store);
     return refused ? RowsResult::StoreRefused : RowsResult::Loaded;
 }
 
@@ -125,11 +145,15 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
             result = ProcessImageIOError(info, static_cast<const char*>(nullptr));
             return nullptr;
         }
-        if (!ReadPicHeader(file.get(), header, packet, options.withAlpha, options.rgbCompressed,
-                           options.alphaCompressed)) {
+        PicByteSource source(file.get());
+        std::vector<PicChannelPacket> packets;
+        if (!ReadPicHeader(source, header, packets)) {
             result = ProcessImageIOError(info, kResultBadHeader);
             return nullptr;
         }
+        packet = packets.back();
+        ApplyPacketsToOptions(packets, options.withAlpha, options.rgbCompressed,
+                              options.alphaCompressed);
         FillImageInfo(info);
         if (options.withAlpha == 1)
             info->SetFlags(info->Flags() | kFlagHasAlpha);
@@ -142,21 +166,14 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
             return nullptr;
         }
         StorageReleaser releaser(created);
-        // A header width with its top bit set is negative: no row buffers for it.
-        const int width = header.width;
-        if (created->AllocatePixels(info, manager, 1) == 0 || width < 0) {
+        if (created->AllocatePixels(info, manager, 1) == 0) {
             result = ProcessImageIOError(info, kResultNoMemory);
             return nullptr;
         }
-        LoadBuffers buffers(width);
-        if (!buffers.Allocated()) {
-            result = ProcessImageIOError(info, kResultNoMemory);
-            return nullptr;
-        }
-        PicByteSource source(file.get());
         errno = 0;
-        if (LoadRows(source, options, width, header.height, info, created, buffers) !=
-            RowsResult::Loaded) {
+        const RowsResult loaded =
+            LoadRows(source, packets, header.Width(), header.Height(), info, created);
+        if (loaded == RowsResult::StoreRefused) {
             result = ProcessImageIOError(info, "storage refused a row");
             return nullptr;
         }

@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string error;
     if (ReadImageFile(path, kLimit, image, error)) {
         const uint64_t pixels = uint64_t(image.width) * image.height;
-        if (pixels == 0 || pixels > kLimit || image.channels.size() != pixels * 4 ||
-            !error.empty())
+        if (pixels == 0 || pixels > kLimit || image.channels.size() != pixels * 4 || !error.empty())
             std::abort();
     } else if (error.empty()) {
         std::abort();

@@ -3,12 +3,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    return fuzz::FuzzRows(
-        data, size, 1,
-        [](FILE* file, uint8_t** arrays, int width) {
-            return DecodeChannelRow(file, arrays[0], width);
-        },
-        [](PicByteSource& source, uint8_t** arrays, int width) {
-            return DecodeChannelRow(source, arrays[0], width);
-        });
+    return fuzz::FuzzRows(data, size, 1, [](PicByteSource& source, uint8_t** arrays, int width) {
+        return DecodeChannelRow(source, arrays[0], width);
+    });
 }

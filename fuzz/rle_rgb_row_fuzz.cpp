@@ -3,12 +3,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    return fuzz::FuzzRows(
-        data, size, 3,
-        [](FILE* file, uint8_t** arrays, int width) {
-            return DecodeRgbRow(file, arrays[0], arrays[1], arrays[2], width);
-        },
-        [](PicByteSource& source, uint8_t** arrays, int width) {
-            return DecodeRgbRow(source, arrays[0], arrays[1], arrays[2], width);
-        });
+    return fuzz::FuzzRows(data, size, 3, [](PicByteSource& source, uint8_t** arrays, int width) {
+        return DecodeRgbRow(source, arrays[0], arrays[1], arrays[2], width);
+    });
 }

@@ -1,15 +1,14 @@
 // Shared body of the two row-decoder fuzz targets.
 //
 // Input: 2 bytes row width (big-endian, signed like the header's width),
-// then the stream. Rows are decoded one after another, until one fails, from
-// a C stream and through two buffered sources, one with the usual buffer and
-// one with a buffer of a few bytes (so that buffer ends fall everywhere); all
-// three must agree exactly: result, stored pixels and stream position. The
-// sources' arrays are exactly `width` bytes (AddressSanitizer sees any write
-// past them); the stream's arrays carry guard bytes that must stay
-// untouched. Each run starts from its own fill byte, so on success every
-// pixel must have been stored, and on failure what was stored must be a
-// common prefix.
+// then the stream. Rows are decoded one after another, until one fails,
+// through a source over the bytes in memory and two over a C stream, one with
+// the usual buffer and one with a buffer of a few bytes (so that buffer ends
+// fall everywhere); all three must agree exactly: result, stored pixels and
+// stream position. The file sources' arrays are exactly `width` bytes
+// (AddressSanitizer sees any write past them); the memory source's arrays
+// carry guard bytes that must stay untouched. Each run starts from its own fill byte, so on success
+// every pixel must have been stored, and on failure what was stored must be a common prefix.
 #pragma once
 
 #include <cstdint>
@@ -66,17 +65,16 @@ inline size_t StoredPrefix(const uint8_t* fromFile, const uint8_t* fromSource, s
     return stored;
 }
 
-// `decodeFile(file, arrays, width)` and `decodeSource(source, arrays, width)`
-// decode one row into `channelCount` arrays.
-template <class FileDecoder, class SourceDecoder>
-int FuzzRows(const uint8_t* data, size_t size, int channelCount, FileDecoder decodeFile,
-             SourceDecoder decodeSource)
+// `decode(source, arrays, width)` decodes one row into `channelCount`
+// (1..4) arrays and answers 0 or 1.
+template <class SourceDecoder>
+int FuzzRows(const uint8_t* data, size_t size, int channelCount, SourceDecoder decode)
 {
     if (size < 2)
         return 0;
     const int width = int16_t(uint16_t((data[0] << 8) | data[1]));
     const size_t rowBytes = width > 0 ? size_t(width) : 0;
-    FILE* plainFile = OpenBytes(data + 2, size - 2);
+    PicByteSource memory(data + 2, size - 2);
     FILE* sourceFiles[kSources] = {OpenBytes(data + 2, size - 2), OpenBytes(data + 2, size - 2)};
     {
         std::vector<ChannelArrays> channels(static_cast<size_t>(channelCount));
@@ -91,13 +89,13 @@ int FuzzRows(const uint8_t* data, size_t size, int channelCount, FileDecoder dec
         for (int rowIndex = 0; rowIndex < kMaxRows; ++rowIndex) {
             const uint8_t fileFill = uint8_t(0x5A ^ rowIndex);
             const uint8_t sourceFills[kSources] = {uint8_t(~fileFill), uint8_t(fileFill ^ 0x0F)};
-            uint8_t* fileArrays[3];
+            uint8_t* fileArrays[4];
             for (int channel = 0; channel < channelCount; ++channel) {
                 ChannelArrays& arrays = channels[size_t(channel)];
                 std::memset(arrays.guarded.data(), fileFill, rowBytes);
                 fileArrays[channel] = arrays.guarded.data();
             }
-            const int fileResult = decodeFile(plainFile, fileArrays, width);
+            const int fileResult = decode(memory, fileArrays, width);
             Check(fileResult == 0 || fileResult == 1, "result neither 0 nor 1");
             for (const ChannelArrays& arrays : channels) {
                 for (size_t index = rowBytes; index < rowBytes + kGuardBytes; ++index)
@@ -105,17 +103,17 @@ int FuzzRows(const uint8_t* data, size_t size, int channelCount, FileDecoder dec
             }
 
             for (int which = 0; which < kSources; ++which) {
-                uint8_t* sourceArrays[3];
+                uint8_t* sourceArrays[4];
                 for (int channel = 0; channel < channelCount; ++channel) {
                     uint8_t* exact = channels[size_t(channel)].exact[which].get();
                     std::memset(exact, sourceFills[which], rowBytes);
                     sourceArrays[channel] = exact;
                 }
-                const int sourceResult = decodeSource(*sources[which], sourceArrays, width);
-                Check(sourceResult == fileResult, "stream and source disagree on the result");
+                const int sourceResult = decode(*sources[which], sourceArrays, width);
+                Check(sourceResult == fileResult, "memory and file disagree on the result");
                 Check(sources[which]->Release() == 1, "source not released");
-                Check(std::ftell(plainFile) == std::ftell(sourceFiles[which]),
-                      "stream and source disagree on the position");
+                Check(long(memory.Position()) == std::ftell(sourceFiles[which]),
+                      "memory and file disagree on the position");
                 size_t firstStored = 0;
                 for (int channel = 0; channel < channelCount; ++channel) {
                     const size_t stored = StoredPrefix(fileArrays[channel], sourceArrays[channel],
@@ -131,7 +129,6 @@ int FuzzRows(const uint8_t* data, size_t size, int channelCount, FileDecoder dec
                 break;
         }
     }
-    std::fclose(plainFile);
     for (FILE* file : sourceFiles)
         std::fclose(file);
     return 0;

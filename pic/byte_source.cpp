@@ -5,7 +5,12 @@
 
 PicByteSource::PicByteSource(FILE* input, size_t bufferSize)
     : file(input), capacity(std::max<size_t>(bufferSize, 1)), buffer(new uint8_t[capacity]),
-      cursor(buffer.get()), limit(buffer.get())
+      base(buffer.get()), cursor(base), limit(base)
+{
+}
+
+PicByteSource::PicByteSource(const uint8_t* data, size_t size)
+    : file(nullptr), capacity(size), base(data), cursor(data), limit(data + size), atEnd(true)
 {
 }
 
@@ -22,6 +27,7 @@ size_t PicByteSource::Fill(size_t wanted)
     // Keep the unread bytes, moved to the front, and read behind them as
     // much as the buffer holds.
     uint8_t* start = buffer.get();
+    handedBefore += uint64_t(cursor - start);
     std::memmove(start, cursor, buffered);
     const size_t room = capacity - buffered;
     const size_t got = std::fread(start + buffered, 1, room, file);
@@ -34,8 +40,10 @@ size_t PicByteSource::Fill(size_t wanted)
 
 int PicByteSource::NextSlow()
 {
-    if (Fill(1) == 0)
+    if (Fill(1) == 0) {
+        wentShort = true;
         return -1;
+    }
     return *cursor++;
 }
 
@@ -51,19 +59,24 @@ size_t PicByteSource::ReadFilled(uint8_t* out, size_t count)
         cursor += take;
         copied += take;
     }
-    if (copied < count)
+    if (copied < count) {
+        wentShort = true;
         std::memset(out + copied, 255, count - copied);
+    }
     return copied;
 }
 
 int PicByteSource::Release()
 {
+    if (file == nullptr)
+        return 1;
     const size_t unread = Buffered();
     // unread <= capacity, a buffer we could allocate; callers keep it far
     // below 2 GiB, so the offset fits a long on every platform.
     if (unread != 0 && std::fseek(file, -long(unread), SEEK_CUR) != 0)
         return 0;
-    cursor = limit = buffer.get();
+    handedBefore += uint64_t(cursor - base);
+    cursor = limit = base;
     atEnd = false;
     return 1;
 }

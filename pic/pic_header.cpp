@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "pic/byte_source.h"
 #include "pic/byte_writers.h"
 
 namespace {
@@ -36,34 +37,76 @@ void SwapHeaderFields(PicHeader& header)
     SwapField16(&header.pad);
 }
 
-int ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet, int32_t& withAlpha,
-                  int32_t& rgbCompressed, int32_t& alphaCompressed)
+int PacketPixelBytes(const PicChannelPacket& packet)
 {
-    if (std::fread(&header, 1, kPicHeaderSize, file) != size_t(kPicHeaderSize))
+    int count = 0;
+    for (const uint8_t bit : {kChannelRed, kChannelGreen, kChannelBlue, kChannelAlpha})
+        count += (packet.channel & bit) != 0 ? 1 : 0;
+    return count;
+}
+
+namespace {
+
+bool PacketIsRead(const PicChannelPacket& packet)
+{
+    return packet.size == 8 && packet.type <= kPacketMixedRunLength &&
+           (packet.channel & kChannelBits) != 0;
+}
+
+} // namespace
+
+int ReadPicHeader(PicByteSource& source, PicHeader& header, std::vector<PicChannelPacket>& packets)
+{
+    if (source.ReadFilled(reinterpret_cast<uint8_t*>(&header), kPicHeaderSize) !=
+        size_t(kPicHeaderSize))
         return 0;
     SwapHeaderFields(header);
     if (header.magic != kPicMagic)
         return 0;
 
     // The chain has no length limit, but every packet costs four bytes of
-    // the file, so the end of the file ends the loop.
-    int32_t sawRgb = -1;
-    int32_t sawAlpha = -1;
+    // the file, so the end of the file ends the loop (and bounds the list).
+    std::vector<PicChannelPacket> chain;
+    PicChannelPacket packet;
     do {
-        if (std::fread(&packet, 1, sizeof packet, file) != sizeof packet)
+        if (source.ReadFilled(reinterpret_cast<uint8_t*>(&packet), sizeof packet) != sizeof packet)
             return 0;
-        const int32_t compressed = packet.type == kPacketMixedRunLength ? 1 : 0;
-        if (packet.channel == kChannelAlpha)
-            sawAlpha = compressed;
-        else
-            sawRgb = compressed;
+        if (!PacketIsRead(packet))
+            return 0;
+        chain.push_back(packet);
     } while (packet.chained == 1);
+    packets.swap(chain);
+    return 1;
+}
 
-    if (sawRgb >= 0)
-        rgbCompressed = sawRgb;
-    if (sawAlpha >= 0)
-        alphaCompressed = sawAlpha;
-    withAlpha = packet.channel == kChannelAlpha ? 1 : 0;
+void ApplyPacketsToOptions(const std::vector<PicChannelPacket>& packets, int32_t& withAlpha,
+                           int32_t& rgbCompressed, int32_t& alphaCompressed)
+{
+    int32_t sawAlpha = 0;
+    for (const PicChannelPacket& packet : packets) {
+        const int32_t compressed = packet.type == kPacketMixedRunLength ? 1 : 0;
+        if ((packet.channel & kChannelRgb) != 0)
+            rgbCompressed = compressed;
+        if ((packet.channel & kChannelAlpha) != 0) {
+            alphaCompressed = compressed;
+            sawAlpha = 1;
+        }
+    }
+    withAlpha = sawAlpha;
+}
+
+int ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet, int32_t& withAlpha,
+                  int32_t& rgbCompressed, int32_t& alphaCompressed)
+{
+    // A small buffer: the header and a usual chain fit it, and Release gives
+    // back what was read past the chain.
+    PicByteSource source(file, 256);
+    std::vector<PicChannelPacket> packets;
+    const int read = ReadPicHeader(source, header, packets);
+    if (source.Release() != 1 || read != 1)
+        return 0;
+    packet = packets.back();
+    ApplyPacketsToOptions(packets, withAlpha, rgbCompressed, alphaCompressed);
     return 1;
 }
 

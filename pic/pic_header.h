@@ -12,13 +12,18 @@
 //      102    2 pad      0
 //      104  4*n packets  chained, size, type, channel (one byte each)
 //
-// Row data follows the packets: per row the colour stream, then the alpha
-// stream. No row markers: a row ends where its data adds up to the width.
+// Row data follows the packets: per row, packet after packet in chain order,
+// `width` pixels of that packet's channels (one byte each, in the order red,
+// green, blue, alpha), raw or run-length coded as the packet's type says. No
+// row markers: a row ends where its data adds up to the width.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
+
+class PicByteSource;
 
 #include "pic/product.h"
 
@@ -30,9 +35,14 @@ constexpr char kPicCommentPrefix[] = "Created with " PIC_PRODUCT_NAME ":";
 
 // Channel packet values.
 constexpr uint8_t kPacketRaw = 0;
+constexpr uint8_t kPacketPureRunLength = 1;
 constexpr uint8_t kPacketMixedRunLength = 2;
+constexpr uint8_t kChannelRed = 0x80;
+constexpr uint8_t kChannelGreen = 0x40;
+constexpr uint8_t kChannelBlue = 0x20;
 constexpr uint8_t kChannelRgb = 0xE0;
 constexpr uint8_t kChannelAlpha = 0x10;
+constexpr uint8_t kChannelBits = 0xF0; // the low four bits name no channel
 
 // The in-memory copy of bytes 0-103; after SwapHeaderFields every numeric
 // field holds its value in host order.
@@ -41,11 +51,15 @@ struct PicHeader {
     uint32_t version; // the float's bit pattern
     char comment[kPicCommentSize];
     char id[4];
-    int16_t width;
+    int16_t width; // the file's bits; a reader takes them through Width()
     int16_t height;
     float ratio;
     int16_t fields;
     int16_t pad;
+
+    // Sizes as a file states them: unsigned 16-bit, up to 65535.
+    uint16_t Width() const { return uint16_t(width); }
+    uint16_t Height() const { return uint16_t(height); }
 };
 static_assert(sizeof(PicHeader) == kPicHeaderSize, "the PIC header is 104 bytes");
 static_assert(offsetof(PicHeader, comment) == 8 && offsetof(PicHeader, id) == 88 &&
@@ -55,24 +69,39 @@ static_assert(offsetof(PicHeader, comment) == 8 && offsetof(PicHeader, id) == 88
 
 struct PicChannelPacket {
     uint8_t chained; // 1 = another packet follows
-    uint8_t size;    // bits per channel, written as 8, never examined
-    uint8_t type;    // 2 = mixed run-length, anything else raw
+    uint8_t size;    // bits per channel: 8 is the only size read
+    uint8_t type;    // 0 raw, 1 pure run-length, 2 mixed run-length
     uint8_t channel; // mask: 0x80 red, 0x40 green, 0x20 blue, 0x10 alpha
 };
 static_assert(sizeof(PicChannelPacket) == 4, "a channel packet is 4 bytes");
+
+// Bytes per pixel of a packet's data: one per channel its mask covers (1..4).
+int PacketPixelBytes(const PicChannelPacket& packet);
 
 // Converts the numeric fields between the file's big-endian order and the
 // host's order, in place; comment and id are bytes and stay as they are. The
 // same call converts either way, on any host.
 void SwapHeaderFields(PicHeader& header);
 
-// Reads the header and the packet chain. On success (1) the file is at the
-// first row's data, and the three layout fields say what the chain holds:
-// withAlpha 1 when the last packet is the alpha channel, rgbCompressed and
-// alphaCompressed 1 or 0 for the packets seen (a field whose packet is absent
-// keeps its value). Returns 0 for a short header, a wrong magic or a chain
-// that the end of the file cuts short; the layout fields are then unchanged,
-// while `header` holds whatever was read.
+// Reads the header and the packet chain: packets while `chained` is exactly
+// 1, any number in any order. Each must have size 8, type 0, 1 or 2, and a
+// mask with some of its high four bits set. On success (1) the source is at
+// the first row's data and `packets` holds the chain. Returns 0 for a short
+// header, a wrong magic, a packet outside those rules or a chain that the end
+// of the file cuts short; `packets` is then unchanged, while `header` holds
+// whatever was read.
+int ReadPicHeader(PicByteSource& source, PicHeader& header, std::vector<PicChannelPacket>& packets);
+
+// What a chain says to the driver's options: a packet covering any colour
+// sets rgbCompressed, one covering alpha sets alphaCompressed (1 for type 2,
+// else 0; a later packet wins); withAlpha is 1 when some packet covers alpha.
+// A field no packet speaks for keeps its value.
+void ApplyPacketsToOptions(const std::vector<PicChannelPacket>& packets, int32_t& withAlpha,
+                           int32_t& rgbCompressed, int32_t& alphaCompressed);
+
+// The same read on a C stream, applying the chain to the three layout fields
+// (unchanged on failure) and leaving its last packet in `packet`. On success
+// the stream is at the first row's data.
 int ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet, int32_t& withAlpha,
                   int32_t& rgbCompressed, int32_t& alphaCompressed);
 

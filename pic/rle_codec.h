@@ -4,8 +4,13 @@
 //   c 0..127   literal:   c + 1 pixels follow, each written out in full
 //   c 128      long run:  16-bit big-endian count N, then one pixel (N pixels)
 //   c 129..255 short run: one pixel, repeated c - 127 times (2..128)
-// A pixel is red, green, blue in the colour stream and one byte in a channel
-// stream. Packets never reach past the row; rows carry no markers.
+// A pixel is one byte per channel of its packet (red, green, blue, alpha, as
+// the packet covers them): red, green, blue in our colour stream, one byte
+// in our alpha stream. Packets never reach past the row; rows carry no
+// markers.
+//
+// Pure run-length rows (packet type 1) are pairs of a count byte 1..255 and
+// one pixel, repeated count times, covering the row exactly.
 #pragma once
 
 #include <cstdint>
@@ -26,15 +31,29 @@
 // for width 0. Arrays hold at least `width` bytes; only indices 0..width-1
 // are written.
 //
-// The source overloads decode the packets that lie whole in the source's
-// buffer straight from it (copies for literals, fills for runs) and read the
-// last packets before the end of the file through the checked path.
+// The decoders take the packets that lie whole in the source's buffer
+// straight from it (copies for literals, fills for runs) and read the last
+// packets before the end of the file through the checked path; a source with
+// a buffer of one byte reads nothing beyond the row's last packet.
 int DecodeRgbRow(PicByteSource& source, uint8_t* red, uint8_t* green, uint8_t* blue, int width);
 int DecodeChannelRow(PicByteSource& source, uint8_t* values, int width);
 
-// The same on a C stream, reading nothing beyond the row's last packet.
-int DecodeRgbRow(FILE* file, uint8_t* red, uint8_t* green, uint8_t* blue, int width);
-int DecodeChannelRow(FILE* file, uint8_t* values, int width);
+// How a row's decoding ended.
+enum class PicRowStatus {
+    Whole,
+    CutShort,   // the end of the file where a count byte (or long count) was due
+    RunPastEnd, // a packet would reach past the row's last pixel
+    ZeroCount,  // a pure run-length count of 0
+};
+
+// Any row of `pixelBytes` (1..4) channels, each into its own array of
+// `planes`: the mixed form as above (DecodeRgbRow and DecodeChannelRow are
+// its 3- and 1-byte cases), and the pure form, whose pixel bytes past the end
+// of the file also read as 255. A width of 0 holds no pure pair.
+PicRowStatus DecodeMixedRow(PicByteSource& source, uint8_t* const* planes, int pixelBytes,
+                            int width);
+PicRowStatus DecodePureRow(PicByteSource& source, uint8_t* const* planes, int pixelBytes,
+                           int width);
 
 // Encoders: write one row; runs of 2 or more equal pixels become run packets
 // (128 or more in the long form, so the count byte 255 never appears),

@@ -150,9 +150,13 @@ TEST_F(LoadImageTest, LoadsEveryLayout)
          2,
          {Wide(1, 2, 3, 4), zero}},
         {"height 0", MakePicHeaderBytes(4, 0, false, false), 4, 0, {}},
-        {"height with its top bit set reads no rows",
+        {"height with its top bit set reads every row",
          Join(MakePicHeaderBytes(1, 0x8000, false, false), {1, 2, 3}), 1, 0x8000,
-         Pixels(0x8000, zero)},
+         [&] {
+             Pixels rows(0x8000, white);
+             rows[0] = Wide(1, 2, 3);
+             return rows;
+         }()},
     };
     for (const LoadCase& item : cases) {
         SCOPED_TRACE(item.name);
@@ -202,6 +206,8 @@ TEST_F(LoadImageTest, FailuresGiveTheirCodeAndNoStorage)
     shortHeader.resize(103);
     Bytes wrongMagic = Join(MakePicHeaderBytes(1, 1, false, false), {1, 2, 3});
     wrongMagic[0] = 0x54;
+    Bytes packetType3 = MakePicHeaderBytes(1, 1, false, false);
+    packetType3[106] = 3;
     Bytes chainCutShort = MakePicHeaderBytes(1, 1, true, false);
     chainCutShort.resize(110);
     const FailureCase cases[] = {
@@ -209,10 +215,9 @@ TEST_F(LoadImageTest, FailuresGiveTheirCodeAndNoStorage)
         {"shorter than a header", shortHeader, kResultBadHeader},
         {"wrong magic", wrongMagic, kResultBadHeader},
         {"packet chain cut short", chainCutShort, kResultBadHeader},
-        {"width 0x8000 is negative", Join(MakePicHeaderBytes(0x8000, 1, false, false), {}),
-         kResultNoMemory},
-        {"width 0xFFFF is negative", Join(MakePicHeaderBytes(0xFFFF, 1, false, true), {}),
-         kResultNoMemory},
+        {"a packet of type 3", Join(packetType3, {1, 2, 3}), kResultBadHeader},
+        {"65535 x 65535, more pixels than a storage holds",
+         MakePicHeaderBytes(0xFFFF, 0xFFFF, false, false), kResultNoMemory},
         {"more pixels than a storage holds", MakePicHeaderBytes(32767, 32767, false, false),
          kResultNoMemory},
     };

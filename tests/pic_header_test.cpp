@@ -162,10 +162,12 @@ TEST(ReadPicHeader, LayoutFieldsFollowThePackets)
         {{0, 8, 0, 0xE0}, 0, 0, -7},               // RGB raw
         {{1, 8, 2, 0xE0, 0, 8, 2, 0x10}, 1, 1, 1}, // RGBA compressed
         {{1, 8, 0, 0xE0, 0, 8, 2, 0x10}, 1, 0, 1}, // mixed
-        {{0, 8, 2, 0xF0}, 0, 1, -7},               // colour and alpha in one mask
-        {{1, 8, 1, 0xE0, 0, 8, 3, 0x10}, 1, 0, 0}, // types other than 2 are raw
+        {{0, 8, 2, 0xF0}, 1, 1, 1},                // colour and alpha in one mask
+        {{1, 8, 1, 0xE0, 0, 8, 0, 0x10}, 1, 0, 0}, // pure run-length is not type 2
         {{0, 8, 2, 0x10}, 1, -7, 1},               // alpha alone
-        {{1, 8, 2, 0x10, 5, 8, 0, 0xE0}, 0, 0, 1}, // chained 5 ends the chain
+        {{1, 8, 2, 0x10, 5, 8, 0, 0xE0}, 1, 0, 1}, // chained 5 ends the chain
+        {{1, 8, 2, 0x10, 0, 8, 0, 0xE0}, 1, 0, 1}, // alpha first
+        {{1, 8, 2, 0x80, 1, 8, 0, 0x40, 0, 8, 2, 0x2F}, 0, 1, -7}, // one per colour, low bits
     };
     for (const Case& c : cases) {
         Bytes file = MakePicHeaderBytes(4, 4, false, false);
@@ -203,6 +205,11 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
     Bytes endlessChain(good.begin(), good.begin() + 104);
     for (int i = 0; i < 1000; ++i)
         endlessChain.insert(endlessChain.end(), {1, 8, 2, 0xE0});
+    const auto withPackets = [&](Bytes packets) {
+        Bytes file(good.begin(), good.begin() + 104);
+        file.insert(file.end(), packets.begin(), packets.end());
+        return file;
+    };
     const std::pair<const char*, Bytes> cases[] = {
         {"empty", {}},
         {"wrong magic", wrongMagic},
@@ -211,6 +218,9 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
         {"cut packet", cutPacket},
         {"cut chain", cutChain},
         {"chain to the end", endlessChain},
+        {"size 16", withPackets({0, 16, 0, 0xE0})},
+        {"type 3", withPackets({1, 8, 0, 0xE0, 0, 8, 3, 0x10})},
+        {"no channel in the mask", withPackets({1, 8, 0, 0xE0, 0, 8, 0, 0x0F})},
     };
     for (const auto& [name, bytes] : cases) {
         PicHeader header;

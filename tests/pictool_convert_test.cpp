@@ -508,20 +508,38 @@ TEST(PictoolConvert, StandardInputAndOutput)
         << wrong.err;
 }
 
-TEST(PictoolConvert, CutShortPicStillConverts)
+// A damaged file is written as loaded, with a warning and exit status 1
+// unless --allow-damaged; the JSON summary says where the damage is.
+TEST(PictoolConvert, CutShortPicConvertsWithAWarning)
 {
     TempDir dir;
     WriteFileBytes(dir.File("in.pam"), PamBytes(MakeWidePam(40, 30, 4), "RGB_ALPHA"));
+    // Row 14 of a raw RGBA file of width 40 begins at 104 + 8 + 14 * 160.
     for (const char* layout : {"--rle", "--raw"}) {
         ASSERT_EQ(Convert(dir, {dir.File("in.pam"), dir.File("full.pic"), layout}).exitCode, 0);
         const Bytes full = ReadFileBytes(dir.File("full.pic"));
         WriteFileBytes(dir.File("cut.pic"), Slice(full, 0, full.size() / 2));
         const ProcessResult run =
             Convert(dir, {dir.File("cut.pic"), dir.File("out.pam"), "--json"});
-        EXPECT_EQ(run.exitCode, 0) << layout << run.err;
-        EXPECT_TRUE(Contains(run.out, "\"status\":0")) << run.out;
+        EXPECT_EQ(run.exitCode, 1) << layout << run.err;
+        EXPECT_NE(run.err.find("warning: " + dir.File("cut.pic") + ": damaged: cut short in row "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_NE(run.out.find("\"status\":0"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("\"damage\":{\"row\":14,\"offset\":"), std::string::npos) << run.out;
+        if (std::string(layout) == "--raw") {
+            EXPECT_NE(run.out.find("\"offset\":2352,\"reason\":\"cut short\"}"), std::string::npos)
+                << run.out;
+        }
         EXPECT_EQ(ParsePam(ReadFileBytes(dir.File("out.pam"))).samples.size(), size_t(40 * 30 * 4));
+        const ProcessResult allowed =
+            Convert(dir, {dir.File("cut.pic"), dir.File("out.pam"), "--allow-damaged"});
+        EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
     }
+    const ProcessResult whole = Convert(dir, {dir.File("full.pic"), dir.File("out.pam"), "--json"});
+    EXPECT_EQ(whole.exitCode, 0);
+    EXPECT_NE(whole.out.find("\"damage\":null"), std::string::npos) << whole.out;
 }
 
 TEST(PictoolConvert, HelpTellsTheOptions)
@@ -532,7 +550,7 @@ TEST(PictoolConvert, HelpTellsTheOptions)
     for (const char* option :
          {"--alpha", "--no-alpha", "--rle", "--raw", "--comment", "--aspect", "--options",
           "--save-options", "--frames", "--depth", "--host-pixels", "--jobs", "--to",
-          "--max-pixels", "--quiet", "--json", "times 257", "'-'"})
+          "--max-pixels", "--quiet", "--json", "--allow-damaged", "times 257", "'-'"})
         EXPECT_TRUE(Contains(run.out, option)) << option;
 #if !defined(PICTOOL_HAVE_PNG)
     EXPECT_TRUE(Contains(run.out, "no PNG or JPEG support"));

@@ -140,7 +140,7 @@ class InfoJson(PictoolTest):
             ("big.pic", pic_header(65535, 32768) + packet(0, RLE, RGB),
              dict(width=65535, height=32768, type=8, rgbCompressed=1)),
             ("combined.pic", pic_header(1, 1) + packet(0, RAW, 0xF0),
-             dict(type=8, withAlpha=0, rgbCompressed=0)),
+             dict(type=6, withAlpha=1, rgbCompressed=0, alphaCompressed=0)),
         ]
         names = [self.write(name, data) for name, data, _ in cases]
         run, objects = self.info_json(*names)
@@ -241,6 +241,36 @@ class InfoPlain(PictoolTest):
         run = self.pictool("info", self.write("text.pic", b"not a picture"))
         self.assertEqual((run.status, run.out), (1, ""))
         self.assertEqual(run.err_lines, ["pictool: text.pic: not a PIC file"])
+
+
+class Check(PictoolTest):
+    def test_whole_damaged_and_unreadable_files(self):
+        cut = MIXED_RGBA[:-3]  # row 1's alpha literal loses its last 3 bytes
+        pure = pic_header(3, 1) + packet(0, 1, 0xF0) + bytes([2, 1, 2, 3, 4, 0, 5, 6, 7, 8])
+        names = [self.write("mixed.pic", MIXED_RGBA + b"xy"), self.write("cut.pic", cut),
+                 self.write("zero.pic", pure), self.write("bad.pic", b"PIC?"), "missing.pic"]
+        run = self.pictool("check", "--json", *names)
+        self.assertEqual((run.status, run.err), (1, ""))
+        objects = run.json_lines()
+        self.assertEqual(objects[0], {
+            "file": "mixed.pic", "result": 0, "width": 4, "height": 2,
+            "packets": [{"type": 2, "mask": 0xE0}, {"type": 2, "mask": 0x10}],
+            "rowsComplete": 2, "damage": None, "trailingBytes": 2})
+        self.assertEqual(objects[1]["damage"], {"row": 1, "offset": 112 + 15, "reason": "cut short"})
+        self.assertEqual(objects[1]["rowsComplete"], 1)
+        self.assertEqual(objects[2]["damage"], {"row": 0, "offset": 108, "reason": "zero count"})
+        self.assertEqual(objects[3], {"file": "bad.pic", "result": 13})
+        self.assertEqual(list(objects[4].keys()), ["file", "result"])
+
+        plain = self.pictool("check", names[0], names[1])
+        self.assertEqual(plain.status, 1)
+        self.assertEqual(plain.out.splitlines(), [
+            "mixed.pic: 4 x 2, mixed RGB + mixed A: ok (2 bytes after the last row)",
+            "cut.pic: 4 x 2, mixed RGB + mixed A: cut short in row 1 of 2 (offset 127)",
+            "1 of 2 files whole"])
+        self.assertEqual(self.pictool("check", names[0]).status, 0)
+        self.assert_usage_error(self.pictool("check"))
+        self.assert_usage_error(self.pictool("check", "--bogus", names[0]))
 
 
 class Usage(PictoolTest):

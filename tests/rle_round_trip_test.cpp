@@ -82,23 +82,19 @@ int Encode(FILE* file, PicByteSink* sink, const Row& row, int channelCount)
                                           row.channels[2].data(), row.width);
 }
 
-int Decode(FILE* file, PicByteSource* source, Row& row, int channelCount)
+int Decode(PicByteSource& source, Row& row, int channelCount)
 {
-    if (channelCount == 1) {
-        return source != nullptr ? DecodeChannelRow(*source, row.channels[0].data(), row.width)
-                                 : DecodeChannelRow(file, row.channels[0].data(), row.width);
-    }
-    return source != nullptr ? DecodeRgbRow(*source, row.channels[0].data(), row.channels[1].data(),
-                                            row.channels[2].data(), row.width)
-                             : DecodeRgbRow(file, row.channels[0].data(), row.channels[1].data(),
-                                            row.channels[2].data(), row.width);
+    if (channelCount == 1)
+        return DecodeChannelRow(source, row.channels[0].data(), row.width);
+    return DecodeRgbRow(source, row.channels[0].data(), row.channels[1].data(),
+                        row.channels[2].data(), row.width);
 }
 
 // Encodes every row made by `make(index, row)` one after another, through the
 // sink and through the C stream, which must write the same bytes; then
-// decodes them back through a source with the usual buffer and one with a
-// buffer of a few bytes, each in one go, and through the C stream row by
-// row, checking every row and where each row ends.
+// decodes them back through a source with the usual buffer, one with a
+// buffer of a few bytes and one over the bytes in memory, checking every row
+// and where each row ends.
 template <class MakeRow> void RoundTrip(int rowCount, int channelCount, MakeRow make)
 {
     TempDir dir;
@@ -125,32 +121,31 @@ template <class MakeRow> void RoundTrip(int rowCount, int channelCount, MakeRow 
 
     FILE* sourceFile = std::fopen(sinkPath.c_str(), "rb");
     FILE* smallSourceFile = std::fopen(sinkPath.c_str(), "rb");
-    FILE* plainFile = std::fopen(filePath.c_str(), "rb");
+    const Bytes encoded = ReadFileBytes(filePath);
     {
         PicByteSource source(sourceFile);
         PicByteSource smallSource(smallSourceFile, 97);
+        PicByteSource memory(encoded.data(), encoded.size());
         Row expected;
         Row decoded;
         for (int index = 0; index < rowCount; ++index) {
             make(index, expected);
-            for (PicByteSource* through :
-                 {&source, &smallSource, static_cast<PicByteSource*>(nullptr)}) {
+            for (PicByteSource* through : {&source, &smallSource, &memory}) {
                 decoded.width = expected.width;
                 for (int channel = 0; channel < channelCount; ++channel)
                     decoded.channels[channel].assign(size_t(expected.width), 0xEE);
-                ASSERT_EQ(Decode(plainFile, through, decoded, channelCount), 1) << "row " << index;
+                ASSERT_EQ(Decode(*through, decoded, channelCount), 1) << "row " << index;
                 for (int channel = 0; channel < channelCount; ++channel)
                     ASSERT_EQ(decoded.channels[channel], expected.channels[channel])
                         << "row " << index << " channel " << channel;
             }
-            ASSERT_EQ(std::ftell(plainFile), rowEnds[size_t(index)]) << "row " << index;
+            ASSERT_EQ(memory.Position(), uint64_t(rowEnds[size_t(index)])) << "row " << index;
         }
         EXPECT_EQ(source.Next(), -1);
         EXPECT_EQ(smallSource.Next(), -1);
     }
     std::fclose(sourceFile);
     std::fclose(smallSourceFile);
-    std::fclose(plainFile);
 }
 
 } // namespace

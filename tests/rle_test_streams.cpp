@@ -18,15 +18,11 @@ struct FileCloser {
 };
 using FilePointer = std::unique_ptr<FILE, FileCloser>;
 
-int DecodeOne(FILE* file, PicByteSource* source, std::vector<Bytes>& arrays, int width)
+int DecodeOne(PicByteSource& source, std::vector<Bytes>& arrays, int width)
 {
-    if (arrays.size() == 1) {
-        return source != nullptr ? DecodeChannelRow(*source, arrays[0].data(), width)
-                                 : DecodeChannelRow(file, arrays[0].data(), width);
-    }
-    return source != nullptr
-               ? DecodeRgbRow(*source, arrays[0].data(), arrays[1].data(), arrays[2].data(), width)
-               : DecodeRgbRow(file, arrays[0].data(), arrays[1].data(), arrays[2].data(), width);
+    if (arrays.size() == 1)
+        return DecodeChannelRow(source, arrays[0].data(), width);
+    return DecodeRgbRow(source, arrays[0].data(), arrays[1].data(), arrays[2].data(), width);
 }
 
 } // namespace
@@ -38,19 +34,16 @@ std::vector<DecodedRow> DecodeRows(const Bytes& stream, int width, int channelCo
     const std::string path = dir.File("rows");
     WriteFileBytes(path, stream);
     FilePointer file(std::fopen(path.c_str(), "rb"));
-    std::unique_ptr<PicByteSource> source;
-    if (reading == Reading::Source)
-        source = std::make_unique<PicByteSource>(file.get());
+    // Reading::File reads through a buffer of one byte: nothing read ahead.
+    PicByteSource source(file.get(), reading == Reading::Source ? PicByteSource::kBufferSize : 1);
 
     const size_t rowBytes = width > 0 ? size_t(width) : 0;
     std::vector<DecodedRow> decoded;
     for (int row = 0; row < rows; ++row) {
         std::vector<Bytes> arrays(size_t(channelCount), Bytes(rowBytes + kGuardBytes, kUntouched));
         DecodedRow result;
-        result.result = DecodeOne(file.get(), source.get(), arrays, width);
-        if (source != nullptr) {
-            EXPECT_EQ(source->Release(), 1);
-        }
+        result.result = DecodeOne(source, arrays, width);
+        EXPECT_EQ(source.Release(), 1);
         result.position = std::ftell(file.get());
         for (Bytes& array : arrays) {
             for (size_t index = rowBytes; index < array.size(); ++index)

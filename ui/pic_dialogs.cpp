@@ -31,7 +31,7 @@ static void ShowInfoDialog(BitmapInfo* info, const PicHeader& header, const PicO
     PicInfoDialog dialog(nullptr);
     ModuleStateScope pluginResources;
     dialog.SetImageInfo(info);
-    dialog.SetResolution(header.width, header.height);
+    dialog.SetResolution(header.Width(), header.Height());
     dialog.framesText = FormatText("%d", 1);
     dialog.aspectText = FormatText("%.2f", double(header.ratio));
     dialog.gammaText = FormatText("%.2f", 1.0);

@@ -45,3 +45,4 @@ extern const PictoolCommand InfoCommand;
 extern const PictoolCommand AboutCommand;
 extern const PictoolCommand ConvertCommand;
 extern const PictoolCommand DialogCommand;
+extern const PictoolCommand CheckCommand;

@@ -94,6 +94,10 @@ bool TakeFlagOption(const std::string& name, RawArguments& raw, ConvertJob& job)
         raw.hostPixels = raw.hostPixels || name == "--host-pixels";
         return true;
     }
+    if (name == "--allow-damaged") {
+        job.allowDamaged = true;
+        return true;
+    }
     if (name == "--alpha" || name == "--no-alpha")
         job.alpha = name == "--alpha" ? Switch::On : Switch::Off;
     else if (name == "--rle" || name == "--raw")
@@ -335,8 +339,9 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
             outcomes[index] = job.toPic ? ConvertFrameToPic(plugin, job, task, window)
                                         : ConvertFrameFromPic(plugin, job, task, window);
             const FrameOutcome& outcome = outcomes[index];
-            if (!outcome.ok)
-                display.Message("pictool: " + outcome.errorFile + ": " +
+            if (!outcome.ok || outcome.damaged)
+                display.Message(std::string(outcome.ok ? "pictool: warning: " : "pictool: ") +
+                                outcome.errorFile + ": " +
                                 (job.sequence ? "frame " + std::to_string(task.frame) + ": " : "") +
                                 outcome.error);
             display.FrameDone();
@@ -378,10 +383,13 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     const FrameOutcome* last = nullptr;
     int frames = 0;
     double driverMs = 0.0;
+    std::string damage = "null";
     for (size_t index = 0; index < outcomes.size(); ++index) {
         const FrameOutcome& outcome = outcomes[index];
         inputs.push_back(tasks[index].input);
         driverMs += outcome.driverMs;
+        if (outcome.damaged && damage == "null")
+            damage = outcome.damage;
         if (outcome.ok) {
             outputs.push_back(tasks[index].output);
             last = &outcome;
@@ -413,6 +421,7 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     object.AddInteger("frames", frames);
     object.AddObjectList("failures", failures);
     object.AddNumber("driverMs", driverMs);
+    object.AddJson("damage", damage);
     // The image itself may be on stdout: the summary then goes to stderr.
     std::fprintf(job.output == "-" ? stderr : stdout, "%s\n", object.Text().c_str());
     std::fflush(stdout);
@@ -437,7 +446,7 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
     bool failed = false;
     const FrameOutcome* last = nullptr;
     for (const FrameOutcome& outcome : outcomes) {
-        failed = failed || !outcome.ok;
+        failed = failed || !outcome.ok || (outcome.damaged && !job.allowDamaged);
         if (outcome.ok && outcome.haveOptions)
             last = &outcome;
     }
@@ -515,6 +524,11 @@ const PictoolCommand ConvertCommand = {
     "  --host-pixels          PAM only: the host's 16-bit storage as loaded, DEPTH\n"
     "                         4, MAXVAL 65535, TUPLTYPE RGB_ALPHA, each value the\n"
     "                         file's byte times 256, alpha 0 when the file has none\n"
+    "  A damaged PIC file (cut short, or a run-length row that does not decode)\n"
+    "  is written as the driver loads it (run-length rows stop at the damage and\n"
+    "  the rest stay 0; raw bytes past the end read 255), with one warning line\n"
+    "  naming the file, the first damaged row and the reason, and exit status 1.\n"
+    "  --allow-damaged        exit 0 for a damaged PIC file all the same\n"
     "\n"
     "Sequences:\n"
     "  --frames FIRST-LAST    IN is a name pattern with one %d, %Nd or %0Nd (N\n"
@@ -537,9 +551,11 @@ const PictoolCommand ConvertCommand = {
     "                         status (the driver's last failing result code, else\n"
     "                         0), ok, error (on failure), width, height, alpha,\n"
     "                         compressed, inputs, outputs, frames (converted),\n"
-    "                         failures (frame, file, status and error of each) and\n"
+    "                         failures (frame, file, status and error of each),\n"
     "                         driverMs (wall-clock ms inside LoadImage or\n"
-    "                         WriteFrame)\n"
+    "                         WriteFrame) and damage (null, or the first damaged\n"
+    "                         PIC input's {\"row\", \"offset\", \"reason\"}, as\n"
+    "                         'pictool check --json' gives it)\n"
     "  --quiet, -q            no progress line\n"
     "  --help, -h             this text\n"
     "  --                     what follows are names, even if they start with '-'\n"
@@ -556,7 +572,8 @@ const PictoolCommand ConvertCommand = {
 #endif
     "\n"
     "Exit status: 0 success; 1 an image failed (one line on stderr each, naming\n"
-    "the file and what happened); 2 usage error, including an options file that\n"
-    "is not a 96-byte block.\n",
+    "the file and what happened) or a PIC input is damaged (without\n"
+    "--allow-damaged); 2 usage error, including an options file that is not a\n"
+    "96-byte block.\n",
     RunConvert,
 };

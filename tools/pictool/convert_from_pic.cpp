@@ -1,10 +1,12 @@
 // PIC files to PNG or PAM images: a driver of the frame's own loads the file
 // into a host storage with LoadImage, and its pixels are written out.
 #include <chrono>
+#include <cstdio>
 #include <new>
 
 #include "host/bmm_functions.h"
 #include "tools/pictool/convert_job.h"
+#include "tools/pictool/pic_check.h"
 #include "tools/pictool/progress_bar.h"
 
 namespace {
@@ -37,6 +39,18 @@ bool CopyStorage(BitmapStorage& storage, HostImage& image, std::string& error)
         }
     }
     return true;
+}
+
+// A damaged file loads as far as its damage, status 0: say what was lost.
+void NoteDamage(const std::string& input, FrameOutcome& outcome)
+{
+    const PicFileCheck check = CheckPicFile(input);
+    if (check.result != kResultSuccess || !check.rows.damaged)
+        return;
+    outcome.damaged = true;
+    outcome.damage = DamageJson(check);
+    outcome.error = "damaged: " + DamageText(check);
+    outcome.errorFile = input;
 }
 
 FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
@@ -74,6 +88,7 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     outcome.compressed = outcome.haveOptions && outcome.options.rgbCompressed == 1;
     if (!WriteImageFile(task.output, job.outputFormat, job.depth, image, error))
         return FrameFailure(task.output, error);
+    NoteDamage(task.input, outcome);
     outcome.ok = true;
     return outcome;
 }

@@ -48,6 +48,7 @@ struct ConvertJob {
 
     // Towards PNG or PAM.
     SampleDepth depth = SampleDepth::Eight;
+    bool allowDamaged = false; // a damaged PIC input still exits 0
 
     uint64_t maxPixels = kMaxImagePixels;
     int jobs = 1;
@@ -75,6 +76,8 @@ struct FrameOutcome {
     bool haveOptions = false;
     PicOptions options{}; // the driver's block after the frame
     double driverMs = 0.0;
+    bool damaged = false; // the PIC input is damaged (its rows up to the damage were written)
+    std::string damage = "null"; // its damage, as JSON
 };
 
 // Each converts one frame with a driver of its own; thread-safe.

@@ -127,3 +127,9 @@ void JsonObject::AddObjectList(const char* key, const std::vector<JsonObject>& o
     }
     members += ']';
 }
+
+void JsonObject::AddJson(const char* key, const std::string& json)
+{
+    AddKey(key);
+    members += json;
+}

@@ -21,6 +21,8 @@ public:
     void AddTextList(const char* key, const std::vector<std::string>& texts);
     // A list of objects: [{...},{...}].
     void AddObjectList(const char* key, const std::vector<JsonObject>& objects);
+    // A value already in JSON form: null, a nested object's Text(), a list.
+    void AddJson(const char* key, const std::string& json);
     // The finished object: "{...}".
     std::string Text() const { return "{" + members + "}"; }
 

@@ -10,10 +10,7 @@
 
 // Every command, once. A new command is a file of its own and a line here.
 static const PictoolCommand* const kCommands[] = {
-    &InfoCommand,
-    &ConvertCommand,
-    &AboutCommand,
-    &DialogCommand,
+    &InfoCommand, &ConvertCommand, &AboutCommand, &DialogCommand, &CheckCommand,
 };
 
 static const PictoolCommand* FindCommand(const std::string& name)

@@ -1,0 +1,105 @@
+#include "tests/layout_files.h"
+
+#include <algorithm>
+
+namespace {
+
+using Pixel = std::vector<uint8_t>;
+
+Pixel PixelAt(uint32_t x, uint32_t y, uint8_t mask)
+{
+    Pixel pixel;
+    for (int channel = 0; channel < 4; ++channel)
+        if ((mask & (0x80 >> channel)) != 0)
+            pixel.push_back(LayoutValue(x, y, channel));
+    return pixel;
+}
+
+void Append(Bytes& out, const Pixel& pixel)
+{
+    out.insert(out.end(), pixel.begin(), pixel.end());
+}
+
+// Equal pixels from x on, at most `most`.
+uint32_t RunLength(const std::vector<Pixel>& row, uint32_t x, uint32_t most)
+{
+    uint32_t length = 1;
+    while (x + length < row.size() && length < most && row[x + length] == row[x])
+        ++length;
+    return length;
+}
+
+void EncodeMixed(const std::vector<Pixel>& row, Bytes& out)
+{
+    const uint32_t width = uint32_t(row.size());
+    for (uint32_t x = 0; x < width;) {
+        const uint32_t run = RunLength(row, x, 65535);
+        if (run >= 2) {
+            if (run <= 128) {
+                out.push_back(uint8_t(127 + run));
+            } else {
+                out.insert(out.end(), {128, uint8_t(run >> 8), uint8_t(run)});
+            }
+            Append(out, row[x]);
+            x += run;
+            continue;
+        }
+        uint32_t literal = 1;
+        while (x + literal < width && literal < 128 && RunLength(row, x + literal, 2) < 2)
+            ++literal;
+        out.push_back(uint8_t(literal - 1));
+        for (uint32_t index = 0; index < literal; ++index)
+            Append(out, row[x + index]);
+        x += literal;
+    }
+}
+
+void EncodePure(const std::vector<Pixel>& row, Bytes& out)
+{
+    for (uint32_t x = 0; x < row.size();) {
+        const uint32_t run = RunLength(row, x, 255);
+        out.push_back(uint8_t(run));
+        Append(out, row[x]);
+        x += run;
+    }
+}
+
+} // namespace
+
+uint8_t LayoutValue(uint32_t x, uint32_t y, int channel)
+{
+    const uint32_t c = uint32_t(channel);
+    if (x % 17 >= 12)
+        return uint8_t(x * 131 + y * 7 + c * 29);
+    return uint8_t((x / 3) * 37 + y * 11 + c * 71);
+}
+
+LayoutFile BuildLayoutFile(uint32_t width, uint32_t height,
+                           const std::vector<LayoutPacket>& packets)
+{
+    LayoutFile file;
+    file.bytes = MakePicHeaderBytes(int(width), int(height), false, false);
+    file.bytes.resize(104);
+    for (size_t index = 0; index < packets.size(); ++index) {
+        const uint8_t chained = index + 1 < packets.size() ? 1 : 0;
+        file.bytes.insert(file.bytes.end(), {chained, 8, packets[index].type, packets[index].mask});
+    }
+    std::vector<Pixel> row(width);
+    for (uint32_t y = 0; y < height; ++y) {
+        file.rowStarts.push_back(file.bytes.size());
+        for (const LayoutPacket& packet : packets) {
+            for (uint32_t x = 0; x < width; ++x)
+                row[x] = PixelAt(x, y, packet.mask);
+            if (packet.type == 0) {
+                for (const Pixel& pixel : row)
+                    Append(file.bytes, pixel);
+            } else if (packet.type == 1) {
+                EncodePure(row, file.bytes);
+            } else {
+                EncodeMixed(row, file.bytes);
+            }
+        }
+    }
+    file.rowStarts.push_back(file.bytes.size());
+    return file;
+}
