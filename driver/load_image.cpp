@@ -87,10 +87,10 @@ enum class RowsResult { Loaded, StoreRefused };
 // progress. A run-length row that fails to decode ends the load early,
 // keeping the rows before it: PIC files cut short still show what they hold.
 //
-// The two steps run as a pipeline: rows are decoded on a worker thread, a
-// few ahead, each into the row reader of its pipeline slot, while this
-// thread widens and stores, so that the host is only ever called from the
-// thread that called the driver.
+// The two steps run as a pipeline (see below for when it takes a worker):
+// rows are decoded a few ahead, each into the row reader of its pipeline
+// slot, while this thread widens and stores, so that the host is only ever
+// called from the thread that called the driver.
 RowsResult LoadRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
                     uint32_t width, uint32_t height, BitmapInfo* info, BitmapStorage* storage)
 {
@@ -99,9 +99,12 @@ RowsResult LoadRows(PicByteSource& source, const std::vector<PicChannelPacket>& 
     for (int slot = 0; slot < RowPipeline::kSlotCount; ++slot)
         readers.push_back(std::make_unique<PicRowReader>(packets, width));
     std::unique_ptr<BMM_Color_64[]> pixels(new BMM_Color_64[width + 1]);
-    // The slots carry nothing: row y's bytes are in reader(y). A row of
-    // three or four channels weighs about 4 bytes per pixel.
-    RowPipeline pipeline(0, 4 * size_t(width));
+    // The slots carry nothing: row y's bytes are in reader(y). Nor does a
+    // load take a worker unless forced: measured on the 2-core machine, first
+    // loads took 17-19 ms with one and 12 ms without (the stores into fresh
+    // storage pages are most of a load and stay on this thread, and every
+    // decoded row would have to cross from the other core to it).
+    RowPipeline pipeline(0);
     if (!pipeline.Allocated())
         throw std::bad_alloc();
 
