@@ -310,10 +310,13 @@ private:
 int RunFirstCall(const std::string& operation, const std::string& kindName, const std::string& name)
 {
     const FrameKind kind = kindName == "noisy" ? kNoisy : kTypical;
-    // PIC_PIPELINE_THREADS=1 measures the one-thread fallback.
+    // PIC_PIPELINE_THREADS=1 measures the one-thread fallback, =2 a worker
+    // wherever the pipeline could take one.
     const char* threads = std::getenv("PIC_PIPELINE_THREADS");
     if (threads != nullptr && std::strcmp(threads, "1") == 0)
         ForcePipelineThreads(PipelineThreads::One);
+    if (threads != nullptr && std::strcmp(threads, "2") == 0)
+        ForcePipelineThreads(PipelineThreads::Two);
     CallTimer timer;
     if (operation == "load") {
         BitmapManager manager;

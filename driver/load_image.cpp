@@ -100,10 +100,11 @@ RowsResult LoadRows(PicByteSource& source, const std::vector<PicChannelPacket>& 
         readers.push_back(std::make_unique<PicRowReader>(packets, width));
     std::unique_ptr<BMM_Color_64[]> pixels(new BMM_Color_64[width + 1]);
     // The slots carry nothing: row y's bytes are in reader(y). Nor does a
-    // load take a worker unless forced: measured on the 2-core machine, first
-    // loads took 17-19 ms with one and 12 ms without (the stores into fresh
-    // storage pages are most of a load and stay on this thread, and every
-    // decoded row would have to cross from the other core to it).
+    // load take a worker unless forced: measured on the 2-core machine, the
+    // render's first load took 13-19 ms with one and 11.4-12.7 ms without
+    // (the stores into fresh storage pages are most of a load and stay on
+    // this thread, and every decoded row has to cross to it from the other
+    // core).
     RowPipeline pipeline(0);
     if (!pipeline.Allocated())
         throw std::bad_alloc();
