@@ -104,6 +104,7 @@ TEST_F(InfoDialogTest, ShowsWhatTheFileHolds)
         {false, false, 1.0f, 1, 32767, "24 Bits (RGB)", "1.00", "1x32767"},
         {true, false, 0.5f, 720, 486, "32 Bits (RGBA)", "0.50", "720x486"},
         {false, true, 2.0f / 3.0f, 3, 2, "24 Bits (RGB)", "0.67", "3x2"},
+        {false, false, 1.0f, 40000, 65535, "24 Bits (RGB)", "1.00", "40000x65535"},
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.resolution);
