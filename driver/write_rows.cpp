@@ -1,28 +1,54 @@
 #include "driver/write_rows.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
 
 #include "driver/pixel_rows.h"
+#include "driver/row_pipeline.h"
 #include "pic/rle_codec.h"
 
 namespace {
 
-// One row of host pixels (zeroed) and `byteCount` bytes of file data, or
-// nulls when either cannot be allocated.
-struct RowBuffers {
-    std::unique_ptr<BMM_Color_64[]> pixels;
-    std::unique_ptr<uint8_t[]> bytes;
-
-    RowBuffers(int width, size_t byteCount)
-        : pixels(new (std::nothrow) BMM_Color_64[size_t(width)]()),
-          bytes(new (std::nothrow) uint8_t[byteCount])
-    {
-    }
-    bool Allocated() const { return pixels != nullptr && bytes != nullptr; }
+// How one row's file bytes are laid out in a pipeline slot: made from the
+// host pixels by Narrow, on the calling thread, and handed to the sink by
+// Put, on the worker; Put answers Written, EncoderFailed or WriteFailed.
+struct RowLayout {
+    size_t slotBytes;
+    void (*narrow)(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot);
+    RowWriteResult (*put)(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha);
 };
+
+// Raw: interleaved red, green, blue (3 * width bytes), then `width` alpha bytes.
+void NarrowRaw(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot)
+{
+    NarrowToInterleaved(pixels, width, slot);
+    if (withAlpha)
+        NarrowAlpha(pixels, width, slot + 3 * size_t(width));
+}
+
+RowWriteResult PutRaw(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha)
+{
+    sink.Write(slot, (withAlpha ? 4 : 3) * size_t(width));
+    return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
+}
+
+// Compressed: red, green, blue and alpha arrays of `width` bytes each.
+void NarrowCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot)
+{
+    NarrowToPlanar(pixels, width, slot, slot + width, slot + 2 * size_t(width),
+                   withAlpha ? slot + 3 * size_t(width) : nullptr);
+}
+
+RowWriteResult PutCompressed(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha)
+{
+    if (EncodeRgbRow(sink, slot, slot + width, slot + 2 * size_t(width), width) != 1 ||
+        (withAlpha && EncodeChannelRow(sink, slot + 3 * size_t(width), width) != 1))
+        return RowWriteResult::EncoderFailed;
+    return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
+}
 
 RowWriteResult FailedAt(RowWriteResult result, int y, int* failedRow)
 {
@@ -31,57 +57,66 @@ RowWriteResult FailedAt(RowWriteResult result, int y, int* failedRow)
     return result;
 }
 
+// Every row through a RowPipeline: the calling thread fetches each row from
+// the host's storage and narrows it, the worker encodes and writes it, so
+// the storage is touched only by the thread the host called.
+RowWriteResult WriteRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
+                         int withAlpha, const RowLayout& layout, int* failedRow)
+{
+    if (height <= 0)
+        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
+    // One row of host pixels for the fetches, zeroed as a storage that
+    // fetches nothing into it still leaves defined bytes.
+    std::unique_ptr<BMM_Color_64[]> pixels(new (std::nothrow) BMM_Color_64[size_t(width)]());
+    RowPipeline pipeline(layout.slotBytes);
+    if (pixels == nullptr || !pipeline.Allocated())
+        return RowWriteResult::NoMemory;
+    const bool alpha = withAlpha == 1;
+    int fetchFailedAt = -1;
+    int putFailedAt = -1;
+    RowWriteResult putResult = RowWriteResult::Written;
+    int putErrno = 0;
+    const auto fetch = [&](int y, uint8_t* slot) {
+        if (storage->FetchRow(0, y, width, pixels.get()) != 1) {
+            fetchFailedAt = y;
+            return false;
+        }
+        layout.narrow(pixels.get(), width, alpha, slot);
+        return true;
+    };
+    const auto put = [&](int y, uint8_t* slot) {
+        putResult = layout.put(sink, slot, width, alpha);
+        if (putResult == RowWriteResult::Written)
+            return true;
+        putFailedAt = y;
+        putErrno = errno;
+        return false;
+    };
+    pipeline.Run(height, RowPipeline::Worker::Consumes, fetch, put);
+    // Read once the worker has ended. A row that failed to go out lies
+    // before any row that failed to be fetched (rows go out only once
+    // fetched); its cause goes to the thread that reports it.
+    if (putFailedAt >= 0) {
+        errno = putErrno;
+        return FailedAt(putResult, putFailedAt, failedRow);
+    }
+    if (fetchFailedAt >= 0)
+        return FailedAt(RowWriteResult::FetchFailed, fetchFailedAt, failedRow);
+    return RowWriteResult::Written;
+}
+
 } // namespace
 
 RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                             int withAlpha, int* failedRow)
 {
-    if (height <= 0)
-        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
-    // One buffer of 3 * width bytes serves the colour bytes and then the alpha bytes.
-    RowBuffers buffers(width, 3 * size_t(width));
-    if (!buffers.Allocated())
-        return RowWriteResult::NoMemory;
-    BMM_Color_64* pixels = buffers.pixels.get();
-    uint8_t* bytes = buffers.bytes.get();
-    for (int y = 0; y < height; ++y) {
-        if (storage->FetchRow(0, y, width, pixels) != 1)
-            return FailedAt(RowWriteResult::FetchFailed, y, failedRow);
-        NarrowToInterleaved(pixels, width, bytes);
-        sink.Write(bytes, 3 * size_t(width));
-        if (withAlpha == 1) {
-            NarrowAlpha(pixels, width, bytes);
-            sink.Write(bytes, size_t(width));
-        }
-        if (!sink.Ok())
-            return FailedAt(RowWriteResult::WriteFailed, y, failedRow);
-    }
-    return RowWriteResult::Written;
+    const RowLayout layout{4 * size_t(width), NarrowRaw, PutRaw};
+    return WriteRows(sink, storage, width, height, withAlpha, layout, failedRow);
 }
 
 RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                                    int withAlpha, int* failedRow)
 {
-    if (height <= 0)
-        return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
-    // Red, green, blue and alpha arrays of `width` bytes each, one after another.
-    RowBuffers buffers(width, 4 * size_t(width));
-    if (!buffers.Allocated())
-        return RowWriteResult::NoMemory;
-    BMM_Color_64* pixels = buffers.pixels.get();
-    uint8_t* red = buffers.bytes.get();
-    uint8_t* green = red + width;
-    uint8_t* blue = green + width;
-    uint8_t* alpha = blue + width;
-    for (int y = 0; y < height; ++y) {
-        if (storage->FetchRow(0, y, width, pixels) != 1)
-            return FailedAt(RowWriteResult::FetchFailed, y, failedRow);
-        NarrowToPlanar(pixels, width, red, green, blue, withAlpha == 1 ? alpha : nullptr);
-        if (EncodeRgbRow(sink, red, green, blue, width) != 1 ||
-            (withAlpha == 1 && EncodeChannelRow(sink, alpha, width) != 1))
-            return FailedAt(RowWriteResult::EncoderFailed, y, failedRow);
-        if (!sink.Ok())
-            return FailedAt(RowWriteResult::WriteFailed, y, failedRow);
-    }
-    return RowWriteResult::Written;
+    const RowLayout layout{4 * size_t(width), NarrowCompressed, PutCompressed};
+    return WriteRows(sink, storage, width, height, withAlpha, layout, failedRow);
 }

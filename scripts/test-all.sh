@@ -4,18 +4,20 @@
 #           every shell script, and the include layering (check-includes.sh)
 #   native  g++, optimised: unit, integration and pictool tests, fuzz replays
 #   asan    g++ with AddressSanitizer + UndefinedBehaviorSanitizer: the same tests
+#   tsan    g++ with ThreadSanitizer: the same tests, the two-thread row
+#           pipeline of loads and writes among them
 #   fuzz    clang with libFuzzer: each fuzzer for a short run on its corpus
 #   win32   mingw-w64 i686: the same tests plus the plug-in's own, under Wine,
 #           with dialogs in real windows on a virtual X display
 # Exits non-zero when any build or test fails.
-#   usage: scripts/test-all.sh [checks|native|asan|fuzz|win32]...   (default: all)
+#   usage: scripts/test-all.sh [checks|native|asan|tsan|fuzz|win32]...   (default: all)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root" || exit 1
 "$root/scripts/install-deps.sh" || exit 1
 
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(checks native asan fuzz win32)
+[ ${#configs[@]} -gt 0 ] || configs=(checks native asan tsan fuzz win32)
 fuzz_seconds=${PIC_FUZZ_SECONDS:-45}
 passed=0
 failed=0
@@ -64,7 +66,7 @@ for config in "${configs[@]}"; do
     checks)
       checks
       record checks $? ;;
-    native|asan)
+    native|asan|tsan)
       build "$config" && ctest --preset "$config"
       record "$config" $? ;;
     fuzz)

@@ -4,8 +4,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "driver/pic_bitmap_io.h"
+#include "driver/row_pipeline.h"
 #include "host/bmm_functions.h"
 #include "tests/picture_helpers.h"
 #include "tests/progress_recorder.h"
@@ -53,7 +56,13 @@ protected:
     BitmapInfo info;
     BMMRES status = 0xEEEE;
 
-    void SetUp() override { BMMClearReportedErrors(); }
+    // Every load here reads its rows on a worker thread, however small the image.
+    void SetUp() override
+    {
+        BMMClearReportedErrors();
+        ForcePipelineThreads(PipelineThreads::Two);
+    }
+    void TearDown() override { ForcePipelineThreads(PipelineThreads::Automatic); }
 
     StoragePtr Load(const Bytes& file)
     {
@@ -253,11 +262,15 @@ TEST_F(LoadImageTest, ADriverOpenForWritingRefusesAndLeavesTheFileAlone)
 TEST_F(LoadImageTest, ReportsProgressAfterEachStoredRow)
 {
     ProgressRecorder recorder;
+    std::vector<std::thread::id> senders;
+    recorder.onProgress = [&](int) { senders.push_back(std::this_thread::get_id()); };
     info.SetUpdateWindow(recorder.Window());
     StoragePtr storage = Load(Join(MakePicHeaderBytes(1, 3, false, false), Bytes(9, 7)));
     ASSERT_NE(storage, nullptr);
     const std::vector<std::pair<int, int>> rows = {{0, 2}, {1, 2}, {2, 2}};
     EXPECT_EQ(recorder.Messages(), rows);
+    // Rows are read on a worker, but the host hears only from its own thread.
+    EXPECT_EQ(senders, std::vector<std::thread::id>(3, std::this_thread::get_id()));
 
     // A compressed file cut short after its first row reports that row only.
     ProgressRecorder cutShort;

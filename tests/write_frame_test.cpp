@@ -10,6 +10,7 @@
 #include <string>
 
 #include "driver/pic_bitmap_io.h"
+#include "driver/row_pipeline.h"
 #include "driver/write_rows.h"
 #include "host/bmm_functions.h"
 #include "pic/byte_sink.h"
@@ -54,7 +55,13 @@ protected:
     Bitmap bitmap{&manager};
     BitmapInfo output;
 
-    void SetUp() override { BMMClearReportedErrors(); }
+    // Every frame here is encoded and written on a worker thread, however small.
+    void SetUp() override
+    {
+        BMMClearReportedErrors();
+        ForcePipelineThreads(PipelineThreads::Two);
+    }
+    void TearDown() override { ForcePipelineThreads(PipelineThreads::Automatic); }
 
     void SetPicture(int width, int height, const Pixels& pixels, float aspect = 1.0f)
     {

@@ -1,0 +1,303 @@
+#include "driver/row_pipeline.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace {
+
+std::atomic<PipelineThreads> forcedThreads{PipelineThreads::Automatic};
+
+// Below this much row data a second thread costs more than it saves.
+constexpr uint64_t kWorkerFromBytes = uint64_t(1) << 20;
+
+// Workers running in this process. A host that loads or writes several
+// images at once (pictool --jobs) already keeps its cores busy: a worker
+// beyond one per spare core would only share a core with a caller.
+std::atomic<unsigned> workersRunning{0};
+
+// Claims a worker while one per spare core is not yet taken, for its lifetime.
+class WorkerClaim {
+public:
+    explicit WorkerClaim(bool forced)
+    {
+        const unsigned cores = std::thread::hardware_concurrency(); // 0: unknown
+        const unsigned spare = cores == 0 ? 1 : cores - 1;
+        claimed = workersRunning.fetch_add(1) < spare || forced;
+        if (!claimed)
+            workersRunning.fetch_sub(1);
+    }
+    ~WorkerClaim()
+    {
+        if (claimed)
+            workersRunning.fetch_sub(1);
+    }
+    WorkerClaim(const WorkerClaim&) = delete;
+    WorkerClaim& operator=(const WorkerClaim&) = delete;
+
+    bool Claimed() const { return claimed; }
+
+private:
+    bool claimed = false;
+};
+
+constexpr size_t kSlotAlignment = 16;
+
+// Handing rows over one by one would cost about as much as the rows: each
+// look at the other stage's count moves a cache line between the cores. So
+// the worker, finding nothing to do, waits until half the ring is ready for
+// it, and the calling thread looks at the other count only when the rows it
+// last saw are used up.
+//
+// A waiting thread spins for about one row's time, then yields a few times
+// (should the other thread share its core, that lets it run), then sleeps.
+// Spinning longer would only burn a core that another program, or the
+// other thread, could use: the caller never waits for long, since it runs
+// the worker's stage itself when it has nothing else to do.
+constexpr int kWakeBatch = RowPipeline::kSlotCount / 2;
+constexpr int kSpins = 100;
+constexpr int kYields = 20;
+
+void CpuPause()
+{
+#if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
+    __asm__ __volatile__("pause");
+#endif
+}
+
+// A row count that one stage raises and the other waits on, with the count
+// at which a sleeping waiter wants to be woken; a cache line of its own, so
+// that raising one count does not disturb the stage that raises the other.
+struct alignas(64) RowCount {
+    std::atomic<int> rows{0};
+    std::atomic<int> wakeAt{INT_MAX}; // INT_MAX: nobody sleeps on it
+};
+
+// How far each stage has got, and the means to wait for the other one.
+// Every atomic is sequentially consistent: Raise and Wait rely on it.
+class Progress {
+public:
+    RowCount produced;                                  // rows 0..produced-1 are in the ring
+    RowCount consumed;                                  // rows 0..consumed-1 are done with
+    alignas(64) std::atomic<bool> producerEnded{false}; // no row comes after `produced`
+    std::atomic<bool> consumerStopped{false};           // nor is any consumed after `consumed`
+
+    bool Ended() const { return producerEnded.load() || consumerStopped.load(); }
+
+    // Returns once `count` has reached `target` or either stage has ended.
+    void Wait(RowCount& count, int target)
+    {
+        for (int spin = 0; spin < kSpins + kYields; ++spin) {
+            if (count.rows.load() >= target || Ended())
+                return;
+            if (spin < kSpins)
+                CpuPause();
+            else
+                std::this_thread::yield();
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        // Stored before the test in wait: either the test sees the count
+        // Raise stored, or Raise sees this target and takes the mutex, which
+        // is free only once this thread is inside wait.
+        count.wakeAt.store(target);
+        changed.wait(lock, [&] { return count.rows.load() >= target || Ended(); });
+        count.wakeAt.store(INT_MAX);
+    }
+
+    void Raise(RowCount& count, int rows)
+    {
+        count.rows.store(rows);
+        if (rows >= count.wakeAt.load())
+            WakeAll();
+    }
+
+    void End(std::atomic<bool>& flag)
+    {
+        flag.store(true);
+        WakeAll();
+    }
+
+private:
+    void WakeAll()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+        }
+        changed.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+};
+
+} // namespace
+
+void ForcePipelineThreads(PipelineThreads threads)
+{
+    forcedThreads.store(threads);
+}
+
+RowPipeline::RowPipeline(size_t slotBytes, size_t rowBytes)
+    : stride((slotBytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment),
+      weight(rowBytes != 0 ? rowBytes : slotBytes)
+{
+    storage.reset(new (std::nothrow) uint8_t[stride * kSlotCount + kSlotAlignment]);
+    if (storage != nullptr) {
+        const uintptr_t start = reinterpret_cast<uintptr_t>(storage.get());
+        first = storage.get() + (kSlotAlignment - start % kSlotAlignment) % kSlotAlignment;
+    }
+}
+
+int RowPipeline::RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume)
+{
+    for (int y = 0; y < rowCount; ++y) {
+        if (!produce(y, Slot(y)) || !consume(y, Slot(y)))
+            return y;
+    }
+    return rowCount;
+}
+
+int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const Stage& consume)
+{
+    if (rowCount <= 0)
+        return 0;
+    const PipelineThreads threads = forcedThreads.load();
+    if (threads == PipelineThreads::One ||
+        (threads == PipelineThreads::Automatic && uint64_t(rowCount) * weight < kWorkerFromBytes))
+        return RunOnOneThread(rowCount, produce, consume);
+    const WorkerClaim claim(threads == PipelineThreads::Two);
+    if (!claim.Claimed())
+        return RunOnOneThread(rowCount, produce, consume);
+
+    Progress progress;
+    // One row of either stage, when its turn has come. The stage the worker
+    // takes is also run by the calling thread whenever that has nothing else
+    // to do (a worker that has lost its core never holds up the caller for
+    // long); `shared` makes sure only one thread runs it at a time.
+    const auto produceOne = [&] {
+        // Row y's slot is free once row y - kSlotCount is consumed.
+        const int y = progress.produced.rows.load();
+        if (y >= rowCount || progress.Ended() || progress.consumed.rows.load() <= y - kSlotCount)
+            return false;
+        if (!produce(y, Slot(y)))
+            progress.End(progress.producerEnded);
+        else if (progress.Raise(progress.produced, y + 1), y + 1 == rowCount)
+            progress.End(progress.producerEnded);
+        return true;
+    };
+    const auto consumeOne = [&] {
+        const int y = progress.consumed.rows.load();
+        if (progress.consumerStopped.load() || y >= progress.produced.rows.load())
+            return false;
+        if (consume(y, Slot(y)))
+            progress.Raise(progress.consumed, y + 1);
+        else
+            progress.End(progress.consumerStopped);
+        return true;
+    };
+    const bool workerProduces = worker == Worker::Produces;
+    std::mutex shared;
+    const auto sharedOne = [&](bool wait) {
+        std::unique_lock<std::mutex> lock(shared, std::defer_lock);
+        if (wait)
+            lock.lock();
+        else if (!lock.try_lock())
+            return false;
+        return workerProduces ? produceOne() : consumeOne();
+    };
+    const auto finished = [&] {
+        return progress.consumerStopped.load() ||
+               (progress.producerEnded.load() &&
+                progress.consumed.rows.load() == progress.produced.rows.load());
+    };
+
+    // The worker runs its stage until that stage can have nothing more to do.
+    const auto work = [&] {
+        while (workerProduces ? !progress.Ended() : !finished()) {
+            // Never blocks on the lock: the caller holds it for one row at most.
+            if (sharedOne(false))
+                continue;
+            CpuPause();
+            if (workerProduces) // the ring is full
+                progress.Wait(progress.consumed,
+                              progress.produced.rows.load() - kSlotCount + kWakeBatch);
+            else // every row produced so far is consumed
+                progress.Wait(progress.produced,
+                              std::min(progress.consumed.rows.load() + kWakeBatch, rowCount));
+        }
+    };
+    // The calling thread runs the other stage, helps with the worker's when
+    // it cannot go on, and returns when every row is done with. It looks at
+    // the worker's count only when the rows it last saw there are used up.
+    const auto call = [&] {
+        int seen = 0; // rows produced (the worker produces) or consumed (it consumes)
+        while (!progress.consumerStopped.load()) {
+            if (workerProduces) {
+                const int y = progress.consumed.rows.load();
+                if (y < seen || y < (seen = progress.produced.rows.load())) {
+                    if (consume(y, Slot(y)))
+                        progress.Raise(progress.consumed, y + 1);
+                    else
+                        progress.End(progress.consumerStopped);
+                    continue;
+                }
+            } else if (!progress.producerEnded.load()) {
+                // Row y's slot is free once row y - kSlotCount is consumed.
+                const int y = progress.produced.rows.load();
+                if (y - kSlotCount < seen ||
+                    y - kSlotCount < (seen = progress.consumed.rows.load())) {
+                    if (!produce(y, Slot(y)))
+                        progress.End(progress.producerEnded);
+                    else if (progress.Raise(progress.produced, y + 1), y + 1 == rowCount)
+                        progress.End(progress.producerEnded);
+                    continue;
+                }
+            }
+            if (finished())
+                break;
+            if (sharedOne(false))
+                continue;
+            // The worker is in the middle of a row: wait for the row this
+            // thread's own stage needs, or (all rows produced) for the last.
+            if (workerProduces)
+                progress.Wait(progress.produced, progress.consumed.rows.load() + 1);
+            else if (!progress.producerEnded.load())
+                progress.Wait(progress.consumed, progress.produced.rows.load() - kSlotCount + 1);
+            else
+                sharedOne(true);
+        }
+    };
+
+    // An exception from a stage stops both; the worker's is thrown again
+    // here, once it has ended.
+    std::exception_ptr workerFailure;
+    std::thread thread;
+    try {
+        thread = std::thread([&] {
+            try {
+                work();
+            } catch (...) {
+                workerFailure = std::current_exception();
+                progress.End(progress.consumerStopped);
+            }
+        });
+    } catch (const std::exception&) { // std::system_error, or std::bad_alloc for its state
+        return RunOnOneThread(rowCount, produce, consume);
+    }
+    try {
+        call();
+    } catch (...) {
+        progress.End(progress.consumerStopped);
+        thread.join();
+        throw;
+    }
+    thread.join();
+    if (workerFailure)
+        std::rethrow_exception(workerFailure);
+    return progress.consumed.rows.load();
+}

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/row_pipeline.h"
+
+namespace {
+
+struct StopCase {
+    const char* name;
+    int rowCount;
+    int produceFailsAt; // -1: never
+    int consumeFailsAt; // -1: never
+};
+
+// Runs every case with one thread and with a worker on either side. Each
+// produced slot carries its row number and a pattern, so that a consumer
+// that saw another row's slot, or a slot overwritten too early, fails.
+class RowPipelineTest : public ::testing::TestWithParam<PipelineThreads> {
+protected:
+    void SetUp() override { ForcePipelineThreads(GetParam()); }
+    void TearDown() override { ForcePipelineThreads(PipelineThreads::Automatic); }
+};
+
+// clang-format off
+const StopCase kStopCases[] = {
+    {"no rows",                      0,   -1, -1},
+    {"one row",                      1,   -1, -1},
+    {"fewer rows than slots",        RowPipeline::kSlotCount - 1, -1, -1},
+    {"as many rows as slots",        RowPipeline::kSlotCount,     -1, -1},
+    {"many rows",                    1000, -1, -1},
+    {"produce fails at the first",   1000, 0,  -1},
+    {"produce fails midway",         1000, 517, -1},
+    {"produce fails at the last",    1000, 999, -1},
+    {"consume fails at the first",   1000, -1, 0},
+    {"consume fails midway",         1000, -1, 517},
+    {"consume fails at the last",    1000, -1, 999},
+};
+// clang-format on
+
+TEST_P(RowPipelineTest, EachStageSeesItsRowsInOrderAndStopsWhereAsked)
+{
+    constexpr size_t kSlotBytes = 100;
+    RowPipeline pipeline(kSlotBytes);
+    ASSERT_TRUE(pipeline.Allocated());
+    for (const RowPipeline::Worker worker :
+         {RowPipeline::Worker::Produces, RowPipeline::Worker::Consumes}) {
+        for (const StopCase& stop : kStopCases) {
+            SCOPED_TRACE(std::string(stop.name) + (worker == RowPipeline::Worker::Produces
+                                                       ? ", worker produces"
+                                                       : ", worker consumes"));
+            std::vector<int> produced;
+            std::vector<int> consumed;
+            int mismatches = 0;
+            const int answered = pipeline.Run(
+                stop.rowCount, worker,
+                [&](int y, uint8_t* slot) {
+                    produced.push_back(y);
+                    std::memset(slot, y % 251, kSlotBytes);
+                    std::memcpy(slot, &y, sizeof y);
+                    return y != stop.produceFailsAt;
+                },
+                [&](int y, uint8_t* slot) {
+                    consumed.push_back(y);
+                    int carried;
+                    std::memcpy(&carried, slot, sizeof carried);
+                    mismatches += carried != y || slot[kSlotBytes - 1] != y % 251;
+                    return y != stop.consumeFailsAt;
+                });
+            EXPECT_EQ(mismatches, 0);
+            // Rows are consumed in order, up to the first failure of either stage.
+            int end = stop.rowCount;
+            if (stop.produceFailsAt >= 0)
+                end = stop.produceFailsAt;
+            if (stop.consumeFailsAt >= 0)
+                end = stop.consumeFailsAt + 1;
+            ASSERT_EQ(int(consumed.size()), end);
+            for (int y = 0; y < end; ++y)
+                ASSERT_EQ(consumed[size_t(y)], y);
+            EXPECT_EQ(answered, stop.consumeFailsAt >= 0 ? stop.consumeFailsAt : end);
+            // Production is in order and runs at most a ring ahead of a consumer that stopped.
+            for (size_t i = 0; i < produced.size(); ++i)
+                ASSERT_EQ(produced[i], int(i));
+            if (stop.produceFailsAt >= 0)
+                EXPECT_EQ(int(produced.size()), stop.produceFailsAt + 1);
+            else if (stop.consumeFailsAt >= 0)
+                EXPECT_LE(int(produced.size()), stop.consumeFailsAt + 1 + RowPipeline::kSlotCount);
+            else
+                EXPECT_EQ(int(produced.size()), stop.rowCount);
+        }
+    }
+}
+
+// The stage that calls the host stays on the calling thread; the other one
+// runs on the worker, and on the calling thread when that has nothing else
+// to do.
+TEST_P(RowPipelineTest, TheCallingThreadKeepsTheStageTheWorkerDoesNotTake)
+{
+    RowPipeline pipeline(8);
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const RowPipeline::Worker worker :
+         {RowPipeline::Worker::Produces, RowPipeline::Worker::Consumes}) {
+        std::vector<std::thread::id> producers;
+        std::vector<std::thread::id> consumers;
+        pipeline.Run(
+            500, worker,
+            [&](int, uint8_t*) {
+                producers.push_back(std::this_thread::get_id());
+                return true;
+            },
+            [&](int, uint8_t*) {
+                consumers.push_back(std::this_thread::get_id());
+                return true;
+            });
+        const std::vector<std::thread::id>& onCaller =
+            worker == RowPipeline::Worker::Produces ? consumers : producers;
+        ASSERT_EQ(onCaller.size(), 500u);
+        for (const std::thread::id& id : onCaller)
+            ASSERT_EQ(id, caller);
+    }
+}
+
+TEST_P(RowPipelineTest, AThrowingStageStopsBothAndItsExceptionComesOut)
+{
+    RowPipeline pipeline(8);
+    for (const RowPipeline::Worker worker :
+         {RowPipeline::Worker::Produces, RowPipeline::Worker::Consumes}) {
+        for (const bool producerThrows : {true, false}) {
+            SCOPED_TRACE(producerThrows ? "producer throws" : "consumer throws");
+            std::atomic<int> calls{0};
+            const auto stage = [&](bool throws) {
+                return [&, throws](int y, uint8_t*) {
+                    ++calls;
+                    if (throws && y == 300)
+                        throw std::runtime_error("row 300");
+                    return true;
+                };
+            };
+            EXPECT_THROW(pipeline.Run(1000, worker, stage(producerThrows), stage(!producerThrows)),
+                         std::runtime_error);
+            // Nothing of the pipeline runs once Run has returned.
+            const int callsAtReturn = calls.load();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_EQ(calls.load(), callsAtReturn);
+            EXPECT_LT(callsAtReturn, 2 * (300 + RowPipeline::kSlotCount + 1));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, RowPipelineTest,
+                         ::testing::Values(PipelineThreads::One, PipelineThreads::Two),
+                         [](const ::testing::TestParamInfo<PipelineThreads>& threads) {
+                             return threads.param == PipelineThreads::One ? "OneThread"
+                                                                          : "TwoThreads";
+                         });
+
+TEST(RowPipeline, SlotsAreAlignedAndEmptyRowsWork)
+{
+    for (const size_t bytes : {size_t(0), size_t(1), size_t(17), size_t(30720)}) {
+        RowPipeline pipeline(bytes);
+        ASSERT_TRUE(pipeline.Allocated());
+        std::vector<uintptr_t> slots;
+        pipeline.Run(
+            RowPipeline::kSlotCount, RowPipeline::Worker::Produces,
+            [&](int, uint8_t* slot) {
+                std::memset(slot, 1, bytes);
+                return true;
+            },
+            [&](int, uint8_t* slot) {
+                slots.push_back(reinterpret_cast<uintptr_t>(slot));
+                return true;
+            });
+        ASSERT_EQ(slots.size(), size_t(RowPipeline::kSlotCount));
+        for (const uintptr_t slot : slots)
+            EXPECT_EQ(slot % 16, 0u) << bytes;
+    }
+}
+
+} // namespace
