@@ -98,25 +98,19 @@ void PamToPic(benchmark::State& state)
 }
 
 // On a shared machine take the best of the repetitions.
-BENCHMARK(PicToPng)
-    ->Arg(1)
-    ->Arg(2)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->ComputeStatistics("min", [](const std::vector<double>& v) {
-        return *std::min_element(v.begin(), v.end());
-    });
-BENCHMARK(PamToPic)
-    ->Arg(1)
-    ->Arg(2)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->ComputeStatistics("min", [](const std::vector<double>& v) {
-        return *std::min_element(v.begin(), v.end());
-    });
+void BestOfThreeWithOneAndTwoJobs(benchmark::internal::Benchmark* bench)
+{
+    bench->Arg(1)
+        ->Arg(2)
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", [](const std::vector<double>& v) {
+            return *std::min_element(v.begin(), v.end());
+        });
+}
+BENCHMARK(PicToPng)->Apply(BestOfThreeWithOneAndTwoJobs);
+BENCHMARK(PamToPic)->Apply(BestOfThreeWithOneAndTwoJobs);
 
 } // namespace
