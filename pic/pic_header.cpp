@@ -64,11 +64,11 @@ int ReadPicHeader(PicByteSource& source, PicHeader& header, std::vector<PicChann
     if (header.magic != kPicMagic)
         return 0;
 
-    // The chain has no length limit, but every packet costs four bytes of
-    // the file, so the end of the file ends the loop (and bounds the list).
     std::vector<PicChannelPacket> chain;
     PicChannelPacket packet;
     do {
+        if (chain.size() == size_t(kMaxPicPackets))
+            return 0;
         if (source.ReadFilled(reinterpret_cast<uint8_t*>(&packet), sizeof packet) != sizeof packet)
             return 0;
         if (!PacketIsRead(packet))

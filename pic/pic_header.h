@@ -44,6 +44,12 @@ constexpr uint8_t kChannelRgb = 0xE0;
 constexpr uint8_t kChannelAlpha = 0x10;
 constexpr uint8_t kChannelBits = 0xF0; // the low four bits name no channel
 
+// Every packet adds its channels to each pixel of every row, and raw bytes
+// past the end of a file read as 255 without ending the load, so a short
+// file with a long chain would make a load run for minutes. Four channels
+// need at most four packets; a longer chain is refused.
+constexpr int kMaxPicPackets = 64;
+
 // The in-memory copy of bytes 0-103; after SwapHeaderFields every numeric
 // field holds its value in host order.
 struct PicHeader {
@@ -84,8 +90,8 @@ int PacketPixelBytes(const PicChannelPacket& packet);
 void SwapHeaderFields(PicHeader& header);
 
 // Reads the header and the packet chain: packets while `chained` is exactly
-// 1, any number in any order. Each must have size 8, type 0, 1 or 2, and a
-// mask with some of its high four bits set. On success (1) the source is at
+// 1, in any order, at most kMaxPicPackets. Each must have size 8, type 0, 1
+// or 2, and a mask with some of its high four bits set. On success (1) the source is at
 // the first row's data and `packets` holds the chain. Returns 0 for a short
 // header, a wrong magic, a packet outside those rules or a chain that the end
 // of the file cuts short; `packets` is then unchanged, while `header` holds

@@ -210,6 +210,12 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
         file.insert(file.end(), packets.begin(), packets.end());
         return file;
     };
+    const auto chainOf = [&](int count) {
+        Bytes file(good.begin(), good.begin() + 104);
+        for (int i = 0; i < count; ++i)
+            file.insert(file.end(), {uint8_t(i + 1 < count ? 1 : 0), 8, 0, 0xF0});
+        return file;
+    };
     const std::pair<const char*, Bytes> cases[] = {
         {"empty", {}},
         {"wrong magic", wrongMagic},
@@ -221,6 +227,7 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
         {"size 16", withPackets({0, 16, 0, 0xE0})},
         {"type 3", withPackets({1, 8, 0, 0xE0, 0, 8, 3, 0x10})},
         {"no channel in the mask", withPackets({1, 8, 0, 0xE0, 0, 8, 0, 0x0F})},
+        {"one packet more than the longest chain read", chainOf(kMaxPicPackets + 1)},
     };
     for (const auto& [name, bytes] : cases) {
         PicHeader header;
@@ -229,6 +236,9 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
         EXPECT_EQ(fields.withAlpha, -7) << name;
         EXPECT_EQ(fields.rgbCompressed, -7) << name;
     }
+    PicHeader header;
+    LayoutFields fields;
+    EXPECT_EQ(ReadHeaderFrom(chainOf(kMaxPicPackets), header, fields, nullptr), 1);
 }
 
 TEST(SwapHeaderFields, ConvertsBothWays)
