@@ -4,6 +4,7 @@
 #include <atomic>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -146,6 +147,9 @@ RowPipeline::RowPipeline(size_t slotBytes, size_t rowBytes)
     : stride((slotBytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment),
       weight(rowBytes != 0 ? rowBytes : slotBytes)
 {
+    // No ring whose size would wrap: Allocated() then answers false.
+    if (slotBytes > (SIZE_MAX - kSlotAlignment) / kSlotCount - kSlotAlignment)
+        return;
     storage.reset(new (std::nothrow) uint8_t[stride * kSlotCount + kSlotAlignment]);
     if (storage != nullptr) {
         const uintptr_t start = reinterpret_cast<uintptr_t>(storage.get());

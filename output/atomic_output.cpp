@@ -200,11 +200,19 @@ void AtomicOutput::Discard()
         std::fclose(file);
         file = nullptr;
     }
-    ForgetPending(pendingSlot);
-    pendingSlot = -1;
+    // Removed before it is forgotten: an interrupt in between removes it too.
     if (!temporaryName.empty()) {
         std::remove(temporaryName.c_str());
         temporaryName.clear();
     }
+    ForgetPending(pendingSlot);
+    pendingSlot = -1;
     errno = savedErrno;
+}
+
+InterruptRemoval::InterruptRemoval(const std::string& name) : slot(TrackPending(name)) {}
+
+InterruptRemoval::~InterruptRemoval()
+{
+    ForgetPending(slot);
 }

@@ -65,3 +65,17 @@ private:
     std::string targetName;
     std::string temporaryName;
 };
+
+// Another file of the program's own that an interrupt removes (see
+// RemoveTemporaryFilesOnInterrupt) for as long as this lives: a scratch file
+// that must not outlive the program. Remove the file before this ends.
+class InterruptRemoval {
+public:
+    explicit InterruptRemoval(const std::string& name);
+    ~InterruptRemoval();
+    InterruptRemoval(const InterruptRemoval&) = delete;
+    InterruptRemoval& operator=(const InterruptRemoval&) = delete;
+
+private:
+    int slot; // -1 when the name could not be tracked
+};

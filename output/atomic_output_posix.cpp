@@ -134,7 +134,7 @@ void HoldInterrupts(bool hold)
 {
     sigset_t interrupts;
     sigemptyset(&interrupts);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         sigaddset(&interrupts, signalNumber);
     // What was held before is held again afterwards.
     static thread_local sigset_t before;
@@ -146,7 +146,7 @@ void HoldInterrupts(bool hold)
 
 void InstallInterruptHandler()
 {
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction action;
         std::memset(&action, 0, sizeof action);
         action.sa_handler = OnInterrupt;

@@ -513,6 +513,40 @@ TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
             << DescribeFolder(dir.Path(), earlier);
     }
 }
+
+// The scratch file that stands for standard input or output goes with an
+// interrupt too.
+TEST(StagingFile, AnInterruptRemovesIt)
+{
+    int names[2];
+    ASSERT_EQ(pipe(names), 0);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+        StagingFile staged;
+        FILE* file = std::fopen(staged.Path().c_str(), "wb");
+        const std::string line = staged.Path() + "\n";
+        if (file == nullptr || write(names[1], line.data(), line.size()) < 0)
+            _exit(3);
+        for (;;)
+            pause();
+    }
+    close(names[1]);
+    std::string path;
+    char byte;
+    while (read(names[0], &byte, 1) == 1 && byte != '\n')
+        path += byte;
+    close(names[0]);
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(std::filesystem::exists(path));
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+    EXPECT_FALSE(std::filesystem::exists(path)) << path;
+}
 #endif
 
 } // namespace

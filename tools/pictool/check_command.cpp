@@ -56,6 +56,10 @@ void PrintPlain(const std::string& name, const PicFileCheck& check)
         std::printf("%s: cannot open: %s\n", name.c_str(), check.openError.c_str());
         return;
     }
+    if (check.result == kResultNoMemory) {
+        std::printf("%s: out of memory\n", name.c_str());
+        return;
+    }
     if (check.result != kResultSuccess) {
         std::printf("%s: not a PIC file we read (bad header)\n", name.c_str());
         return;

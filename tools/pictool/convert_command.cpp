@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "host/bmm_functions.h"
@@ -349,8 +350,12 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
     };
     const size_t threads = std::min(size_t(job.jobs), tasks.size());
     std::vector<std::thread> workers;
-    for (size_t index = 1; index < threads; ++index)
-        workers.emplace_back(work);
+    try {
+        for (size_t index = 1; index < threads; ++index)
+            workers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: the ones made share the frames.
+    }
     work();
     for (std::thread& worker : workers)
         worker.join();

@@ -294,6 +294,7 @@ StagingFile::StagingFile()
     path = (folder / ("pictool-" + std::to_string(getpid()) + "-" + std::to_string(stamp) + "-" +
                       std::to_string(counter++) + ".pic"))
                .string();
+    removal = std::make_unique<InterruptRemoval>(path);
 }
 
 StagingFile::~StagingFile()
@@ -334,7 +335,12 @@ bool StagingFile::CopyToStdout(std::string& error) const
     bool written = true;
     for (size_t got; written && (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;)
         written = std::fwrite(buffer.data(), 1, got, stdout) == got;
+    const bool readFailed = std::ferror(file) != 0;
     std::fclose(file);
+    if (readFailed) {
+        error = "cannot read " + path + " back";
+        return false;
+    }
     written = written && std::fflush(stdout) == 0;
     if (!written)
         error = SystemErrorText(errno);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,7 @@ public:
 
 private:
     std::string path;
+    std::unique_ptr<InterruptRemoval> removal; // the file goes on Ctrl-C too
 };
 
 // The system's text for an error number, starting lower case
