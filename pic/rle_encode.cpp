@@ -28,6 +28,34 @@ constexpr int kWordPairs = 8;
 constexpr int kWordPairs = 0;
 #endif
 
+// Sixteen adjacent pairs at once where the compiler may use SSE2 (every
+// x86-64 build): bit k of an equality mask is set when pixel index + k
+// equals pixel index + k + 1. Scanning a stretch then takes one compare per
+// channel and one mask per sixteen pixels; the word loop and the
+// pair-by-pair loop finish the row.
+#if defined(__SSE2__)
+#define PIC_RLE_SSE2 1
+constexpr int kVectorPairs = 16;
+constexpr unsigned kAllPairsEqual = 0xFFFF;
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef char Chars16 __attribute__((vector_size(16)));
+
+// 0xFF in each byte where bytes[k] == bytes[k + 1], 0 elsewhere: reads
+// bytes[0] .. bytes[16].
+inline Bytes16 EqualToNext(const uint8_t* bytes)
+{
+    Bytes16 here, next;
+    std::memcpy(&here, bytes, sizeof here);
+    std::memcpy(&next, bytes + 1, sizeof next);
+    return Bytes16(here == next);
+}
+
+inline unsigned ByteMask(Bytes16 lanes)
+{
+    return unsigned(__builtin_ia32_pmovmskb128(Chars16(lanes)));
+}
+#endif
+
 inline uint64_t LoadWord(const uint8_t* bytes)
 {
     uint64_t word;
@@ -57,6 +85,12 @@ struct ChannelPixels {
     {
         return LoadWord(values + index) ^ LoadWord(values + index + 1);
     }
+#if defined(PIC_RLE_SSE2)
+    unsigned EqualPairs(int index) const
+    {
+        return ByteMask(EqualToNext(values + index));
+    }
+#endif
     void Store(uint8_t* out, int position, int pixels) const
     {
         std::memcpy(out, values + position, size_t(pixels));
@@ -80,6 +114,13 @@ struct RgbPixels {
                (LoadWord(green + index) ^ LoadWord(green + index + 1)) |
                (LoadWord(blue + index) ^ LoadWord(blue + index + 1));
     }
+#if defined(PIC_RLE_SSE2)
+    unsigned EqualPairs(int index) const
+    {
+        return ByteMask(EqualToNext(red + index) & EqualToNext(green + index) &
+                        EqualToNext(blue + index));
+    }
+#endif
     // Interleaves `pixels` pixels from `position` as red-green-blue triples.
     void Store(uint8_t* out, int position, int pixels) const
     {
@@ -153,6 +194,14 @@ template <class Pixels> struct SinkWriter {
 template <class Pixels> int RunEnd(const Pixels& pixels, int position, int width)
 {
     int index = position; // the pair (index, index + 1) is compared next
+#if defined(PIC_RLE_SSE2)
+    // A step reads the pixels index .. index + 16.
+    for (; index <= width - 1 - kVectorPairs; index += kVectorPairs) {
+        const unsigned equalPairs = pixels.EqualPairs(index);
+        if (equalPairs != kAllPairsEqual)
+            return index + __builtin_ctz(~equalPairs) + 1;
+    }
+#endif
     if (kWordPairs != 0) {
         // A word reads the pixels index .. index + 8.
         for (; index <= width - 1 - kWordPairs; index += kWordPairs) {
@@ -174,6 +223,13 @@ template <class Pixels> int LiteralEnd(const Pixels& pixels, int position, int w
     if (position + 1 >= width)
         return width;
     int index = position;
+#if defined(PIC_RLE_SSE2)
+    for (; index <= width - 1 - kVectorPairs; index += kVectorPairs) {
+        const unsigned equalPairs = pixels.EqualPairs(index);
+        if (equalPairs != 0)
+            return index + __builtin_ctz(equalPairs);
+    }
+#endif
     if (kWordPairs != 0) {
         for (; index <= width - 1 - kWordPairs; index += kWordPairs) {
             const uint64_t equalPairs = ZeroBytes(pixels.Differences(index));
