@@ -27,6 +27,8 @@ const EncodeCase kChannelCases[] = {
     {"run ends at the last pair of a 16-pixel step", "07*16 08*40", "8F 07 A7 08"},
     {"run ends at the first pair of a 16-pixel step", "07*17 08*40", "90 07 A7 08"},
     {"run ends inside a second 16-pixel step", "07*20 08*30", "93 07 9D 08"},
+    {"run ends at the last pair of a 32-pixel step after 16", "07*48 08*40", "AF 07 A7 08"},
+    {"run ends at the first pair of a 32-pixel step after 16", "07*49 08*40", "B0 07 A7 08"},
     {"run past a 16-bit count", "07*70000", "80 FF FF 07 80 11 71 07"},
     {"run of 65536", "07*65536", "80 FF FF 07 00 07"},
     {"byte 255 is data", "FF FF 80", "81 FF 00 80"},
