@@ -291,9 +291,11 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
                 break;
             // Give the worker a few rows' time before taking a row of its
             // stage: taking one at once would keep the worker from its own
-            // rows, and in the end leave them all to this thread.
+            // rows, and in the end leave them all to this thread. (Once
+            // every row is produced, there is nothing to wait for but the
+            // worker's last rows, which this thread may as well help with.)
             if (workerProduces ? progress.Spin(progress.produced, progress.consumed.rows.load() + 1)
-                               : progress.producerEnded.load() ||
+                               : !progress.producerEnded.load() &&
                                      progress.Spin(progress.consumed,
                                                    progress.produced.rows.load() - slotCount + 1))
                 continue;
