@@ -1,6 +1,7 @@
 #include "driver/pipeline_platform.h"
 
 #include <cstdlib>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -65,6 +66,18 @@ CurrentProcessorNumberFunction CurrentProcessorNumber()
 
 } // namespace
 
+unsigned UsableProcessors()
+{
+    DWORD_PTR allowed = 0;
+    DWORD_PTR system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &allowed, &system))
+        return std::thread::hardware_concurrency();
+    unsigned count = 0;
+    for (; allowed != 0; allowed &= allowed - 1)
+        ++count;
+    return count;
+}
+
 int CurrentProcessor()
 {
     const CurrentProcessorNumberFunction function = CurrentProcessorNumber();
@@ -85,6 +98,15 @@ void AvoidProcessor(int processor)
 
 #elif defined(__linux__)
 
+unsigned UsableProcessors()
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return std::thread::hardware_concurrency();
+    return unsigned(CPU_COUNT(&allowed));
+}
+
 int CurrentProcessor()
 {
     return sched_getcpu();
@@ -103,6 +125,11 @@ void AvoidProcessor(int processor)
 }
 
 #else
+
+unsigned UsableProcessors()
+{
+    return std::thread::hardware_concurrency();
+}
 
 int CurrentProcessor()
 {

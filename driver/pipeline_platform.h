@@ -10,6 +10,10 @@
 // and the worker of a load then took turns on one core for the whole call,
 // and the second core stayed idle. So the worker keeps off the caller's.
 
+// How many processors this process may run on (its affinity, where the
+// platform tells it), or 0 when that is unknown.
+unsigned UsableProcessors();
+
 // The processor the calling thread runs on now, or -1 where that cannot be told.
 int CurrentProcessor();
 

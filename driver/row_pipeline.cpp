@@ -30,7 +30,7 @@ class WorkerClaim {
 public:
     explicit WorkerClaim(bool forced)
     {
-        const unsigned cores = std::thread::hardware_concurrency(); // 0: unknown
+        const unsigned cores = UsableProcessors(); // 0: unknown
         const unsigned spare = cores == 0 ? 1 : cores - 1;
         claimed = workersRunning.fetch_add(1) < spare || forced;
         if (!claimed)

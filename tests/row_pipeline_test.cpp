@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -205,6 +208,30 @@ TEST(PipelinePlatform, AThreadKeepsOffTheProcessorItAvoids)
             ASSERT_NE(CurrentProcessor(), processor);
     }).join();
 }
+
+#if defined(__linux__)
+// A process allowed one processor only takes no worker: it would share that
+// processor with the caller and only take turns with it.
+TEST(PipelinePlatform, OneUsableProcessorMeansOneThread)
+{
+    std::thread([] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(size_t(sched_getcpu()), &one);
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_EQ(UsableProcessors(), 1u);
+        RowPipeline pipeline(1 << 20); // 64 MiB of rows: a worker where one pays
+        const std::thread::id caller = std::this_thread::get_id();
+        int elsewhere = 0;
+        const auto stage = [&](int, uint8_t*) {
+            elsewhere += std::this_thread::get_id() != caller;
+            return true;
+        };
+        pipeline.Run(64, RowPipeline::Worker::Produces, stage, stage);
+        EXPECT_EQ(elsewhere, 0);
+    }).join();
+}
+#endif
 
 // Ring memory of any size is aligned and all of it may be written (the
 // sanitizers see a write past it), huge-page backed or not.
