@@ -83,44 +83,37 @@ void WidenRow(const PicRowReader& rows, BMM_Color_64* out)
 enum class RowsResult { Loaded, StoreRefused };
 
 // Reads rows 0 to height - 1 into the storage. Each row is two steps: decode
-// the next file row into byte arrays, then widen and store it and report
+// the next file row and widen it to host pixels, then store it and report
 // progress. A run-length row that fails to decode ends the load early,
 // keeping the rows before it: PIC files cut short still show what they hold.
 //
-// The two steps run as a pipeline (see below for when it takes a worker):
-// rows are decoded a few ahead, each into the row reader of its pipeline
-// slot, while this thread widens and stores, so that the host is only ever
-// called from the thread that called the driver.
+// The two steps run as a pipeline: a worker decodes and widens rows into
+// the ring while this thread stores them, so that the host is only ever
+// called from the thread that called the driver. The halves weigh about
+// the same on a first load, where storing into fresh pages costs the
+// kernel's zeroing of them; the ring is large enough for the worker to go
+// on through one such stall.
 RowsResult LoadRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
                     uint32_t width, uint32_t height, BitmapInfo* info, BitmapStorage* storage)
 {
-    // Per slot 8 bytes per pixel of one row, and 8 more for the host pixels.
-    std::vector<std::unique_ptr<PicRowReader>> readers;
-    for (int slot = 0; slot < RowPipeline::kSlotCount; ++slot)
-        readers.push_back(std::make_unique<PicRowReader>(packets, width));
-    std::unique_ptr<BMM_Color_64[]> pixels(new BMM_Color_64[width + 1]);
-    // The slots carry nothing: row y's bytes are in reader(y). Nor does a
-    // load take a worker unless forced: measured on the 2-core machine, the
-    // render's first load took 13-19 ms with one and 11.4-12.7 ms without
-    // (the stores into fresh storage pages are most of a load and stay on
-    // this thread, and every decoded row has to cross to it from the other
-    // core).
-    RowPipeline pipeline(0);
+    // One reader: only one row is decoded at a time, by whichever thread.
+    PicRowReader reader(packets, width);
+    RowPipeline pipeline(size_t(width) * sizeof(BMM_Color_64));
     if (!pipeline.Allocated())
         throw std::bad_alloc();
+    const auto pixels = [](uint8_t* slot) { return reinterpret_cast<BMM_Color_64*>(slot); };
 
-    const auto reader = [&](int y) -> PicRowReader& {
-        return *readers[size_t(y % RowPipeline::kSlotCount)];
-    };
     bool refused = false;
-    const auto decode = [&](int y, uint8_t*) {
-        return reader(y).ReadRow(source) == PicRowStatus::Whole;
+    const auto decode = [&](int, uint8_t* slot) {
+        if (reader.ReadRow(source) != PicRowStatus::Whole)
+            return false;
+        WidenRow(reader, pixels(slot));
+        return true;
     };
-    const auto store = [&](int y, uint8_t*) {
-        WidenRow(reader(y), pixels.get());
-        // The row buffer holds `width` pixels: a host that changed its info's
+    const auto store = [&](int y, uint8_t* slot) {
+        // The slot holds `width` pixels: a host that changed its info's
         // width meanwhile gets the row refused rather than read past.
-        if (info->Width() != int(width) || storage->StoreRow(0, y, int(width), pixels.get()) != 1) {
+        if (info->Width() != int(width) || storage->StoreRow(0, y, int(width), pixels(slot)) != 1) {
             refused = true;
             return false;
         }

@@ -1,7 +1,10 @@
 #include "driver/row_pipeline.h"
 
+#include "driver/pipeline_platform.h"
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
@@ -27,7 +30,7 @@ class WorkerClaim {
 public:
     explicit WorkerClaim(bool forced)
     {
-        const unsigned cores = std::thread::hardware_concurrency(); // 0: unknown
+        const unsigned cores = UsableProcessors(); // 0: unknown
         const unsigned spare = cores == 0 ? 1 : cores - 1;
         claimed = workersRunning.fetch_add(1) < spare || forced;
         if (!claimed)
@@ -55,14 +58,18 @@ constexpr size_t kSlotAlignment = 16;
 // it, and the calling thread looks at the other count only when the rows it
 // last saw are used up.
 //
-// A waiting thread spins for about one row's time, then yields a few times
-// (should the other thread share its core, that lets it run), then sleeps.
-// Spinning longer would only burn a core that another program, or the
-// other thread, could use: the caller never waits for long, since it runs
-// the worker's stage itself when it has nothing else to do.
-constexpr int kWakeBatch = RowPipeline::kSlotCount / 2;
+// A thread that would wait first spins for about one row's time, then
+// yields a few times (should the other thread share its core, that lets it
+// run). The caller then runs a row of the worker's stage itself, if it can;
+// otherwise a waiting thread goes on yielding for up to kLongestSpin before
+// it sleeps. Waking a sleeper took 0.2-0.3 ms on the 2-core machine (its
+// core had gone idle), longer than most waits last: a page fault of the
+// host's storage, or the rows of half a ring. Past kLongestSpin the other
+// thread has stopped for longer than a row takes, and the core is better
+// left to whatever else is running.
 constexpr int kSpins = 100;
 constexpr int kYields = 20;
+constexpr std::chrono::microseconds kLongestSpin{1000};
 
 void CpuPause()
 {
@@ -90,17 +97,35 @@ public:
 
     bool Ended() const { return producerEnded.load() || consumerStopped.load(); }
 
-    // Returns once `count` has reached `target` or either stage has ended.
-    void Wait(RowCount& count, int target)
+    // True once `count` has reached `target` or either stage has ended,
+    // false when neither happened in the time of a few rows.
+    bool Spin(const RowCount& count, int target) const
     {
         for (int spin = 0; spin < kSpins + kYields; ++spin) {
             if (count.rows.load() >= target || Ended())
-                return;
+                return true;
             if (spin < kSpins)
                 CpuPause();
             else
                 std::this_thread::yield();
         }
+        return false;
+    }
+
+    // Returns once `count` has reached `target` or either stage has ended.
+    void Wait(RowCount& count, int target)
+    {
+        if (Spin(count, target))
+            return;
+        const auto spinEnd = std::chrono::steady_clock::now() + kLongestSpin;
+        do {
+            for (int spin = 0; spin < kSpins; ++spin) {
+                if (count.rows.load() >= target || Ended())
+                    return;
+                CpuPause();
+            }
+            std::this_thread::yield();
+        } while (std::chrono::steady_clock::now() < spinEnd);
         std::unique_lock<std::mutex> lock(mutex);
         // Stored before the test in wait: either the test sees the count
         // Raise stored, or Raise sees this target and takes the mutex, which
@@ -143,18 +168,17 @@ void ForcePipelineThreads(PipelineThreads threads)
     forcedThreads.store(threads);
 }
 
-RowPipeline::RowPipeline(size_t slotBytes, size_t rowBytes)
+RowPipeline::RowPipeline(size_t slotBytes)
     : stride((slotBytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment),
-      weight(rowBytes != 0 ? rowBytes : slotBytes)
+      slotCount(int(std::clamp(kRingBytes / std::max(stride, kSlotAlignment), size_t(kMinSlots),
+                               size_t(kMaxSlots))))
 {
     // No ring whose size would wrap: Allocated() then answers false.
-    if (slotBytes > (SIZE_MAX - kSlotAlignment) / kSlotCount - kSlotAlignment)
+    if (slotBytes > (SIZE_MAX - kSlotAlignment) / size_t(slotCount) - kSlotAlignment)
         return;
-    storage.reset(new (std::nothrow) uint8_t[stride * kSlotCount + kSlotAlignment]);
-    if (storage != nullptr) {
-        const uintptr_t start = reinterpret_cast<uintptr_t>(storage.get());
-        first = storage.get() + (kSlotAlignment - start % kSlotAlignment) % kSlotAlignment;
-    }
+    ring.reset(new (std::nothrow) RingMemory(stride * size_t(slotCount)));
+    if (ring != nullptr)
+        first = ring->Data();
 }
 
 int RowPipeline::RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume)
@@ -172,7 +196,7 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
         return 0;
     const PipelineThreads threads = forcedThreads.load();
     if (threads == PipelineThreads::One ||
-        (threads == PipelineThreads::Automatic && uint64_t(rowCount) * weight < kWorkerFromBytes))
+        (threads == PipelineThreads::Automatic && uint64_t(rowCount) * stride < kWorkerFromBytes))
         return RunOnOneThread(rowCount, produce, consume);
     const WorkerClaim claim(threads == PipelineThreads::Two);
     if (!claim.Claimed())
@@ -184,9 +208,9 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
     // to do (a worker that has lost its core never holds up the caller for
     // long); `shared` makes sure only one thread runs it at a time.
     const auto produceOne = [&] {
-        // Row y's slot is free once row y - kSlotCount is consumed.
+        // Row y's slot is free once row y - slotCount is consumed.
         const int y = progress.produced.rows.load();
-        if (y >= rowCount || progress.Ended() || progress.consumed.rows.load() <= y - kSlotCount)
+        if (y >= rowCount || progress.Ended() || progress.consumed.rows.load() <= y - slotCount)
             return false;
         if (!produce(y, Slot(y)))
             progress.End(progress.producerEnded);
@@ -204,6 +228,7 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             progress.End(progress.consumerStopped);
         return true;
     };
+    const int wakeBatch = slotCount / 2;
     const bool workerProduces = worker == Worker::Produces;
     std::mutex shared;
     const auto sharedOne = [&](bool wait) {
@@ -229,10 +254,10 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             CpuPause();
             if (workerProduces) // the ring is full
                 progress.Wait(progress.consumed,
-                              progress.produced.rows.load() - kSlotCount + kWakeBatch);
+                              progress.produced.rows.load() - slotCount + wakeBatch);
             else // every row produced so far is consumed
                 progress.Wait(progress.produced,
-                              std::min(progress.consumed.rows.load() + kWakeBatch, rowCount));
+                              std::min(progress.consumed.rows.load() + wakeBatch, rowCount));
         }
     };
     // The calling thread runs the other stage, helps with the worker's when
@@ -251,10 +276,10 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
                     continue;
                 }
             } else if (!progress.producerEnded.load()) {
-                // Row y's slot is free once row y - kSlotCount is consumed.
+                // Row y's slot is free once row y - slotCount is consumed.
                 const int y = progress.produced.rows.load();
-                if (y - kSlotCount < seen ||
-                    y - kSlotCount < (seen = progress.consumed.rows.load())) {
+                if (y - slotCount < seen ||
+                    y - slotCount < (seen = progress.consumed.rows.load())) {
                     if (!produce(y, Slot(y)))
                         progress.End(progress.producerEnded);
                     else if (progress.Raise(progress.produced, y + 1), y + 1 == rowCount)
@@ -264,6 +289,16 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             }
             if (finished())
                 break;
+            // Give the worker a few rows' time before taking a row of its
+            // stage: taking one at once would keep the worker from its own
+            // rows, and in the end leave them all to this thread. (Once
+            // every row is produced, there is nothing to wait for but the
+            // worker's last rows, which this thread may as well help with.)
+            if (workerProduces ? progress.Spin(progress.produced, progress.consumed.rows.load() + 1)
+                               : !progress.producerEnded.load() &&
+                                     progress.Spin(progress.consumed,
+                                                   progress.produced.rows.load() - slotCount + 1))
+                continue;
             if (sharedOne(false))
                 continue;
             // The worker is in the middle of a row: wait for the row this
@@ -271,7 +306,7 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             if (workerProduces)
                 progress.Wait(progress.produced, progress.consumed.rows.load() + 1);
             else if (!progress.producerEnded.load())
-                progress.Wait(progress.consumed, progress.produced.rows.load() - kSlotCount + 1);
+                progress.Wait(progress.consumed, progress.produced.rows.load() - slotCount + 1);
             else
                 sharedOne(true);
         }
@@ -281,8 +316,10 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
     // here, once it has ended.
     std::exception_ptr workerFailure;
     std::thread thread;
+    const int callerProcessor = CurrentProcessor();
     try {
         thread = std::thread([&] {
+            AvoidProcessor(callerProcessor);
             try {
                 work();
             } catch (...) {

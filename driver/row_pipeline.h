@@ -20,11 +20,17 @@
 #include <functional>
 #include <memory>
 
+#include "driver/pipeline_platform.h"
+
 class RowPipeline {
 public:
-    // A few slots let either stage run a little ahead of the other without
-    // growing memory beyond a few rows.
-    static constexpr int kSlotCount = 8;
+    // The ring holds about kRingBytes of rows, and from kMinSlots to
+    // kMaxSlots of them. A stage that stops for a while (the host's storage
+    // takes a page fault for each fresh 2 MiB of a new frame, 0.1 ms and
+    // more) leaves the other stage that many rows to go on with.
+    static constexpr size_t kRingBytes = size_t(2) << 20;
+    static constexpr int kMinSlots = 8;
+    static constexpr int kMaxSlots = 64;
 
     // A stage answers true to go on, false to stop the pipeline. An
     // exception from either stage stops both and comes out of Run once the
@@ -32,15 +38,14 @@ public:
     using Stage = std::function<bool(int row, uint8_t* slot)>;
     enum class Worker { Produces, Consumes };
 
-    // kSlotCount slots of `slotBytes` bytes each, 16-byte aligned, or none
-    // when they cannot be allocated (see Allocated). `rowBytes` is how much
-    // one row weighs where the stages keep their rows elsewhere (0: the slot
-    // size): it decides whether a worker thread pays for itself.
-    explicit RowPipeline(size_t slotBytes, size_t rowBytes = 0);
+    // Slots of `slotBytes` bytes each, 16-byte aligned, or none when they
+    // cannot be allocated (see Allocated).
+    explicit RowPipeline(size_t slotBytes);
     RowPipeline(const RowPipeline&) = delete;
     RowPipeline& operator=(const RowPipeline&) = delete;
 
-    bool Allocated() const { return storage != nullptr; }
+    bool Allocated() const { return first != nullptr; }
+    int SlotCount() const { return slotCount; }
 
     // Rows 0 to rowCount - 1. When produce(y) answers false, rows before y
     // are consumed and none from y on. When consume(y) answers false, no
@@ -50,12 +55,12 @@ public:
     int Run(int rowCount, Worker worker, const Stage& produce, const Stage& consume);
 
 private:
-    uint8_t* Slot(int row) const { return first + size_t(row % kSlotCount) * stride; }
+    uint8_t* Slot(int row) const { return first + size_t(row % slotCount) * stride; }
     int RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume);
 
     size_t stride;
-    size_t weight;
-    std::unique_ptr<uint8_t[]> storage;
+    int slotCount;
+    std::unique_ptr<RingMemory> ring;
     uint8_t* first = nullptr;
 };
 

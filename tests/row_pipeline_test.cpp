@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -8,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/pipeline_platform.h"
 #include "driver/row_pipeline.h"
 
 namespace {
@@ -32,8 +36,8 @@ protected:
 const StopCase kStopCases[] = {
     {"no rows",                      0,   -1, -1},
     {"one row",                      1,   -1, -1},
-    {"fewer rows than slots",        RowPipeline::kSlotCount - 1, -1, -1},
-    {"as many rows as slots",        RowPipeline::kSlotCount,     -1, -1},
+    {"fewer rows than slots",        RowPipeline::kMaxSlots - 1, -1, -1},
+    {"as many rows as slots",        RowPipeline::kMaxSlots,     -1, -1},
     {"many rows",                    1000, -1, -1},
     {"produce fails at the first",   1000, 0,  -1},
     {"produce fails midway",         1000, 517, -1},
@@ -49,6 +53,7 @@ TEST_P(RowPipelineTest, EachStageSeesItsRowsInOrderAndStopsWhereAsked)
     constexpr size_t kSlotBytes = 100;
     RowPipeline pipeline(kSlotBytes);
     ASSERT_TRUE(pipeline.Allocated());
+    ASSERT_EQ(pipeline.SlotCount(), RowPipeline::kMaxSlots); // small rows: the most slots
     for (const RowPipeline::Worker worker :
          {RowPipeline::Worker::Produces, RowPipeline::Worker::Consumes}) {
         for (const StopCase& stop : kStopCases) {
@@ -90,7 +95,7 @@ TEST_P(RowPipelineTest, EachStageSeesItsRowsInOrderAndStopsWhereAsked)
             if (stop.produceFailsAt >= 0)
                 EXPECT_EQ(int(produced.size()), stop.produceFailsAt + 1);
             else if (stop.consumeFailsAt >= 0)
-                EXPECT_LE(int(produced.size()), stop.consumeFailsAt + 1 + RowPipeline::kSlotCount);
+                EXPECT_LE(int(produced.size()), stop.consumeFailsAt + 1 + pipeline.SlotCount());
             else
                 EXPECT_EQ(int(produced.size()), stop.rowCount);
         }
@@ -148,7 +153,7 @@ TEST_P(RowPipelineTest, AThrowingStageStopsBothAndItsExceptionComesOut)
             const int callsAtReturn = calls.load();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             EXPECT_EQ(calls.load(), callsAtReturn);
-            EXPECT_LT(callsAtReturn, 2 * (300 + RowPipeline::kSlotCount + 1));
+            EXPECT_LT(callsAtReturn, 2 * (300 + pipeline.SlotCount() + 1));
         }
     }
 }
@@ -160,14 +165,21 @@ INSTANTIATE_TEST_SUITE_P(Threads, RowPipelineTest,
                                                                           : "TwoThreads";
                          });
 
+// The ring holds about 2 MiB of rows, from 8 to 64 of them.
 TEST(RowPipeline, SlotsAreAlignedAndEmptyRowsWork)
 {
-    for (const size_t bytes : {size_t(0), size_t(1), size_t(17), size_t(30720)}) {
+    const struct {
+        size_t bytes;
+        int slots;
+    } kRings[] = {{0, 64}, {1, 64}, {17, 64}, {30720, 64}, {65536, 32}, {65535 * 8, 8}};
+    for (const auto& ring : kRings) {
+        const size_t bytes = ring.bytes;
         RowPipeline pipeline(bytes);
         ASSERT_TRUE(pipeline.Allocated());
+        EXPECT_EQ(pipeline.SlotCount(), ring.slots) << bytes;
         std::vector<uintptr_t> slots;
         pipeline.Run(
-            RowPipeline::kSlotCount, RowPipeline::Worker::Produces,
+            pipeline.SlotCount(), RowPipeline::Worker::Produces,
             [&](int, uint8_t* slot) {
                 std::memset(slot, 1, bytes);
                 return true;
@@ -176,10 +188,59 @@ TEST(RowPipeline, SlotsAreAlignedAndEmptyRowsWork)
                 slots.push_back(reinterpret_cast<uintptr_t>(slot));
                 return true;
             });
-        ASSERT_EQ(slots.size(), size_t(RowPipeline::kSlotCount));
+        ASSERT_EQ(slots.size(), size_t(pipeline.SlotCount()));
         for (const uintptr_t slot : slots)
             EXPECT_EQ(slot % 16, 0u) << bytes;
     }
 }
 
 } // namespace
+
+// The worker keeps off the caller's processor where another one is allowed.
+TEST(PipelinePlatform, AThreadKeepsOffTheProcessorItAvoids)
+{
+    std::thread([] {
+        const int processor = CurrentProcessor();
+        if (processor < 0 || std::thread::hardware_concurrency() < 2)
+            GTEST_SKIP() << "one processor, or none the platform tells";
+        AvoidProcessor(processor);
+        for (int i = 0; i < 1000; ++i)
+            ASSERT_NE(CurrentProcessor(), processor);
+    }).join();
+}
+
+#if defined(__linux__)
+// A process allowed one processor only takes no worker: it would share that
+// processor with the caller and only take turns with it.
+TEST(PipelinePlatform, OneUsableProcessorMeansOneThread)
+{
+    std::thread([] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(size_t(sched_getcpu()), &one);
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_EQ(UsableProcessors(), 1u);
+        RowPipeline pipeline(1 << 20); // 64 MiB of rows: a worker where one pays
+        const std::thread::id caller = std::this_thread::get_id();
+        int elsewhere = 0;
+        const auto stage = [&](int, uint8_t*) {
+            elsewhere += std::this_thread::get_id() != caller;
+            return true;
+        };
+        pipeline.Run(64, RowPipeline::Worker::Produces, stage, stage);
+        EXPECT_EQ(elsewhere, 0);
+    }).join();
+}
+#endif
+
+// Ring memory of any size is aligned and all of it may be written (the
+// sanitizers see a write past it), huge-page backed or not.
+TEST(PipelinePlatform, RingMemoryIsAlignedAndWholly)
+{
+    for (const size_t bytes : {size_t(0), size_t(1), size_t(1) << 20, (size_t(3) << 20) + 5}) {
+        const RingMemory ring(bytes);
+        ASSERT_NE(ring.Data(), nullptr) << bytes;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(ring.Data()) % 16, 0u) << bytes;
+        std::memset(ring.Data(), 0xA5, bytes);
+    }
+}
