@@ -58,8 +58,8 @@ inline unsigned ByteMask(Bytes16 lanes)
 
 // Thirty-two pairs at once where an x86-64 CPU has AVX2 (asked once at run
 // time), for the long runs of a background or an unused alpha channel and the
-// long literal stretches of a noisy picture: a scan that has gone one
-// 16-pair step without finding the end skips whole 32-pair steps, then the
+// long literal stretches of a noisy picture: a scan that has passed its
+// first pairs without finding the end skips whole 32-pair steps, then the
 // 16-pair loop goes on from the step that holds the end. Every function that
 // takes or returns a 32-byte vector has the AVX2 target.
 #if defined(PIC_RLE_SSE2) && defined(__x86_64__)
@@ -284,8 +284,8 @@ template <class Pixels> inline int FinishLiteral(const Pixels& pixels, int index
 
 #if defined(PIC_RLE_AVX2)
 // FinishRun and FinishLiteral after skipping every 32-pair step whose pairs
-// are all equal (all different). Kept out of line, so that the usual short
-// run or literal costs its caller no saved registers.
+// are all equal (all different). Out of line, so that the usual short run or
+// literal costs its caller no saved registers.
 template <class Pixels>
 __attribute__((target("avx2"), noinline)) int FinishLongRun(const Pixels& pixels, int index,
                                                             int width)
@@ -306,20 +306,30 @@ __attribute__((target("avx2"), noinline)) int FinishLongLiteral(const Pixels& pi
 }
 #endif
 
+// Most runs and literal stretches in a picture are short, and where one ends
+// is where the next scan starts: the word compares, whose answer comes
+// soonest, take the first kShortScan pairs; the vector loops take the rest
+// of a longer one.
+constexpr int kShortScan = 16;
+
 // The first index after `position` whose pixel differs from its
 // predecessor, or `width`.
 template <class Pixels> int RunEnd(const Pixels& pixels, int position, int width)
 {
-#if defined(PIC_RLE_AVX2)
-    // Most runs end within one 16-pair step; a longer one goes on wider.
-    if (cpuHasAvx2 && position <= width - 1 - kVectorPairs) {
-        const unsigned equalPairs = pixels.EqualPairs(position);
-        if (equalPairs != kAllPairsEqual)
-            return position + __builtin_ctz(~equalPairs) + 1;
-        return FinishLongRun(pixels, position + kVectorPairs, width);
+    int index = position;
+    if (kWordPairs != 0) {
+        for (; index - position < kShortScan && index <= width - 1 - kWordPairs;
+             index += kWordPairs) {
+            const uint64_t differences = pixels.Differences(index);
+            if (differences != 0)
+                return index + LowestNonzeroByte(differences) + 1;
+        }
     }
+#if defined(PIC_RLE_AVX2)
+    if (cpuHasAvx2)
+        return FinishLongRun(pixels, index, width);
 #endif
-    return FinishRun(pixels, position, width);
+    return FinishRun(pixels, index, width);
 }
 
 // The end of the literal stretch from `position`: the first pixel that
@@ -329,15 +339,20 @@ template <class Pixels> int LiteralEnd(const Pixels& pixels, int position, int w
 {
     if (position + 1 >= width)
         return width;
-#if defined(PIC_RLE_AVX2)
-    if (cpuHasAvx2 && position <= width - 1 - kVectorPairs) {
-        const unsigned equalPairs = pixels.EqualPairs(position);
-        if (equalPairs != 0)
-            return position + __builtin_ctz(equalPairs);
-        return FinishLongLiteral(pixels, position + kVectorPairs, width);
+    int index = position;
+    if (kWordPairs != 0) {
+        for (; index - position < kShortScan && index <= width - 1 - kWordPairs;
+             index += kWordPairs) {
+            const uint64_t equalPairs = ZeroBytes(pixels.Differences(index));
+            if (equalPairs != 0)
+                return index + LowestNonzeroByte(equalPairs);
+        }
     }
+#if defined(PIC_RLE_AVX2)
+    if (cpuHasAvx2)
+        return FinishLongLiteral(pixels, index, width);
 #endif
-    return FinishLiteral(pixels, position, width);
+    return FinishLiteral(pixels, index, width);
 }
 
 template <class Pixels, class Writer> int EncodeRow(const Pixels& pixels, Writer& writer, int width)
