@@ -28,6 +28,65 @@ constexpr int kWordPairs = 8;
 constexpr int kWordPairs = 0;
 #endif
 
+// Sixteen adjacent pairs at once where the compiler may use SSE2 (every
+// x86-64 build): bit k of an equality mask is set when pixel index + k
+// equals pixel index + k + 1. Scanning a stretch then takes one compare per
+// channel and one mask per sixteen pixels; the word loop and the
+// pair-by-pair loop finish the row.
+#if defined(__SSE2__)
+#define PIC_RLE_SSE2 1
+constexpr int kVectorPairs = 16;
+constexpr unsigned kAllPairsEqual = 0xFFFF;
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef char Chars16 __attribute__((vector_size(16)));
+
+// 0xFF in each byte where bytes[k] == bytes[k + 1], 0 elsewhere: reads
+// bytes[0] .. bytes[16].
+inline Bytes16 EqualToNext(const uint8_t* bytes)
+{
+    Bytes16 here, next;
+    std::memcpy(&here, bytes, sizeof here);
+    std::memcpy(&next, bytes + 1, sizeof next);
+    return Bytes16(here == next);
+}
+
+inline unsigned ByteMask(Bytes16 lanes)
+{
+    return unsigned(__builtin_ia32_pmovmskb128(Chars16(lanes)));
+}
+#endif
+
+// Thirty-two pairs at once where an x86-64 CPU has AVX2 (asked once at run
+// time), for the long runs of a background or an unused alpha channel and the
+// long literal stretches of a noisy picture: a scan that has passed its
+// first pairs without finding the end skips whole 32-pair steps, then the
+// 16-pair loop goes on from the step that holds the end. Every function that
+// takes or returns a 32-byte vector has the AVX2 target.
+#if defined(PIC_RLE_SSE2) && defined(__x86_64__)
+#define PIC_RLE_AVX2 1
+#define PIC_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+constexpr int kWidePairs = 32;
+typedef uint8_t Bytes32 __attribute__((vector_size(32)));
+typedef char Chars32 __attribute__((vector_size(32)));
+
+// Asked once, at start-up; a row encoded before then takes the 16-pair loop.
+const bool cpuHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+
+// As EqualToNext, 32 bytes: reads bytes[0] .. bytes[32].
+PIC_AVX2_INLINE Bytes32 EqualToNext32(const uint8_t* bytes)
+{
+    Bytes32 here, next;
+    std::memcpy(&here, bytes, sizeof here);
+    std::memcpy(&next, bytes + 1, sizeof next);
+    return Bytes32(here == next);
+}
+
+PIC_AVX2_INLINE uint32_t ByteMask32(Bytes32 lanes)
+{
+    return uint32_t(__builtin_ia32_pmovmskb256(Chars32(lanes)));
+}
+#endif
+
 inline uint64_t LoadWord(const uint8_t* bytes)
 {
     uint64_t word;
@@ -57,6 +116,18 @@ struct ChannelPixels {
     {
         return LoadWord(values + index) ^ LoadWord(values + index + 1);
     }
+#if defined(PIC_RLE_SSE2)
+    unsigned EqualPairs(int index) const
+    {
+        return ByteMask(EqualToNext(values + index));
+    }
+#endif
+#if defined(PIC_RLE_AVX2)
+    PIC_AVX2_INLINE uint32_t EqualPairs32(int index) const
+    {
+        return ByteMask32(EqualToNext32(values + index));
+    }
+#endif
     void Store(uint8_t* out, int position, int pixels) const
     {
         std::memcpy(out, values + position, size_t(pixels));
@@ -80,6 +151,20 @@ struct RgbPixels {
                (LoadWord(green + index) ^ LoadWord(green + index + 1)) |
                (LoadWord(blue + index) ^ LoadWord(blue + index + 1));
     }
+#if defined(PIC_RLE_SSE2)
+    unsigned EqualPairs(int index) const
+    {
+        return ByteMask(EqualToNext(red + index) & EqualToNext(green + index) &
+                        EqualToNext(blue + index));
+    }
+#endif
+#if defined(PIC_RLE_AVX2)
+    PIC_AVX2_INLINE uint32_t EqualPairs32(int index) const
+    {
+        return ByteMask32(EqualToNext32(red + index) & EqualToNext32(green + index) &
+                          EqualToNext32(blue + index));
+    }
+#endif
     // Interleaves `pixels` pixels from `position` as red-green-blue triples.
     void Store(uint8_t* out, int position, int pixels) const
     {
@@ -148,11 +233,19 @@ template <class Pixels> struct SinkWriter {
     }
 };
 
-// The first index after `position` whose pixel differs from its
+// From `index`: the first index after it whose pixel differs from its
 // predecessor, or `width`.
-template <class Pixels> int RunEnd(const Pixels& pixels, int position, int width)
+template <class Pixels> inline int FinishRun(const Pixels& pixels, int index, int width)
 {
-    int index = position; // the pair (index, index + 1) is compared next
+    // The pair (index, index + 1) is compared next.
+#if defined(PIC_RLE_SSE2)
+    // A step reads the pixels index .. index + 16.
+    for (; index <= width - 1 - kVectorPairs; index += kVectorPairs) {
+        const unsigned equalPairs = pixels.EqualPairs(index);
+        if (equalPairs != kAllPairsEqual)
+            return index + __builtin_ctz(~equalPairs) + 1;
+    }
+#endif
     if (kWordPairs != 0) {
         // A word reads the pixels index .. index + 8.
         for (; index <= width - 1 - kWordPairs; index += kWordPairs) {
@@ -166,14 +259,17 @@ template <class Pixels> int RunEnd(const Pixels& pixels, int position, int width
     return index + 1;
 }
 
-// The end of the literal stretch from `position`: the first pixel that
-// equals its successor, or the row's last pixel, whichever comes first. The
-// last pixel alone when `position` is the last.
-template <class Pixels> int LiteralEnd(const Pixels& pixels, int position, int width)
+// From `index`: the first pixel that equals its successor, or the row's
+// last pixel.
+template <class Pixels> inline int FinishLiteral(const Pixels& pixels, int index, int width)
 {
-    if (position + 1 >= width)
-        return width;
-    int index = position;
+#if defined(PIC_RLE_SSE2)
+    for (; index <= width - 1 - kVectorPairs; index += kVectorPairs) {
+        const unsigned equalPairs = pixels.EqualPairs(index);
+        if (equalPairs != 0)
+            return index + __builtin_ctz(equalPairs);
+    }
+#endif
     if (kWordPairs != 0) {
         for (; index <= width - 1 - kWordPairs; index += kWordPairs) {
             const uint64_t equalPairs = ZeroBytes(pixels.Differences(index));
@@ -184,6 +280,79 @@ template <class Pixels> int LiteralEnd(const Pixels& pixels, int position, int w
     while (index + 1 < width && !pixels.Equal(index, index + 1))
         ++index;
     return index;
+}
+
+#if defined(PIC_RLE_AVX2)
+// FinishRun and FinishLiteral after skipping every 32-pair step whose pairs
+// are all equal (all different). Out of line, so that the usual short run or
+// literal costs its caller no saved registers.
+template <class Pixels>
+__attribute__((target("avx2"), noinline)) int FinishLongRun(const Pixels& pixels, int index,
+                                                            int width)
+{
+    // A step reads the pixels index .. index + 32.
+    while (index <= width - 1 - kWidePairs && pixels.EqualPairs32(index) == 0xFFFFFFFFu)
+        index += kWidePairs;
+    return FinishRun(pixels, index, width);
+}
+
+template <class Pixels>
+__attribute__((target("avx2"), noinline)) int FinishLongLiteral(const Pixels& pixels, int index,
+                                                                int width)
+{
+    while (index <= width - 1 - kWidePairs && pixels.EqualPairs32(index) == 0)
+        index += kWidePairs;
+    return FinishLiteral(pixels, index, width);
+}
+#endif
+
+// Most runs and literal stretches in a picture are short, and where one ends
+// is where the next scan starts: the word compares, whose answer comes
+// soonest, take the first kShortScan pairs; the vector loops take the rest
+// of a longer one.
+constexpr int kShortScan = 16;
+
+// The first index after `position` whose pixel differs from its
+// predecessor, or `width`.
+template <class Pixels> int RunEnd(const Pixels& pixels, int position, int width)
+{
+    int index = position;
+    if (kWordPairs != 0) {
+        for (; index - position < kShortScan && index <= width - 1 - kWordPairs;
+             index += kWordPairs) {
+            const uint64_t differences = pixels.Differences(index);
+            if (differences != 0)
+                return index + LowestNonzeroByte(differences) + 1;
+        }
+    }
+#if defined(PIC_RLE_AVX2)
+    if (cpuHasAvx2)
+        return FinishLongRun(pixels, index, width);
+#endif
+    return FinishRun(pixels, index, width);
+}
+
+// The end of the literal stretch from `position`: the first pixel that
+// equals its successor, or the row's last pixel, whichever comes first. The
+// last pixel alone when `position` is the last.
+template <class Pixels> int LiteralEnd(const Pixels& pixels, int position, int width)
+{
+    if (position + 1 >= width)
+        return width;
+    int index = position;
+    if (kWordPairs != 0) {
+        for (; index - position < kShortScan && index <= width - 1 - kWordPairs;
+             index += kWordPairs) {
+            const uint64_t equalPairs = ZeroBytes(pixels.Differences(index));
+            if (equalPairs != 0)
+                return index + LowestNonzeroByte(equalPairs);
+        }
+    }
+#if defined(PIC_RLE_AVX2)
+    if (cpuHasAvx2)
+        return FinishLongLiteral(pixels, index, width);
+#endif
+    return FinishLiteral(pixels, index, width);
 }
 
 template <class Pixels, class Writer> int EncodeRow(const Pixels& pixels, Writer& writer, int width)

@@ -24,6 +24,11 @@ const EncodeCase kChannelCases[] = {
     {"run of 129", "07*129", "80 00 81 07"},
     {"run of 300", "07*300", "80 01 2C 07"},
     {"run of 32767", "07*32767", "80 7F FF 07"},
+    {"run ends at the last pair of a 16-pixel step", "07*16 08*40", "8F 07 A7 08"},
+    {"run ends at the first pair of a 16-pixel step", "07*17 08*40", "90 07 A7 08"},
+    {"run ends inside a second 16-pixel step", "07*20 08*30", "93 07 9D 08"},
+    {"run ends at the last pair of a 32-pixel step after 16", "07*48 08*40", "AF 07 A7 08"},
+    {"run ends at the first pair of a 32-pixel step after 16", "07*49 08*40", "B0 07 A7 08"},
     {"run past a 16-bit count", "07*70000", "80 FF FF 07 80 11 71 07"},
     {"run of 65536", "07*65536", "80 FF FF 07 00 07"},
     {"byte 255 is data", "FF FF 80", "81 FF 00 80"},
@@ -119,6 +124,8 @@ TEST(EncodeRgbRow, WritesRunsAndLiteralsPixelByPixel)
     CheckEncoding(HexChannels("05*128|06*128|07*128"), HexBytes("80 00 80 05 06 07"));
     CheckEncoding(HexChannels("05*127|06*127|07*127"), HexBytes("FE 05 06 07"));
     CheckEncoding(HexChannels("01 02 02|04 05 05|07 08 08"), HexBytes("00 01 04 07 81 02 05 08"));
+    // Blue alone ends a run inside a 16-pixel step.
+    CheckEncoding(HexChannels("05*50|06*50|07*19 08*31"), HexBytes("92 05 06 07 9E 05 06 08"));
     CheckEncoding(HexChannels("||"), HexBytes(""));
 }
 
