@@ -86,6 +86,12 @@ struct alignas(64) RowCount {
     std::atomic<int> wakeAt{INT_MAX}; // INT_MAX: nobody sleeps on it
 };
 
+// Which rows of a slot are being or have been prepared (see Run).
+struct alignas(64) SlotPreparation {
+    std::atomic<int> taken{-1};
+    std::atomic<int> done{-1};
+};
+
 // How far each stage has got, and the means to wait for the other one.
 // Every atomic is sequentially consistent: Raise and Wait rely on it.
 class Progress {
@@ -181,28 +187,82 @@ RowPipeline::RowPipeline(size_t slotBytes)
         first = ring->Data();
 }
 
-int RowPipeline::RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume)
+int RowPipeline::RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume,
+                                const Preparation& prepare)
 {
     for (int y = 0; y < rowCount; ++y) {
-        if (!produce(y, Slot(y)) || !consume(y, Slot(y)))
+        if (!produce(y, Slot(y)))
+            return y;
+        if (prepare)
+            prepare(y, Slot(y));
+        if (!consume(y, Slot(y)))
             return y;
     }
     return rowCount;
 }
 
-int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const Stage& consume)
+int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const Stage& consumeStage,
+                     const Preparation& prepare)
 {
     if (rowCount <= 0)
         return 0;
     const PipelineThreads threads = forcedThreads.load();
     if (threads == PipelineThreads::One ||
         (threads == PipelineThreads::Automatic && uint64_t(rowCount) * stride < kWorkerFromBytes))
-        return RunOnOneThread(rowCount, produce, consume);
+        return RunOnOneThread(rowCount, produce, consumeStage, prepare);
     const WorkerClaim claim(threads == PipelineThreads::Two);
     if (!claim.Claimed())
-        return RunOnOneThread(rowCount, produce, consume);
+        return RunOnOneThread(rowCount, produce, consumeStage, prepare);
 
     Progress progress;
+    // Preparing: each slot records the last row whose preparation a thread
+    // took on, and the last it finished. A slot's rows come in order, so a
+    // row is taken on once, by whoever raises `taken` to it first; a row
+    // consumed has been taken, so the caller never prepares it again.
+    std::unique_ptr<SlotPreparation[]> preparations(new SlotPreparation[size_t(slotCount)]);
+    const auto takeOn = [&](int y) {
+        std::atomic<int>& taken = preparations[size_t(y % slotCount)].taken;
+        int last = taken.load();
+        return last < y && taken.compare_exchange_strong(last, y);
+    };
+    const auto prepareRow = [&](int y) {
+        prepare(y, Slot(y));
+        preparations[size_t(y % slotCount)].done.store(y);
+    };
+    // Consumes row y, preparing it first or waiting for the caller to
+    // finish preparing it (false, without consuming, when the pipeline
+    // stops meanwhile).
+    const auto consume = [&](int y, uint8_t* slot) {
+        if (prepare) {
+            if (takeOn(y)) {
+                prepareRow(y);
+            } else {
+                // The caller is in the middle of it: one row's work at most.
+                for (int spin = 1; preparations[size_t(y % slotCount)].done.load() < y; ++spin) {
+                    if (progress.consumerStopped.load())
+                        return false;
+                    if (spin % kSpins == 0)
+                        std::this_thread::yield();
+                    else
+                        CpuPause();
+                }
+            }
+        }
+        return consumeStage(y, slot);
+    };
+    // The caller, its ring full: prepares the newest row produced that no
+    // thread has taken on, the one the worker will reach last. False when
+    // there is none.
+    const auto prepareAhead = [&] {
+        const int oldest = progress.consumed.rows.load() + 1; // the worker may be on the one before
+        for (int y = progress.produced.rows.load() - 1; y >= oldest; --y) {
+            if (takeOn(y)) {
+                prepareRow(y);
+                return true;
+            }
+        }
+        return false;
+    };
     // One row of either stage, when its turn has come. The stage the worker
     // takes is also run by the calling thread whenever that has nothing else
     // to do (a worker that has lost its core never holds up the caller for
@@ -289,6 +349,8 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             }
             if (finished())
                 break;
+            if (!workerProduces && prepare && prepareAhead())
+                continue;
             // Give the worker a few rows' time before taking a row of its
             // stage: taking one at once would keep the worker from its own
             // rows, and in the end leave them all to this thread. (Once
@@ -328,7 +390,7 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             }
         });
     } catch (const std::exception&) { // std::system_error, or std::bad_alloc for its state
-        return RunOnOneThread(rowCount, produce, consume);
+        return RunOnOneThread(rowCount, produce, consumeStage, prepare);
     }
     try {
         call();

@@ -37,6 +37,9 @@ public:
     // worker has ended.
     using Stage = std::function<bool(int row, uint8_t* slot)>;
     enum class Worker { Produces, Consumes };
+    // The part of consuming a row that needs no other row, such as encoding
+    // it, which may run ahead of the row's turn: see Run.
+    using Preparation = std::function<void(int row, uint8_t* slot)>;
 
     // Slots of `slotBytes` bytes each, 16-byte aligned, or none when they
     // cannot be allocated (see Allocated).
@@ -52,11 +55,20 @@ public:
     // further row is consumed and production stops (rows up to a ring ahead
     // of y may already have been produced). Answers the number of rows
     // consumed successfully.
-    int Run(int rowCount, Worker worker, const Stage& produce, const Stage& consume);
+    //
+    // With `prepare`, every row consumed is prepared first, once: by the
+    // consuming thread just before consume(y), or, ahead of that, by the
+    // calling thread when it produces and the ring is full (the worker is
+    // behind). Rows are prepared in any order, one row by one thread at a
+    // time, never while the row is consumed; a row that is never consumed
+    // may be prepared or not.
+    int Run(int rowCount, Worker worker, const Stage& produce, const Stage& consume,
+            const Preparation& prepare = nullptr);
 
 private:
     uint8_t* Slot(int row) const { return first + size_t(row % slotCount) * stride; }
-    int RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume);
+    int RunOnOneThread(int rowCount, const Stage& produce, const Stage& consume,
+                       const Preparation& prepare);
 
     size_t stride;
     int slotCount;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -13,11 +14,14 @@
 namespace {
 
 // How one row's file bytes are laid out in a pipeline slot: made from the
-// host pixels by Narrow, on the calling thread, and handed to the sink by
-// Put, on the worker; Put answers Written, EncoderFailed or WriteFailed.
+// host pixels by Narrow, on the calling thread, turned into the bytes the
+// file holds by Encode (where there is more to do than narrowing) on either
+// thread, and handed to the sink by Put, on the worker; Put answers Written,
+// EncoderFailed or WriteFailed.
 struct RowLayout {
     size_t slotBytes;
     void (*narrow)(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot);
+    void (*encode)(uint8_t* slot, int width, bool withAlpha);
     RowWriteResult (*put)(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha);
 };
 
@@ -35,18 +39,47 @@ RowWriteResult PutRaw(PicByteSink& sink, const uint8_t* slot, int width, bool wi
     return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
 }
 
-// Compressed: red, green, blue and alpha arrays of `width` bytes each.
-void NarrowCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot)
+// Compressed: the size of the encoded row (or -1 where the encoder refused
+// it), red, green, blue and alpha arrays of `width` bytes each, then the
+// encoded row, at most MaxCompressedRow(width) bytes.
+constexpr size_t kSizeBytes = 16; // keeps the arrays 16-byte aligned
+
+size_t MaxCompressedRow(int width)
 {
-    NarrowToPlanar(pixels, width, slot, slot + width, slot + 2 * size_t(width),
-                   withAlpha ? slot + 3 * size_t(width) : nullptr);
+    return MaxEncodedRgbRow(width) + MaxEncodedChannelRow(width);
 }
 
-RowWriteResult PutCompressed(PicByteSink& sink, const uint8_t* slot, int width, bool withAlpha)
+uint8_t* EncodedRow(uint8_t* slot, int width)
 {
-    if (EncodeRgbRow(sink, slot, slot + width, slot + 2 * size_t(width), width) != 1 ||
-        (withAlpha && EncodeChannelRow(sink, slot + 3 * size_t(width), width) != 1))
+    return slot + kSizeBytes + 4 * size_t(width);
+}
+
+void NarrowCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot)
+{
+    uint8_t* red = slot + kSizeBytes;
+    NarrowToPlanar(pixels, width, red, red + width, red + 2 * size_t(width),
+                   withAlpha ? red + 3 * size_t(width) : nullptr);
+}
+
+void EncodeCompressed(uint8_t* slot, int width, bool withAlpha)
+{
+    const uint8_t* red = slot + kSizeBytes;
+    uint8_t* out = EncodedRow(slot, width);
+    ptrdiff_t size = EncodeRgbRow(out, red, red + width, red + 2 * size_t(width), width);
+    if (size >= 0 && withAlpha) {
+        const ptrdiff_t alpha = EncodeChannelRow(out + size, red + 3 * size_t(width), width);
+        size = alpha >= 0 ? size + alpha : alpha;
+    }
+    std::memcpy(slot, &size, sizeof size);
+}
+
+RowWriteResult PutCompressed(PicByteSink& sink, const uint8_t* slot, int width, bool)
+{
+    ptrdiff_t size;
+    std::memcpy(&size, slot, sizeof size);
+    if (size < 0)
         return RowWriteResult::EncoderFailed;
+    sink.Write(slot + kSizeBytes + 4 * size_t(width), size_t(size));
     return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
 }
 
@@ -92,7 +125,9 @@ RowWriteResult WriteRows(PicByteSink& sink, BitmapStorage* storage, int width, i
         putErrno = errno;
         return false;
     };
-    pipeline.Run(height, RowPipeline::Worker::Consumes, fetch, put);
+    const auto encode = [&](int, uint8_t* slot) { layout.encode(slot, width, alpha); };
+    pipeline.Run(height, RowPipeline::Worker::Consumes, fetch, put,
+                 layout.encode != nullptr ? RowPipeline::Preparation(encode) : nullptr);
     // Read once the worker has ended. A row that failed to go out lies
     // before any row that failed to be fetched (rows go out only once
     // fetched); its cause goes to the thread that reports it.
@@ -110,13 +145,14 @@ RowWriteResult WriteRows(PicByteSink& sink, BitmapStorage* storage, int width, i
 RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                             int withAlpha, int* failedRow)
 {
-    const RowLayout layout{4 * size_t(width), NarrowRaw, PutRaw};
+    const RowLayout layout{4 * size_t(width), NarrowRaw, nullptr, PutRaw};
     return WriteRows(sink, storage, width, height, withAlpha, layout, failedRow);
 }
 
 RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                                    int withAlpha, int* failedRow)
 {
-    const RowLayout layout{4 * size_t(width), NarrowCompressed, PutCompressed};
+    const RowLayout layout{kSizeBytes + 4 * size_t(width) + MaxCompressedRow(width),
+                           NarrowCompressed, EncodeCompressed, PutCompressed};
     return WriteRows(sink, storage, width, height, withAlpha, layout, failedRow);
 }

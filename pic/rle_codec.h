@@ -13,6 +13,7 @@
 // one pixel, repeated count times, covering the row exactly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -65,6 +66,23 @@ PicRowStatus DecodePureRow(PicByteSource& source, uint8_t* const* planes, int pi
 int EncodeRgbRow(PicByteSink& sink, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                  int width);
 int EncodeChannelRow(PicByteSink& sink, const uint8_t* values, int width);
+
+// The same into memory: `out` holds MaxEncodedRgbRow(width) or
+// MaxEncodedChannelRow(width) bytes. Answer the number of bytes written, or
+// -1 for a negative width. Every packet costs at most one byte per pixel
+// beyond the pixels' own bytes (a literal of n pixels 1 + n pixel sizes, a
+// run of 2 or more 1 + one pixel size, a long run of 128 or more 3 + one).
+constexpr size_t MaxEncodedRgbRow(int width)
+{
+    return width > 0 ? 4 * size_t(width) : 0;
+}
+constexpr size_t MaxEncodedChannelRow(int width)
+{
+    return width > 0 ? 2 * size_t(width) : 0;
+}
+ptrdiff_t EncodeRgbRow(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                       int width);
+ptrdiff_t EncodeChannelRow(uint8_t* out, const uint8_t* values, int width);
 
 // The same on a C stream, through PutByte and PutBigEndian16.
 int EncodeRgbRow(FILE* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue,

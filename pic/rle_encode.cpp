@@ -207,9 +207,22 @@ template <class Pixels> struct FileWriter {
     }
 };
 
-// Assembles each packet in the sink's buffer.
-template <class Pixels> struct SinkWriter {
-    PicByteSink& sink;
+// A caller's buffer, large enough for the row (see MaxEncodedRgbRow).
+struct BufferTarget {
+    uint8_t* cursor;
+
+    uint8_t* Claim(size_t count)
+    {
+        uint8_t* out = cursor;
+        cursor += count;
+        return out;
+    }
+};
+
+// Assembles each packet in place, in room claimed from the target: our
+// buffered sink, or a caller's buffer (BufferTarget).
+template <class Pixels, class Target> struct ClaimWriter {
+    Target& sink;
     const Pixels& pixels;
 
     void Run(int position, int length)
@@ -383,15 +396,32 @@ int EncodeRgbRow(PicByteSink& sink, const uint8_t* red, const uint8_t* green, co
                  int width)
 {
     const RgbPixels pixels{red, green, blue};
-    SinkWriter<RgbPixels> writer{sink, pixels};
+    ClaimWriter<RgbPixels, PicByteSink> writer{sink, pixels};
     return EncodeRow(pixels, writer, width);
 }
 
 int EncodeChannelRow(PicByteSink& sink, const uint8_t* values, int width)
 {
     const ChannelPixels pixels{values};
-    SinkWriter<ChannelPixels> writer{sink, pixels};
+    ClaimWriter<ChannelPixels, PicByteSink> writer{sink, pixels};
     return EncodeRow(pixels, writer, width);
+}
+
+ptrdiff_t EncodeRgbRow(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                       int width)
+{
+    const RgbPixels pixels{red, green, blue};
+    BufferTarget target{out};
+    ClaimWriter<RgbPixels, BufferTarget> writer{target, pixels};
+    return EncodeRow(pixels, writer, width) == 1 ? target.cursor - out : -1;
+}
+
+ptrdiff_t EncodeChannelRow(uint8_t* out, const uint8_t* values, int width)
+{
+    const ChannelPixels pixels{values};
+    BufferTarget target{out};
+    ClaimWriter<ChannelPixels, BufferTarget> writer{target, pixels};
+    return EncodeRow(pixels, writer, width) == 1 ? target.cursor - out : -1;
 }
 
 int EncodeRgbRow(FILE* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue,

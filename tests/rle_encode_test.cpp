@@ -45,8 +45,10 @@ std::string Alternating(int count, int first, int second)
 
 void CheckEncoding(const std::vector<Bytes>& channels, const Bytes& expected)
 {
-    for (Writing writing : {Writing::File, Writing::Sink}) {
-        SCOPED_TRACE(writing == Writing::File ? "stream" : "sink");
+    for (Writing writing : {Writing::File, Writing::Sink, Writing::Memory}) {
+        SCOPED_TRACE(writing == Writing::File   ? "stream"
+                     : writing == Writing::Sink ? "sink"
+                                                : "memory");
         const Bytes written = EncodeRow(channels, int(channels[0].size()), writing);
         EXPECT_EQ(ToHex(written), ToHex(expected));
     }
@@ -132,7 +134,7 @@ TEST(EncodeRgbRow, WritesRunsAndLiteralsPixelByPixel)
 TEST(EncodeRows, NegativeWidthWritesNothingAndFails)
 {
     const Bytes row = HexBytes("01 02");
-    for (Writing writing : {Writing::File, Writing::Sink}) {
+    for (Writing writing : {Writing::File, Writing::Sink, Writing::Memory}) {
         int result = -1;
         EXPECT_EQ(ToHex(EncodeRow({row}, -1, writing, &result)), "");
         EXPECT_EQ(result, 0);

@@ -9,7 +9,7 @@
 #include "tests/test_support.h"
 
 enum class Reading { File, Source };
-enum class Writing { File, Sink };
+enum class Writing { File, Sink, Memory };
 
 // One decoded row: the result, the channel arrays (one or three, `width`
 // bytes each; 0xEE where nothing was stored) and the stream position after
@@ -28,7 +28,9 @@ std::vector<DecodedRow> DecodeRows(const Bytes& stream, int width, int channelCo
                                    Reading reading, int rows = 1);
 
 // Encodes one row with `channels.size()` 1 or 3 arrays of `width` bytes.
-// The encoder's result goes to `result`, or must be 1 when that is null.
+// The encoder's result (for Memory: 1 when it answered a size, else 0) goes
+// to `result`, or must be 1 when that is null. Memory encodes into a buffer
+// of exactly the largest size a row may take.
 Bytes EncodeRow(const std::vector<Bytes>& channels, int width, Writing writing,
                 int* result = nullptr);
 

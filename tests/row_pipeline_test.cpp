@@ -48,56 +48,72 @@ const StopCase kStopCases[] = {
 };
 // clang-format on
 
+// Every case runs with and without a preparation, which marks its slot;
+// each row consumed must have been prepared exactly once, before.
 TEST_P(RowPipelineTest, EachStageSeesItsRowsInOrderAndStopsWhereAsked)
 {
     constexpr size_t kSlotBytes = 100;
     RowPipeline pipeline(kSlotBytes);
     ASSERT_TRUE(pipeline.Allocated());
     ASSERT_EQ(pipeline.SlotCount(), RowPipeline::kMaxSlots); // small rows: the most slots
-    for (const RowPipeline::Worker worker :
-         {RowPipeline::Worker::Produces, RowPipeline::Worker::Consumes}) {
-        for (const StopCase& stop : kStopCases) {
-            SCOPED_TRACE(std::string(stop.name) + (worker == RowPipeline::Worker::Produces
-                                                       ? ", worker produces"
-                                                       : ", worker consumes"));
-            std::vector<int> produced;
-            std::vector<int> consumed;
-            int mismatches = 0;
-            const int answered = pipeline.Run(
-                stop.rowCount, worker,
-                [&](int y, uint8_t* slot) {
-                    produced.push_back(y);
-                    std::memset(slot, y % 251, kSlotBytes);
-                    std::memcpy(slot, &y, sizeof y);
-                    return y != stop.produceFailsAt;
-                },
-                [&](int y, uint8_t* slot) {
-                    consumed.push_back(y);
-                    int carried;
-                    std::memcpy(&carried, slot, sizeof carried);
-                    mismatches += carried != y || slot[kSlotBytes - 1] != y % 251;
-                    return y != stop.consumeFailsAt;
-                });
-            EXPECT_EQ(mismatches, 0);
-            // Rows are consumed in order, up to the first failure of either stage.
-            int end = stop.rowCount;
-            if (stop.produceFailsAt >= 0)
-                end = stop.produceFailsAt;
-            if (stop.consumeFailsAt >= 0)
-                end = stop.consumeFailsAt + 1;
-            ASSERT_EQ(int(consumed.size()), end);
-            for (int y = 0; y < end; ++y)
-                ASSERT_EQ(consumed[size_t(y)], y);
-            EXPECT_EQ(answered, stop.consumeFailsAt >= 0 ? stop.consumeFailsAt : end);
-            // Production is in order and runs at most a ring ahead of a consumer that stopped.
-            for (size_t i = 0; i < produced.size(); ++i)
-                ASSERT_EQ(produced[i], int(i));
-            if (stop.produceFailsAt >= 0)
-                EXPECT_EQ(int(produced.size()), stop.produceFailsAt + 1);
-            else if (stop.consumeFailsAt >= 0)
-                EXPECT_LE(int(produced.size()), stop.consumeFailsAt + 1 + pipeline.SlotCount());
-            else
-                EXPECT_EQ(int(produced.size()), stop.rowCount);
+    for (const bool preparing : {false, true}) {
+        for (const RowPipeline::Worker worker :
+             {RowPipeline::Worker::Produces, RowPipeline::Worker::Consumes}) {
+            for (const StopCase& stop : kStopCases) {
+                SCOPED_TRACE(std::string(stop.name) +
+                             (worker == RowPipeline::Worker::Produces ? ", worker produces"
+                                                                      : ", worker consumes") +
+                             (preparing ? ", prepared" : ""));
+                std::vector<int> produced;
+                std::vector<int> consumed;
+                std::vector<std::atomic<int>> preparations(size_t(stop.rowCount));
+                int mismatches = 0;
+                const auto prepare = [&](int y, uint8_t* slot) {
+                    ++preparations[size_t(y)];
+                    slot[kSlotBytes - 2] = uint8_t(~(y % 251));
+                };
+                const int answered = pipeline.Run(
+                    stop.rowCount, worker,
+                    [&](int y, uint8_t* slot) {
+                        produced.push_back(y);
+                        std::memset(slot, y % 251, kSlotBytes);
+                        std::memcpy(slot, &y, sizeof y);
+                        return y != stop.produceFailsAt;
+                    },
+                    [&](int y, uint8_t* slot) {
+                        consumed.push_back(y);
+                        int carried;
+                        std::memcpy(&carried, slot, sizeof carried);
+                        mismatches += carried != y || slot[kSlotBytes - 1] != y % 251;
+                        if (preparing)
+                            mismatches += preparations[size_t(y)].load() != 1 ||
+                                          slot[kSlotBytes - 2] != uint8_t(~(y % 251));
+                        return y != stop.consumeFailsAt;
+                    },
+                    preparing ? RowPipeline::Preparation(prepare) : nullptr);
+                EXPECT_EQ(mismatches, 0);
+                for (const std::atomic<int>& count : preparations)
+                    ASSERT_LE(count.load(), preparing ? 1 : 0);
+                // Rows are consumed in order, up to the first failure of either stage.
+                int end = stop.rowCount;
+                if (stop.produceFailsAt >= 0)
+                    end = stop.produceFailsAt;
+                if (stop.consumeFailsAt >= 0)
+                    end = stop.consumeFailsAt + 1;
+                ASSERT_EQ(int(consumed.size()), end);
+                for (int y = 0; y < end; ++y)
+                    ASSERT_EQ(consumed[size_t(y)], y);
+                EXPECT_EQ(answered, stop.consumeFailsAt >= 0 ? stop.consumeFailsAt : end);
+                // Production is in order and runs at most a ring ahead of a consumer that stopped.
+                for (size_t i = 0; i < produced.size(); ++i)
+                    ASSERT_EQ(produced[i], int(i));
+                if (stop.produceFailsAt >= 0)
+                    EXPECT_EQ(int(produced.size()), stop.produceFailsAt + 1);
+                else if (stop.consumeFailsAt >= 0)
+                    EXPECT_LE(int(produced.size()), stop.consumeFailsAt + 1 + pipeline.SlotCount());
+                else
+                    EXPECT_EQ(int(produced.size()), stop.rowCount);
+            }
         }
     }
 }
@@ -129,6 +145,35 @@ TEST_P(RowPipelineTest, TheCallingThreadKeepsTheStageTheWorkerDoesNotTake)
         for (const std::thread::id& id : onCaller)
             ASSERT_EQ(id, caller);
     }
+}
+
+// A worker behind a full ring leaves the caller rows to prepare; it
+// prepares none that the worker has begun, nor any twice.
+TEST(RowPipeline, TheCallerPreparesAheadOfASlowWorker)
+{
+    ForcePipelineThreads(PipelineThreads::Two);
+    RowPipeline pipeline(8);
+    const std::thread::id caller = std::this_thread::get_id();
+    constexpr int kRows = 400;
+    std::vector<std::atomic<int>> preparations(kRows);
+    std::atomic<int> onCaller{0};
+    int unprepared = 0;
+    pipeline.Run(
+        kRows, RowPipeline::Worker::Consumes, [](int, uint8_t*) { return true; },
+        [&](int y, uint8_t*) {
+            unprepared += preparations[size_t(y)].load() != 1;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(20);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            return true;
+        },
+        [&](int y, uint8_t*) {
+            ++preparations[size_t(y)];
+            onCaller += std::this_thread::get_id() == caller;
+        });
+    ForcePipelineThreads(PipelineThreads::Automatic);
+    EXPECT_EQ(unprepared, 0);
+    EXPECT_GT(onCaller.load(), 0);
 }
 
 TEST_P(RowPipelineTest, AThrowingStageStopsBothAndItsExceptionComesOut)
