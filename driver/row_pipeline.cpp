@@ -58,17 +58,18 @@ constexpr size_t kSlotAlignment = 16;
 // it, and the calling thread looks at the other count only when the rows it
 // last saw are used up.
 //
-// A thread that would wait first spins for about one row's time, then
-// yields a few times (should the other thread share its core, that lets it
-// run). The caller then runs a row of the worker's stage itself, if it can;
-// otherwise a waiting thread goes on yielding for up to kLongestSpin before
+// A thread that would wait spins for up to kLongestSpin, yielding now and
+// then (should the other thread share its core, that lets it run), before
 // it sleeps. Waking a sleeper took 0.2-0.3 ms on the 2-core machine (its
 // core had gone idle), longer than most waits last: a page fault of the
-// host's storage, or the rows of half a ring. Past kLongestSpin the other
-// thread has stopped for longer than a row takes, and the core is better
-// left to whatever else is running.
+// host's storage, the rows of half a ring, a row of a noisy frame. Past
+// kLongestSpin the other thread has stopped for longer than any row takes:
+// it has lost its core, and the caller runs a row of the worker's stage
+// itself, if it can; otherwise the core is better left to whatever else is
+// running. (Taking the worker's rows any sooner only took turns with it:
+// the caller would take a row whenever the worker was in the middle of
+// one, and keep the worker from the next.)
 constexpr int kSpins = 100;
-constexpr int kYields = 20;
 constexpr std::chrono::microseconds kLongestSpin{1000};
 
 void CpuPause()
@@ -104,17 +105,19 @@ public:
     bool Ended() const { return producerEnded.load() || consumerStopped.load(); }
 
     // True once `count` has reached `target` or either stage has ended,
-    // false when neither happened in the time of a few rows.
+    // false when neither happened within kLongestSpin: spins, yielding now
+    // and then, and never sleeps.
     bool Spin(const RowCount& count, int target) const
     {
-        for (int spin = 0; spin < kSpins + kYields; ++spin) {
-            if (count.rows.load() >= target || Ended())
-                return true;
-            if (spin < kSpins)
+        const auto spinEnd = std::chrono::steady_clock::now() + kLongestSpin;
+        do {
+            for (int spin = 0; spin < kSpins; ++spin) {
+                if (count.rows.load() >= target || Ended())
+                    return true;
                 CpuPause();
-            else
-                std::this_thread::yield();
-        }
+            }
+            std::this_thread::yield();
+        } while (std::chrono::steady_clock::now() < spinEnd);
         return false;
     }
 
@@ -123,15 +126,6 @@ public:
     {
         if (Spin(count, target))
             return;
-        const auto spinEnd = std::chrono::steady_clock::now() + kLongestSpin;
-        do {
-            for (int spin = 0; spin < kSpins; ++spin) {
-                if (count.rows.load() >= target || Ended())
-                    return;
-                CpuPause();
-            }
-            std::this_thread::yield();
-        } while (std::chrono::steady_clock::now() < spinEnd);
         std::unique_lock<std::mutex> lock(mutex);
         // Stored before the test in wait: either the test sees the count
         // Raise stored, or Raise sees this target and takes the mutex, which
@@ -351,11 +345,10 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
                 break;
             if (!workerProduces && prepare && prepareAhead())
                 continue;
-            // Give the worker a few rows' time before taking a row of its
-            // stage: taking one at once would keep the worker from its own
-            // rows, and in the end leave them all to this thread. (Once
-            // every row is produced, there is nothing to wait for but the
-            // worker's last rows, which this thread may as well help with.)
+            // Give the worker time before taking a row of its stage (see
+            // kLongestSpin). Once every row is produced, there is nothing
+            // to wait for but the worker's last rows, which this thread may
+            // as well help with.
             if (workerProduces ? progress.Spin(progress.produced, progress.consumed.rows.load() + 1)
                                : !progress.producerEnded.load() &&
                                      progress.Spin(progress.consumed,
