@@ -291,7 +291,14 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             lock.lock();
         else if (!lock.try_lock())
             return false;
-        return workerProduces ? produceOne() : consumeOne();
+        try {
+            return workerProduces ? produceOne() : consumeOne();
+        } catch (...) {
+            // Stopped before the lock goes: else the other thread could take
+            // it and run the same row again while this exception unwinds.
+            progress.End(progress.consumerStopped);
+            throw;
+        }
     };
     const auto finished = [&] {
         return progress.consumerStopped.load() ||

@@ -2,7 +2,7 @@
 // second, in row order, through a small ring of row slots, so that two cores
 // share the work.
 //
-//   produce(y, slot) --> ring of kSlotCount slots --> consume(y, slot)
+//   produce(y, slot) --> ring of SlotCount() slots --> [prepare(y, slot)] consume(y, slot)
 //
 // One stage runs on a worker thread, the other on the calling thread; the
 // caller chooses which, and keeps every call into the host on its own side.
@@ -59,7 +59,7 @@ public:
     // With `prepare`, every row consumed is prepared first, once: by the
     // consuming thread just before consume(y), or, ahead of that, by the
     // calling thread when it produces and the ring is full (the worker is
-    // behind). Rows are prepared in any order, one row by one thread at a
+    // behind) or every row is produced. Rows are prepared in any order, one row by one thread at a
     // time, never while the row is consumed; a row that is never consumed
     // may be prepared or not.
     int Run(int rowCount, Worker worker, const Stage& produce, const Stage& consume,

@@ -15,9 +15,10 @@ namespace {
 
 // How one row's file bytes are laid out in a pipeline slot: made from the
 // host pixels by Narrow, on the calling thread, turned into the bytes the
-// file holds by Encode (where there is more to do than narrowing) on either
-// thread, and handed to the sink by Put, on the worker; Put answers Written,
-// EncoderFailed or WriteFailed.
+// file holds by Encode (where there is more to do than narrowing), and
+// handed to the sink by Put; Put answers Written, EncoderFailed or
+// WriteFailed. Encode and Put run on the worker, or on the calling thread
+// when the worker is behind (see RowPipeline::Run).
 struct RowLayout {
     size_t slotBytes;
     void (*narrow)(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot);
@@ -42,7 +43,7 @@ RowWriteResult PutRaw(PicByteSink& sink, const uint8_t* slot, int width, bool wi
 // Compressed: the size of the encoded row (or -1 where the encoder refused
 // it), red, green, blue and alpha arrays of `width` bytes each, then the
 // encoded row, at most MaxCompressedRow(width) bytes.
-constexpr size_t kSizeBytes = 16; // keeps the arrays 16-byte aligned
+constexpr size_t kSizeBytes = 16; // keeps the red array 16-byte aligned
 
 size_t MaxCompressedRow(int width)
 {
@@ -91,8 +92,9 @@ RowWriteResult FailedAt(RowWriteResult result, int y, int* failedRow)
 }
 
 // Every row through a RowPipeline: the calling thread fetches each row from
-// the host's storage and narrows it, the worker encodes and writes it, so
-// the storage is touched only by the thread the host called.
+// the host's storage and narrows it, so that the storage is touched only by
+// the thread the host called; the worker encodes and writes it (the calling
+// thread encodes rows ahead when the worker falls behind).
 RowWriteResult WriteRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                          int withAlpha, const RowLayout& layout, int* failedRow)
 {

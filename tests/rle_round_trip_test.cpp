@@ -82,6 +82,18 @@ int Encode(FILE* file, PicByteSink* sink, const Row& row, int channelCount)
                                           row.channels[2].data(), row.width);
 }
 
+// Appends the row encoded into a buffer of exactly the largest size a row may take.
+void EncodeInMemory(const Row& row, int channelCount, Bytes& out)
+{
+    Bytes buffer(channelCount == 1 ? MaxEncodedChannelRow(row.width) : MaxEncodedRgbRow(row.width));
+    const ptrdiff_t size =
+        channelCount == 1 ? EncodeChannelRow(buffer.data(), row.channels[0].data(), row.width)
+                          : EncodeRgbRow(buffer.data(), row.channels[0].data(),
+                                         row.channels[1].data(), row.channels[2].data(), row.width);
+    ASSERT_GE(size, 0);
+    out.insert(out.end(), buffer.begin(), buffer.begin() + size);
+}
+
 int Decode(PicByteSource& source, Row& row, int channelCount)
 {
     if (channelCount == 1)
@@ -91,7 +103,7 @@ int Decode(PicByteSource& source, Row& row, int channelCount)
 }
 
 // Encodes every row made by `make(index, row)` one after another, through the
-// sink and through the C stream, which must write the same bytes; then
+// sink, the C stream and into memory, which must give the same bytes; then
 // decodes them back through a source with the usual buffer, one with a
 // buffer of a few bytes and one over the bytes in memory, checking every row
 // and where each row ends.
@@ -101,6 +113,7 @@ template <class MakeRow> void RoundTrip(int rowCount, int channelCount, MakeRow 
     const std::string sinkPath = dir.File("sink");
     const std::string filePath = dir.File("file");
     std::vector<long> rowEnds;
+    Bytes inMemory;
     {
         FILE* sinkFile = std::fopen(sinkPath.c_str(), "wb");
         FILE* plainFile = std::fopen(filePath.c_str(), "wb");
@@ -111,6 +124,7 @@ template <class MakeRow> void RoundTrip(int rowCount, int channelCount, MakeRow 
             make(index, row);
             ASSERT_EQ(Encode(nullptr, &sink, row, channelCount), 1);
             ASSERT_EQ(Encode(plainFile, nullptr, row, channelCount), 1);
+            EncodeInMemory(row, channelCount, inMemory);
             rowEnds.push_back(std::ftell(plainFile));
         }
         EXPECT_EQ(sink.Flush(), 1);
@@ -118,6 +132,7 @@ template <class MakeRow> void RoundTrip(int rowCount, int channelCount, MakeRow 
         std::fclose(plainFile);
     }
     ASSERT_EQ(ReadFileBytes(sinkPath), ReadFileBytes(filePath));
+    ASSERT_EQ(inMemory, ReadFileBytes(filePath));
 
     FILE* sourceFile = std::fopen(sinkPath.c_str(), "rb");
     FILE* smallSourceFile = std::fopen(sinkPath.c_str(), "rb");

@@ -55,7 +55,7 @@ protected:
     Bitmap bitmap{&manager};
     BitmapInfo output;
 
-    // Every frame here is encoded and written on a worker thread, however small.
+    // Every frame here takes a worker thread, however small.
     void SetUp() override
     {
         BMMClearReportedErrors();
