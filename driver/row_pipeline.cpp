@@ -124,8 +124,13 @@ public:
     // Returns once `count` has reached `target` or either stage has ended.
     void Wait(RowCount& count, int target)
     {
-        if (Spin(count, target))
-            return;
+        if (!Spin(count, target))
+            Sleep(count, target);
+    }
+
+    // As Wait, without spinning first: for a thread that has just spun.
+    void Sleep(RowCount& count, int target)
+    {
         std::unique_lock<std::mutex> lock(mutex);
         // Stored before the test in wait: either the test sees the count
         // Raise stored, or Raise sees this target and takes the mutex, which
@@ -364,11 +369,12 @@ int RowPipeline::Run(int rowCount, Worker worker, const Stage& produce, const St
             if (sharedOne(false))
                 continue;
             // The worker is in the middle of a row: wait for the row this
-            // thread's own stage needs, or (all rows produced) for the last.
+            // thread's own stage needs (having spun for it already), or (all
+            // rows produced) for the last.
             if (workerProduces)
-                progress.Wait(progress.produced, progress.consumed.rows.load() + 1);
+                progress.Sleep(progress.produced, progress.consumed.rows.load() + 1);
             else if (!progress.producerEnded.load())
-                progress.Wait(progress.consumed, progress.produced.rows.load() - slotCount + 1);
+                progress.Sleep(progress.consumed, progress.produced.rows.load() - slotCount + 1);
             else
                 sharedOne(true);
         }

@@ -50,9 +50,9 @@ size_t MaxCompressedRow(int width)
     return MaxEncodedRgbRow(width) + MaxEncodedChannelRow(width);
 }
 
-uint8_t* EncodedRow(uint8_t* slot, int width)
+size_t EncodedRowOffset(int width)
 {
-    return slot + kSizeBytes + 4 * size_t(width);
+    return kSizeBytes + 4 * size_t(width);
 }
 
 void NarrowCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* slot)
@@ -65,7 +65,7 @@ void NarrowCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uin
 void EncodeCompressed(uint8_t* slot, int width, bool withAlpha)
 {
     const uint8_t* red = slot + kSizeBytes;
-    uint8_t* out = EncodedRow(slot, width);
+    uint8_t* out = slot + EncodedRowOffset(width);
     ptrdiff_t size = EncodeRgbRow(out, red, red + width, red + 2 * size_t(width), width);
     if (size >= 0 && withAlpha) {
         const ptrdiff_t alpha = EncodeChannelRow(out + size, red + 3 * size_t(width), width);
@@ -80,7 +80,7 @@ RowWriteResult PutCompressed(PicByteSink& sink, const uint8_t* slot, int width, 
     std::memcpy(&size, slot, sizeof size);
     if (size < 0)
         return RowWriteResult::EncoderFailed;
-    sink.Write(slot + kSizeBytes + 4 * size_t(width), size_t(size));
+    sink.Write(slot + EncodedRowOffset(width), size_t(size));
     return sink.Ok() ? RowWriteResult::Written : RowWriteResult::WriteFailed;
 }
 
@@ -154,7 +154,7 @@ RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width
 RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                                    int withAlpha, int* failedRow)
 {
-    const RowLayout layout{kSizeBytes + 4 * size_t(width) + MaxCompressedRow(width),
-                           NarrowCompressed, EncodeCompressed, PutCompressed};
+    const RowLayout layout{EncodedRowOffset(width) + MaxCompressedRow(width), NarrowCompressed,
+                           EncodeCompressed, PutCompressed};
     return WriteRows(sink, storage, width, height, withAlpha, layout, failedRow);
 }
