@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <vector>
 
 #include "pic/rle_codec.h"
 
@@ -152,10 +154,14 @@ BenchFrame MakeNoisyFrame(int width, int height)
 
 void EncodeFrameRows(const BenchFrame& frame, PicByteSink& sink)
 {
+    std::vector<uint8_t> encoded(MaxEncodedRgbRow(frame.width) + MaxEncodedChannelRow(frame.width));
     for (int row = 0; row < frame.height; ++row) {
-        EncodeRgbRow(sink, frame.Row(frame.red, row), frame.Row(frame.green, row),
-                     frame.Row(frame.blue, row), frame.width);
-        EncodeChannelRow(sink, frame.Row(frame.alpha, row), frame.width);
+        const ptrdiff_t colour =
+            EncodeRgbRow(encoded.data(), frame.Row(frame.red, row), frame.Row(frame.green, row),
+                         frame.Row(frame.blue, row), frame.width);
+        const ptrdiff_t alpha =
+            EncodeChannelRow(encoded.data() + colour, frame.Row(frame.alpha, row), frame.width);
+        sink.Write(encoded.data(), size_t(colour + alpha));
     }
 }
 

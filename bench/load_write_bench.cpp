@@ -13,6 +13,9 @@
 // starts a fresh process of this program (--first-call), which prepares
 // untimed, times its one LoadImage or WriteFrame call and prints the
 // milliseconds. Nothing is warm there but the file in the page cache.
+//
+// Storages are plain heap blocks, as a host application's allocator gives
+// them, unless --storage=huge asks for the huge pages of pictool's host.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -35,12 +38,14 @@
 
 #include "bench/bench_frames.h"
 #include "driver/pic_bitmap_io.h"
-#include "driver/row_pipeline.h"
 #include "host/bmm_functions.h"
 
 namespace {
 
 enum FrameKind { kTypical, kNoisy };
+
+// --storage=plain (the default) or --storage=huge, handed on to the children.
+const char* storageOption = "plain";
 enum Memory { kColdPages, kWarmPages };
 
 // A folder of our own for the files written and read, removed at exit.
@@ -310,13 +315,6 @@ private:
 int RunFirstCall(const std::string& operation, const std::string& kindName, const std::string& name)
 {
     const FrameKind kind = kindName == "noisy" ? kNoisy : kTypical;
-    // PIC_PIPELINE_THREADS=1 measures the one-thread fallback, =2 a worker
-    // wherever the pipeline could take one.
-    const char* threads = std::getenv("PIC_PIPELINE_THREADS");
-    if (threads != nullptr && std::strcmp(threads, "1") == 0)
-        ForcePipelineThreads(PipelineThreads::One);
-    if (threads != nullptr && std::strcmp(threads, "2") == 0)
-        ForcePipelineThreads(PipelineThreads::Two);
     CallTimer timer;
     if (operation == "load") {
         BitmapManager manager;
@@ -368,7 +366,8 @@ struct FirstCallTimes {
 FirstCallTimes FirstCallInChild(const std::string& operation, FrameKind kind,
                                 const std::string& name)
 {
-    const std::string command = "'" + ThisProgram() + "' --first-call " + operation + " " +
+    const std::string command = "'" + ThisProgram() + "' --storage=" + storageOption +
+                                " --first-call " + operation + " " +
                                 (kind == kTypical ? "typical" : "noisy") + " '" + name + "'";
     FirstCallTimes times;
     FILE* child = popen(command.c_str(), "r");
@@ -465,6 +464,20 @@ void RegisterAll()
 
 int main(int argc, char** argv)
 {
+    // --storage=... first, where present.
+    if (argc > 1 && std::strncmp(argv[1], "--storage=", 10) == 0) {
+        storageOption = argv[1] + 10;
+        if (std::strcmp(storageOption, "plain") != 0 && std::strcmp(storageOption, "huge") != 0) {
+            std::fprintf(stderr, "--storage takes plain or huge\n");
+            return 2;
+        }
+        BMMSetStoragePages(*storageOption == 'h' ? StoragePages::Huge : StoragePages::Plain);
+        argv[1] = argv[0];
+        --argc;
+        ++argv;
+    } else {
+        BMMSetStoragePages(StoragePages::Plain);
+    }
     if (argc == 5 && std::strcmp(argv[1], "--first-call") == 0)
         return RunFirstCall(argv[2], argv[3], argv[4]);
     RegisterAll();

@@ -1,13 +1,12 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <vector>
 
 #include "driver/file_closer.h"
 #include "driver/pic_bitmap_io.h"
 #include "driver/pixel_rows.h"
-#include "driver/row_pipeline.h"
 #include "host/bmm_functions.h"
 #include "host/window_message.h"
 #include "pic/byte_source.h"
@@ -82,47 +81,29 @@ void WidenRow(const PicRowReader& rows, BMM_Color_64* out)
 
 enum class RowsResult { Loaded, StoreRefused };
 
-// Reads rows 0 to height - 1 into the storage. Each row is two steps: decode
-// the next file row and widen it to host pixels, then store it and report
-// progress. A run-length row that fails to decode ends the load early,
-// keeping the rows before it: PIC files cut short still show what they hold.
-//
-// The two steps run as a pipeline: a worker decodes and widens rows into
-// the ring while this thread stores them, so that the host is only ever
-// called from the thread that called the driver. The halves weigh about
-// the same on a first load, where storing into fresh pages costs the
-// kernel's zeroing of them; the ring is large enough for the worker to go
-// on through one such stall.
+// Reads rows 0 to height - 1 into the storage, one at a time on the calling
+// thread: decode the next file row, widen it to host pixels, store it and
+// report progress. A run-length row that fails to decode ends the load
+// early, keeping the rows before it: PIC files cut short still show what
+// they hold.
 RowsResult LoadRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
                     uint32_t width, uint32_t height, BitmapInfo* info, BitmapStorage* storage)
 {
-    // One reader: only one row is decoded at a time, by whichever thread.
     PicRowReader reader(packets, width);
-    RowPipeline pipeline(size_t(width) * sizeof(BMM_Color_64));
-    if (!pipeline.Allocated())
-        throw std::bad_alloc();
-    const auto pixels = [](uint8_t* slot) { return reinterpret_cast<BMM_Color_64*>(slot); };
-
-    bool refused = false;
-    const auto decode = [&](int, uint8_t* slot) {
+    // At least one pixel, so that a row of none is still stored from a real array.
+    std::vector<BMM_Color_64> pixels(std::max<uint32_t>(width, 1));
+    for (uint32_t y = 0; y < height; ++y) {
         if (reader.ReadRow(source) != PicRowStatus::Whole)
-            return false;
-        WidenRow(reader, pixels(slot));
-        return true;
-    };
-    const auto store = [&](int y, uint8_t* slot) {
-        // The slot holds `width` pixels: a host that changed its info's
+            break;
+        WidenRow(reader, pixels.data());
+        // The row holds `width` pixels: a host that changed its info's
         // width meanwhile gets the row refused rather than read past.
-        if (info->Width() != int(width) || storage->StoreRow(0, y, int(width), pixels(slot)) != 1) {
-            refused = true;
-            return false;
-        }
-        SendProgress(info->GetUpdateWindow(), y, int(info->Height()) - 1);
-        return true;
-    };
-    // height <= 65535
-    pipeline.Run(int(height), RowPipeline::Worker::Produces, decode, store);
-    return refused ? RowsResult::StoreRefused : RowsResult::Loaded;
+        if (info->Width() != int(width) ||
+            storage->StoreRow(0, int(y), int(width), pixels.data()) != 1)
+            return RowsResult::StoreRefused;
+        SendProgress(info->GetUpdateWindow(), int(y), int(info->Height()) - 1);
+    }
+    return RowsResult::Loaded;
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #include "driver/pixel_rows.h"
 
-#include <atomic>
 #include <cstring>
+
+#include "pic/cpu_vectors.h"
 
 // A host pixel in memory (little-endian):
 //   byte  0  1  2  3  4  5  6  7
@@ -12,25 +13,18 @@
 // instructions; each answers how many pixels it did, and the scalar loops
 // finish the row.
 //
-// x86-64, and any build told the CPU has SSE2, takes the vector loops
-// always. A 32-bit x86 build for any CPU (the plug-in DLL) compiles only the
-// vector section for SSE2 and enters it when the CPU reports SSE2, so the
-// rest of this file never holds an SSE instruction.
-#if defined(__GNUC__) && defined(__SSE2__)
-#define PIC_VECTOR_ROWS 1
-#elif defined(__GNUC__) && !defined(__clang__) && defined(__i386__)
-#define PIC_VECTOR_ROWS 1
-#define PIC_VECTOR_ROWS_IF_SSE2 1
-#endif
+// A 32-bit x86 build for any CPU (the plug-in DLL) compiles only the vector
+// section for SSE2 and enters it when the CPU reports SSE2, so the rest of
+// this file never holds an SSE instruction (see pic/cpu_vectors.h).
 
-#if defined(PIC_VECTOR_ROWS_IF_SSE2)
+#if defined(PIC_SSE2_ONLY_IF_ASKED)
 #pragma GCC push_options
 #pragma GCC target("sse2")
 #endif
 
 namespace {
 
-#if defined(PIC_VECTOR_ROWS)
+#if defined(PIC_SSE2_PATHS)
 // Every function that takes or returns one of these stays inside this
 // section: outside it a 32-bit build has no SSE registers to pass them in.
 typedef uint8_t Bytes16 __attribute__((vector_size(16)));
@@ -207,7 +201,7 @@ int NarrowAlphaVector(const BMM_Color_64* pixels, int from, int width, uint8_t* 
 
 } // namespace
 
-#if defined(PIC_VECTOR_ROWS_IF_SSE2)
+#if defined(PIC_SSE2_ONLY_IF_ASKED)
 #pragma GCC pop_options
 #endif
 
@@ -216,7 +210,7 @@ int NarrowAlphaVector(const BMM_Color_64* pixels, int from, int width, uint8_t* 
 // work within each 128-bit lane, so each lane runs the 16-pixel step above:
 // the low lane on pixels 0-15, the high lane on pixels 16-31. Every function
 // that takes or returns a 32-byte vector has the AVX2 target.
-#if defined(PIC_VECTOR_ROWS) && defined(__x86_64__)
+#if defined(PIC_SSE2_PATHS) && defined(__x86_64__) && !defined(PIC_NO_AVX2)
 #define PIC_WIDE_ROWS 1
 #define PIC_WIDE_INLINE __attribute__((target("avx2"), always_inline)) inline
 #define PIC_WIDE __attribute__((target("avx2")))
@@ -302,22 +296,6 @@ PIC_WIDE int NarrowAlphaWide(const BMM_Color_64* pixels, int width, uint8_t* alp
 
 namespace {
 
-std::atomic<bool> scalarForced{false};
-
-bool CpuHasVectors()
-{
-#if defined(PIC_VECTOR_ROWS_IF_SSE2)
-    // Asked once. __builtin_cpu_init makes the answer right even when this
-    // runs before libgcc's own start-up code has filled it in.
-    static const bool hasSse2 = (__builtin_cpu_init(), __builtin_cpu_supports("sse2") != 0);
-    return hasSse2;
-#elif defined(PIC_VECTOR_ROWS)
-    return true;
-#else
-    return false;
-#endif
-}
-
 #if defined(PIC_WIDE_ROWS)
 bool CpuHasWideVectors()
 {
@@ -339,21 +317,11 @@ void WidenScalar(const uint8_t* red, const uint8_t* green, const uint8_t* blue, 
 
 } // namespace
 
-bool PixelRowsUseVectors()
-{
-    return CpuHasVectors() && !scalarForced.load(std::memory_order_relaxed);
-}
-
-void ForceScalarPixelRows(bool scalarOnly)
-{
-    scalarForced.store(scalarOnly, std::memory_order_relaxed);
-}
-
 // How many pixels the vector loop did: none where it is not built or not taken.
-#if !defined(PIC_VECTOR_ROWS)
+#if !defined(PIC_SSE2_PATHS)
 #define PIC_VECTOR_CALL(call) 0
 #else
-#define PIC_VECTOR_CALL(call) (PixelRowsUseVectors() ? (call) : 0)
+#define PIC_VECTOR_CALL(call) (UseVectorPaths() ? (call) : 0)
 #endif
 
 // How many pixels the AVX2 loop did from the row's start: none where it is
@@ -362,7 +330,7 @@ void ForceScalarPixelRows(bool scalarOnly)
 #if !defined(PIC_WIDE_ROWS)
 #define PIC_WIDE_CALL(call) 0
 #else
-#define PIC_WIDE_CALL(call) (CpuHasWideVectors() && PixelRowsUseVectors() ? (call) : 0)
+#define PIC_WIDE_CALL(call) (CpuHasWideVectors() && UseVectorPaths() ? (call) : 0)
 #endif
 
 void WidenInterleavedRow(const uint8_t* rgb, const uint8_t* alpha, int width, BMM_Color_64* out)

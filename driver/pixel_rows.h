@@ -1,9 +1,9 @@
 // Conversions between one row of host pixels (four 16-bit channels) and the
 // 8-bit bytes of a PIC row. File byte v becomes the channel v << 8; a channel
 // becomes its high byte. Tight loops, 16 bytes at a time where the CPU has
-// SSE2 (checked at run time in a 32-bit x86 build), 32 for the narrowings to
-// byte planes where an x86-64 CPU has AVX2, one pixel at a time otherwise;
-// results are the same.
+// SSE2 (checked at run time in a 32-bit x86 build; see pic/cpu_vectors.h),
+// 32 for the narrowings to byte planes where an x86-64 CPU has AVX2, one
+// pixel at a time otherwise; results are the same.
 #pragma once
 
 #include <cstdint>
@@ -27,11 +27,3 @@ void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t
 
 // Alpha high bytes only.
 void NarrowAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha);
-
-// Whether the conversions above take their vector loops: built with them, on
-// a CPU that has SSE2, and not forced off below.
-bool PixelRowsUseVectors();
-
-// For tests, which run every conversion both ways: true makes the conversions
-// take only their one-pixel loops, as on a CPU without SSE2.
-void ForceScalarPixelRows(bool scalarOnly);

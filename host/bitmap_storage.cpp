@@ -1,5 +1,6 @@
 #include "host/bitmap_storage.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -10,11 +11,20 @@
 
 namespace {
 
+// Large storages may be mapped on their own, 2 MiB aligned and advised to
+// use huge pages: a UHD frame of 64-bit pixels (66 MB) would otherwise take
+// some sixteen thousand page faults as it is first written. That is how
+// pictool's host backs them on Linux. A host application's allocator gives
+// plain heap blocks, as every other build does, and benchmarks ask for
+// those to time the driver as such a host sees it.
 #if defined(__linux__)
-// Large storages are mapped on their own, 2 MiB aligned and advised to use
-// huge pages: a UHD frame of 64-bit pixels (66 MB) would otherwise take some
-// sixteen thousand page faults as it is first written. Fresh mappings read
-// as zero, as every new storage must.
+constexpr StoragePages kDefaultPages = StoragePages::Huge;
+#else
+constexpr StoragePages kDefaultPages = StoragePages::Plain;
+#endif
+std::atomic<StoragePages> storagePages{kDefaultPages};
+
+#if defined(__linux__)
 constexpr size_t kHugePage = size_t(2) << 20;
 constexpr size_t kMapFrom = size_t(8) << 20;
 
@@ -23,10 +33,9 @@ size_t MappedSize(size_t bytes)
     return (bytes + kHugePage - 1) & ~(kHugePage - 1);
 }
 
-void* AllocateZeroedPixels(size_t bytes)
+// A zeroed block of `bytes` on huge pages: fresh mappings read as zero.
+void* MapHugePages(size_t bytes)
 {
-    if (bytes < kMapFrom)
-        return std::calloc(bytes, 1);
     const size_t size = MappedSize(bytes);
     // Map one huge page more than needed and cut the mapping to an aligned one.
     void* mapping =
@@ -42,33 +51,50 @@ void* AllocateZeroedPixels(size_t bytes)
     madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(aligned);
 }
+#endif
 
-void FreePixels(void* block, size_t bytes)
+// A zeroed block of `bytes`; `mapped` tells FreePixels how it was made.
+void* AllocateZeroedPixels(size_t bytes, bool& mapped)
 {
-    if (block != nullptr && bytes >= kMapFrom)
-        munmap(block, MappedSize(bytes));
-    else
-        std::free(block);
-}
-#else
-void* AllocateZeroedPixels(size_t bytes)
-{
+    mapped = false;
+#if defined(__linux__)
+    if (bytes >= kMapFrom && storagePages.load() == StoragePages::Huge) {
+        mapped = true;
+        return MapHugePages(bytes);
+    }
+#endif
     return std::calloc(bytes, 1);
 }
 
-void FreePixels(void* block, size_t)
+void FreePixels(void* block, size_t bytes, bool mapped)
 {
+#if defined(__linux__)
+    if (block != nullptr && mapped) {
+        munmap(block, MappedSize(bytes));
+        return;
+    }
+#else
+    (void)bytes;
+    (void)mapped;
+#endif
     std::free(block);
 }
-#endif
 
 } // namespace
 
-BitmapStorage::BitmapStorage() : pixels(nullptr), pixelBytes(0), pixelWidth(0), pixelHeight(0) {}
+void BMMSetStoragePages(StoragePages pages)
+{
+    storagePages.store(pages);
+}
+
+BitmapStorage::BitmapStorage()
+    : pixels(nullptr), pixelBytes(0), pixelsMapped(false), pixelWidth(0), pixelHeight(0)
+{
+}
 
 BitmapStorage::~BitmapStorage()
 {
-    FreePixels(pixels, pixelBytes);
+    FreePixels(pixels, pixelBytes, pixelsMapped);
 }
 
 void BitmapStorage::Release(int freeFlag)
@@ -77,9 +103,10 @@ void BitmapStorage::Release(int freeFlag)
         delete this;
         return;
     }
-    FreePixels(pixels, pixelBytes);
+    FreePixels(pixels, pixelBytes, pixelsMapped);
     pixels = nullptr;
     pixelBytes = 0;
+    pixelsMapped = false;
     pixelWidth = 0;
     pixelHeight = 0;
 }
@@ -133,12 +160,14 @@ int BitmapStorage::AllocatePixels(const BitmapInfo* info, BitmapManager*, int)
         return 0;
     // At least one pixel's bytes, so that an empty image still has storage.
     const size_t bytes = size_t(count ? count : 1) * sizeof(BMM_Color_64);
-    void* block = AllocateZeroedPixels(bytes);
+    bool mapped = false;
+    void* block = AllocateZeroedPixels(bytes, mapped);
     if (block == nullptr)
         return 0;
-    FreePixels(pixels, pixelBytes);
+    FreePixels(pixels, pixelBytes, pixelsMapped);
     pixels = static_cast<BMM_Color_64*>(block);
     pixelBytes = bytes;
+    pixelsMapped = mapped;
     pixelWidth = info->Width();
     pixelHeight = info->Height();
     bi.SetWidth(info->Width());

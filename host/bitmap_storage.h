@@ -42,10 +42,18 @@ protected:
 
 private:
     BMM_Color_64* pixels;
-    std::size_t pixelBytes; // what the block holds; decides how it is freed
+    std::size_t pixelBytes; // what the block holds
+    bool pixelsMapped;      // mapped on huge pages, not from the heap
     int pixelWidth;
     int pixelHeight;
 };
+
+// How this stand-in backs large storages from now on: on huge pages, as
+// pictool's host does on Linux (the default there), or as plain heap
+// blocks, as a host application's allocator gives them (the default
+// elsewhere, and the only kind there).
+enum class StoragePages { Plain, Huge };
+BMM_API void BMMSetStoragePages(StoragePages pages);
 
 // Largest number of pixels one storage may hold; a bound on allocations
 // that a file's claims would otherwise size.

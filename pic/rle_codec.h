@@ -15,9 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
-#include "pic/byte_sink.h"
 #include "pic/byte_source.h"
 
 // Decoders: 1 when the row's packets add up to exactly `width` pixels, 0 when
@@ -56,22 +54,16 @@ PicRowStatus DecodeMixedRow(PicByteSource& source, uint8_t* const* planes, int p
 PicRowStatus DecodePureRow(PicByteSource& source, uint8_t* const* planes, int pixelBytes,
                            int width);
 
-// Encoders: write one row; runs of 2 or more equal pixels become run packets
-// (128 or more in the long form, so the count byte 255 never appears),
-// everything else literal packets of at most 128 pixels. Return 1 when the
-// pixels written add up to `width` (every width from 0 up); a negative width
-// writes nothing and returns 0. Write failures are left to the caller (the
-// sink's Ok/Flush). A run longer than a 16-bit count holds, which only a row
+// Encoders: one row into `out`, which holds MaxEncodedRgbRow(width) or
+// MaxEncodedChannelRow(width) bytes. Runs of 2 or more equal pixels become
+// run packets (128 or more in the long form, so the count byte 255 never
+// appears), everything else literal packets of at most 128 pixels. Answer
+// the number of bytes written, whose pixels add up to `width` (every width
+// from 0 up), or -1 for a negative width. Every packet costs at most one
+// byte per pixel beyond the pixels' own bytes (a literal of n pixels 1 + n
+// pixel sizes, a run of 2 or more 1 + one pixel size, a long run of 128 or
+// more 3 + one). A run longer than a 16-bit count holds, which only a row
 // wider than any PIC row has, goes out as several long runs.
-int EncodeRgbRow(PicByteSink& sink, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
-                 int width);
-int EncodeChannelRow(PicByteSink& sink, const uint8_t* values, int width);
-
-// The same into memory: `out` holds MaxEncodedRgbRow(width) or
-// MaxEncodedChannelRow(width) bytes. Answer the number of bytes written, or
-// -1 for a negative width. Every packet costs at most one byte per pixel
-// beyond the pixels' own bytes (a literal of n pixels 1 + n pixel sizes, a
-// run of 2 or more 1 + one pixel size, a long run of 128 or more 3 + one).
 constexpr size_t MaxEncodedRgbRow(int width)
 {
     return width > 0 ? 4 * size_t(width) : 0;
@@ -83,8 +75,3 @@ constexpr size_t MaxEncodedChannelRow(int width)
 ptrdiff_t EncodeRgbRow(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                        int width);
 ptrdiff_t EncodeChannelRow(uint8_t* out, const uint8_t* values, int width);
-
-// The same on a C stream, through PutByte and PutBigEndian16.
-int EncodeRgbRow(FILE* file, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
-                 int width);
-int EncodeChannelRow(FILE* file, const uint8_t* values, int width);

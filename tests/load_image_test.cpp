@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "driver/pic_bitmap_io.h"
-#include "driver/row_pipeline.h"
 #include "host/bmm_functions.h"
 #include "tests/picture_helpers.h"
 #include "tests/progress_recorder.h"
@@ -56,13 +55,7 @@ protected:
     BitmapInfo info;
     BMMRES status = 0xEEEE;
 
-    // Every load here reads its rows on a worker thread, however small the image.
-    void SetUp() override
-    {
-        BMMClearReportedErrors();
-        ForcePipelineThreads(PipelineThreads::Two);
-    }
-    void TearDown() override { ForcePipelineThreads(PipelineThreads::Automatic); }
+    void SetUp() override { BMMClearReportedErrors(); }
 
     StoragePtr Load(const Bytes& file)
     {
@@ -262,15 +255,11 @@ TEST_F(LoadImageTest, ADriverOpenForWritingRefusesAndLeavesTheFileAlone)
 TEST_F(LoadImageTest, ReportsProgressAfterEachStoredRow)
 {
     ProgressRecorder recorder;
-    std::vector<std::thread::id> senders;
-    recorder.onProgress = [&](int) { senders.push_back(std::this_thread::get_id()); };
     info.SetUpdateWindow(recorder.Window());
     StoragePtr storage = Load(Join(MakePicHeaderBytes(1, 3, false, false), Bytes(9, 7)));
     ASSERT_NE(storage, nullptr);
     const std::vector<std::pair<int, int>> rows = {{0, 2}, {1, 2}, {2, 2}};
     EXPECT_EQ(recorder.Messages(), rows);
-    // Rows are read on a worker, but the host hears only from its own thread.
-    EXPECT_EQ(senders, std::vector<std::thread::id>(3, std::this_thread::get_id()));
 
     // A compressed file cut short after its first row reports that row only.
     ProgressRecorder cutShort;
@@ -279,6 +268,21 @@ TEST_F(LoadImageTest, ReportsProgressAfterEachStoredRow)
     ASSERT_NE(storage, nullptr);
     const std::vector<std::pair<int, int>> firstRow = {{0, 2}};
     EXPECT_EQ(cutShort.Messages(), firstRow);
+}
+
+// A load does all its work on the caller's thread, however large the frame.
+TEST_F(LoadImageTest, MakesNoThread)
+{
+    const int width = 2000, height = 200;
+    const int before = ProcessThreadCount();
+    int most = 0;
+    ProgressRecorder recorder;
+    recorder.onProgress = [&](int) { most = std::max(most, ProcessThreadCount()); };
+    info.SetUpdateWindow(recorder.Window());
+    StoragePtr storage = Load(
+        Join(MakePicHeaderBytes(width, height, true, false), Bytes(size_t(width) * height * 4, 7)));
+    ASSERT_NE(storage, nullptr);
+    EXPECT_EQ(most, before);
 }
 
 TEST_F(LoadImageTest, ARefusedRowFailsTheLoadAndReleasesTheStorage)

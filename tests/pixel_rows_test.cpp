@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/pixel_rows.h"
+#include "pic/cpu_vectors.h"
 #include "tests/picture_helpers.h"
 
 namespace {
@@ -26,8 +27,8 @@ std::vector<uint8_t> RandomBytes(size_t count, std::mt19937& random)
 
 class PixelRows : public testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { ForceScalarPixelRows(GetParam()); }
-    void TearDown() override { ForceScalarPixelRows(false); }
+    void SetUp() override { ForcePlainPaths(GetParam()); }
+    void TearDown() override { ForcePlainPaths(false); }
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, PixelRows, testing::Bool(),
@@ -104,11 +105,11 @@ TEST_P(PixelRows, NarrowingKeepsTheHighByte)
 TEST(PixelRowPaths, X86TakesTheVectorLoopsUnlessForcedOff)
 {
 #if defined(__GNUC__) && (defined(__x86_64__) || (defined(__i386__) && !defined(__clang__)))
-    EXPECT_TRUE(PixelRowsUseVectors());
+    EXPECT_TRUE(UseVectorPaths());
 #endif
-    ForceScalarPixelRows(true);
-    EXPECT_FALSE(PixelRowsUseVectors());
-    ForceScalarPixelRows(false);
+    ForcePlainPaths(true);
+    EXPECT_FALSE(UseVectorPaths());
+    ForcePlainPaths(false);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "pic/cpu_vectors.h"
 #include "tests/rle_test_streams.h"
 
 namespace {
@@ -45,11 +46,11 @@ std::string Alternating(int count, int first, int second)
 
 void CheckEncoding(const std::vector<Bytes>& channels, const Bytes& expected)
 {
-    for (Writing writing : {Writing::File, Writing::Sink, Writing::Memory}) {
-        SCOPED_TRACE(writing == Writing::File   ? "stream"
-                     : writing == Writing::Sink ? "sink"
-                                                : "memory");
-        const Bytes written = EncodeRow(channels, int(channels[0].size()), writing);
+    for (bool plain : {false, true}) {
+        SCOPED_TRACE(plain ? "plain loops" : "as this CPU");
+        ForcePlainPaths(plain);
+        const Bytes written = EncodeRow(channels, int(channels[0].size()));
+        ForcePlainPaths(false);
         EXPECT_EQ(ToHex(written), ToHex(expected));
     }
 }
@@ -134,9 +135,7 @@ TEST(EncodeRgbRow, WritesRunsAndLiteralsPixelByPixel)
 TEST(EncodeRows, NegativeWidthWritesNothingAndFails)
 {
     const Bytes row = HexBytes("01 02");
-    for (Writing writing : {Writing::File, Writing::Sink, Writing::Memory}) {
-        int result = -1;
-        EXPECT_EQ(ToHex(EncodeRow({row}, -1, writing, &result)), "");
-        EXPECT_EQ(result, 0);
-    }
+    int result = -1;
+    EXPECT_EQ(ToHex(EncodeRow({row}, -1, &result)), "");
+    EXPECT_EQ(result, 0);
 }

@@ -56,43 +56,19 @@ std::vector<DecodedRow> DecodeRows(const Bytes& stream, int width, int channelCo
     return decoded;
 }
 
-Bytes EncodeRow(const std::vector<Bytes>& channels, int width, Writing writing, int* result)
+Bytes EncodeRow(const std::vector<Bytes>& channels, int width, int* result)
 {
     const bool rgb = channels.size() == 3;
-    if (writing == Writing::Memory) {
-        Bytes out(rgb ? MaxEncodedRgbRow(width) : MaxEncodedChannelRow(width));
-        const ptrdiff_t size = rgb ? EncodeRgbRow(out.data(), channels[0].data(),
-                                                  channels[1].data(), channels[2].data(), width)
-                                   : EncodeChannelRow(out.data(), channels[0].data(), width);
-        if (result != nullptr)
-            *result = size >= 0 ? 1 : 0;
-        else
-            EXPECT_GE(size, 0);
-        out.resize(size_t(std::max<ptrdiff_t>(size, 0)));
-        return out;
-    }
-    TempDir dir;
-    const std::string path = dir.File("row");
-    FilePointer file(std::fopen(path.c_str(), "wb"));
-    int encoded;
-    if (writing == Writing::Sink) {
-        PicByteSink sink(file.get());
-        encoded = rgb ? EncodeRgbRow(sink, channels[0].data(), channels[1].data(),
-                                     channels[2].data(), width)
-                      : EncodeChannelRow(sink, channels[0].data(), width);
-        EXPECT_EQ(sink.Flush(), 1);
-    } else {
-        encoded = rgb ? EncodeRgbRow(file.get(), channels[0].data(), channels[1].data(),
-                                     channels[2].data(), width)
-                      : EncodeChannelRow(file.get(), channels[0].data(), width);
-    }
-    if (result != nullptr) {
-        *result = encoded;
-    } else {
-        EXPECT_EQ(encoded, 1);
-    }
-    file.reset();
-    return ReadFileBytes(path);
+    Bytes out(rgb ? MaxEncodedRgbRow(width) : MaxEncodedChannelRow(width));
+    const ptrdiff_t size = rgb ? EncodeRgbRow(out.data(), channels[0].data(), channels[1].data(),
+                                              channels[2].data(), width)
+                               : EncodeChannelRow(out.data(), channels[0].data(), width);
+    if (result != nullptr)
+        *result = size >= 0 ? 1 : 0;
+    else
+        EXPECT_GE(size, 0);
+    out.resize(size_t(std::max<ptrdiff_t>(size, 0)));
+    return out;
 }
 
 Bytes HexBytes(const std::string& text)

@@ -1,6 +1,6 @@
 // Helpers for the row codec tests: decode rows from a byte string kept in a
 // file, through either the C stream or the buffered source, and encode rows
-// into byte strings through either writer.
+// into byte strings.
 #pragma once
 
 #include <string>
@@ -9,7 +9,6 @@
 #include "tests/test_support.h"
 
 enum class Reading { File, Source };
-enum class Writing { File, Sink, Memory };
 
 // One decoded row: the result, the channel arrays (one or three, `width`
 // bytes each; 0xEE where nothing was stored) and the stream position after
@@ -27,12 +26,11 @@ struct DecodedRow {
 std::vector<DecodedRow> DecodeRows(const Bytes& stream, int width, int channelCount,
                                    Reading reading, int rows = 1);
 
-// Encodes one row with `channels.size()` 1 or 3 arrays of `width` bytes.
-// The encoder's result (for Memory: 1 when it answered a size, else 0) goes
-// to `result`, or must be 1 when that is null. Memory encodes into a buffer
-// of exactly the largest size a row may take.
-Bytes EncodeRow(const std::vector<Bytes>& channels, int width, Writing writing,
-                int* result = nullptr);
+// Encodes one row with `channels.size()` 1 or 3 arrays of `width` bytes,
+// into a buffer of exactly the largest size a row may take. Whether the
+// encoder answered a size (1) or not (0) goes to `result`, or must be 1 when
+// that is null.
+Bytes EncodeRow(const std::vector<Bytes>& channels, int width, int* result = nullptr);
 
 // "82 41 01" -> {0x82, 0x41, 0x01}; "41*3" -> {0x41, 0x41, 0x41} (count in decimal)
 Bytes HexBytes(const std::string& text);

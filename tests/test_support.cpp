@@ -16,6 +16,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
 #else
 #include <fcntl.h>
 #include <grp.h>
@@ -169,6 +171,27 @@ void SmallFileSystem::Fill() const
     while (std::fputc(0xAA, filler) != EOF && std::fflush(filler) == 0) {
     }
     std::fclose(filler);
+}
+
+int ProcessThreadCount()
+{
+#if defined(_WIN32)
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot list the process's threads");
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    CloseHandle(snapshot);
+    return count;
+#else
+    int count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+#endif
 }
 
 std::string RunAsNobody(const std::function<std::string()>& work, std::string& skipped)

@@ -81,3 +81,6 @@ struct ProcessResult {
 // through files in `folder`.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& folder, const std::string& inputPath = "");
+
+// How many threads this process has now.
+int ProcessThreadCount();

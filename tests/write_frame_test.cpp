@@ -10,7 +10,6 @@
 #include <string>
 
 #include "driver/pic_bitmap_io.h"
-#include "driver/row_pipeline.h"
 #include "driver/write_rows.h"
 #include "host/bmm_functions.h"
 #include "pic/byte_sink.h"
@@ -55,13 +54,7 @@ protected:
     Bitmap bitmap{&manager};
     BitmapInfo output;
 
-    // Every frame here takes a worker thread, however small.
-    void SetUp() override
-    {
-        BMMClearReportedErrors();
-        ForcePipelineThreads(PipelineThreads::Two);
-    }
-    void TearDown() override { ForcePipelineThreads(PipelineThreads::Automatic); }
+    void SetUp() override { BMMClearReportedErrors(); }
 
     void SetPicture(int width, int height, const Pixels& pixels, float aspect = 1.0f)
     {
@@ -228,6 +221,36 @@ TEST_F(WriteFrameTest, ReportsProgressAtQuarterHalfAndEnd)
     ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
     const std::vector<std::pair<int, int>> expected = {{25, 100}, {50, 100}, {100, 100}};
     EXPECT_EQ(recorder.Messages(), expected);
+}
+
+// A storage that notes the most threads the process had while a row was fetched.
+class ThreadCountingStorage : public BitmapStorage {
+public:
+    int most = 0;
+    int FetchRow(int x, int y, int count, BMM_Color_64* row) override
+    {
+        most = std::max(most, ProcessThreadCount());
+        return BitmapStorage::FetchRow(x, y, count, row);
+    }
+};
+
+// A write does all its work on the caller's thread, however large the frame.
+TEST_F(WriteFrameTest, MakesNoThread)
+{
+    auto* storage = new ThreadCountingStorage;
+    BitmapInfo size;
+    size.SetWidth(2000);
+    size.SetHeight(200);
+    ASSERT_EQ(storage->AllocatePixels(&size, nullptr, 1), 1);
+    bitmap.SetStorage(storage);
+    driver.options.withAlpha = 1;
+    ASSERT_EQ(Open(dir.File("large.pic")), 0);
+    const int before = ProcessThreadCount();
+    for (int compressed : {0, 1}) {
+        driver.options.rgbCompressed = compressed;
+        ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
+        EXPECT_EQ(storage->most, before);
+    }
 }
 
 // A failed frame leaves nothing of itself behind: an earlier file of the
