@@ -480,6 +480,13 @@ int main(int argc, char** argv)
     }
     if (argc == 5 && std::strcmp(argv[1], "--first-call") == 0)
         return RunFirstCall(argv[2], argv[3], argv[4]);
+    // --make-frame typical|noisy FILE: the frame as a compressed RGBA PIC
+    // file, for the programs that time others on it (bench/first-calls.sh).
+    if (argc == 4 && std::strcmp(argv[1], "--make-frame") == 0)
+        return WriteFrameFile(std::strcmp(argv[2], "noisy") == 0 ? kNoisy : kTypical, true, true,
+                              argv[3])
+                   ? 0
+                   : 1;
     RegisterAll();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

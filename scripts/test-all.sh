@@ -4,8 +4,8 @@
 #           every shell script, and the include layering (check-includes.sh)
 #   native  g++, optimised: unit, integration and pictool tests, fuzz replays
 #   asan    g++ with AddressSanitizer + UndefinedBehaviorSanitizer: the same tests
-#   tsan    g++ with ThreadSanitizer: the same tests, the two-thread row
-#           pipeline of loads and writes among them
+#   tsan    g++ with ThreadSanitizer: the same tests, for what runs threads:
+#           pictool --jobs and the host stand-in's shared state
 #   fuzz    clang with libFuzzer: each fuzzer for a short run on its corpus
 #   win32   mingw-w64 i686: the same tests plus the plug-in's own, under Wine,
 #           with dialogs in real windows on a virtual X display
