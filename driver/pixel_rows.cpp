@@ -163,10 +163,10 @@ int NarrowToInterleavedVector(const BMM_Color_64* pixels, int width, uint8_t* rg
     return i;
 }
 
-int NarrowToPlanarVector(const BMM_Color_64* pixels, int from, int width, uint8_t* red,
-                         uint8_t* green, uint8_t* blue, uint8_t* alpha)
+int NarrowToPlanarVector(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
+                         uint8_t* blue, uint8_t* alpha)
 {
-    int i = from;
+    int i = 0;
     for (; i + 16 <= width; i += 16) {
         const Bytes16 pixels0 = HighBytesOf4(pixels + i); // r g b a, 4 pixels each
         const Bytes16 pixels1 = HighBytesOf4(pixels + i + 4);
@@ -185,9 +185,9 @@ int NarrowToPlanarVector(const BMM_Color_64* pixels, int from, int width, uint8_
     return i;
 }
 
-int NarrowAlphaVector(const BMM_Color_64* pixels, int from, int width, uint8_t* alpha)
+int NarrowAlphaVector(const BMM_Color_64* pixels, int width, uint8_t* alpha)
 {
-    int i = from;
+    int i = 0;
     for (; i + 16 <= width; i += 16) {
         const Bytes16 greenAlpha0 =
             OddBytes(HighBytesOf4(pixels + i), HighBytesOf4(pixels + i + 4));
@@ -205,104 +205,7 @@ int NarrowAlphaVector(const BMM_Color_64* pixels, int from, int width, uint8_t* 
 #pragma GCC pop_options
 #endif
 
-// Where the CPU has AVX2 (asked at run time; x86-64 builds only), the two
-// narrowings to byte planes do 32 pixels a step. AVX2's packs and shifts
-// work within each 128-bit lane, so each lane runs the 16-pixel step above:
-// the low lane on pixels 0-15, the high lane on pixels 16-31. Every function
-// that takes or returns a 32-byte vector has the AVX2 target.
-#if defined(PIC_SSE2_PATHS) && defined(__x86_64__) && !defined(PIC_NO_AVX2)
-#define PIC_WIDE_ROWS 1
-#define PIC_WIDE_INLINE __attribute__((target("avx2"), always_inline)) inline
-#define PIC_WIDE __attribute__((target("avx2")))
-
 namespace {
-
-typedef short Shorts16 __attribute__((vector_size(32)));
-typedef uint16_t Halves16 __attribute__((vector_size(32)));
-typedef long long LongLongs2 __attribute__((vector_size(16)));
-typedef long long LongLongs4 __attribute__((vector_size(32)));
-
-// The 32 bytes of pixels 0-1 in the low lane and pixels 16-17 in the high.
-PIC_WIDE_INLINE Shorts16 LoadLanes(const BMM_Color_64* pixels)
-{
-    LongLongs2 low, high;
-    std::memcpy(&low, pixels, sizeof low);
-    std::memcpy(&high, pixels + 16, sizeof high);
-    const LongLongs4 lowOnly = __builtin_shufflevector(low, low, 0, 1, -1, -1);
-    return Shorts16(__builtin_ia32_insert128i256(lowOnly, high, 1));
-}
-
-// In each lane: the odd (EvenBytes: even) bytes of a, then those of b.
-PIC_WIDE_INLINE Shorts16 OddBytes(Shorts16 a, Shorts16 b)
-{
-    return Shorts16(
-        __builtin_ia32_packuswb256(Shorts16(Halves16(a) >> 8), Shorts16(Halves16(b) >> 8)));
-}
-PIC_WIDE_INLINE Shorts16 EvenBytes(Shorts16 a, Shorts16 b)
-{
-    const Shorts16 lowByte = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                              0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    return Shorts16(__builtin_ia32_packuswb256(a & lowByte, b & lowByte));
-}
-
-// r g b a of pixels 0-3 in the low lane and 16-19 in the high.
-PIC_WIDE_INLINE Shorts16 HighBytesOf4Lanes(const BMM_Color_64* pixels)
-{
-    return OddBytes(LoadLanes(pixels), LoadLanes(pixels + 2));
-}
-
-PIC_WIDE_INLINE void StoreWide(uint8_t* to, Shorts16 value)
-{
-    std::memcpy(to, &value, sizeof value);
-}
-
-PIC_WIDE int NarrowToPlanarWide(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                                uint8_t* blue, uint8_t* alpha)
-{
-    int i = 0;
-    for (; i + 32 <= width; i += 32) {
-        const Shorts16 pixels0 = HighBytesOf4Lanes(pixels + i);
-        const Shorts16 pixels1 = HighBytesOf4Lanes(pixels + i + 4);
-        const Shorts16 pixels2 = HighBytesOf4Lanes(pixels + i + 8);
-        const Shorts16 pixels3 = HighBytesOf4Lanes(pixels + i + 12);
-        const Shorts16 redBlue0 = EvenBytes(pixels0, pixels1);
-        const Shorts16 greenAlpha0 = OddBytes(pixels0, pixels1);
-        const Shorts16 redBlue1 = EvenBytes(pixels2, pixels3);
-        const Shorts16 greenAlpha1 = OddBytes(pixels2, pixels3);
-        StoreWide(red + i, EvenBytes(redBlue0, redBlue1));
-        StoreWide(blue + i, OddBytes(redBlue0, redBlue1));
-        StoreWide(green + i, EvenBytes(greenAlpha0, greenAlpha1));
-        if (alpha != nullptr)
-            StoreWide(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
-    }
-    return i;
-}
-
-PIC_WIDE int NarrowAlphaWide(const BMM_Color_64* pixels, int width, uint8_t* alpha)
-{
-    int i = 0;
-    for (; i + 32 <= width; i += 32) {
-        const Shorts16 greenAlpha0 =
-            OddBytes(HighBytesOf4Lanes(pixels + i), HighBytesOf4Lanes(pixels + i + 4));
-        const Shorts16 greenAlpha1 =
-            OddBytes(HighBytesOf4Lanes(pixels + i + 8), HighBytesOf4Lanes(pixels + i + 12));
-        StoreWide(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
-    }
-    return i;
-}
-
-} // namespace
-#endif
-
-namespace {
-
-#if defined(PIC_WIDE_ROWS)
-bool CpuHasWideVectors()
-{
-    static const bool hasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
-    return hasAvx2;
-}
-#endif
 
 void WidenScalar(const uint8_t* red, const uint8_t* green, const uint8_t* blue, int step,
                  const uint8_t* alpha, int from, int width, BMM_Color_64* out)
@@ -322,15 +225,6 @@ void WidenScalar(const uint8_t* red, const uint8_t* green, const uint8_t* blue, 
 #define PIC_VECTOR_CALL(call) 0
 #else
 #define PIC_VECTOR_CALL(call) (UseVectorPaths() ? (call) : 0)
-#endif
-
-// How many pixels the AVX2 loop did from the row's start: none where it is
-// not built or not taken. It is taken only where the SSE2 loops are, which
-// go on from there.
-#if !defined(PIC_WIDE_ROWS)
-#define PIC_WIDE_CALL(call) 0
-#else
-#define PIC_WIDE_CALL(call) (CpuHasWideVectors() && UseVectorPaths() ? (call) : 0)
 #endif
 
 void WidenInterleavedRow(const uint8_t* rgb, const uint8_t* alpha, int width, BMM_Color_64* out)
@@ -360,9 +254,8 @@ void NarrowToInterleaved(const BMM_Color_64* pixels, int width, uint8_t* rgb)
 void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
                     uint8_t* blue, uint8_t* alpha)
 {
-    int i = PIC_WIDE_CALL(NarrowToPlanarWide(pixels, width, red, green, blue, alpha));
-    i = PIC_VECTOR_CALL(NarrowToPlanarVector(pixels, i, width, red, green, blue, alpha));
-    for (; i < width; ++i) {
+    for (int i = PIC_VECTOR_CALL(NarrowToPlanarVector(pixels, width, red, green, blue, alpha));
+         i < width; ++i) {
         red[i] = uint8_t(pixels[i].r >> 8);
         green[i] = uint8_t(pixels[i].g >> 8);
         blue[i] = uint8_t(pixels[i].b >> 8);
@@ -373,7 +266,6 @@ void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t
 
 void NarrowAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha)
 {
-    int i = PIC_WIDE_CALL(NarrowAlphaWide(pixels, width, alpha));
-    for (i = PIC_VECTOR_CALL(NarrowAlphaVector(pixels, i, width, alpha)); i < width; ++i)
+    for (int i = PIC_VECTOR_CALL(NarrowAlphaVector(pixels, width, alpha)); i < width; ++i)
         alpha[i] = uint8_t(pixels[i].a >> 8);
 }

@@ -2,8 +2,7 @@
 // 8-bit bytes of a PIC row. File byte v becomes the channel v << 8; a channel
 // becomes its high byte. Tight loops, 16 bytes at a time where the CPU has
 // SSE2 (checked at run time in a 32-bit x86 build; see pic/cpu_vectors.h),
-// 32 for the narrowings to byte planes where an x86-64 CPU has AVX2, one
-// pixel at a time otherwise; results are the same.
+// one pixel at a time otherwise; results are the same.
 #pragma once
 
 #include <cstdint>

@@ -9,9 +9,8 @@
 
 namespace {
 
-// Every width from 0 to 70 covers the vector steps (4, 8, 16 and 32 pixels,
-// and 32 followed by 16) and every length of scalar tail; the guard bytes
-// catch a write past the row.
+// Every width from 0 to 70 covers the vector steps (4, 8 and 16 pixels) and
+// every length of scalar tail; the guard bytes catch a write past the row.
 // Each case runs twice: as this CPU converts, and with the one-pixel loops
 // only, as a CPU without SSE2 would.
 constexpr int kMaxWidth = 70;
