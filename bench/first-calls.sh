@@ -38,13 +38,13 @@ least() {
   shift
   for _ in $(seq "$runs"); do
     [ -z "$clean" ] || rm -f "$clean"
-    ms=$("$@" 2>/dev/null | tail -n 1 | awk '{ print $1 }') || { echo "-"; return; }
+    ms=$("$@" 2>/dev/null | tr -d '\r' | tail -n 1 | awk '{ print $1 }') || { echo "-"; return; }
     [[ $ms =~ ^[0-9.]+$ ]] || { echo "-"; return; }
     if [ -z "$best" ] || awk "BEGIN { exit !($ms < $best) }"; then
       best=$ms
     fi
   done
-  echo "$best"
+  awk "BEGIN { printf \"%.1f\", $best }"
 }
 
 # pictool.exe's own timing of its driver call, from its JSON summary.
