@@ -1,0 +1,171 @@
+"""Archive jobs: check or convert many PIC files, one task per file, on a
+dask.distributed cluster (or one made in this process).
+
+Each file is reported exactly once, as it finishes: the client keeps one
+future per file and takes each result once. A worker that dies has its
+files run again by the scheduler (Dask's own rescheduling, up to
+`distributed.scheduler.allowed-failures` times), and a task that raises is
+retried `retries` times; a file that still fails is reported as failed.
+"""
+
+import asyncio
+import json
+import os
+import shutil
+import sys
+import tempfile
+import uuid
+import warnings
+
+import picfile
+
+# At most this many tasks wait on the scheduler at once: a million files
+# need not be a million futures.
+WINDOW = 4096
+
+
+def check_file(path):
+    """One file's line of `pictool check --json`, as a dict."""
+    return picfile.check_facts(path)
+
+
+def _damage_dict(caught):
+    for warning in caught:
+        message = warning.message
+        if isinstance(message, picfile.PicDamageWarning):
+            return {"row": message.row, "offset": message.offset, "reason": message.reason}, str(
+                message
+            )
+    return None, None
+
+
+def _replace_with(target, write):
+    """Writes through `write(temporary_name)` beside `target`, then moves it
+    over the target: a failed conversion leaves no partial file."""
+    folder = os.path.dirname(target) or "."
+    handle, temporary = tempfile.mkstemp(prefix=".picfile-", suffix=".tmp", dir=folder)
+    os.close(handle)
+    try:
+        write(temporary)
+        if os.path.exists(target):
+            shutil.copymode(target, temporary)
+        os.replace(temporary, target)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
+
+
+def convert_file(path, target, to, compression):
+    """Converts one PIC file to PNG, TIFF (through Pillow) or PIC."""
+    result = {"file": path, "output": target, "ok": False}
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", picfile.PicDamageWarning)
+            with picfile.PicFile(path) as pic:
+                array = pic.asarray()
+                comment, aspect = pic.comment, pic.aspect
+        damage, damage_text = _damage_dict(caught)
+        os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
+        if to == "pic":
+            picfile.imwrite(target, array, compression=compression, comment=comment, aspect=aspect)
+        else:
+            from PIL import Image
+
+            image = Image.fromarray(array, "RGBA" if array.shape[2] == 4 else "RGB")
+            _replace_with(target, lambda name: image.save(name, format=to.upper()))
+        result.update(
+            ok=True,
+            width=int(array.shape[1]),
+            height=int(array.shape[0]),
+            alpha=bool(array.shape[2] == 4),
+            damage=damage,
+        )
+        if damage is not None:
+            result["error"] = damage_text
+    except (OSError, ValueError, MemoryError) as error:
+        result["error"] = str(error)
+    return result
+
+
+def failed(kind, item, error):
+    """The line for a file whose task never gave a result."""
+    path = item[0] if kind == "convert" else item
+    if kind == "check":
+        return {"file": path, "result": 2, "error": error}
+    return {"file": path, "output": item[1], "ok": False, "error": error}
+
+
+def run(client, kind, items, report, *, retries=2, function=None):
+    """Runs one task per item on `client` and calls report(result) once per
+    item, in the order they finish. `items` are paths (check) or argument
+    tuples (convert); `function` replaces check_file or convert_file."""
+    from distributed import as_completed
+
+    function = function or (check_file if kind == "check" else convert_file)
+    pending = iter(enumerate(items))
+    owners = {}
+    run_id = uuid.uuid4().hex[:12]  # keys of an earlier run on the scheduler are not ours
+
+    def submit_next():
+        for index, item in pending:
+            arguments = item if isinstance(item, tuple) else (item,)
+            future = client.submit(
+                function, *arguments, key=f"picfile-{kind}-{run_id}-{index}", pure=False, retries=retries
+            )
+            owners[future.key] = item
+            return future
+        return None
+
+    first = [future for future in (submit_next() for _ in range(WINDOW)) if future is not None]
+    finished = as_completed(first)
+    for future in finished:
+        item = owners.pop(future.key)
+        try:
+            result = future.result()
+        except (Exception, asyncio.CancelledError) as error:  # noqa: B902 - reported per file
+            result = failed(kind, item, f"{type(error).__name__}: {error}")
+        future.release()
+        report(result)
+        following = submit_next()
+        if following is not None:
+            finished.add(following)
+
+
+def json_line(result):
+    """The result as pictool writes a JSON line: compact, UTF-8, and each
+    byte of a name that is not UTF-8 as \\u00XX."""
+    text = json.dumps(result, separators=(",", ":"), ensure_ascii=False)
+    return "".join(
+        f"\\u00{ord(c) - 0xDC00:02x}" if 0xDC80 <= ord(c) <= 0xDCFF else c for c in text
+    )
+
+
+class Progress:
+    """One line on stderr, redrawn in place, only on a terminal."""
+
+    def __init__(self, verb, total, stream=None, enabled=None):
+        self.stream = stream or sys.stderr
+        self.enabled = self.stream.isatty() if enabled is None else enabled
+        self.verb, self.total, self.done, self.bad = verb, total, 0, 0
+
+    def step(self, bad):
+        self.done += 1
+        self.bad += 1 if bad else 0
+        if not self.enabled:
+            return
+        width = shutil.get_terminal_size((80, 24)).columns
+        share = self.done / self.total if self.total else 1.0
+        text = f"{self.verb}: {self.done} of {self.total} files, {self.bad} not ok "
+        bar_width = max(0, min(30, width - len(text) - 8))
+        filled = int(bar_width * share)
+        line = f"{text}[{'#' * filled}{'.' * (bar_width - filled)}] {share:4.0%}"
+        self.stream.write("\r" + line[: max(0, width - 1)])
+        self.stream.flush()
+
+    def end(self):
+        if self.enabled and self.done:
+            self.stream.write("\n")
+            self.stream.flush()
