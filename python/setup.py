@@ -11,8 +11,11 @@ import re
 import sys
 from pathlib import Path
 
-from pybind11.setup_helpers import Pybind11Extension, build_ext
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
 from setuptools import setup
+
+# Compiles the sources on every core (NPY_NUM_BUILD_JOBS sets how many).
+ParallelCompile("NPY_NUM_BUILD_JOBS").install()
 
 here = Path(__file__).resolve().parent
 root = here.parent
