@@ -63,9 +63,9 @@ def _parser():
             epilog=CLUSTER_HELP,
             formatter_class=argparse.RawDescriptionHelpFormatter,
         )
-        command.add_argument("paths", nargs="+", metavar="PATH", help="PIC files, or folders")
+        command.add_argument("paths", nargs="+", metavar="PATH", help="PIC files, or folders with --recursive")
         command.add_argument(
-            "--recursive", "-r", action="store_true", help="take the .pic files below folders"
+            "--recursive", "-r", action="store_true", help="take the .pic files below folders (names ending .pic, any case)"
         )
         where = command.add_mutually_exclusive_group()
         where.add_argument("--scheduler", metavar="ADDRESS", help="a dask scheduler's address")

@@ -14,6 +14,7 @@ import os
 import shutil
 import sys
 import tempfile
+import time
 import uuid
 import warnings
 
@@ -144,25 +145,31 @@ def json_line(result):
 
 
 class Progress:
-    """One line on stderr, redrawn in place, only on a terminal."""
+    """One line on stderr, redrawn in place at most ten times a second, only
+    on a terminal."""
 
     def __init__(self, verb, total, stream=None, enabled=None):
         self.stream = stream or sys.stderr
         self.enabled = self.stream.isatty() if enabled is None else enabled
         self.verb, self.total, self.done, self.bad = verb, total, 0, 0
+        self.drawn_at, self.drawn_width = 0.0, 0
 
     def step(self, bad):
         self.done += 1
         self.bad += 1 if bad else 0
-        if not self.enabled:
+        now = time.monotonic()
+        if not self.enabled or (now - self.drawn_at < 0.1 and self.done < self.total):
             return
+        self.drawn_at = now
         width = shutil.get_terminal_size((80, 24)).columns
         share = self.done / self.total if self.total else 1.0
         text = f"{self.verb}: {self.done} of {self.total} files, {self.bad} not ok "
         bar_width = max(0, min(30, width - len(text) - 8))
         filled = int(bar_width * share)
         line = f"{text}[{'#' * filled}{'.' * (bar_width - filled)}] {share:4.0%}"
-        self.stream.write("\r" + line[: max(0, width - 1)])
+        line = line[: max(0, width - 1)]
+        self.stream.write("\r" + line.ljust(self.drawn_width))
+        self.drawn_width = len(line)
         self.stream.flush()
 
     def end(self):
