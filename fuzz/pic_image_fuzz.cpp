@@ -66,7 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                             size_t(width) * size_t(channels), options) == PicWriteResult::Written,
               "write failed");
         const PicImage back = ReadPicImageMemory(output.bytes.data(), output.bytes.size(), true);
-        Check(back.facts.Whole() && back.facts.rows.trailingBytes == 0, "written file not whole");
+        // Rows of width 0 are written as no bytes at all, as the driver
+        // writes them, and a run-length reader wants a packet per row.
+        Check(back.facts.Whole() || (width == 0 && compressed), "written file not whole");
+        Check(back.facts.rows.trailingBytes == 0, "bytes after the written rows");
         Check(back.facts.Channels() == channels && back.facts.width == width &&
                   back.facts.height == height,
               "written size differs");
