@@ -94,7 +94,7 @@ def _read(source, decode, max_pixels):
     kind, value = _source_of(source)
     _check_directory(kind, value)
     if kind == "path":
-        facts, array = _core.read_file(value, decode, max_pixels)
+        facts, array = _core.read_file(os.fsencode(value), decode, max_pixels)
     else:
         facts, array = _core.read_memory(value, decode, max_pixels)
     _raise_for(facts, kind, value)
@@ -170,7 +170,7 @@ def imwrite(path, array, *, compression="rle", comment="", aspect=1.0):
     array = _checked_array(array)
     compressed = _compressed(compression)
     comment = _comment_bytes(comment)
-    _core.write_file(os.fsdecode(path), array, compressed, comment, float(aspect))
+    _core.write_file(os.fsencode(path), array, compressed, comment, float(aspect))
 
 
 def imencode(array, *, compression="rle", comment="", aspect=1.0):
@@ -196,7 +196,7 @@ def check_facts(source, name=None):
     if kind == "path" and os.path.isdir(value):
         return {"file": shown, "result": 2, "error": "cannot open: Is a directory"}
     if kind == "path":
-        facts, _ = _core.read_file(value, False, 0)
+        facts, _ = _core.read_file(os.fsencode(value), False, 0)
     else:
         facts, _ = _core.read_memory(value, False, 0)
     result = {"ok": 0, "cannot open": 2, "no memory": 3}.get(facts["status"], 13)
@@ -237,7 +237,7 @@ class PicFile:
             value = bytes(value)
         _check_directory(kind, value)
         facts = (
-            _core.read_header_file(value) if kind == "path" else _core.read_header_memory(value)
+            _core.read_header_file(os.fsencode(value)) if kind == "path" else _core.read_header_memory(value)
         )
         _raise_for(facts, kind, value)
         self._kind, self._value = kind, value

@@ -187,6 +187,9 @@ def main(argv=None, *, function=None, stdout=None):
     client, cluster = _client(arguments)
     try:
         jobs.run(client, arguments.command, items, report, function=function)
+    except KeyboardInterrupt:
+        print(f"{parser.prog}: interrupted", file=sys.stderr)
+        return 130
     finally:
         progress.end()
         client.close()

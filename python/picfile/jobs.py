@@ -135,13 +135,40 @@ def run(client, kind, items, report, *, retries=2, function=None):
             finished.add(following)
 
 
+_SHORT_ESCAPES = {'"': '\\"', "\\": "\\\\", "\b": "\\b", "\f": "\\f", "\n": "\\n",
+                  "\r": "\\r", "\t": "\\t"}
+
+
+def _json_text(text):
+    out = ['"']
+    for character in text:
+        code = ord(character)
+        if character in _SHORT_ESCAPES:
+            out.append(_SHORT_ESCAPES[character])
+        elif 0xDC80 <= code <= 0xDCFF:  # a byte of a name that is not UTF-8
+            out.append(f"\\u{code - 0xDC00:04X}")
+        elif code < 0x20 or code == 0x7F:
+            out.append(f"\\u{code:04X}")
+        else:
+            out.append(character)
+    out.append('"')
+    return "".join(out)
+
+
+def _json(value):
+    if isinstance(value, str):
+        return _json_text(value)
+    if isinstance(value, dict):
+        return "{" + ",".join(_json_text(key) + ":" + _json(item) for key, item in value.items()) + "}"
+    if isinstance(value, (list, tuple)):
+        return "[" + ",".join(_json(item) for item in value) + "]"
+    return json.dumps(value)
+
+
 def json_line(result):
-    """The result as pictool writes a JSON line: compact, UTF-8, and each
-    byte of a name that is not UTF-8 as \\u00XX."""
-    text = json.dumps(result, separators=(",", ":"), ensure_ascii=False)
-    return "".join(
-        f"\\u00{ord(c) - 0xDC00:02x}" if 0xDC80 <= ord(c) <= 0xDCFF else c for c in text
-    )
+    """The result as pictool writes a JSON line: compact, UTF-8 as it is,
+    control characters and each byte of a name that is not UTF-8 as \\u00XX."""
+    return _json(result)
 
 
 class Progress:

@@ -58,6 +58,16 @@ def test_reads_paths_bytes_and_files_alike(tmp_path):
         numpy.testing.assert_array_equal(picfile.imread(source), array)
 
 
+def test_names_that_are_not_utf8(tmp_path, pictool):
+    name = os.fsdecode(os.path.join(os.fsencode(str(tmp_path)), b"shot\xff\x7f\t\"\xc3\xa9.pic"))
+    array = picture(2, 2, 3)
+    picfile.imwrite(name, array)
+    numpy.testing.assert_array_equal(picfile.imread(name), array)
+    line = picfile.jobs.json_line(picfile.check_facts(name))
+    assert line.startswith('{"file":"' + str(tmp_path) + '/shot\\u00FF\\u007F\\t\\"\xe9.pic",')
+    assert line == run_pictool(pictool, "check", "--json", name).stdout.strip()
+
+
 def test_comment_is_stored_as_given():
     array = picture(1, 2, 3)
     cases = [("", b""), ("héllo", "héllo".encode()), (b"\xff\xfe raw", b"\xff\xfe raw"),
