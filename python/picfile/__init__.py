@@ -101,14 +101,29 @@ def _read(source, decode, max_pixels):
     return kind, value, facts, array
 
 
-def _damage(facts, kind, value, strict, stacklevel):
+def _damage_warning(facts, kind, value):
+    """The PicDamageWarning for a damaged image, else None."""
     if facts["damage"] is None:
-        return
+        return None
     row, offset, reason, text = facts["damage"]
     message = (f"{value}: " if kind == "path" else "") + "damaged: " + text
+    return PicDamageWarning(message, row, offset, reason)
+
+
+def _damage(facts, kind, value, strict, stacklevel):
+    warning = _damage_warning(facts, kind, value)
+    if warning is None:
+        return
     if strict:
-        raise PicError(message)
-    warnings.warn(PicDamageWarning(message, row, offset, reason), stacklevel=stacklevel + 1)
+        raise PicError(str(warning))
+    warnings.warn(warning, stacklevel=stacklevel + 1)
+
+
+def _imread_quietly(source, max_pixels=DEFAULT_MAX_PIXELS):
+    """(array, PicDamageWarning or None): imread without the warnings
+    machinery, whose catch_warnings is not safe in threads."""
+    kind, value, facts, array = _read(source, True, max_pixels)
+    return array, _damage_warning(facts, kind, value)
 
 
 def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):

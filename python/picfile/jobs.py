@@ -16,7 +16,6 @@ import sys
 import tempfile
 import time
 import uuid
-import warnings
 
 import picfile
 
@@ -28,16 +27,6 @@ WINDOW = 4096
 def check_file(path):
     """One file's line of `pictool check --json`, as a dict."""
     return picfile.check_facts(path)
-
-
-def _damage_dict(caught):
-    for warning in caught:
-        message = warning.message
-        if isinstance(message, picfile.PicDamageWarning):
-            return {"row": message.row, "offset": message.offset, "reason": message.reason}, str(
-                message
-            )
-    return None, None
 
 
 def _replace_with(target, write):
@@ -63,12 +52,13 @@ def convert_file(path, target, to, compression):
     """Converts one PIC file to PNG, TIFF (through Pillow) or PIC."""
     result = {"file": path, "output": target, "ok": False}
     try:
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always", picfile.PicDamageWarning)
-            with picfile.PicFile(path) as pic:
-                array = pic.asarray()
-                comment, aspect = pic.comment, pic.aspect
-        damage, damage_text = _damage_dict(caught)
+        # Tasks run in threads: no catch_warnings, which is process-wide.
+        with picfile.PicFile(path) as pic:
+            comment, aspect = pic.comment, pic.aspect
+        array, warning = picfile._imread_quietly(path)
+        damage = None
+        if warning is not None:
+            damage = {"row": warning.row, "offset": warning.offset, "reason": warning.reason}
         os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
         if to == "pic":
             picfile.imwrite(target, array, compression=compression, comment=comment, aspect=aspect)
@@ -84,8 +74,8 @@ def convert_file(path, target, to, compression):
             alpha=bool(array.shape[2] == 4),
             damage=damage,
         )
-        if damage is not None:
-            result["error"] = damage_text
+        if warning is not None:
+            result["error"] = str(warning)
     except (OSError, ValueError, MemoryError) as error:
         result["error"] = str(error)
     return result

@@ -50,13 +50,11 @@ class PicImageFile(ImageFile.ImageFile):
     def load(self):
         if self._pic_data is not None:
             data, self._pic_data = self._pic_data, None
-            with warnings.catch_warnings(record=True) as caught:
-                warnings.simplefilter("always", picfile.PicDamageWarning)
-                array = picfile.imread(data)
-            for warning in caught:
+            array, damage = picfile._imread_quietly(data)
+            if damage is not None:
                 if not ImageFile.LOAD_TRUNCATED_IMAGES:
-                    raise OSError(f"image file is damaged: {warning.message}")
-                warnings.warn(warning.message, stacklevel=2)
+                    raise OSError(f"image file is damaged: {damage}")
+                warnings.warn(damage, stacklevel=2)
             self.im = Image.fromarray(array, self.mode).im
         return Image.Image.load(self)
 
