@@ -14,6 +14,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 os.environ["PYTHONPATH"] = os.pathsep.join(
     [HERE] + [part for part in os.environ.get("PYTHONPATH", "").split(os.pathsep) if part]
 )
+# A loaded machine may take long to start a worker process; the default 30 s
+# for a connection is Dask's guess for a quiet one.
+os.environ.setdefault("DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT", "120s")
+os.environ.setdefault("DASK_DISTRIBUTED__COMM__TIMEOUTS__TCP", "120s")
 if HERE not in sys.path:
     sys.path.insert(0, HERE)
 
