@@ -13,6 +13,7 @@ it that comparison is skipped.
 
 import argparse
 import concurrent.futures
+import importlib.util
 import os
 import shutil
 import subprocess
@@ -59,12 +60,8 @@ def main():
         subprocess.run([writer, folder], check=True)
         frames = {name: os.path.join(folder, f"{name}.pic") for name in ("typical", "noisy")}
 
-        try:
-            import OpenImageIO  # noqa: F401
-
-            have_oiio = True
-        except ImportError:
-            have_oiio = False
+        have_oiio = importlib.util.find_spec("OpenImageIO") is not None
+        if not have_oiio:
             print("OpenImageIO's Python binding is not installed: no comparison with it")
 
         print(f"{'frame':8} {'MB':>6} {'picfile ms':>11} {'OIIO ms':>9} {'ratio':>6}")
