@@ -17,6 +17,7 @@ may_include() {
     ui) echo "ui driver pic host" ;;
     module) echo "module ui driver pic host" ;;
     tools) echo "tools driver output pic host" ;;
+    python) echo "python output pic host" ;;
     tests | fuzz | bench | samples) echo "*" ;;
     *) echo "" ;;
   esac

@@ -3,8 +3,8 @@
 #   usage: scripts/install-deps.sh [--native]
 # By default: compilers for Linux and 32-bit Windows, Wine to run the Windows
 # build, Xvfb for its dialogs, and the libraries and tools the tests use.
-# With --native: only what the native build (with its tests and benchmarks)
-# and the demo need; no i386 architecture, no Wine. The full set also has
+# With --native: only what the native build (with its tests and benchmarks,
+# and the picfile Python package) and the demo need; no i386 architecture, no Wine. The full set also has
 # the format and script checkers.
 # Packages already present are left alone; nothing is installed when all are.
 set -euo pipefail
@@ -12,9 +12,11 @@ set -euo pipefail
 native=(
   build-essential cmake ninja-build git python3
   googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev
+  python3-dev pybind11-dev python3-pybind11 python3-setuptools python3-pip python3-venv
+  python3-numpy python3-pil python3-distributed python3-pytest
 )
 everything=(
-  "${native[@]}" python3-pefile
+  "${native[@]}" python3-pefile python3-openimageio
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix
   wine wine32:i386 fonts-wine xvfb xauth

@@ -2,7 +2,9 @@
 # Checks the sources, builds every configuration and runs every test:
 #   checks  clang-format (no file differs from .clang-format), shellcheck on
 #           every shell script, and the include layering (check-includes.sh)
-#   native  g++, optimised: unit, integration and pictool tests, fuzz replays
+#   native  g++, optimised: unit, integration and pictool tests, fuzz replays,
+#           and the picfile Python package with its pytest suite (a local
+#           Dask cluster of two worker processes among it)
 #   asan    g++ with AddressSanitizer + UndefinedBehaviorSanitizer: the same tests
 #   tsan    g++ with ThreadSanitizer: the same tests, for what runs threads:
 #           pictool --jobs and the host stand-in's shared state

@@ -1,0 +1,202 @@
+"""python3 -m picfile check|convert: PIC archives on a Dask cluster.
+
+Run `python3 -m picfile --help` or `python3 -m picfile COMMAND --help`.
+"""
+
+import argparse
+import os
+import sys
+
+EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
+
+CLUSTER_HELP = """
+where the tasks run (one per file):
+  (neither)            in this process, one thread per core
+  --local N            a local cluster of N worker processes on 127.0.0.1
+  --scheduler ADDRESS  an existing dask.distributed scheduler, e.g.
+                       tcp://10.0.0.5:8786; its workers must see the files
+                       under the same names and have picfile installed
+
+Output: one JSON object per file, one per line, as each file finishes (not
+in the order given); a progress line on stderr when it is a terminal, unless
+--quiet. A worker that dies has its files run again; every file is reported
+exactly once. Exit status: 0 every file ok, 1 some file failed or is
+damaged, 2 usage error.
+"""
+
+CHECK_DESCRIPTION = """\
+Reads each PIC file's header, packets and rows and says whether every row is
+there and decodes, as `pictool check --json` does: file, result (0; 13 for a
+bad header, 2 when the file cannot be opened: then only file, result and
+error), width, height, packets, rowsComplete, damage (null or {"row",
+"offset", "reason"}: "cut short", "run past row end", "zero count") and
+trailingBytes.
+"""
+
+CONVERT_DESCRIPTION = """\
+Converts PIC files to PNG or TIFF (through Pillow) or to PIC again, into
+--output-dir: a file named on the command line keeps its name, a file found
+under a folder keeps its path below that folder; the extension becomes the
+output format's. RGBA stays RGBA. PIC output keeps the comment and aspect
+ratio. A damaged file gives what can be read of it, and a line with "damage"
+and "error"; it counts as failed unless --allow-damaged. Each output is
+written under a temporary name and moved into place when whole. Per file:
+file, output, ok, and error, or width, height, alpha and damage.
+"""
+
+
+def _parser():
+    parser = argparse.ArgumentParser(
+        prog="python3 -m picfile",
+        description="Check or convert Softimage PIC files, one task per file on a Dask cluster.",
+    )
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+    for name, summary, description in (
+        ("check", "whether PIC files are whole, as pictool check --json", CHECK_DESCRIPTION),
+        ("convert", "PIC files to PNG, TIFF or PIC", CONVERT_DESCRIPTION),
+    ):
+        command = commands.add_parser(
+            name,
+            help=summary,
+            description=description,
+            epilog=CLUSTER_HELP,
+            formatter_class=argparse.RawDescriptionHelpFormatter,
+        )
+        command.add_argument("paths", nargs="+", metavar="PATH", help="PIC files, or folders with --recursive")
+        command.add_argument(
+            "--recursive", "-r", action="store_true", help="take the .pic files below folders (names ending .pic, any case)"
+        )
+        where = command.add_mutually_exclusive_group()
+        where.add_argument("--scheduler", metavar="ADDRESS", help="a dask scheduler's address")
+        where.add_argument("--local", type=int, metavar="N", help="N local worker processes")
+        command.add_argument("--quiet", "-q", action="store_true", help="no progress line")
+        if name == "convert":
+            command.add_argument(
+                "--to", choices=("png", "tiff", "pic"), required=True, help="the output format"
+            )
+            command.add_argument(
+                "--output-dir", "-o", required=True, metavar="DIR", help="where outputs go"
+            )
+            command.add_argument(
+                "--compression",
+                choices=("rle", "raw"),
+                default="rle",
+                help="rows of PIC output (default: rle)",
+            )
+            command.add_argument(
+                "--allow-damaged", action="store_true", help="a damaged input is no failure"
+            )
+    return parser
+
+
+def _is_pic_name(name):
+    return name.lower().endswith(".pic")
+
+
+def gather(paths, recursive):
+    """(path, base folder or None) per file: files as given, and with
+    `recursive` the .pic files below folders, sorted. A folder without
+    `recursive` is given as it is, and its check reports it."""
+    found = []
+    for path in paths:
+        if recursive and os.path.isdir(path):
+            below = []
+            for folder, folders, names in os.walk(path):
+                folders.sort()
+                below += [os.path.join(folder, name) for name in names if _is_pic_name(name)]
+            found += [(name, path) for name in sorted(below)]
+        else:
+            found.append((path, None))
+    return found
+
+
+def _output_name(path, base, output_dir, to):
+    relative = os.path.relpath(path, base) if base is not None else os.path.basename(path)
+    stem, _ = os.path.splitext(relative)
+    return os.path.join(output_dir, stem + "." + to)
+
+
+def _client(arguments):
+    from distributed import Client, LocalCluster
+
+    if arguments.scheduler:
+        return Client(arguments.scheduler), None
+    if arguments.local is not None:
+        cluster = LocalCluster(
+            n_workers=arguments.local,
+            threads_per_worker=1,
+            processes=True,
+            host="127.0.0.1",
+            dashboard_address=None,
+        )
+    else:
+        cluster = LocalCluster(
+            n_workers=1,
+            threads_per_worker=os.cpu_count() or 1,
+            processes=False,
+            dashboard_address=None,
+        )
+    return Client(cluster), cluster
+
+
+def main(argv=None, *, function=None, stdout=None):
+    from picfile import jobs
+
+    stdout = stdout or sys.stdout
+    parser = _parser()
+    arguments = parser.parse_args(argv)
+    if arguments.local is not None and arguments.local < 1:
+        parser.error("--local needs at least 1 worker")
+    files = gather(arguments.paths, arguments.recursive)
+    if arguments.command == "check":
+        items = [path for path, _ in files]
+    else:
+        items = [
+            (path, _output_name(path, base, arguments.output_dir, arguments.to), arguments.to,
+             arguments.compression)
+            for path, base in files
+        ]
+        outputs = [item[1] for item in items]
+        if len(set(outputs)) != len(outputs):
+            parser.error("two inputs would be converted to the same output name")
+    if not items:
+        print(f"{parser.prog}: no .pic files found", file=sys.stderr)
+        return EXIT_FAILED
+
+    progress = jobs.Progress(arguments.command, len(items), enabled=False if arguments.quiet else None)
+    failures = 0
+
+    def report(result):
+        nonlocal failures
+        if arguments.command == "check":
+            bad = result.get("result") != 0 or result.get("damage") is not None
+        else:
+            bad = not result["ok"] or (
+                result.get("damage") is not None and not arguments.allow_damaged
+            )
+        failures += 1 if bad else 0
+        stdout.write(jobs.json_line(result) + "\n")
+        stdout.flush()
+        progress.step(bad)
+
+    import logging
+
+    # The cluster's own chatter (a worker restarted, ...) is no output of ours.
+    logging.getLogger("distributed").setLevel(logging.CRITICAL)
+    client, cluster = _client(arguments)
+    try:
+        jobs.run(client, arguments.command, items, report, function=function)
+    except KeyboardInterrupt:
+        print(f"{parser.prog}: interrupted", file=sys.stderr)
+        return 130
+    finally:
+        progress.end()
+        client.close()
+        if cluster is not None:
+            cluster.close()
+    return EXIT_FAILED if failures else EXIT_OK
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,272 @@
+// picfile._core: the C++ half of the picfile package. It reads and writes
+// whole PIC images through pic/pic_image.h and writes files through
+// output/atomic_output.h; the Python half (picfile/__init__.py) turns the
+// facts it answers into arrays, warnings and exceptions.
+//
+// Every read and write runs with the GIL released, so that threads reading
+// different files use every core.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "output/atomic_output.h"
+#include "pic/pic_image.h"
+
+namespace py = pybind11;
+
+namespace {
+
+const char* StatusName(PicImageStatus status)
+{
+    switch (status) {
+    case PicImageStatus::Ok:
+        return "ok";
+    case PicImageStatus::CannotOpen:
+        return "cannot open";
+    case PicImageStatus::BadHeader:
+        return "bad header";
+    case PicImageStatus::TooLarge:
+        return "too large";
+    case PicImageStatus::NoMemory:
+        return "no memory";
+    }
+    return "";
+}
+
+// The facts as a dict: status, error (the words pictool uses), errno, and
+// for a header that reads: width, height, comment (80 bytes as stored),
+// aspect, packets [(type, mask), ...], rowsComplete, damage (None or
+// (row, offset, reason, text)) and trailingBytes.
+py::dict FactsDict(const PicImageFacts& facts)
+{
+    py::dict out;
+    out["status"] = StatusName(facts.status);
+    out["error"] = PicStatusText(facts);
+    out["errno"] = facts.openErrno;
+    if (facts.status == PicImageStatus::CannotOpen || facts.status == PicImageStatus::BadHeader)
+        return out;
+    out["width"] = facts.width;
+    out["height"] = facts.height;
+    out["comment"] = py::bytes(facts.comment, kPicCommentSize);
+    out["aspect"] = facts.aspect;
+    py::list packets;
+    for (const PicChannelPacket& packet : facts.packets)
+        packets.append(py::make_tuple(packet.type, packet.channel));
+    out["packets"] = packets;
+    out["packetsText"] = PicPacketsText(facts.packets);
+    out["rowsComplete"] = facts.rows.rowsComplete;
+    if (facts.rows.damaged) {
+        const PicDamage& damage = facts.rows.damage;
+        out["damage"] = py::make_tuple(damage.row, damage.offset, PicRowStatusText(damage.reason),
+                                       PicDamageText(facts));
+    } else {
+        out["damage"] = py::none();
+    }
+    out["trailingBytes"] = facts.rows.trailingBytes;
+    return out;
+}
+
+// (facts, array or None): the array owns the decoded pixels, no copy made.
+py::tuple Answer(PicImage& image)
+{
+    py::object array = py::none();
+    if (image.pixels != nullptr) {
+        const py::ssize_t width = py::ssize_t(image.facts.width);
+        const py::ssize_t channels = py::ssize_t(image.facts.Channels());
+        uint8_t* pixels = image.pixels.release();
+        py::capsule owner(pixels, [](void* bytes) { delete[] static_cast<uint8_t*>(bytes); });
+        array = py::array_t<uint8_t>({py::ssize_t(image.facts.height), width, channels},
+                                     {width * channels, channels, py::ssize_t(1)}, pixels, owner);
+    }
+    return py::make_tuple(FactsDict(image.facts), array);
+}
+
+py::tuple ReadFile(const std::string& path, bool decode, uint64_t maxPixels)
+{
+    PicImage image;
+    {
+        py::gil_scoped_release released;
+        image = ReadPicImageFile(path.c_str(), decode, maxPixels);
+    }
+    return Answer(image);
+}
+
+py::tuple ReadMemory(const py::buffer& data, bool decode, uint64_t maxPixels)
+{
+    const py::buffer_info bytes = data.request();
+    if (bytes.ndim != 1 || bytes.itemsize != 1 || (bytes.ndim == 1 && bytes.strides[0] != 1))
+        throw py::value_error("PIC data must be contiguous bytes");
+    PicImage image;
+    {
+        py::gil_scoped_release released;
+        image = ReadPicImageMemory(static_cast<const uint8_t*>(bytes.ptr), size_t(bytes.size),
+                                   decode, maxPixels);
+    }
+    return Answer(image);
+}
+
+// The header alone, for PicFile's attributes.
+py::dict ReadHeaderFacts(PicByteSource& source)
+{
+    PicImageFacts facts;
+    PicHeader header;
+    if (!ReadPicHeader(source, header, facts.packets)) {
+        facts.status = PicImageStatus::BadHeader;
+        return FactsDict(facts);
+    }
+    facts.width = header.Width();
+    facts.height = header.Height();
+    std::memcpy(facts.comment, header.comment, kPicCommentSize);
+    facts.aspect = header.ratio;
+    py::dict out = FactsDict(facts);
+    // Rows are not read here.
+    out["rowsComplete"] = py::none();
+    out["damage"] = py::none();
+    out["trailingBytes"] = py::none();
+    return out;
+}
+
+py::dict ReadHeaderFile(const std::string& path)
+{
+    errno = 0;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        PicImageFacts facts;
+        facts.status = PicImageStatus::CannotOpen;
+        facts.openErrno = errno;
+        return FactsDict(facts);
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(file, std::fclose);
+    PicByteSource source(file, 256);
+    return ReadHeaderFacts(source);
+}
+
+py::dict ReadHeaderMemory(const py::bytes& data)
+{
+    const std::string_view bytes(data);
+    PicByteSource source(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return ReadHeaderFacts(source);
+}
+
+struct WriteRequest {
+    const uint8_t* pixels;
+    uint32_t width;
+    uint32_t height;
+    int channels;
+    PicWriteOptions options;
+};
+
+// The array as the Python half checked it: C-contiguous uint8 (H, W, 3|4).
+WriteRequest MakeRequest(const py::array_t<uint8_t, py::array::c_style>& array, bool compressed,
+                         const py::bytes& comment, float aspect)
+{
+    if (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4))
+        throw py::value_error("expected an array of shape (H, W, 3) or (H, W, 4)");
+    if (array.shape(0) > py::ssize_t(kPicMaxWriteSide) ||
+        array.shape(1) > py::ssize_t(kPicMaxWriteSide))
+        throw py::value_error("image wider or higher than 32767 pixels");
+    const std::string_view text(comment);
+    if (text.size() >= size_t(kPicCommentSize))
+        throw py::value_error("comment longer than 79 bytes");
+    WriteRequest request{array.data(), uint32_t(array.shape(1)), uint32_t(array.shape(0)),
+                         int(array.shape(2)), PicWriteOptions()};
+    request.options.compressed = compressed;
+    request.options.aspect = aspect;
+    std::memcpy(request.options.comment, text.data(), text.size());
+    return request;
+}
+
+void WriteFile(const std::string& path, const py::array_t<uint8_t, py::array::c_style>& array,
+               bool compressed, const py::bytes& comment, float aspect)
+{
+    const WriteRequest request = MakeRequest(array, compressed, comment, aspect);
+    int failure = 0;
+    bool noMemory = false;
+    {
+        py::gil_scoped_release released;
+        try {
+            AtomicOutput output;
+            FILE* file = output.Open(path.c_str());
+            if (file == nullptr) {
+                failure = errno != 0 ? errno : EIO;
+            } else {
+                // A write the C library fails without setting errno must
+                // not show an older, unrelated reason.
+                errno = EIO;
+                const PicWriteResult result = WritePicImage(
+                    file, request.pixels, request.width, request.height, request.channels,
+                    size_t(request.width) * size_t(request.channels), request.options);
+                if (result == PicWriteResult::NoMemory)
+                    noMemory = true;
+                else if (result != PicWriteResult::Written)
+                    failure = errno != 0 ? errno : EIO;
+                else if (!output.Commit())
+                    failure = errno != 0 ? errno : EIO;
+            }
+        } catch (const std::bad_alloc&) {
+            noMemory = true;
+        }
+    }
+    if (noMemory)
+        throw std::bad_alloc();
+    if (failure != 0) {
+        errno = failure;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+        throw py::error_already_set();
+    }
+}
+
+class BytesOutput : public PicOutput {
+public:
+    std::string bytes;
+    bool Put(const uint8_t* data, size_t count) override
+    {
+        bytes.append(reinterpret_cast<const char*>(data), count);
+        return true;
+    }
+};
+
+py::bytes Encode(const py::array_t<uint8_t, py::array::c_style>& array, bool compressed,
+                 const py::bytes& comment, float aspect)
+{
+    const WriteRequest request = MakeRequest(array, compressed, comment, aspect);
+    BytesOutput output;
+    PicWriteResult result;
+    {
+        py::gil_scoped_release released;
+        try {
+            result = WritePicImage(
+                output, request.pixels, request.width, request.height, request.channels,
+                size_t(request.width) * size_t(request.channels), request.options);
+        } catch (const std::bad_alloc&) {
+            result = PicWriteResult::NoMemory;
+        }
+    }
+    if (result != PicWriteResult::Written)
+        throw std::bad_alloc(); // the request was checked: only memory can fail
+    return py::bytes(output.bytes);
+}
+
+} // namespace
+
+PYBIND11_MODULE(_core, module)
+{
+    module.doc() = "Softimage PIC images: the C++ reader and writer behind picfile";
+    module.attr("DEFAULT_MAX_PIXELS") = kPicDefaultMaxPixels;
+    module.attr("COMMENT_SIZE") = kPicCommentSize;
+    module.attr("MAX_SIDE") = kPicMaxWriteSide;
+    module.def("read_file", &ReadFile, py::arg("path"), py::arg("decode"), py::arg("max_pixels"));
+    module.def("read_memory", &ReadMemory, py::arg("data"), py::arg("decode"),
+               py::arg("max_pixels"));
+    module.def("read_header_file", &ReadHeaderFile, py::arg("path"));
+    module.def("read_header_memory", &ReadHeaderMemory, py::arg("data"));
+    module.def("write_file", &WriteFile, py::arg("path"), py::arg("array"), py::arg("compressed"),
+               py::arg("comment"), py::arg("aspect"));
+    module.def("encode", &Encode, py::arg("array"), py::arg("compressed"), py::arg("comment"),
+               py::arg("aspect"));
+}

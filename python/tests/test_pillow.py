@@ -1,0 +1,58 @@
+import io
+import warnings
+
+import numpy
+import pytest
+from PIL import Image, ImageFile
+
+import picfile
+import picfile.pillow  # noqa: F401 - registers PIC
+
+
+@pytest.mark.parametrize("mode", ["RGB", "RGBA"])
+@pytest.mark.parametrize("compression", ["rle", "raw"])
+def test_round_trips_exactly(tmp_path, mode, compression):
+    rng = numpy.random.default_rng(3)
+    array = rng.integers(0, 256, size=(17, 33, len(mode)), dtype=numpy.uint8)
+    array[:, :20] = array[:, :1]
+    Image.fromarray(array, mode).save(
+        tmp_path / "a.pic", compression=compression, comment="take 3", aspect=2.0
+    )
+    assert (tmp_path / "a.pic").read_bytes() == picfile.imencode(
+        array, compression=compression, comment="take 3", aspect=2.0
+    )
+    with Image.open(tmp_path / "a.pic") as image:
+        assert (image.format, image.mode, image.size) == ("PIC", mode, (33, 17))
+        assert image.info == {"comment": b"take 3", "aspect": 2.0}
+        numpy.testing.assert_array_equal(numpy.asarray(image), array)
+    with Image.open(io.BytesIO(picfile.imencode(array))) as image:
+        numpy.testing.assert_array_equal(numpy.asarray(image), array)
+
+
+def test_other_formats_and_modes(tmp_path):
+    with pytest.raises(OSError, match="cannot write mode L"):
+        Image.new("L", (2, 2)).save(tmp_path / "grey.pic")
+    Image.new("RGB", (2, 2)).save(tmp_path / "not.png")
+    with Image.open(tmp_path / "not.png") as image:
+        assert image.format == "PNG"
+    (tmp_path / "junk.pic").write_bytes(b"\x53\x80\xf6\x34 and nothing more")
+    with pytest.raises(Image.UnidentifiedImageError):
+        Image.open(tmp_path / "junk.pic")
+
+
+def test_a_damaged_file_loads_as_a_truncated_one_does():
+    array = numpy.full((20, 8, 3), 9, numpy.uint8)
+    cut = picfile.imencode(array, compression="raw")[:-30]
+    with Image.open(io.BytesIO(cut)) as image:
+        with pytest.raises(OSError, match="damaged: cut short in row 18"):
+            image.load()
+    ImageFile.LOAD_TRUNCATED_IMAGES = True
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            with Image.open(io.BytesIO(cut)) as image:
+                loaded = numpy.asarray(image)
+    finally:
+        ImageFile.LOAD_TRUNCATED_IMAGES = False
+    assert [w.category for w in caught] == [picfile.PicDamageWarning]
+    numpy.testing.assert_array_equal(loaded[:18], array[:18])
