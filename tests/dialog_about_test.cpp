@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "pic/product.h"
 #include "tests/dialog_test_support.h"
 
 namespace {
 
-const char kAboutCaption[] = PIC_ABOUT_CAPTION;
+const char kAboutCaption[] = "About Softimage Picture File I/O Driver";
 
 // The texts of the box's children, in window order.
 std::vector<std::string> ChildTexts(HWND dialog)
@@ -86,8 +85,8 @@ TEST_F(AboutBoxTest, ShowsTheSameContentTwice)
     }
     ASSERT_EQ(shown[0].size(), 8u);
     EXPECT_EQ(shown[0], shown[1]);
-    EXPECT_EQ(shown[0][1], PIC_DESCRIPTION);
-    EXPECT_EQ(shown[0][2], PIC_ABOUT_VERSION);
+    EXPECT_EQ(shown[0][1], "Softimage Picture File I/O Driver");
+    EXPECT_EQ(shown[0][2], "Version 1.0 Beta");
     EXPECT_EQ(shown[0][5], "OK");
 }
 
