@@ -59,16 +59,18 @@ TEST_F(AboutBoxTest, EveryWayOutReturnsOne)
 TEST_F(AboutBoxTest, OtherCommandsLeaveItOpen)
 {
     bool openAfterCommands = false;
+    std::vector<std::string> layoutFaults;
     DialogRobot robot(kAboutCaption, [&](HWND box) {
         for (int id : {0, 3, 1000, 0xFFFF})
             SendCommand(box, id);
         openAfterCommands = IsWindow(box) && IsWindowVisible(box);
-        SaveScreenshot(box, "about");
+        layoutFaults = LayoutFaults(box);
         Click(box, IDOK);
     });
     EXPECT_EQ(driver->ShowAbout(nullptr), 1);
     robot.Finish();
     EXPECT_TRUE(openAfterCommands);
+    EXPECT_EQ(layoutFaults, std::vector<std::string>());
     EXPECT_FALSE(robot.LeftOpen());
 }
 
