@@ -5,55 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "driver/pic_bitmap_io.h"
+#include "fuzz/process_file.h"
 #include "host/bmm_functions.h"
 
-#if defined(_WIN32)
-#include <process.h>
-#define PIC_PROCESS_ID _getpid()
-#else
-#include <unistd.h>
-#define PIC_PROCESS_ID getpid()
-#endif
-
 namespace {
-
-// The input goes to one file per process, removed when the process ends.
-class InputFile {
-public:
-    InputFile()
-    {
-        const char* folder = std::getenv("TMPDIR");
-#if defined(_WIN32)
-        if (folder == nullptr)
-            folder = std::getenv("TEMP");
-#endif
-        path = std::string(folder != nullptr ? folder : "/tmp") + "/pic-load-fuzz-" +
-               std::to_string(PIC_PROCESS_ID) + ".pic";
-    }
-    ~InputFile()
-    {
-        std::remove(path.c_str());
-    }
-
-    bool Write(const uint8_t* data, size_t size) const
-    {
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr)
-            return false;
-        const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-        return std::fclose(file) == 0 && written;
-    }
-    const char* Path() const
-    {
-        return path.c_str();
-    }
-
-private:
-    std::string path;
-};
 
 // Storages between 2^22 and 2^28 pixels (the stand-in's bound) would cost
 // the fuzzer up to 2 GiB each; inputs that ask for one are skipped.
@@ -71,7 +28,7 @@ bool AsksForHugeStorage(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const InputFile input;
+    static const fuzz::ProcessFile input("pic-load-fuzz");
     if (AsksForHugeStorage(data, size) || !input.Write(data, size))
         return 0;
 

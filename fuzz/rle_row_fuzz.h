@@ -1,4 +1,4 @@
-// Shared body of the two row-decoder fuzz targets.
+// The checks of the row-decoder fuzz target (run_length_row_fuzz.cpp).
 //
 // Input: 2 bytes row width (big-endian, signed like the header's width),
 // then the stream. Rows are decoded one after another, until one fails,

@@ -1,6 +1,8 @@
-// Fuzzes DecodeMixedRow and DecodePureRow for pixels of 1 to 4 bytes. The
-// first byte picks the form (bit 2: pure) and the pixel size (low two bits +
-// 1); the rest is as rle_row_fuzz.h describes.
+// Fuzzes the row decoders: DecodeMixedRow and DecodePureRow for pixels of 1
+// to 4 bytes, and the driver's two entry points DecodeRgbRow and
+// DecodeChannelRow. The first byte picks the decoder: low two bits + 1 the
+// pixel size, bit 2 the pure form, bit 3 (mixed rows of 3 or 1 bytes only)
+// the entry point the loader calls. The rest is as rle_row_fuzz.h describes.
 #include "fuzz/rle_row_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -9,8 +11,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const int pixelBytes = 1 + (data[0] & 3);
     const bool pure = (data[0] & 4) != 0;
+    const bool entryPoint = !pure && (data[0] & 8) != 0 && (pixelBytes == 3 || pixelBytes == 1);
     return fuzz::FuzzRows(
         data + 1, size - 1, pixelBytes, [&](PicByteSource& source, uint8_t** arrays, int width) {
+            if (entryPoint)
+                return pixelBytes == 3
+                           ? DecodeRgbRow(source, arrays[0], arrays[1], arrays[2], width)
+                           : DecodeChannelRow(source, arrays[0], width);
             const PicRowStatus status = pure ? DecodePureRow(source, arrays, pixelBytes, width)
                                              : DecodeMixedRow(source, arrays, pixelBytes, width);
             return status == PicRowStatus::Whole ? 1 : 0;

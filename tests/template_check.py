@@ -37,10 +37,10 @@ READ_ONLY_EDIT = (EDIT, 0x50010880)  # read-only, auto h-scroll, no border
 
 # id, (class, style), text (an int is a resource ordinal), x, y, width, height
 TEMPLATES = {
-    101: (TEXTS["PIC_ABOUT_CAPTION"], 189, 125, [
+    101: ("About Softimage Picture File I/O Driver", 189, 125, [
         (NO_ID, GROUP_BOX, "", 14, 2, 160, 95),
-        (NO_ID, CENTRED_TEXT, TEXTS["PIC_DESCRIPTION"], 16, 38, 156, 8),
-        (NO_ID, CENTRED_TEXT, TEXTS["PIC_ABOUT_VERSION"], 16, 49, 156, 8),
+        (NO_ID, CENTRED_TEXT, "Softimage Picture File I/O Driver", 16, 38, 156, 8),
+        (NO_ID, CENTRED_TEXT, "Version 1.0 Beta", 16, 49, 156, 8),
         (NO_ID, CENTRED_TEXT, TEXTS["PIC_ABOUT_AUTHOR"], 16, 60, 156, 8),
         (NO_ID, CENTRED_TEXT, TEXTS["PIC_COPYRIGHT"], 16, 71, 156, 8),
         (1, DEFAULT_BUTTON, "OK", 69, 104, 50, 14),

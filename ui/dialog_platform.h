@@ -4,21 +4,33 @@
 // interface is the same on every platform.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "host/host_api.h"
 
-class ModalDialog;
-
 // A dialog's window while it runs; null outside its modal run.
 using DialogWindow = HostWindow;
 
+// What the platform's dialog procedure hands on to the dialog it runs
+// (ModalDialog fills these in; the platform knows nothing more of it).
+struct DialogHandlers {
+    void* dialog;
+    // WM_INITDIALOG: the answer goes back to the platform.
+    int (*initialise)(void* dialog, DialogWindow window);
+    // WM_COMMAND: true when the command was handled.
+    bool (*command)(void* dialog, int controlId, int notification);
+    // An exception from either: the run ends and the dialog throws it again.
+    void (*abort)(void* dialog, std::exception_ptr failure);
+};
+
 // Builds template `templateId` of `module` (null: the process's own module)
-// and runs it modally, handing its initialisation and commands to `dialog`.
-// Returns the result the dialog ended with, or -1 when it cannot be created
-// (always, headless).
-int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent, ModalDialog& dialog);
+// and runs it modally, handing its initialisation and commands to
+// `handlers`. Returns the result the dialog ended with, or -1 when it cannot
+// be created (always, headless).
+int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent,
+                      const DialogHandlers& handlers);
 // Ends the modal run of `window` with `result`.
 void EndDialogWindow(DialogWindow window, int result);
 

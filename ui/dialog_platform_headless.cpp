@@ -2,7 +2,7 @@
 // so every modal run fails at once and no control is ever reached.
 #include "ui/dialog_platform.h"
 
-int RunDialogTemplate(HostInstance, int, HostWindow, ModalDialog&)
+int RunDialogTemplate(HostInstance, int, HostWindow, const DialogHandlers&)
 {
     return -1;
 }

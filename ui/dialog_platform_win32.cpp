@@ -1,41 +1,43 @@
 // The dialog framework on USER32: DialogBoxParamA runs the template, one
-// dialog procedure hands initialisation and commands to the ModalDialog.
+// dialog procedure hands initialisation and commands to the dialog's handlers.
 #include <windows.h>
 
 #include "ui/dialog_platform.h"
-#include "ui/modal_dialog.h"
 
 // Exceptions may not unwind through the system's frames: the procedure
 // catches them, ends the run, and DoModal throws them again.
 static INT_PTR CALLBACK FrameworkDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
-        auto* dialog = reinterpret_cast<ModalDialog*>(lParam);
+        const auto* handlers = reinterpret_cast<const DialogHandlers*>(lParam);
         SetWindowLongPtrA(window, DWLP_USER, lParam);
         try {
-            return dialog->HandleInitDialog(window);
+            return handlers->initialise(handlers->dialog, window);
         } catch (...) {
-            dialog->AbortWithException(std::current_exception());
+            handlers->abort(handlers->dialog, std::current_exception());
             return FALSE;
         }
     }
-    auto* dialog = reinterpret_cast<ModalDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-    if (dialog == nullptr || message != WM_COMMAND)
+    const auto* handlers =
+        reinterpret_cast<const DialogHandlers*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (handlers == nullptr || message != WM_COMMAND)
         return FALSE;
     try {
-        return dialog->HandleCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+        return handlers->command(handlers->dialog, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     } catch (...) {
-        dialog->AbortWithException(std::current_exception());
+        handlers->abort(handlers->dialog, std::current_exception());
         return TRUE;
     }
 }
 
-int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent, ModalDialog& dialog)
+int RunDialogTemplate(HostInstance module, int templateId, HostWindow parent,
+                      const DialogHandlers& handlers)
 {
     if (module == nullptr)
         module = GetModuleHandleA(nullptr);
-    const INT_PTR result = DialogBoxParamA(module, MAKEINTRESOURCEA(templateId), parent,
-                                           FrameworkDialogProc, reinterpret_cast<LPARAM>(&dialog));
+    const INT_PTR result =
+        DialogBoxParamA(module, MAKEINTRESOURCEA(templateId), parent, FrameworkDialogProc,
+                        reinterpret_cast<LPARAM>(&handlers));
     return int(result);
 }
 

@@ -25,7 +25,19 @@ ModalDialog::~ModalDialog() = default;
 int ModalDialog::DoModal()
 {
     pendingFailure = nullptr;
-    const int result = RunDialogTemplate(CurrentResourceModule(), templateId, parent, *this);
+    const DialogHandlers handlers = {
+        this,
+        [](void* dialog, DialogWindow dialogWindow) {
+            return static_cast<ModalDialog*>(dialog)->HandleInitDialog(dialogWindow);
+        },
+        [](void* dialog, int controlId, int notification) {
+            return static_cast<ModalDialog*>(dialog)->HandleCommand(controlId, notification);
+        },
+        [](void* dialog, std::exception_ptr failure) {
+            static_cast<ModalDialog*>(dialog)->AbortWithException(failure);
+        },
+    };
+    const int result = RunDialogTemplate(CurrentResourceModule(), templateId, parent, handlers);
     window = nullptr;
     if (pendingFailure) {
         std::exception_ptr failure = pendingFailure;

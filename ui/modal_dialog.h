@@ -48,7 +48,7 @@ public:
     // the run ends it and is thrown again from here.
     int DoModal();
 
-    // The platform's dialog procedure calls these three.
+    // The platform calls these three, through the handlers DoModal gives it.
     int HandleInitDialog(DialogWindow window);
     // True when the command was routed to a handler.
     bool HandleCommand(int controlId, int notification);

@@ -1,6 +1,5 @@
 #include "host/window_message.h"
 
-#if !defined(_WIN32)
 #include <map>
 #include <mutex>
 
@@ -56,4 +55,3 @@ intptr_t HostSendMessage(HostWindow window, unsigned message, uintptr_t first, i
     }
     return receiver.handler(receiver.context, message, first, second);
 }
-#endif
