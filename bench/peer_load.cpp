@@ -7,7 +7,7 @@
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PIC
-#include "stb_image.h"
+#include <stb/stb_image.h>
 
 int main(int argc, char** argv)
 {
