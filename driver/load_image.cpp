@@ -144,7 +144,7 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
         }
         PicByteSource source(file.get());
         std::vector<PicChannelPacket> packets;
-        if (!ReadPicHeader(source, header, packets)) {
+        if (ReadPicHeader(source, header, packets) != PicHeaderStatus::Read) {
             result = ProcessImageIOError(info, kResultBadHeader);
             return nullptr;
         }

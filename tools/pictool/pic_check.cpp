@@ -28,7 +28,7 @@ PicFileCheck CheckPicFile(const std::string& path)
     }
     PicByteSource source(file.get());
     PicHeader header;
-    if (!ReadPicHeader(source, header, check.packets)) {
+    if (ReadPicHeader(source, header, check.packets) != PicHeaderStatus::Read) {
         check.result = kResultBadHeader;
         return check;
     }
