@@ -17,7 +17,9 @@ enum class TargetKind {
 struct TargetFacts {
     std::string path; // the file a "wb" open would write: symbolic links followed
     TargetKind kind = TargetKind::Missing;
-    bool inPlace = false; // a replacement would lose what the file has (hard links)
+    // A replacement would lose what the file has (hard links), or could not
+    // be moved into place (an append-only folder).
+    bool inPlace = false;
     // Regular files: what a replacement takes over (POSIX).
     unsigned mode = 0;
     unsigned owner = 0;
@@ -33,8 +35,9 @@ int InspectTarget(const char* target, TargetFacts& facts);
 // (errno EEXIST otherwise). Null with errno set on failure.
 FILE* CreateExclusive(const char* name);
 
-// Gives a new replacement the permission bits and owner of the file it will
-// replace. 0 when the owner cannot be given: the caller writes in place.
+// Gives a new replacement what the file it will replace carries besides its
+// bytes: owner, permission bits, access lists and other extended attributes
+// (POSIX). 0 when one of them cannot be given: the caller writes in place.
 int TakeOverFacts(FILE* replacement, const TargetFacts& facts);
 
 // Moves `from` over `to`, replacing a file of that name. 1 on success, else

@@ -11,7 +11,7 @@ set -euo pipefail
 
 native=(
   build-essential cmake ninja-build git python3
-  googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev
+  googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev acl attr
 )
 everything=(
   "${native[@]}" python3-pefile

@@ -22,6 +22,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -96,6 +97,28 @@ Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
     return bytes;
 }
 
+#if !defined(_WIN32)
+// ", attributes name=hex ..." for a file's extended attributes (its access
+// list among them), in the order the system lists them; "" for none.
+std::string AttributesText(const std::string& path)
+{
+    char names[4096];
+    const ssize_t size = llistxattr(path.c_str(), names, sizeof names);
+    std::string text;
+    for (ssize_t start = 0; start < size; start += ssize_t(std::strlen(names + start)) + 1) {
+        uint8_t value[1024];
+        const ssize_t length = lgetxattr(path.c_str(), names + start, value, sizeof value);
+        text += std::string(text.empty() ? ", attributes " : " ") + (names + start) + "=";
+        for (ssize_t i = 0; i < length; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x", value[i]);
+            text += hex;
+        }
+    }
+    return text;
+}
+#endif
+
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
 {
     std::set<std::string> lines;
@@ -118,10 +141,11 @@ std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
 #if !defined(_WIN32)
             struct stat facts;
             if (lstat(entry.path().c_str(), &facts) == 0) {
-                char owner[48];
-                std::snprintf(owner, sizeof owner, ", owner %u mode %04o", unsigned(facts.st_uid),
+                char owner[64];
+                std::snprintf(owner, sizeof owner, ", owner %u group %u mode %04o",
+                              unsigned(facts.st_uid), unsigned(facts.st_gid),
                               unsigned(facts.st_mode & 07777));
-                line += owner;
+                line += owner + AttributesText(entry.path().string());
             }
 #endif
         }

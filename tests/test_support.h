@@ -39,7 +39,8 @@ Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
 // within the folder, then "-> text" for a link (the folder's own path in it
 // written "<folder>"), "folder", "device", or for a
 // file "earlier" when it holds `earlier` and "written" otherwise, with its
-// hard-link count above 1 and, on POSIX, its owner and permission bits.
+// hard-link count above 1 and, on POSIX, its owner, group, permission bits
+// and extended attributes (access lists among them).
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier);
 
 // A file system of `bytes` mounted on a fresh folder while the object lives
