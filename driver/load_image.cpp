@@ -174,6 +174,12 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
             result = ProcessImageIOError(info, "storage refused a row");
             return nullptr;
         }
+        // A file cut short loads (its missing bytes read as 255); a read the
+        // system failed is no such file, and errno says why.
+        if (source.ReadFailed()) {
+            result = ProcessImageIOError(info, static_cast<const char*>(nullptr));
+            return nullptr;
+        }
         created->bi.CopyImageInfo(info);
         return releaser.HandOver();
     } catch (const std::bad_alloc&) {

@@ -137,12 +137,13 @@ FILE* AtomicOutput::Open(const char* target)
         const std::string candidate =
             FormTemporaryName(targetName, folderLength, NextTemporaryNumber());
         temporaryName = candidate;
-        HoldInterrupts(true);
+        HeldInterrupts held;
+        HoldInterrupts(true, held);
         file = CreateExclusive(candidate.c_str());
         const int savedErrno = errno;
         if (file != nullptr)
             pendingSlot = TrackPending(candidate);
-        HoldInterrupts(false);
+        HoldInterrupts(false, held);
         errno = savedErrno;
         if (file == nullptr) {
             temporaryName.clear();

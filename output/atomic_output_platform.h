@@ -50,9 +50,17 @@ void RemoveFileQuietly(const char* name);
 // A number that differs between processes.
 uint32_t ProcessNumber();
 
+// What HoldInterrupts keeps of the signals held before (the caller's, not
+// thread-local data: a library's thread-local data is made on first use,
+// and the process ends when there is no memory for it).
+struct HeldInterrupts {
+    alignas(8) unsigned char mask[128];
+};
+
 // Holds back (true) or lets through (false) the interrupts that remove
 // temporary files, so that a file is never created without being tracked.
-void HoldInterrupts(bool hold);
+// What was held before is held again afterwards.
+void HoldInterrupts(bool hold, HeldInterrupts& held);
 
 // Arranges for RemovePendingFiles to run when the process is interrupted.
 void InstallInterruptHandler();

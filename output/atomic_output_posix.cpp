@@ -229,18 +229,19 @@ uint32_t ProcessNumber()
     return uint32_t(getpid());
 }
 
-void HoldInterrupts(bool hold)
+void HoldInterrupts(bool hold, HeldInterrupts& held)
 {
+    static_assert(sizeof(sigset_t) <= sizeof held.mask && alignof(sigset_t) <= 8,
+                  "a signal mask fits HeldInterrupts");
     sigset_t interrupts;
     sigemptyset(&interrupts);
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         sigaddset(&interrupts, signalNumber);
-    // What was held before is held again afterwards.
-    static thread_local sigset_t before;
+    sigset_t* before = reinterpret_cast<sigset_t*>(held.mask);
     if (hold)
-        pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+        pthread_sigmask(SIG_BLOCK, &interrupts, before);
     else
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        pthread_sigmask(SIG_SETMASK, before, nullptr);
 }
 
 void InstallInterruptHandler()

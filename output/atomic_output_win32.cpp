@@ -178,7 +178,7 @@ uint32_t ProcessNumber()
     return uint32_t(_getpid());
 }
 
-void HoldInterrupts(bool)
+void HoldInterrupts(bool, HeldInterrupts&)
 {
     // The console handler runs on a thread of its own: nothing to hold back.
 }

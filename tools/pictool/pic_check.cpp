@@ -35,6 +35,7 @@ PicFileCheck CheckPicFile(const std::string& path)
     check.width = header.Width();
     check.height = header.Height();
     check.rows = CheckPicRows(source, check.packets, check.width, check.height);
+    check.readFailed = source.ReadFailed();
     return check;
 }
 
