@@ -183,7 +183,7 @@ int AtomicOutput::Commit()
     }
     if (inPlace)
         return std::fclose(closing) == 0 ? 1 : 0;
-    if (std::fclose(closing) != 0 || !ReplaceFile(temporaryName.c_str(), targetName.c_str())) {
+    if (std::fclose(closing) != 0 || !MoveIntoPlace(temporaryName.c_str(), targetName.c_str())) {
         Discard();
         return 0;
     }

@@ -42,7 +42,7 @@ int TakeOverFacts(FILE* replacement, const TargetFacts& facts);
 
 // Moves `from` over `to`, replacing a file of that name. 1 on success, else
 // 0 with errno set.
-int ReplaceFile(const char* from, const char* to);
+int MoveIntoPlace(const char* from, const char* to);
 
 // Removes a file; safe to call from a signal handler.
 void RemoveFileQuietly(const char* name);

@@ -214,7 +214,7 @@ int TakeOverFacts(FILE* replacement, const TargetFacts& facts)
     return CopyAttributes(facts.path, descriptor) ? 1 : 0;
 }
 
-int ReplaceFile(const char* from, const char* to)
+int MoveIntoPlace(const char* from, const char* to)
 {
     return std::rename(from, to) == 0 ? 1 : 0;
 }

@@ -293,6 +293,9 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
 
 TEST(ReadPicHeader, TellsAFailedReadFromTheFilesEnd)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the Windows C library sets no error for a read of a stream open for writing";
+#endif
     // A stream open for writing only: every read fails with an error.
     TempDir dir;
     WriteFileBytes(dir.File("out.pic"), MakePicHeaderBytes(1, 1, false, false));

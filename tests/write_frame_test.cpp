@@ -419,9 +419,16 @@ const OutputScene kOutputScenes[] = {
         std::error_code error;
         fs::create_hard_link(f + "/t.pic", f + "/other.pic", error);
         return !error; }},
+    {"link to a file", "t.pic", [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/real.pic", e, kReadWrite);
+        return MakeSymbolicLink("real.pic", f + "/t.pic"); }},
+    {"dangling link", "t.pic", [](const std::string& f, const Bytes&) {
+        return MakeSymbolicLink("real.pic", f + "/t.pic"); }},
 #if defined(_WIN32)
     {"NUL", "NUL", [](const std::string&, const Bytes&) { return true; }},
     {"nul.pic", "nul.pic", [](const std::string&, const Bytes&) { return true; }},
+    {"Wine's Z:\\dev\\null", "Z:\\dev\\null", [](const std::string&, const Bytes&) {
+        return RunningUnderWine(); }},
 #else
     {"writable file in a read-only folder", "sub/t.pic", [](const std::string& f, const Bytes& e) {
         fs::create_directory(f + "/sub");
@@ -531,9 +538,11 @@ TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
                 std::printf("skipped \"%s\": this system cannot build it\n", scene.name);
                 continue;
             }
+            // A target with a drive ("Z:\\dev\\null") is the same for both.
+            const bool absolute = std::strchr(scene.target, ':') != nullptr;
             const auto run = [&] {
-                return OracleOutcome(wb + "/" + scene.target) + "\n" +
-                       FrameOutcome(picture, frame + "/" + scene.target);
+                return OracleOutcome(absolute ? scene.target : wb + "/" + scene.target) + "\n" +
+                       FrameOutcome(picture, absolute ? scene.target : frame + "/" + scene.target);
             };
             std::string outcomes;
             if (asNobody) {
@@ -742,6 +751,27 @@ TEST_F(WriteFrameTest, ADeviceTargetIsWrittenDirectlyAndNeverReplaced)
         EXPECT_TRUE(S_ISCHR(facts.st_mode)) << device.name << " was replaced";
     }
     EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"full.pic", "null.pic"}));
+}
+#endif
+
+#if defined(_WIN32)
+TEST_F(WriteFrameTest, WinesUnixDevicesAreWrittenDirectly)
+{
+    if (!RunningUnderWine())
+        GTEST_SKIP() << "Z:\\dev is Wine's";
+    SetPicture(2, 1, MakeNoisePicture(2, 1, 4));
+    for (const char* device : {"Z:\\dev\\null", "Z:\\dev\\full"}) {
+        BMMClearReportedErrors();
+        PicBitmapIO writer;
+        BitmapInfo target;
+        target.SetName(device);
+        ASSERT_EQ(writer.OpenForWrite(&target, &bitmap), 0);
+        const bool full = std::strstr(device, "full") != nullptr;
+        EXPECT_EQ(writer.WriteFrame(kSingleFrame), full ? kResultSystemError : 0) << device;
+        if (full) { // the write's failure, not the open's
+            EXPECT_STREQ(LastError().message, std::strerror(ENOSPC));
+        }
+    }
 }
 #endif
 
