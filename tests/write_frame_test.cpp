@@ -573,7 +573,8 @@ TEST_F(WriteFrameTest, AReplacedFileKeepsWhatGetfaclAndGetfattrShow)
         GTEST_SKIP() << "getfacl and getfattr (Debian's acl and attr) are not installed";
     const std::string path = dir.File("t.pic");
     WriteFileBytes(path, {1, 2, 3});
-    ASSERT_TRUE(GiveAccessListAndNote(path));
+    if (!GiveAccessListAndNote(path))
+        GTEST_SKIP() << "this file system keeps no access lists or user attributes";
     const auto show = [&] {
         const std::string command =
             "cd " + dir.Path() + " && getfacl t.pic && getfattr -d -m - t.pic";
