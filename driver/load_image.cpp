@@ -125,7 +125,7 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
         }
         PicByteSource source(file.get());
         std::vector<PicChannelPacket> packets;
-        if (!ReadPicHeader(source, header, packets)) {
+        if (ReadPicHeader(source, header, packets) != PicHeaderStatus::Read) {
             result = ProcessImageIOError(info, kResultBadHeader);
             return nullptr;
         }
@@ -153,6 +153,12 @@ BitmapStorage* PicBitmapIO::LoadImage(BitmapInfo* info, Bitmap* bitmap, BMMRES* 
             LoadRows(source, packets, header.Width(), header.Height(), info, created);
         if (loaded == RowsResult::StoreRefused) {
             result = ProcessImageIOError(info, "storage refused a row");
+            return nullptr;
+        }
+        // A file cut short loads (its missing bytes read as 255); a read the
+        // system failed is no such file, and errno says why.
+        if (source.ReadFailed()) {
+            result = ProcessImageIOError(info, static_cast<const char*>(nullptr));
             return nullptr;
         }
         created->bi.CopyImageInfo(info);

@@ -22,8 +22,9 @@ BMMRES PicBitmapIO::ReadImageInfo(BitmapInfo* info)
     if (!file)
         return ProcessImageIOError(info, static_cast<const char*>(nullptr));
     try {
-        if (!ReadPicHeader(file.get(), header, packet, options.withAlpha, options.rgbCompressed,
-                           options.alphaCompressed))
+        // Every reason the header is not read is the host's bad-header code.
+        if (ReadPicHeader(file.get(), header, packet, options.withAlpha, options.rgbCompressed,
+                          options.alphaCompressed) != PicHeaderStatus::Read)
             return ProcessImageIOError(info, kResultBadHeader);
     } catch (const std::bad_alloc&) {
         return ProcessImageIOError(info, kResultNoMemory);

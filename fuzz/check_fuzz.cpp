@@ -31,7 +31,7 @@ Result CheckSource(PicByteSource& source)
     Result result;
     PicHeader header;
     std::vector<PicChannelPacket> packets;
-    result.header = ReadPicHeader(source, header, packets);
+    result.header = ReadPicHeader(source, header, packets) == PicHeaderStatus::Read ? 1 : 0;
     if (result.header == 1) {
         result.rowsStart = source.Position();
         result.rows = CheckPicRows(source, packets, header.Width(), header.Height());

@@ -137,12 +137,13 @@ FILE* AtomicOutput::Open(const char* target)
         const std::string candidate =
             FormTemporaryName(targetName, folderLength, NextTemporaryNumber());
         temporaryName = candidate;
-        HoldInterrupts(true);
+        HeldInterrupts held;
+        HoldInterrupts(true, held);
         file = CreateExclusive(candidate.c_str());
         const int savedErrno = errno;
         if (file != nullptr)
             pendingSlot = TrackPending(candidate);
-        HoldInterrupts(false);
+        HoldInterrupts(false, held);
         errno = savedErrno;
         if (file == nullptr) {
             temporaryName.clear();
@@ -182,7 +183,7 @@ int AtomicOutput::Commit()
     }
     if (inPlace)
         return std::fclose(closing) == 0 ? 1 : 0;
-    if (std::fclose(closing) != 0 || !ReplaceFile(temporaryName.c_str(), targetName.c_str())) {
+    if (std::fclose(closing) != 0 || !MoveIntoPlace(temporaryName.c_str(), targetName.c_str())) {
         Discard();
         return 0;
     }

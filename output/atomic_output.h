@@ -8,19 +8,23 @@
 //
 // Refused up front, before anything is written, with errno set as "wb"
 // would set it: a target this process may not write (a read-only file, the
-// read-only attribute on Windows), a folder, a name that cannot be reached.
-// (Root may write a file of mode 0444, and so does AtomicOutput.)
+// read-only attribute on Windows, an append-only or immutable file on
+// Linux), a folder, a name that cannot be reached. (Root may write a file of
+// mode 0444, and so does AtomicOutput.)
 //
 // Written in place, as "wb" writes, and so not atomic: devices and other
-// targets that are no regular file (/dev/null, NUL, CON, a pipe); a file
-// with further hard links, which a replacement would split off; a file whose
-// owner a replacement made by this process cannot take (on Windows: one
-// marked read-only, hidden or system); and a writable file in a folder that
-// takes no new files.
+// targets that are no regular file (/dev/null, NUL, CON, a pipe, Wine's
+// Z:\dev\null); a file with further hard links, which a replacement would
+// split off; a file whose owner or extended attributes a replacement made by
+// this process cannot take (on Windows: a security descriptor it may not
+// write, or the read-only, hidden or system attribute); a writable file in a
+// folder that takes no new files; any file in an append-only folder; and a
+// symbolic link to a file that does not exist yet (on Windows and Wine).
 //
 // A symbolic link is followed to the file it names, even when that file does
 // not exist yet; the link itself stays. A replaced file keeps its permission
-// bits and, where the process may give it, its owner.
+// bits, its owner, its access lists and its other extended attributes; on
+// Windows ReplaceFileA keeps its security descriptor, attributes and streams.
 #pragma once
 
 #include <cstdio>

@@ -17,7 +17,9 @@ enum class TargetKind {
 struct TargetFacts {
     std::string path; // the file a "wb" open would write: symbolic links followed
     TargetKind kind = TargetKind::Missing;
-    bool inPlace = false; // a replacement would lose what the file has (hard links)
+    // A replacement would lose what the file has (hard links), or could not
+    // be moved into place (an append-only folder).
+    bool inPlace = false;
     // Regular files: what a replacement takes over (POSIX).
     unsigned mode = 0;
     unsigned owner = 0;
@@ -33,13 +35,14 @@ int InspectTarget(const char* target, TargetFacts& facts);
 // (errno EEXIST otherwise). Null with errno set on failure.
 FILE* CreateExclusive(const char* name);
 
-// Gives a new replacement the permission bits and owner of the file it will
-// replace. 0 when the owner cannot be given: the caller writes in place.
+// Gives a new replacement what the file it will replace carries besides its
+// bytes: owner, permission bits, access lists and other extended attributes
+// (POSIX). 0 when one of them cannot be given: the caller writes in place.
 int TakeOverFacts(FILE* replacement, const TargetFacts& facts);
 
 // Moves `from` over `to`, replacing a file of that name. 1 on success, else
 // 0 with errno set.
-int ReplaceFile(const char* from, const char* to);
+int MoveIntoPlace(const char* from, const char* to);
 
 // Removes a file; safe to call from a signal handler.
 void RemoveFileQuietly(const char* name);
@@ -47,9 +50,17 @@ void RemoveFileQuietly(const char* name);
 // A number that differs between processes.
 uint32_t ProcessNumber();
 
+// What HoldInterrupts keeps of the signals held before (the caller's, not
+// thread-local data: a library's thread-local data is made on first use,
+// and the process ends when there is no memory for it).
+struct HeldInterrupts {
+    alignas(8) unsigned char mask[128];
+};
+
 // Holds back (true) or lets through (false) the interrupts that remove
 // temporary files, so that a file is never created without being tracked.
-void HoldInterrupts(bool hold);
+// What was held before is held again afterwards.
+void HoldInterrupts(bool hold, HeldInterrupts& held);
 
 // Arranges for RemovePendingFiles to run when the process is interrupted.
 void InstallInterruptHandler();

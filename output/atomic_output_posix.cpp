@@ -1,13 +1,17 @@
 // POSIX answers for AtomicOutput: links followed by hand so that a dangling
 // link still names the file "wb" would create, write permission judged as
-// open(2) judges it, owner and mode handed to the replacement.
+// open(2) judges it, owner, mode, access lists and every other extended
+// attribute handed to the replacement.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,6 +36,91 @@ std::string ReadLinkText(const std::string& path, size_t size)
     return std::string(text.data(), size_t(length));
 }
 
+// The inode flags that change what an open for writing may do (statx
+// reports them without opening the file); 0 where the system cannot tell.
+uint64_t FileAttributes(const std::string& path)
+{
+    struct statx facts;
+    if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS, &facts) != 0)
+        return 0;
+    return facts.stx_attributes & facts.stx_attributes_mask;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The names of a file's extended attributes (access lists are among them:
+// "system.posix_acl_access"), from `path` or, when it is null, from
+// `descriptor`. False with errno set when they cannot be listed; a file
+// system without them has none.
+bool ListAttributes(const char* path, int descriptor, std::vector<std::string>& names)
+{
+    names.clear();
+    std::vector<char> list;
+    for (;;) {
+        const ssize_t size =
+            path != nullptr ? listxattr(path, nullptr, 0) : flistxattr(descriptor, nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP;
+        list.resize(size_t(size) + 1);
+        const ssize_t got = path != nullptr ? listxattr(path, list.data(), list.size())
+                                            : flistxattr(descriptor, list.data(), list.size());
+        if (got >= 0) {
+            list.resize(size_t(got));
+            break;
+        }
+        if (errno != ERANGE) // ERANGE: an attribute came meanwhile
+            return false;
+    }
+    for (size_t start = 0; start < list.size();) {
+        const char* name = list.data() + start;
+        const size_t length = strnlen(name, list.size() - start);
+        if (length != 0)
+            names.emplace_back(name, length);
+        start += length + 1;
+    }
+    return true;
+}
+
+// Gives the replacement exactly the extended attributes of the file at
+// `path`: copies each, and removes those it was born with (a folder's
+// default access list) that the file lacks. False when one cannot be set
+// (an attribute only a privileged process may write).
+bool CopyAttributes(const std::string& path, int descriptor)
+{
+    std::vector<std::string> names;
+    std::vector<std::string> own;
+    if (!ListAttributes(path.c_str(), -1, names) || !ListAttributes(nullptr, descriptor, own))
+        return false;
+    std::vector<char> value;
+    for (const std::string& name : names) {
+        const ssize_t size = getxattr(path.c_str(), name.c_str(), nullptr, 0);
+        if (size < 0)
+            return false;
+        value.resize(size_t(size) + 1);
+        const ssize_t got = getxattr(path.c_str(), name.c_str(), value.data(), value.size());
+        if (got < 0 || fsetxattr(descriptor, name.c_str(), value.data(), size_t(got), 0) != 0)
+            return false;
+    }
+    for (const std::string& name : own)
+        if (std::find(names.begin(), names.end(), name) == names.end() &&
+            fremovexattr(descriptor, name.c_str()) != 0)
+            return false;
+    return true;
+}
+
+// A folder that takes new names but gives none up: a temporary file could be
+// neither moved over the target nor removed.
+bool FolderIsAppendOnly(const std::string& path)
+{
+    return (FileAttributes(FolderOf(path)) & STATX_ATTR_APPEND) != 0;
+}
+
 void OnInterrupt(int signalNumber)
 {
     RemovePendingFiles();
@@ -50,6 +139,7 @@ int InspectTarget(const char* target, TargetFacts& facts)
             if (errno != ENOENT)
                 return 0;
             facts.kind = TargetKind::Missing;
+            facts.inPlace = FolderIsAppendOnly(facts.path);
             return 1;
         }
         if (!S_ISLNK(status.st_mode))
@@ -76,11 +166,16 @@ int InspectTarget(const char* target, TargetFacts& facts)
         return 1;
     }
     // Judged with the effective ids, as open(2) judges; root passes on a
-    // file of mode 0444, as its "wb" open succeeds there.
+    // file of mode 0444, as its "wb" open succeeds there. An append-only or
+    // immutable file refuses a truncating open, root's too.
     if (faccessat(AT_FDCWD, facts.path.c_str(), W_OK, AT_EACCESS) != 0)
         return 0;
+    if ((FileAttributes(facts.path) & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0) {
+        errno = EPERM;
+        return 0;
+    }
     facts.kind = TargetKind::Regular;
-    facts.inPlace = status.st_nlink > 1;
+    facts.inPlace = status.st_nlink > 1 || FolderIsAppendOnly(facts.path);
     facts.mode = unsigned(status.st_mode & 07777);
     facts.owner = unsigned(status.st_uid);
     facts.group = unsigned(status.st_gid);
@@ -111,11 +206,15 @@ int TakeOverFacts(FILE* replacement, const TargetFacts& facts)
     if ((unsigned(status.st_uid) != facts.owner || unsigned(status.st_gid) != facts.group) &&
         fchown(descriptor, uid_t(facts.owner), gid_t(facts.group)) != 0)
         return 0;
-    // After the owner: a change of owner clears the set-id bits.
-    return fchmod(descriptor, mode_t(facts.mode)) == 0 ? 1 : 0;
+    // After the owner: a change of owner clears the set-id bits (and a file
+    // capability, one of the attributes). The access list, an attribute,
+    // sets the group bits again to its mask, as the target's mode has them.
+    if (fchmod(descriptor, mode_t(facts.mode)) != 0)
+        return 0;
+    return CopyAttributes(facts.path, descriptor) ? 1 : 0;
 }
 
-int ReplaceFile(const char* from, const char* to)
+int MoveIntoPlace(const char* from, const char* to)
 {
     return std::rename(from, to) == 0 ? 1 : 0;
 }
@@ -130,18 +229,19 @@ uint32_t ProcessNumber()
     return uint32_t(getpid());
 }
 
-void HoldInterrupts(bool hold)
+void HoldInterrupts(bool hold, HeldInterrupts& held)
 {
+    static_assert(sizeof(sigset_t) <= sizeof held.mask && alignof(sigset_t) <= 8,
+                  "a signal mask fits HeldInterrupts");
     sigset_t interrupts;
     sigemptyset(&interrupts);
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         sigaddset(&interrupts, signalNumber);
-    // What was held before is held again afterwards.
-    static thread_local sigset_t before;
+    sigset_t* before = reinterpret_cast<sigset_t*>(held.mask);
     if (hold)
-        pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+        pthread_sigmask(SIG_BLOCK, &interrupts, before);
     else
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        pthread_sigmask(SIG_SETMASK, before, nullptr);
 }
 
 void InstallInterruptHandler()

@@ -1,6 +1,8 @@
 // Windows answers for AtomicOutput: device names ("NUL", "CON", "\\.\...")
-// written directly, write access judged by opening the target as "wb" does,
-// temporary files opened so that an interrupt can still delete them.
+// and devices that open as no disk file written directly, write access
+// judged by opening the target as "wb" does, links followed to the file
+// they lead to, temporary files opened so that an interrupt can still
+// delete them, and the target replaced by the system's ReplaceFileA.
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -75,6 +77,60 @@ bool IsDeviceName(const char* path)
     return false;
 }
 
+// The name of the file an open handle leads to, links followed, in the
+// "C:\\folder\\file" form ("\\server\\share\\..." for a share). Unchanged
+// where the system cannot say (GetFinalPathNameByHandleA came with Vista).
+void FinalPathOf(HANDLE handle, std::string& path)
+{
+    using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto finalPath = kernel != nullptr
+                               ? reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
+                                     GetProcAddress(kernel, "GetFinalPathNameByHandleA")))
+                               : nullptr;
+    char name[MAX_PATH * 4];
+    if (finalPath == nullptr)
+        return;
+    const DWORD length = finalPath(handle, name, sizeof name, 0);
+    if (length == 0 || length >= sizeof name)
+        return;
+    std::string found(name, length);
+    if (found.compare(0, 8, "\\\\?\\UNC\\") == 0)
+        found = "\\\\" + found.substr(8);
+    else if (found.compare(0, 4, "\\\\?\\") == 0)
+        found = found.substr(4);
+    path = found;
+}
+
+// Whether a name that no file answers to is taken all the same: a symbolic
+// link to a missing file, which Wine shows as nothing at all. The probe
+// creates the name only when it is free, and the system removes it again
+// when the handle closes.
+bool NameIsTaken(const char* target)
+{
+    const HANDLE probe = CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+// Whether this process may give a replacement the target's security
+// descriptor, as ReplaceFileA does (it needs WRITE_DAC on the target).
+bool MayWriteSecurity(const char* target)
+{
+    const HANDLE handle =
+        CreateFileA(target, WRITE_DAC | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(handle);
+    return true;
+}
+
 BOOL WINAPI OnConsoleEvent(DWORD)
 {
     RemovePendingFiles();
@@ -95,18 +151,19 @@ int InspectTarget(const char* target, TargetFacts& facts)
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             facts.kind = TargetKind::Missing; // a missing folder fails at creation
+            // A link to a missing file: "wb" creates that file, and so
+            // does writing in place. A replacement would replace the link.
+            facts.inPlace = error == ERROR_FILE_NOT_FOUND && NameIsTaken(target);
             return 1;
         }
-        errno = ErrnoFor(error);
-        return 0;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        // Some devices answer no attributes but open (Wine's Z:\dev\null).
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         errno = EACCES; // as the C library's "wb" open of a folder answers
         return 0;
     }
     // Opened for writing, as "wb" opens it but without truncating: refused
     // for the read-only attribute, a denying security descriptor or another
-    // program's lock, exactly where "wb" would be.
+    // program's lock, exactly where "wb" would be. Links are followed.
     const HANDLE handle = CreateFileA(target, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -114,16 +171,25 @@ int InspectTarget(const char* target, TargetFacts& facts)
         errno = ErrnoFor(GetLastError());
         return 0;
     }
-    // Hard links, and anything the name leads to that is no disk file.
     facts.kind = TargetKind::Regular;
     BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileType(handle) != FILE_TYPE_DISK)
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
         facts.kind = TargetKind::Device;
-    else if (GetFileInformationByHandle(handle, &information))
-        facts.inPlace = information.nNumberOfLinks > 1;
+    } else {
+        // Hard links would be split off by a replacement.
+        if (GetFileInformationByHandle(handle, &information))
+            facts.inPlace = information.nNumberOfLinks > 1;
+        // A symbolic link stays: the file it leads to is the one replaced.
+        FinalPathOf(handle, facts.path);
+        // The replacement takes the file's security descriptor only where
+        // this process may write one.
+        if (!facts.inPlace && !MayWriteSecurity(target))
+            facts.inPlace = true;
+    }
     // A new file would not carry these: keep them by writing in place.
-    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) !=
-        0)
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) !=
+            0)
         facts.inPlace = true;
     CloseHandle(handle);
     return 1;
@@ -157,14 +223,23 @@ FILE* CreateExclusive(const char* name)
 
 int TakeOverFacts(FILE*, const TargetFacts&)
 {
-    return 1; // a renamed file keeps the folder's inherited security
+    return 1; // ReplaceFile carries them when it moves the file into place
 }
 
-int ReplaceFile(const char* from, const char* to)
+int MoveIntoPlace(const char* from, const char* to)
 {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+    // The system's own replacement: the file keeps the replaced file's
+    // security descriptor, attributes, alternate streams and creation time.
+    if (::ReplaceFileA(to, from, nullptr, 0, nullptr, nullptr))
         return 1;
-    errno = ErrnoFor(GetLastError());
+    DWORD error = GetLastError();
+    // No file to replace: a new one.
+    if (error == ERROR_FILE_NOT_FOUND) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+            return 1;
+        error = GetLastError();
+    }
+    errno = ErrnoFor(error);
     return 0;
 }
 
@@ -178,7 +253,7 @@ uint32_t ProcessNumber()
     return uint32_t(_getpid());
 }
 
-void HoldInterrupts(bool)
+void HoldInterrupts(bool, HeldInterrupts&)
 {
     // The console handler runs on a thread of its own: nothing to hold back.
 }

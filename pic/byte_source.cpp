@@ -31,8 +31,10 @@ size_t PicByteSource::Fill(size_t wanted)
     std::memmove(start, cursor, buffered);
     const size_t room = capacity - buffered;
     const size_t got = std::fread(start + buffered, 1, room, file);
-    if (got < room)
+    if (got < room) {
         atEnd = true;
+        readFailed = std::ferror(file) != 0;
+    }
     cursor = start;
     limit = start + buffered + got;
     return Buffered();

@@ -52,6 +52,9 @@ public:
     // made up, or Next answered -1) since the last ClearShort.
     bool WentShort() const { return wentShort; }
     void ClearShort() { wentShort = false; }
+    // Whether the stream reported an error rather than its end: the bytes
+    // made up since were not the file's.
+    bool ReadFailed() const { return readFailed; }
 
     // Seeks the stream back so that whatever reads it next sees the byte
     // right after the last one this source handed out. 1 on success (also
@@ -81,4 +84,5 @@ private:
     uint64_t handedBefore = 0; // bytes handed out before `base`
     bool atEnd = false;        // the stream gave a short read: no more to come
     bool wentShort = false;
+    bool readFailed = false;
 };

@@ -55,28 +55,54 @@ bool PacketIsRead(const PicChannelPacket& packet)
 
 } // namespace
 
-int ReadPicHeader(PicByteSource& source, PicHeader& header, std::vector<PicChannelPacket>& packets)
+const char* PicHeaderStatusText(PicHeaderStatus status)
 {
+    switch (status) {
+    case PicHeaderStatus::Read:
+        return "read";
+    case PicHeaderStatus::HeaderCutShort:
+        return "file ends inside the header";
+    case PicHeaderStatus::BadMagic:
+        return "not a PIC file";
+    case PicHeaderStatus::PacketsCutShort:
+        return "file ends inside the channel packets";
+    case PicHeaderStatus::BadPacket:
+        return "a channel packet is not understood";
+    case PicHeaderStatus::TooManyPackets:
+        return "more channel packets than a PIC file has";
+    case PicHeaderStatus::ReadFailed:
+        return "the file could not be read";
+    }
+    return "";
+}
+
+PicHeaderStatus ReadPicHeader(PicByteSource& source, PicHeader& header,
+                              std::vector<PicChannelPacket>& packets)
+{
+    // A short read is the file's end unless the stream says it failed.
+    const auto cutShort = [&](PicHeaderStatus atEnd) {
+        return source.ReadFailed() ? PicHeaderStatus::ReadFailed : atEnd;
+    };
     if (source.ReadFilled(reinterpret_cast<uint8_t*>(&header), kPicHeaderSize) !=
         size_t(kPicHeaderSize))
-        return 0;
+        return cutShort(PicHeaderStatus::HeaderCutShort);
     SwapHeaderFields(header);
     if (header.magic != kPicMagic)
-        return 0;
+        return PicHeaderStatus::BadMagic;
 
     std::vector<PicChannelPacket> chain;
     PicChannelPacket packet;
     do {
         if (chain.size() == size_t(kMaxPicPackets))
-            return 0;
+            return PicHeaderStatus::TooManyPackets;
         if (source.ReadFilled(reinterpret_cast<uint8_t*>(&packet), sizeof packet) != sizeof packet)
-            return 0;
+            return cutShort(PicHeaderStatus::PacketsCutShort);
         if (!PacketIsRead(packet))
-            return 0;
+            return PicHeaderStatus::BadPacket;
         chain.push_back(packet);
     } while (packet.chained == 1);
     packets.swap(chain);
-    return 1;
+    return PicHeaderStatus::Read;
 }
 
 void ApplyPacketsToOptions(const std::vector<PicChannelPacket>& packets, int32_t& withAlpha,
@@ -95,19 +121,21 @@ void ApplyPacketsToOptions(const std::vector<PicChannelPacket>& packets, int32_t
     withAlpha = sawAlpha;
 }
 
-int ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet, int32_t& withAlpha,
-                  int32_t& rgbCompressed, int32_t& alphaCompressed)
+PicHeaderStatus ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet,
+                              int32_t& withAlpha, int32_t& rgbCompressed, int32_t& alphaCompressed)
 {
-    // A small buffer: the header and a usual chain fit it, and Release gives
-    // back what was read past the chain.
-    PicByteSource source(file, 256);
+    // A buffer of one packet: the header is 26 packets long and every read
+    // asks for whole packets, so the source never reads past what it hands
+    // out and has nothing to seek back. The C stream buffers the file itself.
+    static_assert(kPicHeaderSize % sizeof(PicChannelPacket) == 0, "the header is whole packets");
+    PicByteSource source(file, sizeof(PicChannelPacket));
     std::vector<PicChannelPacket> packets;
-    const int read = ReadPicHeader(source, header, packets);
-    if (source.Release() != 1 || read != 1)
-        return 0;
+    const PicHeaderStatus status = ReadPicHeader(source, header, packets);
+    if (status != PicHeaderStatus::Read)
+        return status;
     packet = packets.back();
     ApplyPacketsToOptions(packets, withAlpha, rgbCompressed, alphaCompressed);
-    return 1;
+    return status;
 }
 
 void ComposeHeaderComment(const char* comment, char out[kPicCommentSize])

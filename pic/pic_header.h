@@ -89,14 +89,28 @@ int PacketPixelBytes(const PicChannelPacket& packet);
 // same call converts either way, on any host.
 void SwapHeaderFields(PicHeader& header);
 
+// How a header read ended: read, or why not, in the reader's own terms.
+enum class PicHeaderStatus {
+    Read,
+    HeaderCutShort,  // the file ends inside the first 104 bytes
+    BadMagic,        // bytes 0-3 are not 53 80 F6 34
+    PacketsCutShort, // the file ends inside the packet chain
+    BadPacket,       // a packet of another size or type, or naming no channel
+    TooManyPackets,  // a chain longer than kMaxPicPackets
+    ReadFailed,      // the stream reported an error, not the file's end
+};
+
+// A few words for a status, lower case: "file ends inside the header", ...
+// ("read" for Read).
+const char* PicHeaderStatusText(PicHeaderStatus status);
+
 // Reads the header and the packet chain: packets while `chained` is exactly
 // 1, in any order, at most kMaxPicPackets. Each must have size 8, type 0, 1
-// or 2, and a mask with some of its high four bits set. On success (1) the source is at
-// the first row's data and `packets` holds the chain. Returns 0 for a short
-// header, a wrong magic, a packet outside those rules or a chain that the end
-// of the file cuts short; `packets` is then unchanged, while `header` holds
-// whatever was read.
-int ReadPicHeader(PicByteSource& source, PicHeader& header, std::vector<PicChannelPacket>& packets);
+// or 2, and a mask with some of its high four bits set. When Read, the source
+// is at the first row's data and `packets` holds the chain. Otherwise
+// `packets` is unchanged, while `header` holds whatever was read.
+PicHeaderStatus ReadPicHeader(PicByteSource& source, PicHeader& header,
+                              std::vector<PicChannelPacket>& packets);
 
 // What a chain says to the driver's options: a packet covering any colour
 // sets rgbCompressed, one covering alpha sets alphaCompressed (1 for type 2,
@@ -106,10 +120,11 @@ void ApplyPacketsToOptions(const std::vector<PicChannelPacket>& packets, int32_t
                            int32_t& rgbCompressed, int32_t& alphaCompressed);
 
 // The same read on a C stream, applying the chain to the three layout fields
-// (unchanged on failure) and leaving its last packet in `packet`. On success
-// the stream is at the first row's data.
-int ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet, int32_t& withAlpha,
-                  int32_t& rgbCompressed, int32_t& alphaCompressed);
+// (unchanged unless Read) and leaving its last packet in `packet`. It reads
+// no byte past the chain, so a stream that cannot seek (a pipe, a terminal)
+// is read as well as a file; when Read the stream is at the first row's data.
+PicHeaderStatus ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet,
+                              int32_t& withAlpha, int32_t& rgbCompressed, int32_t& alphaCompressed);
 
 // Writes bytes 0-103 and the one or two packets of our layout. `comment` is
 // an 80-byte field that need not hold a zero byte; it is stored after the

@@ -5,6 +5,13 @@
 #include <cstring>
 #include <string>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "pic/byte_writers.h"
 #include "tests/test_support.h"
 
@@ -16,18 +23,48 @@ struct LayoutFields {
     int32_t alphaCompressed = -7;
 };
 
-// Reads `bytes` as a file; returns the reader's result.
-int ReadHeaderFrom(const Bytes& bytes, PicHeader& header, LayoutFields& fields, long* position)
+// How the reader meets the bytes: a file, or a pipe, which cannot seek back.
+enum class Stream { File, Pipe };
+
+FILE* OpenStream(const Bytes& bytes, Stream stream, const TempDir& dir)
+{
+    if (stream == Stream::File) {
+        const std::string path = dir.File("in.pic");
+        WriteFileBytes(path, bytes);
+        return std::fopen(path.c_str(), "rb");
+    }
+    int ends[2];
+#if defined(_WIN32)
+    if (_pipe(ends, 65536, _O_BINARY) != 0)
+#else
+    if (pipe(ends) != 0)
+#endif
+        return nullptr;
+    // Every case fits the pipe's buffer: written whole before the read.
+    EXPECT_LT(bytes.size(), 65536u);
+    EXPECT_EQ(write(ends[1], bytes.data(), unsigned(bytes.size())), int(bytes.size()));
+    close(ends[1]);
+    return fdopen(ends[0], "rb");
+}
+
+// Reads `bytes` through `stream`; returns the reader's status, and in
+// `position` how many bytes it took (what a later reader no longer sees).
+PicHeaderStatus ReadHeaderFrom(const Bytes& bytes, PicHeader& header, LayoutFields& fields,
+                               long* position, Stream stream = Stream::File)
 {
     TempDir dir;
-    const std::string path = dir.File("in.pic");
-    WriteFileBytes(path, bytes);
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = OpenStream(bytes, stream, dir);
+    EXPECT_NE(file, nullptr);
+    if (file == nullptr)
+        return PicHeaderStatus::ReadFailed;
     PicChannelPacket packet{};
-    const int result = ReadPicHeader(file, header, packet, fields.withAlpha, fields.rgbCompressed,
-                                     fields.alphaCompressed);
+    const PicHeaderStatus result = ReadPicHeader(file, header, packet, fields.withAlpha,
+                                                 fields.rgbCompressed, fields.alphaCompressed);
+    long left = 0;
+    while (std::fgetc(file) != EOF)
+        ++left;
     if (position != nullptr)
-        *position = std::ftell(file);
+        *position = long(bytes.size()) - left;
     std::fclose(file);
     return result;
 }
@@ -134,21 +171,24 @@ TEST(ReadPicHeader, ReadsOurOwnHeaderAndStopsAtTheFirstRow)
 {
     Bytes file = MakePicHeaderBytes(300, 200, true, false, 2.0f);
     file.push_back(0x99);
-    PicHeader header;
-    LayoutFields fields;
-    long position = 0;
-    ASSERT_EQ(ReadHeaderFrom(file, header, fields, &position), 1);
-    EXPECT_EQ(position, 112);
-    EXPECT_EQ(header.magic, kPicMagic);
-    EXPECT_EQ(header.version, kPicVersionBits);
-    EXPECT_EQ(header.width, 300);
-    EXPECT_EQ(header.height, 200);
-    EXPECT_EQ(header.ratio, 2.0f);
-    EXPECT_EQ(header.fields, 3);
-    EXPECT_EQ(std::memcmp(header.id, "PICT", 4), 0);
-    EXPECT_EQ(fields.withAlpha, 1);
-    EXPECT_EQ(fields.rgbCompressed, 0);
-    EXPECT_EQ(fields.alphaCompressed, 0);
+    for (const Stream stream : {Stream::File, Stream::Pipe}) {
+        SCOPED_TRACE(stream == Stream::File ? "file" : "pipe");
+        PicHeader header;
+        LayoutFields fields;
+        long position = 0;
+        ASSERT_EQ(ReadHeaderFrom(file, header, fields, &position, stream), PicHeaderStatus::Read);
+        EXPECT_EQ(position, 112);
+        EXPECT_EQ(header.magic, kPicMagic);
+        EXPECT_EQ(header.version, kPicVersionBits);
+        EXPECT_EQ(header.width, 300);
+        EXPECT_EQ(header.height, 200);
+        EXPECT_EQ(header.ratio, 2.0f);
+        EXPECT_EQ(header.fields, 3);
+        EXPECT_EQ(std::memcmp(header.id, "PICT", 4), 0);
+        EXPECT_EQ(fields.withAlpha, 1);
+        EXPECT_EQ(fields.rgbCompressed, 0);
+        EXPECT_EQ(fields.alphaCompressed, 0);
+    }
 }
 
 TEST(ReadPicHeader, LayoutFieldsFollowThePackets)
@@ -175,7 +215,7 @@ TEST(ReadPicHeader, LayoutFieldsFollowThePackets)
         file.insert(file.end(), c.packets.begin(), c.packets.end());
         PicHeader header;
         LayoutFields fields;
-        ASSERT_EQ(ReadHeaderFrom(file, header, fields, nullptr), 1);
+        ASSERT_EQ(ReadHeaderFrom(file, header, fields, nullptr), PicHeaderStatus::Read);
         EXPECT_EQ(fields.withAlpha, c.withAlpha);
         EXPECT_EQ(fields.rgbCompressed, c.rgbCompressed);
         EXPECT_EQ(fields.alphaCompressed, c.alphaCompressed);
@@ -190,7 +230,7 @@ TEST(ReadPicHeader, AcceptsForeignVersionIdAndFields)
     file[100] = 0x7F, file[101] = 0x01; // fields
     PicHeader header;
     LayoutFields fields;
-    EXPECT_EQ(ReadHeaderFrom(file, header, fields, nullptr), 1);
+    EXPECT_EQ(ReadHeaderFrom(file, header, fields, nullptr), PicHeaderStatus::Read);
 }
 
 TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
@@ -216,29 +256,58 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
             file.insert(file.end(), {uint8_t(i + 1 < count ? 1 : 0), 8, 0, 0xF0});
         return file;
     };
-    const std::pair<const char*, Bytes> cases[] = {
-        {"empty", {}},
-        {"wrong magic", wrongMagic},
-        {"103 bytes", shortHeader},
-        {"no packets", noPackets},
-        {"cut packet", cutPacket},
-        {"cut chain", cutChain},
-        {"chain to the end", endlessChain},
-        {"size 16", withPackets({0, 16, 0, 0xE0})},
-        {"type 3", withPackets({1, 8, 0, 0xE0, 0, 8, 3, 0x10})},
-        {"no channel in the mask", withPackets({1, 8, 0, 0xE0, 0, 8, 0, 0x0F})},
-        {"one packet more than the longest chain read", chainOf(kMaxPicPackets + 1)},
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        PicHeaderStatus status;
     };
-    for (const auto& [name, bytes] : cases) {
+    using Status = PicHeaderStatus;
+    const Case cases[] = {
+        {"empty", {}, Status::HeaderCutShort},
+        {"wrong magic", wrongMagic, Status::BadMagic},
+        {"103 bytes", shortHeader, Status::HeaderCutShort},
+        {"no packets", noPackets, Status::PacketsCutShort},
+        {"cut packet", cutPacket, Status::PacketsCutShort},
+        {"cut chain", cutChain, Status::PacketsCutShort},
+        {"chain to the end", endlessChain, Status::TooManyPackets},
+        {"size 16", withPackets({0, 16, 0, 0xE0}), Status::BadPacket},
+        {"type 3", withPackets({1, 8, 0, 0xE0, 0, 8, 3, 0x10}), Status::BadPacket},
+        {"no channel in the mask", withPackets({1, 8, 0, 0xE0, 0, 8, 0, 0x0F}), Status::BadPacket},
+        {"one packet more than the longest chain read", chainOf(kMaxPicPackets + 1),
+         Status::TooManyPackets},
+    };
+    for (const Case& c : cases) {
         PicHeader header;
         LayoutFields fields;
-        EXPECT_EQ(ReadHeaderFrom(bytes, header, fields, nullptr), 0) << name;
-        EXPECT_EQ(fields.withAlpha, -7) << name;
-        EXPECT_EQ(fields.rgbCompressed, -7) << name;
+        EXPECT_EQ(ReadHeaderFrom(c.bytes, header, fields, nullptr, Stream::Pipe), c.status)
+            << c.name;
+        EXPECT_EQ(fields.withAlpha, -7) << c.name;
+        EXPECT_EQ(fields.rgbCompressed, -7) << c.name;
+        EXPECT_STRNE(PicHeaderStatusText(c.status), "") << c.name;
     }
     PicHeader header;
     LayoutFields fields;
-    EXPECT_EQ(ReadHeaderFrom(chainOf(kMaxPicPackets), header, fields, nullptr), 1);
+    EXPECT_EQ(ReadHeaderFrom(chainOf(kMaxPicPackets), header, fields, nullptr),
+              PicHeaderStatus::Read);
+}
+
+TEST(ReadPicHeader, TellsAFailedReadFromTheFilesEnd)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "the Windows C library sets no error for a read of a stream open for writing";
+#endif
+    // A stream open for writing only: every read fails with an error.
+    TempDir dir;
+    WriteFileBytes(dir.File("out.pic"), MakePicHeaderBytes(1, 1, false, false));
+    FILE* file = std::fopen(dir.File("out.pic").c_str(), "ab");
+    ASSERT_NE(file, nullptr);
+    PicHeader header;
+    PicChannelPacket packet{};
+    LayoutFields fields;
+    EXPECT_EQ(ReadPicHeader(file, header, packet, fields.withAlpha, fields.rgbCompressed,
+                            fields.alphaCompressed),
+              PicHeaderStatus::ReadFailed);
+    std::fclose(file);
 }
 
 TEST(SwapHeaderFields, ConvertsBothWays)

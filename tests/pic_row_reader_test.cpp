@@ -11,7 +11,7 @@ PicRowsCheck CheckBytes(const Bytes& bytes)
     PicByteSource source(bytes.data(), bytes.size());
     PicHeader header;
     std::vector<PicChannelPacket> packets;
-    EXPECT_EQ(ReadPicHeader(source, header, packets), 1);
+    EXPECT_EQ(ReadPicHeader(source, header, packets), PicHeaderStatus::Read);
     return CheckPicRows(source, packets, header.Width(), header.Height());
 }
 

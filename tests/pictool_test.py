@@ -149,6 +149,22 @@ class InfoJson(PictoolTest):
             for key, value in expected.items():
                 self.assertEqual(found[key], value, "%s: %s" % (name, key))
 
+    def test_streams_that_cannot_seek_read_as_files_do(self):
+        if EMULATOR or os.name != "posix":
+            self.skipTest("pipes and FIFOs of Linux")
+        name = self.write("mixed.pic", MIXED_RGBA)
+        _, (expected,) = self.info_json(name)
+        fifo = os.path.join(self.folder.name, "fifo")
+        os.mkfifo(fifo)
+        feeder = subprocess.Popen(["sh", "-c", 'cat mixed.pic > fifo'], cwd=self.folder.name)
+        runs = {"fifo": self.info_json("fifo")}
+        feeder.wait()
+        completed = subprocess.run([PICTOOL, "info", "--json", "/dev/stdin"], input=MIXED_RGBA,
+                                   capture_output=True, cwd=self.folder.name, timeout=120)
+        runs["/dev/stdin"] = (None, [json.loads(completed.stdout)])
+        for file, (_, (found,)) in runs.items():
+            self.assertEqual(found, dict(expected, file=file))
+
     def test_the_comment_stops_at_its_first_zero_byte(self):
         data = pic_header(1, 1, b"before\0after") + packet(0, RAW, RGB) + bytes(3)
         _, objects = self.info_json(self.write("zero.pic", data))

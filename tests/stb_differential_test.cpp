@@ -144,7 +144,7 @@ TEST(StbDifferential, ReadsEveryLayoutAsThePeerDoes)
         PicByteSource source(file.bytes.data(), file.bytes.size());
         PicHeader header;
         std::vector<PicChannelPacket> packets;
-        ASSERT_EQ(ReadPicHeader(source, header, packets), 1);
+        ASSERT_EQ(ReadPicHeader(source, header, packets), PicHeaderStatus::Read);
         const PicRowsCheck check = CheckPicRows(source, packets, item.width, item.height);
         EXPECT_FALSE(check.damaged);
         EXPECT_EQ(check.rowsComplete, item.height);

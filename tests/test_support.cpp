@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <stdexcept>
@@ -24,10 +25,56 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
+
+#if defined(_WIN32)
+namespace {
+
+// Set once a Unix link was made under Wine: it may dangle, and a dangling
+// link is invisible to Windows programs, which then cannot remove its folder.
+bool unixLinksMade = false;
+
+// Under Wine, the Unix name of a Windows path; "" elsewhere.
+std::string UnixNameOf(const std::string& path)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    const std::wstring wide(path.begin(), path.end());
+    char* name = unixName != nullptr ? unixName(wide.c_str()) : nullptr;
+    if (name == nullptr)
+        return "";
+    std::string found = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return found;
+}
+
+// Runs a Unix program under Wine until `done` holds (at most 5 s): Wine
+// starts it with no handle to wait on.
+bool RunUnixProgram(std::string command, const std::function<bool()>& done)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    for (int wait = 0; wait < 500; ++wait) {
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+} // namespace
+#endif
 
 TempDir::TempDir()
 {
@@ -48,6 +95,12 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
+#if defined(_WIN32)
+    const std::string unixPath = unixLinksMade ? UnixNameOf(path) : std::string();
+    if (!unixPath.empty())
+        RunUnixProgram("Z:\\bin\\rm -rf \"" + unixPath + "\"",
+                       [&] { return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
+#endif
     std::error_code error;
     fs::remove_all(path, error);
 }
@@ -98,6 +151,28 @@ Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
     return bytes;
 }
 
+#if !defined(_WIN32)
+// ", attributes name=hex ..." for a file's extended attributes (its access
+// list among them), in the order the system lists them; "" for none.
+std::string AttributesText(const std::string& path)
+{
+    char names[4096];
+    const ssize_t size = llistxattr(path.c_str(), names, sizeof names);
+    std::string text;
+    for (ssize_t start = 0; start < size; start += ssize_t(std::strlen(names + start)) + 1) {
+        uint8_t value[1024];
+        const ssize_t length = lgetxattr(path.c_str(), names + start, value, sizeof value);
+        text += std::string(text.empty() ? ", attributes " : " ") + (names + start) + "=";
+        for (ssize_t i = 0; i < length; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x", value[i]);
+            text += hex;
+        }
+    }
+    return text;
+}
+#endif
+
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
 {
     std::set<std::string> lines;
@@ -120,10 +195,11 @@ std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
 #if !defined(_WIN32)
             struct stat facts;
             if (lstat(entry.path().c_str(), &facts) == 0) {
-                char owner[48];
-                std::snprintf(owner, sizeof owner, ", owner %u mode %04o", unsigned(facts.st_uid),
+                char owner[64];
+                std::snprintf(owner, sizeof owner, ", owner %u group %u mode %04o",
+                              unsigned(facts.st_uid), unsigned(facts.st_gid),
                               unsigned(facts.st_mode & 07777));
-                line += owner;
+                line += owner + AttributesText(entry.path().string());
             }
 #endif
         }
@@ -231,6 +307,52 @@ std::string RunAsNobody(const std::function<std::string()>& work, std::string& s
         WEXITSTATUS(status) != 0)
         skipped = "the child running as nobody failed";
     return answer;
+#endif
+}
+
+bool RunningUnderWine()
+{
+#if defined(_WIN32)
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+bool MakeSymbolicLink(const std::string& text, const std::string& link)
+{
+#if defined(_WIN32)
+    if (!RunningUnderWine()) {
+        std::string windowsText = text;
+        for (char& c : windowsText)
+            c = c == '/' ? '\\' : c;
+        // Vista and later: looked up, as the build targets older systems too.
+        using CreateLink = BOOLEAN(APIENTRY*)(LPCSTR, LPCSTR, DWORD);
+        const auto createLink = reinterpret_cast<CreateLink>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+        constexpr DWORD kUnprivileged = 0x2; // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+        return createLink != nullptr &&
+               createLink(link.c_str(), windowsText.c_str(), kUnprivileged) != 0;
+    }
+    const std::string unixLink = UnixNameOf(link);
+    if (unixLink.empty())
+        return false;
+    // A link to a missing file does not show: it is made to a file made
+    // for the purpose, which goes once the link shows.
+    const std::string pointee = link.substr(0, link.find_last_of("/\\") + 1) + text;
+    const bool madePointee = !FileExists(pointee);
+    if (madePointee)
+        WriteFileBytes(pointee, {});
+    unixLinksMade = true;
+    const bool shown = RunUnixProgram("Z:\\bin\\ln -s \"" + text + "\" \"" + unixLink + "\"", [&] {
+        return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
+    if (madePointee)
+        DeleteFileA(pointee.c_str());
+    return shown;
+#else
+    return symlink(text.c_str(), link.c_str()) == 0;
 #endif
 }
 

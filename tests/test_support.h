@@ -39,7 +39,8 @@ Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
 // within the folder, then "-> text" for a link (the folder's own path in it
 // written "<folder>"), "folder", "device", or for a
 // file "earlier" when it holds `earlier` and "written" otherwise, with its
-// hard-link count above 1 and, on POSIX, its owner and permission bits.
+// hard-link count above 1 and, on POSIX, its owner, group, permission bits
+// and extended attributes (access lists among them).
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier);
 
 // A file system of `bytes` mounted on a fresh folder while the object lives
@@ -66,6 +67,14 @@ private:
 // "nobody" (65534) and answers what it returns; empty when this process is
 // not root or cannot fork, which `skipped` then explains.
 std::string RunAsNobody(const std::function<std::string()>& work, std::string& skipped);
+// Makes `link` a symbolic link whose text is `text` (relative to the link's
+// folder, '/' between names). Under Wine the link is a Unix one, made by the
+// Unix ln, as Wine's own CreateSymbolicLinkA makes none. False where the
+// system will not.
+bool MakeSymbolicLink(const std::string& text, const std::string& link);
+// True when the Windows build runs under Wine.
+bool RunningUnderWine();
+
 // A program of the build, such as "pictool", in the folder of the running
 // test ("pictool.exe" on Windows).
 std::string ProgramBesideTest(const std::string& name);

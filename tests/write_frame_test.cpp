@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -25,7 +26,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/xattr.h>
 #endif
 
 namespace {
@@ -371,6 +376,57 @@ const fs::perms kOpenFolder = fs::perms::owner_all | fs::perms::group_read | fs:
                               fs::perms::others_read | fs::perms::others_exec;
 const fs::perms kClosedFolder = kOpenFolder & ~fs::perms::owner_write;
 
+#if !defined(_WIN32)
+// Sets (or, with `on` false, clears) inode flags such as FS_APPEND_FL; false
+// where this process may not (only root may set them).
+bool SetFileFlags(const std::string& path, int flags, bool on = true)
+{
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+    int current = 0;
+    bool done = descriptor >= 0 && ioctl(descriptor, FS_IOC_GETFLAGS, &current) == 0;
+    current = on ? current | flags : current & ~flags;
+    done = done && ioctl(descriptor, FS_IOC_SETFLAGS, &current) == 0;
+    if (descriptor >= 0)
+        close(descriptor);
+    return done;
+}
+
+// One entry of an access list as the system stores it: tag (1 the owner,
+// 2 a user, 4 the group, 0x10 the mask, 0x20 others), permissions, id.
+Bytes AclEntry(uint16_t tag, uint16_t permissions, uint32_t id)
+{
+    return Bytes{uint8_t(tag), uint8_t(tag >> 8), uint8_t(permissions), 0,
+                 uint8_t(id),  uint8_t(id >> 8),  uint8_t(id >> 16),    uint8_t(id >> 24)};
+}
+
+// Mode 0640 and an access list entry for "nobody" (read and write), stored
+// as the system stores it, and a user attribute: what setfacl -m
+// u:nobody:rw and setfattr -n user.note make.
+bool GiveAccessListAndNote(const std::string& path)
+{
+    Bytes list = {2, 0, 0, 0}; // version 2, then entries by tag and id
+    for (const Bytes& item :
+         {AclEntry(0x01, 6, ~0u), AclEntry(0x02, 6, 65534), AclEntry(0x04, 4, ~0u),
+          AclEntry(0x10, 6, ~0u), AclEntry(0x20, 0, ~0u)})
+        list.insert(list.end(), item.begin(), item.end());
+    const char note[] = "kept";
+    return setxattr(path.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) == 0 &&
+           setxattr(path.c_str(), "user.note", note, sizeof note - 1, 0) == 0;
+}
+
+// A default access list on a folder, with an entry for "nobody", which every
+// new file in it is born with.
+bool GiveDefaultAccessList(const std::string& folder)
+{
+    Bytes list = {2, 0, 0, 0};
+    for (const Bytes& item :
+         {AclEntry(0x01, 7, ~0u), AclEntry(0x02, 4, 65534), AclEntry(0x04, 7, ~0u),
+          AclEntry(0x10, 7, ~0u), AclEntry(0x20, 7, ~0u)})
+        list.insert(list.end(), item.begin(), item.end());
+    return setxattr(folder.c_str(), "system.posix_acl_default", list.data(), list.size(), 0) == 0;
+}
+#endif
+
 // clang-format off
 const OutputScene kOutputScenes[] = {
     {"new file", "t.pic", [](const std::string&, const Bytes&) { return true; }},
@@ -386,9 +442,16 @@ const OutputScene kOutputScenes[] = {
         std::error_code error;
         fs::create_hard_link(f + "/t.pic", f + "/other.pic", error);
         return !error; }},
+    {"link to a file", "t.pic", [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/real.pic", e, kReadWrite);
+        return MakeSymbolicLink("real.pic", f + "/t.pic"); }},
+    {"dangling link", "t.pic", [](const std::string& f, const Bytes&) {
+        return MakeSymbolicLink("real.pic", f + "/t.pic"); }},
 #if defined(_WIN32)
     {"NUL", "NUL", [](const std::string&, const Bytes&) { return true; }},
     {"nul.pic", "nul.pic", [](const std::string&, const Bytes&) { return true; }},
+    {"Wine's Z:\\dev\\null", "Z:\\dev\\null", [](const std::string&, const Bytes&) {
+        return RunningUnderWine(); }},
 #else
     {"writable file in a read-only folder", "sub/t.pic", [](const std::string& f, const Bytes& e) {
         fs::create_directory(f + "/sub");
@@ -423,6 +486,29 @@ const OutputScene kOutputScenes[] = {
         return symlink("t.pic", (f + "/t.pic").c_str()) == 0; }},
     {"link to a device", "t.pic", [](const std::string& f, const Bytes&) {
         return symlink("/dev/null", (f + "/t.pic").c_str()) == 0; }},
+    {"file of mode 0640 with an access list and a user attribute", "t.pic",
+     [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/t.pic", e, fs::perms::owner_read | fs::perms::owner_write |
+                                      fs::perms::group_read);
+        return GiveAccessListAndNote(f + "/t.pic"); }},
+    {"file without an access list in a folder with a default one", "sub/t.pic",
+     [](const std::string& f, const Bytes& e) {
+        fs::create_directory(f + "/sub");
+        MakeFile(f + "/sub/t.pic", e, kReadWrite);
+        return GiveDefaultAccessList(f + "/sub"); }},
+    {"append-only file", "t.pic", [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/t.pic", e, kReadWrite);
+        return SetFileFlags(f + "/t.pic", FS_APPEND_FL); }},
+    {"immutable file", "t.pic", [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/t.pic", e, kReadWrite);
+        return SetFileFlags(f + "/t.pic", FS_IMMUTABLE_FL); }},
+    {"file in an append-only folder", "sub/t.pic", [](const std::string& f, const Bytes& e) {
+        fs::create_directory(f + "/sub");
+        MakeFile(f + "/sub/t.pic", e, kReadWrite);
+        return SetFileFlags(f + "/sub", FS_APPEND_FL); }},
+    {"new file in an append-only folder", "sub/t.pic", [](const std::string& f, const Bytes&) {
+        fs::create_directory(f + "/sub");
+        return SetFileFlags(f + "/sub", FS_APPEND_FL); }},
 #endif
 };
 // clang-format on
@@ -445,12 +531,18 @@ void HandOver(const std::string& folder)
 #endif
 }
 
-// Opens every folder of the scene again, so that it can be listed and removed.
+// Opens every folder of the scene again, and takes the append-only and
+// immutable flags off, so that it can be listed and removed.
 void OpenFolders(const std::string& folder)
 {
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+#if !defined(_WIN32)
+        if (!entry.is_symlink() && (entry.is_directory() || entry.is_regular_file()))
+            SetFileFlags(entry.path().string(), FS_APPEND_FL | FS_IMMUTABLE_FL, false);
+#endif
         if (!entry.is_symlink() && entry.is_directory())
             fs::permissions(entry.path(), kOpenFolder);
+    }
 }
 
 TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
@@ -469,9 +561,11 @@ TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
                 std::printf("skipped \"%s\": this system cannot build it\n", scene.name);
                 continue;
             }
+            // A target with a drive ("Z:\\dev\\null") is the same for both.
+            const bool absolute = std::strchr(scene.target, ':') != nullptr;
             const auto run = [&] {
-                return OracleOutcome(wb + "/" + scene.target) + "\n" +
-                       FrameOutcome(picture, frame + "/" + scene.target);
+                return OracleOutcome(absolute ? scene.target : wb + "/" + scene.target) + "\n" +
+                       FrameOutcome(picture, absolute ? scene.target : frame + "/" + scene.target);
             };
             std::string outcomes;
             if (asNobody) {
@@ -494,6 +588,35 @@ TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
         }
     }
 }
+
+#if !defined(_WIN32)
+TEST_F(WriteFrameTest, AReplacedFileKeepsWhatGetfaclAndGetfattrShow)
+{
+    if (std::system("command -v getfacl getfattr >/dev/null") != 0)
+        GTEST_SKIP() << "getfacl and getfattr (Debian's acl and attr) are not installed";
+    const std::string path = dir.File("t.pic");
+    WriteFileBytes(path, {1, 2, 3});
+    if (!GiveAccessListAndNote(path))
+        GTEST_SKIP() << "this file system keeps no access lists or user attributes";
+    const auto show = [&] {
+        const std::string command =
+            "cd " + dir.Path() + " && getfacl t.pic && getfattr -d -m - t.pic";
+        std::string text;
+        FILE* pipe = popen(command.c_str(), "r");
+        for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;)
+            text += char(c);
+        EXPECT_EQ(pipe != nullptr ? pclose(pipe) : -1, 0) << text;
+        return text;
+    };
+    const std::string before = show();
+    EXPECT_NE(before.find("user:nobody:rw-"), std::string::npos) << before;
+    SetPicture(2, 1, MakeNoisePicture(2, 1, 5));
+    ASSERT_EQ(Open(path), 0);
+    ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
+    EXPECT_NE(ReadFileBytes(path), (Bytes{1, 2, 3}));
+    EXPECT_EQ(show(), before);
+}
+#endif
 
 TEST_F(FailedFrameTest, ANameThatFillsTheWholeBufferIsRefused)
 {
@@ -652,6 +775,27 @@ TEST_F(WriteFrameTest, ADeviceTargetIsWrittenDirectlyAndNeverReplaced)
         EXPECT_TRUE(S_ISCHR(facts.st_mode)) << device.name << " was replaced";
     }
     EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"full.pic", "null.pic"}));
+}
+#endif
+
+#if defined(_WIN32)
+TEST_F(WriteFrameTest, WinesUnixDevicesAreWrittenDirectly)
+{
+    if (!RunningUnderWine())
+        GTEST_SKIP() << "Z:\\dev is Wine's";
+    SetPicture(2, 1, MakeNoisePicture(2, 1, 4));
+    for (const char* device : {"Z:\\dev\\null", "Z:\\dev\\full"}) {
+        BMMClearReportedErrors();
+        PicBitmapIO writer;
+        BitmapInfo target;
+        target.SetName(device);
+        ASSERT_EQ(writer.OpenForWrite(&target, &bitmap), 0);
+        const bool full = std::strstr(device, "full") != nullptr;
+        EXPECT_EQ(writer.WriteFrame(kSingleFrame), full ? kResultSystemError : 0) << device;
+        if (full) { // the write's failure, not the open's
+            EXPECT_STREQ(LastError().message, std::strerror(ENOSPC));
+        }
+    }
 }
 #endif
 

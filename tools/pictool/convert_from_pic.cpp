@@ -45,7 +45,7 @@ bool CopyStorage(BitmapStorage& storage, HostImage& image, std::string& error)
 void NoteDamage(const std::string& input, FrameOutcome& outcome)
 {
     const PicFileCheck check = CheckPicFile(input);
-    if (check.result != kResultSuccess || !check.rows.damaged)
+    if (check.result != kResultSuccess || !check.rows.damaged || check.readFailed)
         return;
     outcome.damaged = true;
     outcome.damage = DamageJson(check);
@@ -86,9 +86,11 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     outcome.withAlpha = image.hasAlpha;
     outcome.haveOptions = SaveDriverOptions(*driver, outcome.options);
     outcome.compressed = outcome.haveOptions && outcome.options.rgbCompressed == 1;
+    // Checked before the write: a check that fails (out of memory) must not
+    // fail a frame whose file has already replaced the earlier one.
+    NoteDamage(task.input, outcome);
     if (!WriteImageFile(task.output, job.outputFormat, job.depth, image, error))
         return FrameFailure(task.output, error);
-    NoteDamage(task.input, outcome);
     outcome.ok = true;
     return outcome;
 }

@@ -2,6 +2,8 @@
 // reads it, with the layout the driver's options record after the read.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "pic/pic_header.h"
 #include "tools/pictool/command.h"
 #include "tools/pictool/failure_text.h"
+#include "tools/pictool/image_io.h"
 #include "tools/pictool/json_writer.h"
 #include "tools/pictool/options_file.h"
 #include "tools/pictool/utf8_text.h"
@@ -72,6 +75,31 @@ std::string HeaderComment(const std::string& file)
         return "";
     const char* comment = start + 8;
     return std::string(comment, PicCommentLength(comment));
+}
+
+// A pipe, a FIFO or a terminal gives its bytes once, but the file is read
+// twice (the driver, then the comment): its header and the longest packet
+// chain read go to a staging file, which both read. Null for anything that
+// can be opened again.
+std::unique_ptr<StagingFile> StageStream(const std::string& file)
+{
+    std::error_code status;
+    const auto type = std::filesystem::status(file, status).type();
+    if (status || type == std::filesystem::file_type::regular ||
+        type == std::filesystem::file_type::directory)
+        return nullptr;
+    FILE* input = std::fopen(file.c_str(), "rb");
+    if (input == nullptr)
+        return nullptr;
+    uint8_t bytes[kPicHeaderSize + kMaxPicPackets * sizeof(PicChannelPacket)];
+    const size_t got = std::fread(bytes, 1, sizeof bytes, input);
+    std::fclose(input);
+    auto staged = std::make_unique<StagingFile>();
+    FILE* output = std::fopen(staged->Path().c_str(), "wb");
+    if (output == nullptr)
+        return nullptr;
+    const bool written = std::fwrite(bytes, 1, got, output) == got;
+    return std::fclose(output) == 0 && written ? std::move(staged) : nullptr;
 }
 
 // Printable ASCII and well-formed UTF-8 as they are, any other byte as \xNN.
@@ -176,8 +204,10 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
     int status = kExitSuccess;
     for (const std::string& file : parsed.files) {
         InfoReport report;
-        const int result =
-            ReadOne(*plugin, file, parsed.optionsPath.empty() ? nullptr : &optionsBlock, report);
+        const std::unique_ptr<StagingFile> staged = StageStream(file);
+        const std::string& readName = staged ? staged->Path() : file;
+        const int result = ReadOne(*plugin, readName,
+                                   parsed.optionsPath.empty() ? nullptr : &optionsBlock, report);
         if (result == kNoDriver) {
             std::fprintf(stderr, "pictool: the plug-in made no working driver\n");
             return kExitFailure;
@@ -189,7 +219,7 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
         }
         std::string failure;
         if (result != kResultSuccess) {
-            failure = DriverFailureText(file, BMMRES(result), DriverTask::ReadInfo);
+            failure = DriverFailureText(readName, BMMRES(result), DriverTask::ReadInfo);
             std::fprintf(stderr, "pictool: %s: %s\n", file.c_str(), failure.c_str());
             status = kExitFailure;
         }

@@ -2,6 +2,7 @@
 // application does and does all PIC work through drivers the plug-in makes.
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -97,7 +98,7 @@ static int Usage(const char* message)
     return kExitUsage;
 }
 
-int main(int argc, char** argv)
+static int RunPictool(int argc, char** argv)
 {
     // An interrupted conversion leaves no unfinished PNG or PAM file behind.
     AtomicOutput::RemoveTemporaryFilesOnInterrupt();
@@ -131,4 +132,16 @@ int main(int argc, char** argv)
     }
     PictoolContext context(pluginPath);
     return command->run(context, arguments);
+}
+
+int main(int argc, char** argv)
+{
+    // Memory that runs out anywhere ends the command with a failure, after
+    // the unwinding has removed any unfinished output.
+    try {
+        return RunPictool(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("pictool: out of memory\n", stderr);
+        return kExitFailure;
+    }
 }

@@ -28,13 +28,14 @@ PicFileCheck CheckPicFile(const std::string& path)
     }
     PicByteSource source(file.get());
     PicHeader header;
-    if (!ReadPicHeader(source, header, check.packets)) {
+    if (ReadPicHeader(source, header, check.packets) != PicHeaderStatus::Read) {
         check.result = kResultBadHeader;
         return check;
     }
     check.width = header.Width();
     check.height = header.Height();
     check.rows = CheckPicRows(source, check.packets, check.width, check.height);
+    check.readFailed = source.ReadFailed();
     return check;
 }
 

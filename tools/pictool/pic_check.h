@@ -18,6 +18,7 @@ struct PicFileCheck {
     uint32_t height = 0;
     std::vector<PicChannelPacket> packets;
     PicRowsCheck rows;
+    bool readFailed = false; // the system failed a read: the damage found may be none
 
     bool Whole() const { return result == kResultSuccess && !rows.damaged; }
 };
