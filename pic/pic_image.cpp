@@ -169,7 +169,8 @@ PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels)
     PicImageFacts& facts = image.facts;
     try {
         PicHeader header;
-        if (!ReadPicHeader(source, header, facts.packets)) {
+        facts.headerStatus = ReadPicHeader(source, header, facts.packets);
+        if (facts.headerStatus != PicHeaderStatus::Read) {
             facts.status = PicImageStatus::BadHeader;
             return image;
         }

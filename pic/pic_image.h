@@ -35,6 +35,7 @@ enum class PicImageStatus {
 
 struct PicImageFacts {
     PicImageStatus status = PicImageStatus::Ok;
+    PicHeaderStatus headerStatus = PicHeaderStatus::Read; // why, for BadHeader
     int openErrno = 0;
     uint32_t width = 0;
     uint32_t height = 0;

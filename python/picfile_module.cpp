@@ -115,7 +115,8 @@ py::dict ReadHeaderFacts(PicByteSource& source)
 {
     PicImageFacts facts;
     PicHeader header;
-    if (!ReadPicHeader(source, header, facts.packets)) {
+    facts.headerStatus = ReadPicHeader(source, header, facts.packets);
+    if (facts.headerStatus != PicHeaderStatus::Read) {
         facts.status = PicImageStatus::BadHeader;
         return FactsDict(facts);
     }

@@ -46,7 +46,7 @@ PicRowsCheck CheckedRows(const Bytes& bytes)
     PicByteSource source(bytes.data(), bytes.size());
     PicHeader header;
     std::vector<PicChannelPacket> packets;
-    EXPECT_EQ(ReadPicHeader(source, header, packets), 1);
+    EXPECT_EQ(ReadPicHeader(source, header, packets), PicHeaderStatus::Read);
     return CheckPicRows(source, packets, header.Width(), header.Height());
 }
 
