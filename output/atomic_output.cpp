@@ -55,17 +55,24 @@ uint32_t NextTemporaryNumber()
            (counter << 20) ^ counter;
 }
 
-// "<folder>~pic1a2b3c4d.tmp"; where that would pass the length limit (a long
-// folder, a short file name), as many characters of "~1a2b3c4d" as fit.
+// "<folder>.<name>.1a2b3c4d.tmp": beside the target, hidden from a plain
+// listing on POSIX, and naming the file it stands for, so that one left by a
+// killed process says whose it was. Where that would pass the length limit
+// (a long name), the name is cut short; where even the number does not fit
+// (a long folder), as many characters of "~1a2b3c4d" as do.
 std::string FormTemporaryName(const std::string& target, size_t folderLength, uint32_t number)
 {
-    char fileName[32];
-    std::snprintf(fileName, sizeof fileName, "~pic%08x.tmp", unsigned(number));
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", unsigned(number));
+    const size_t suffixLength = std::strlen(suffix);
     const size_t limit = std::max(target.size(), kLongestShortPath);
-    if (folderLength + std::strlen(fileName) > limit) {
-        std::snprintf(fileName, sizeof fileName, "~%08x", unsigned(number));
-        const size_t room = limit > folderLength ? limit - folderLength : 1;
-        fileName[std::min(room, std::strlen(fileName))] = '\0';
+    const size_t room = limit > folderLength ? limit - folderLength : 1;
+    std::string fileName;
+    if (room > suffixLength + 1) {
+        fileName = "." + target.substr(folderLength, room - suffixLength - 1) + suffix;
+    } else {
+        std::snprintf(suffix, sizeof suffix, "~%08x", unsigned(number));
+        fileName.assign(suffix, std::min(room, std::strlen(suffix)));
     }
     return target.substr(0, folderLength) + fileName;
 }

@@ -4,7 +4,7 @@
 // is moved over the target once it is written and closed:
 //
 //   target  "C:\renders\shot0007.pic"
-//   written "C:\renders\~pic1a2b3c4d.tmp", then renamed to the target
+//   written "C:\renders\.shot0007.pic.1a2b3c4d.tmp", then renamed to the target
 //
 // Refused up front, before anything is written, with errno set as "wb"
 // would set it: a target this process may not write (a read-only file, the

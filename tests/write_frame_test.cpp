@@ -220,12 +220,20 @@ TEST_F(WriteFrameTest, OpenModeRules)
 TEST_F(WriteFrameTest, ReportsProgressAtQuarterHalfAndEnd)
 {
     ProgressRecorder recorder;
+    // Meanwhile the frame is written under a temporary name that names it.
+    std::set<std::string> during;
+    recorder.onProgress = [&](int) {
+        if (during.empty())
+            during = FolderEntries(dir.Path());
+    };
     output.SetUpdateWindow(recorder.Window());
     SetPicture(4, 4, MakeNoisePicture(4, 4, 1));
     ASSERT_EQ(Open(dir.File("progress.pic")), 0);
     ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
     const std::vector<std::pair<int, int>> expected = {{25, 100}, {50, 100}, {100, 100}};
     EXPECT_EQ(recorder.Messages(), expected);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during.begin()->rfind(".progress.pic.", 0), 0u) << *during.begin();
 }
 
 // A storage that notes the most threads the process had while a row was fetched.
