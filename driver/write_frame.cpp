@@ -10,12 +10,9 @@
 #include "host/window_message.h"
 #include "output/atomic_output.h"
 #include "pic/byte_sink.h"
+#include "pic/pic_header.h"
 
 namespace {
-
-// Rows are coded with signed 16-bit widths and positions.
-constexpr int kMaxFrameSide = 32767;
-constexpr char kFrameTooLarge[] = "image wider or higher than 32767 pixels";
 
 constexpr int kProgressTotal = 100;
 
@@ -83,8 +80,8 @@ BMMRES PicBitmapIO::WriteFrame(int frame)
     const int width = storage != nullptr ? storage->bi.Width() : 0;
     const int height = storage != nullptr ? storage->bi.Height() : 0;
     const float ratio = storage != nullptr ? storage->bi.Aspect() : 0.0f;
-    if (width > kMaxFrameSide || height > kMaxFrameSide)
-        return ProcessImageIOError(&outputInfo, kFrameTooLarge);
+    if (width > kPicMaxSide || height > kPicMaxSide)
+        return ProcessImageIOError(&outputInfo, PicTooLargeText().c_str());
 
     try {
         // A read-only target, a folder or an unreachable name is refused

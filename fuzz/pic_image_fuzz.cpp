@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const uint32_t width = image.facts.width;
     const uint32_t height = image.facts.height;
-    if (width > kPicMaxWriteSide || height > kPicMaxWriteSide)
+    if (width > uint32_t(kPicMaxSide) || height > uint32_t(kPicMaxSide))
         return 0;
     const int channels = image.facts.Channels();
     for (const bool compressed : {false, true}) {

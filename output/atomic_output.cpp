@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/file_names.h"
+#include "host/host_api.h"
 #include "output/atomic_output_platform.h"
 
 namespace atomic_output {
@@ -17,10 +18,10 @@ namespace {
 // writer's temporary file is retried under a new name this many times.
 constexpr int kNameAttempts = 64;
 
-// The longest path the ANSI file functions of Windows take (MAX_PATH less
-// its terminator). A temporary name stays within it, or within the target's
-// own length when that is longer.
-constexpr size_t kLongestShortPath = 259;
+// The longest path the ANSI file functions of Windows take, as the host's
+// name field (its terminator aside). A temporary name stays within it, or
+// within the target's own length when that is longer.
+constexpr size_t kLongestShortPath = size_t(kMaxPathLength) - 1;
 
 // Temporary files in use, for removal when the process is interrupted: fixed
 // slots that a signal handler can read without allocating or locking, and

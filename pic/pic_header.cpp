@@ -185,3 +185,8 @@ int WritePicHeader(FILE* file, const char* comment, int width, int height, uint3
     }
     return ok;
 }
+
+std::string PicTooLargeText()
+{
+    return "image wider or higher than " + std::to_string(kPicMaxSide) + " pixels";
+}

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 class PicByteSource;
@@ -49,6 +50,13 @@ constexpr uint8_t kChannelBits = 0xF0; // the low four bits name no channel
 // file with a long chain would make a load run for minutes. Four channels
 // need at most four packets; a longer chain is refused.
 constexpr int kMaxPicPackets = 64;
+
+// The widest and highest image written: rows are coded with signed 16-bit
+// widths and positions, and readers that take the header's sizes as signed
+// read them too.
+constexpr int kPicMaxSide = 32767;
+// "image wider or higher than 32767 pixels"
+std::string PicTooLargeText();
 
 // The in-memory copy of bytes 0-103; after SwapHeaderFields every numeric
 // field holds its value in host order.

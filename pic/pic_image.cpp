@@ -270,7 +270,8 @@ PicWriteResult WritePicImage(PicOutput& output, const uint8_t* pixels, uint32_t 
                              uint32_t height, int channels, size_t rowStride,
                              const PicWriteOptions& options)
 {
-    if (width > kPicMaxWriteSide || height > kPicMaxWriteSide || (channels != 3 && channels != 4))
+    if (width > uint32_t(kPicMaxSide) || height > uint32_t(kPicMaxSide) ||
+        (channels != 3 && channels != 4))
         return PicWriteResult::TooLarge;
     const bool alpha = channels == 4;
     const int pixelCount = int(width); // <= 32767

@@ -60,19 +60,17 @@ struct PicImage {
     }
 };
 
-// The pixel limit the tools apply unless told otherwise: what the host's
-// storage holds (2^28 pixels, 1 GiB of RGBA here).
-constexpr uint64_t kPicDefaultMaxPixels = uint64_t(1) << 28;
+// No limit on the pixels decoded beyond what memory gives.
+constexpr uint64_t kPicNoPixelLimit = UINT64_MAX;
 
 // Reads the header and every row from `source`, standing at the file's first
 // byte. With `decode` false only checks the rows (no pixel buffer); with it
 // true also keeps the pixels, provided width x height <= maxPixels. Never
 // throws: a failed allocation is NoMemory.
-PicImage ReadPicImage(PicByteSource& source, bool decode,
-                      uint64_t maxPixels = kPicDefaultMaxPixels);
-PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels = kPicDefaultMaxPixels);
+PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels = kPicNoPixelLimit);
+PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels = kPicNoPixelLimit);
 PicImage ReadPicImageMemory(const uint8_t* data, size_t size, bool decode,
-                            uint64_t maxPixels = kPicDefaultMaxPixels);
+                            uint64_t maxPixels = kPicNoPixelLimit);
 
 // The words `pictool check` uses: "cut short in row 17 of 1080 (offset
 // 48213)" for damage, and per status "cannot open: <the system's reason>",
@@ -84,19 +82,17 @@ std::string PicStatusText(const PicImageFacts& facts);
 // The words for a packet chain: "mixed RGB + mixed A".
 std::string PicPacketsText(const std::vector<PicChannelPacket>& packets);
 
-// What to write. Widths and heights above 32767 are refused, as the driver
-// refuses them: rows are coded with signed 16-bit sizes.
+// What to write. Widths and heights above kPicMaxSide are refused, as the
+// driver refuses them.
 struct PicWriteOptions {
     bool compressed = true;             // mixed run-length rows, else raw
     float aspect = 1.0f;                // stored bit for bit
     char comment[kPicCommentSize] = {}; // stored as given, all 80 bytes
 };
 
-constexpr uint32_t kPicMaxWriteSide = 32767;
-
 enum class PicWriteResult {
     Written,
-    TooLarge,    // a side above kPicMaxWriteSide, or channels not 3 or 4
+    TooLarge,    // a side above kPicMaxSide, or channels not 3 or 4
     NoMemory,    // a row buffer could not be allocated; nothing was written
     WriteFailed, // the output refused bytes
 };

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "host/bitmap_storage.h"
 #include "output/atomic_output.h"
 #include "pic/pic_image.h"
 
@@ -168,9 +169,8 @@ WriteRequest MakeRequest(const py::array_t<uint8_t, py::array::c_style>& array, 
 {
     if (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4))
         throw py::value_error("expected an array of shape (H, W, 3) or (H, W, 4)");
-    if (array.shape(0) > py::ssize_t(kPicMaxWriteSide) ||
-        array.shape(1) > py::ssize_t(kPicMaxWriteSide))
-        throw py::value_error("image wider or higher than 32767 pixels");
+    if (array.shape(0) > py::ssize_t(kPicMaxSide) || array.shape(1) > py::ssize_t(kPicMaxSide))
+        throw py::value_error(PicTooLargeText());
     const std::string_view text(comment);
     if (text.size() >= size_t(kPicCommentSize))
         throw py::value_error("comment longer than 79 bytes");
@@ -258,9 +258,9 @@ py::bytes Encode(const py::array_t<uint8_t, py::array::c_style>& array, bool com
 PYBIND11_MODULE(_core, module)
 {
     module.doc() = "Softimage PIC images: the C++ reader and writer behind picfile";
-    module.attr("DEFAULT_MAX_PIXELS") = kPicDefaultMaxPixels;
+    module.attr("DEFAULT_MAX_PIXELS") = kMaxStoragePixels;
     module.attr("COMMENT_SIZE") = kPicCommentSize;
-    module.attr("MAX_SIDE") = kPicMaxWriteSide;
+    module.attr("MAX_SIDE") = kPicMaxSide;
     module.def("read_file", &ReadFile, py::arg("path"), py::arg("decode"), py::arg("max_pixels"));
     module.def("read_memory", &ReadMemory, py::arg("data"), py::arg("decode"),
                py::arg("max_pixels"));

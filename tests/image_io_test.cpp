@@ -499,7 +499,7 @@ TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
         bool seen = false;
         for (int wait = 0; wait < 20000 && !seen; ++wait) {
             for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
-                seen = seen || entry.path().filename().string()[0] == '~';
+                seen = seen || entry.path().filename().string()[0] == '.';
             if (!seen)
                 usleep(1000);
         }
@@ -509,7 +509,7 @@ TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
         EXPECT_TRUE(seen);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
         EXPECT_EQ(ReadFileBytes(dir.File(output.name)), earlier);
-        EXPECT_EQ(DescribeFolder(dir.Path(), earlier).find("~"), std::string::npos)
+        EXPECT_EQ(DescribeFolder(dir.Path(), earlier).find(".tmp"), std::string::npos)
             << DescribeFolder(dir.Path(), earlier);
     }
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/pic_bitmap_io.h"
+#include "host/bitmap_storage.h"
 #include "host/bmm_functions.h"
 #include "tests/layout_files.h"
 #include "tests/picture_helpers.h"
@@ -129,12 +130,12 @@ TEST(PicImage, SaysWhyThereIsNoPicture)
     const Case cases[] = {
         {"empty",
          {},
-         kPicDefaultMaxPixels,
+         kMaxStoragePixels,
          PicImageStatus::BadHeader,
          "not a PIC file we read (bad header)"},
-        {"header cut", Bytes(wide.begin(), wide.begin() + 50), kPicDefaultMaxPixels,
+        {"header cut", Bytes(wide.begin(), wide.begin() + 50), kMaxStoragePixels,
          PicImageStatus::BadHeader, "not a PIC file we read (bad header)"},
-        {"beyond the limit", wide, kPicDefaultMaxPixels, PicImageStatus::TooLarge,
+        {"beyond the limit", wide, kMaxStoragePixels, PicImageStatus::TooLarge,
          "image is 30000 x 30000, more pixels than the limit"},
         {"beyond a caller's limit", MakePicHeaderBytes(3, 2, false, false), 5,
          PicImageStatus::TooLarge, "image is 3 x 2, more pixels than the limit"},
