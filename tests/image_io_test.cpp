@@ -441,7 +441,7 @@ TEST(ImageOutput, AFullDiskKeepsTheEarlierFile)
             EXPECT_NE(error.find(SystemErrorText(ENOSPC)), std::string::npos) << error;
         }
         EXPECT_EQ(ReadFileBytes(disk.File(output.name)), earlier);
-        EXPECT_EQ(DescribeFolder(disk.File(""), earlier).find("~"), std::string::npos);
+        EXPECT_EQ(DescribeFolder(disk.File(""), earlier).find(".tmp"), std::string::npos);
     }
 }
 

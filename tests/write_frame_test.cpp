@@ -754,7 +754,7 @@ TEST_F(FailedFrameTest, AFullDiskKeepsTheEarlierFile)
     EXPECT_EQ(driver.WriteFrame(kSingleFrame), kResultSystemError);
     EXPECT_STREQ(LastError().message, std::strerror(ENOSPC));
     EXPECT_EQ(ReadFileBytes(disk.File("frame.pic")), earlier);
-    EXPECT_EQ(DescribeFolder(disk.File(""), earlier).find("~"), std::string::npos);
+    EXPECT_EQ(DescribeFolder(disk.File(""), earlier).find(".tmp"), std::string::npos);
 }
 
 #if !defined(_WIN32)
