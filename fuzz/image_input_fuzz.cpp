@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/pictool/image_io.h"
+#include "tools/pictool/formats/whole_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

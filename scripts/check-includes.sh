@@ -22,6 +22,17 @@ may_include() {
   esac
 }
 
+# Within pictool, likewise: support/ < formats/ < convert/ < commands/ < main.
+pictool_may_include() {
+  case $1 in
+    support) echo "support" ;;
+    formats) echo "formats support" ;;
+    convert) echo "convert formats support" ;;
+    commands) echo "commands convert formats support" ;;
+    *) echo "commands convert formats support" ;;
+  esac
+}
+
 crossings=0
 cross() { # cross FILE:LINE MESSAGE
   echo "$1: $2" >&2
@@ -44,6 +55,16 @@ while IFS= read -r file; do
         continue
       fi
       [ "$allowed" != "*" ] || continue
+      if [[ $file == tools/pictool/* && $target == tools/pictool/* ]]; then
+        part=${file#tools/pictool/}
+        part=${part%%/*}
+        wanted=${target#tools/pictool/}
+        wanted=${wanted%%/*}
+        case " $(pictool_may_include "$part") " in
+          *" $wanted "*) ;;
+          *) cross "$file:$line" "pictool's $part/ may not include \"$target\"" ;;
+        esac
+      fi
       case " $allowed " in
         *" ${target%%/*} "*) ;;
         *) cross "$file:$line" "$folder/ may not include \"$target\" (only from: $allowed)" ;;

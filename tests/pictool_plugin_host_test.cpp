@@ -7,7 +7,7 @@
 
 #include "pic/product.h"
 #include "tests/test_support.h"
-#include "tools/pictool/plugin_host.h"
+#include "tools/pictool/support/plugin_host.h"
 
 namespace {
 
