@@ -239,8 +239,8 @@ TEST(ImageFiles, FormatsComeFromContentAndExtension)
         {"c.pic", Bytes{0xFF, 0xD8, 0xFF, 0xE0}, "JPEG"},
 #endif
 #if defined(PICTOOL_HAVE_TIFF)
-        {"t", Text("II*\0"), "TIFF"},
-        {"u", Text("MM\0*"), "TIFF"},
+        {"t", Bytes{0x49, 0x49, 42, 0}, "TIFF"},
+        {"u", Bytes{0x4D, 0x4D, 0, 42}, "TIFF"},
 #endif
 #if defined(PICTOOL_HAVE_EXR)
         {"x", Bytes{0x76, 0x2F, 0x31, 0x01, 2, 0, 0, 0}, "EXR"},
