@@ -420,6 +420,16 @@ class Usage(PictoolTest):
             self.assertTrue(run.out.startswith("Usage: pictool help [COMMAND]"), run.out)
         self.assertIn("JSON Lines", self.pictool("info", "--help").out)
 
+    def test_the_manual_lists_every_format(self):
+        manual = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs",
+                                   "pictool.md"), encoding="utf-8").read()
+        lines = self.pictool("convert", "--help").out.split("Formats of this pictool")[1]
+        names = [line.split()[0] for line in lines.split("\n\n")[0].splitlines()[1:]
+                 if line.startswith("  ") and not line.startswith("    ")]
+        self.assertIn("PIC", names)
+        for name in names:
+            self.assertIn("\n| %s |" % name.replace("/", ", "), manual)
+
     def test_version(self):
         version = ".".join(str(number) for number in TEXTS["PIC_VERSION_NUMBERS"])
         for option in ("--version", "-V"):

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -29,6 +30,18 @@ namespace {
 
 // Rows read or written at a time: a ZIP block is 16 scanlines.
 constexpr uint32_t kBandRows = 16;
+
+// OpenEXR sizes its tables from the header as it opens a file: a header
+// claiming more than PIC holds is refused by the library's own check
+// before anything is allocated for it.
+void LimitExrSizes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Imf::Header::setMaxImageSize(int(kMaxImageSide), int(kMaxImageSide));
+        Imf::Header::setMaxTileSize(int(kMaxImageSide), int(kMaxImageSide));
+    });
+}
 
 std::string CorruptExr(const std::exception& failure)
 {
@@ -45,6 +58,7 @@ public:
             error = "EXR is read from named files only";
             return false;
         }
+        LimitExrSizes();
         try {
             file = std::make_unique<Imf::InputFile>(input.Path().c_str());
             const Imath::Box2i window = file->header().dataWindow();
@@ -271,6 +285,7 @@ extern const ImageFormat kExrFormat = {
     false,
     true,
     "RGB, RGBA, Y, YA; half, float or uint; scanlines or tiles;\n"
-    "             pixelAspectRatio, comments",
-    "RGB or RGBA, half float, value / 255, ZIP; pixelAspectRatio, comments",
+    "           pixelAspectRatio, comments",
+    "RGB or RGBA, half float, value / 255, ZIP; pixelAspectRatio,\n"
+    "           comments",
 };

@@ -151,8 +151,8 @@ std::string FormatHelpLines()
             extensions += (extensions.empty() ? "." : " .") + extension;
         text += "  " + std::string(format->name) +
                 std::string(9 - std::string(format->name).size(), ' ') + extensions + "\n";
-        text += std::string("      reads: ") + (format->reads ? format->reads : "no") + "\n";
-        text += std::string("      writes: ") + (format->writes ? format->writes : "no") + "\n";
+        text += std::string("    read:  ") + (format->reads ? format->reads : "no") + "\n";
+        text += std::string("    write: ") + (format->writes ? format->writes : "no") + "\n";
     }
     return text;
 }

@@ -336,5 +336,6 @@ extern const ImageFormat kJpegFormat = {
     false,
     false,
     "grey and colour, baseline and progressive; COM comment, JFIF aspect",
-    "RGB, 8 bits, --quality 1 to 100 (90), no alpha; COM comment, JFIF aspect",
+    "RGB (no alpha), 8 bits, --quality 1 to 100 (90); COM comment,\n"
+    "           JFIF aspect",
 };

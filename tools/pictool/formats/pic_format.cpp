@@ -25,8 +25,8 @@ extern const ImageFormat kPicFormat = {
     nullptr,
     false,
     false,
-    "through the plug-in (LoadImage): RGB or RGBA, 8 bits, exact",
-    "through the plug-in (WriteFrame): RGB or RGBA, raw or run-length, 8 bits",
+    "by the plug-in's LoadImage: RGB or RGBA, 8 bits",
+    "by the plug-in's WriteFrame: RGB or RGBA, raw or run-length",
 };
 
 std::string PicHeaderComment(const std::string& path)

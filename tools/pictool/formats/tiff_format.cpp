@@ -427,8 +427,9 @@ extern const ImageFormat kTiffFormat = {
     NewTiffWriter,
     true,
     true,
-    "grey, RGB, with or without alpha; 8, 16-bit, 32-bit float; contiguous or\n"
-    "             planar; strips or tiles; none, LZW, Deflate, ...; resolution,\n"
-    "             ImageDescription",
-    "RGB or RGBA, 8 or 16 bits (--depth 16), Deflate; resolution, ImageDescription",
+    "grey or RGB, with or without alpha; 8, 16-bit, 32-bit float;\n"
+    "           contiguous or planar; strips or tiles; none, LZW, Deflate, ...;\n"
+    "           resolution, ImageDescription",
+    "RGB or RGBA, 8 or 16 bits (--depth 16), Deflate; resolution,\n"
+    "           ImageDescription",
 };
