@@ -363,6 +363,60 @@ class RoundTrips(PictoolTest):
                                      (2, "Created with %s:shot 42" % TEXTS["PIC_PRODUCT_NAME"]))
                     self.assertEqual(json.loads(back.out)["carried"], ["aspect", "comment"])
 
+    def test_files_other_writers_make(self):
+        """TIFF layouts by tiffcp, float TIFF by Pillow, float Y + A EXR by OpenImageIO."""
+        if EMULATOR or "TIFF" not in " ".join(self.format_lines()):
+            self.skipTest("no TIFF in this build")
+        self.write("in.pic", ROUND_TRIP)
+        self.assertEqual(self.pictool("convert", "in.pic", "in.tif").status, 0)
+        floats = [-0.5, 1 / 255, 0.5, 0.999, 1.5, float("nan")]
+        grey = [0, 1, 128, 255, 255, 0]  # clamped to [0, 1], times 255, rounded
+
+        def tiffcp(*options):
+            return tool("tiffcp", *options, os.path.join(self.folder.name, "in.tif"),
+                        os.path.join(self.folder.name, "out.tif"))
+
+        def float_tiff():
+            import numpy
+            from PIL import Image
+            Image.fromarray(numpy.array(floats, numpy.float32).reshape(2, 3), "F").save(
+                os.path.join(self.folder.name, "out.tif"))
+
+        def float_exr():
+            import numpy
+            import OpenImageIO
+            spec = OpenImageIO.ImageSpec(3, 2, 2, OpenImageIO.FLOAT)
+            spec.channelnames = ("Y", "A")
+            out = OpenImageIO.ImageOutput.create("out.exr")
+            out.open(os.path.join(self.folder.name, "out.exr"), spec)
+            out.write_image(numpy.array([v for f in floats for v in (f, 0.5)],
+                                        numpy.float32).reshape(2, 3, 2))
+            out.close()
+
+        exact = [value for pixel in ROUND_PIXELS for value in pixel]
+        cases = [  # name, make it, file, the PIC's pixels as RGBA bytes
+            ("planar strips", lambda: tiffcp("-p", "separate", "-r", "1"), "out.tif", exact),
+            ("tiles, LZW", lambda: tiffcp("-t", "-w", "16", "-l", "16", "-c", "lzw"),
+             "out.tif", exact),
+            ("planar tiles", lambda: tiffcp("-p", "separate", "-t", "-c", "none"), "out.tif",
+             exact),
+            ("float grey TIFF", float_tiff, "out.tif",
+             [v for g in grey for v in (g, g, g, 255)]),
+            ("float Y + A EXR", float_exr, "out.exr",
+             [v for g in grey for v in (g, g, g, 128)]),
+        ]
+        for name, make, made, pixels in cases:
+            with self.subTest(name):
+                try:
+                    if make() is None and name.startswith(("planar", "tiles")):
+                        self.skipTest("no tiffcp")
+                except ImportError:
+                    self.skipTest("no numpy, Pillow or OpenImageIO")
+                run = self.pictool("convert", made, "back.pic", "--alpha")
+                self.assertEqual((run.status, run.err), (0, ""))
+                pam = self.pictool("convert", "back.pic", "-", "--to", "pam").out
+                self.assertEqual(list(pam.encode("latin-1").split(b"ENDHDR\n")[1]), pixels)
+
     def test_pic_to_pic_keeps_the_header_unless_told(self):
         self.write("in.pic", ROUND_TRIP)
         cases = [([], dict(rgbCompressed=0, withAlpha=1, aspect=2, comment=":shot 42")),
