@@ -1,7 +1,8 @@
-// Fuzzes pictool's image readers (PAM, PGM, PPM, and PNG and JPEG where the
-// libraries are built in) through the one entry that tells them apart by
-// content: any bytes either fail with a message or give an image whose
-// channels match its declared size, within the pixel limit.
+// Fuzzes pictool's image readers (every format in the table: PAM, PGM, PPM,
+// and PNG, JPEG, TIFF and EXR where the libraries are built in) through the
+// one entry that tells them apart by content: any bytes either fail with a
+// message or give an image whose channels match its declared size, within
+// the pixel limit.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

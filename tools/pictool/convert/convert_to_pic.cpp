@@ -178,10 +178,10 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
         return false;
     }
     const ImageFormat* format = FormatOfInput(*input);
+    // Every format the table sniffs has a reader here, or is PIC.
     if (format == nullptr || (format != &PicFormat() && format->newReader == nullptr)) {
-        failure = FrameFailure(
-            task.input, "not an image pictool reads (" + ReadFormatNames() +
-                            (format == nullptr ? ")" : ", not " + std::string(format->name) + ")"));
+        failure =
+            FrameFailure(task.input, "not an image pictool reads (" + ReadFormatNames() + ")");
         return false;
     }
     // The driver, and readers that seek, take named files: standard input

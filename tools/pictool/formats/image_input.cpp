@@ -53,6 +53,8 @@ bool ImageInput::Open(const std::string& name, std::string& error)
 
 size_t ImageInput::Read(void* bytes, size_t count)
 {
+    if (count == 0)
+        return 0; // `bytes` may be null
     auto* out = static_cast<uint8_t*>(bytes);
     const size_t fromHead = std::min(count, headSize - headUsed);
     std::memcpy(out, head + headUsed, fromHead);
