@@ -13,6 +13,7 @@ native=(
   build-essential cmake ninja-build git python3
   googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev libtiff-dev libopenexr-dev
   imagemagick pngcheck libtiff-tools openexr python3-numpy python3-pil python3-openimageio
+  openimageio-tools bc
 )
 everything=(
   "${native[@]}" python3-pefile
