@@ -149,8 +149,9 @@ std::string FormatHelpLines()
         std::string extensions;
         for (const std::string& extension : Words(format->extensions))
             extensions += (extensions.empty() ? "." : " .") + extension;
-        text += "  " + std::string(format->name) +
-                std::string(9 - std::string(format->name).size(), ' ') + extensions + "\n";
+        std::string name = format->name;
+        name.resize(name.size() < 9 ? 9 : name.size() + 1, ' ');
+        text += "  " + name + extensions + "\n";
         text += std::string("    read:  ") + (format->reads ? format->reads : "no") + "\n";
         text += std::string("    write: ") + (format->writes ? format->writes : "no") + "\n";
     }
