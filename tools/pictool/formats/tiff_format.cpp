@@ -62,7 +62,9 @@ public:
             error = "TIFF is read from named files only";
             return false;
         }
-        tiff = TIFFOpen(input.Path().c_str(), "r");
+        // "m": read, not map. A mapped file that another program cuts
+        // short while we read it kills the process (SIGBUS); a read fails.
+        tiff = TIFFOpen(input.Path().c_str(), "rm");
         if (tiff == nullptr) {
             error = TiffError("TIFF data is corrupt or cut short");
             return false;
