@@ -377,6 +377,11 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
 #if defined(PICTOOL_HAVE_PNG)
         {{pic, dir.File("out.png"), "--host-pixels"}, "--host-pixels applies to PAM output"},
 #endif
+#if defined(PICTOOL_HAVE_JPEG)
+        {{pic, dir.File("out.jpg"), "--quality", "0"},
+         "--quality '0': give a number from 1 to 100"},
+        {{pic, dir.File("out.jpg"), "--depth", "16"}, "--depth applies to "},
+#endif
         {{pic, pam, "--host-pixels", "--depth", "16"}, "leave out --depth"},
         {{pic, pam, "--rle"}, "--rle applies when writing PIC"},
         {{in, pic, "--jobs", "0"}, "--jobs '0': give a number from 1 to 64"},
