@@ -1,14 +1,15 @@
-// Fuzzes pictool's image readers (PAM, PGM, PPM, and PNG and JPEG where the
-// libraries are built in) through the one entry that tells them apart by
-// content: any bytes either fail with a message or give an image whose
-// channels match its declared size, within the pixel limit.
+// Fuzzes pictool's image readers (every format in the table: PAM, PGM, PPM,
+// and PNG, JPEG, TIFF and EXR where the libraries are built in) through the
+// one entry that tells them apart by content: any bytes either fail with a
+// message or give an image whose channels match its declared size, within
+// the pixel limit.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
-#include "tools/pictool/image_io.h"
+#include "tools/pictool/formats/whole_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "tools/pictool/image_io.h"
-#include "tools/pictool/png_io.h"
+#include "tools/pictool/formats/format_table.h"
+#include "tools/pictool/formats/whole_image.h"
 
 namespace {
 
@@ -93,7 +93,8 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string error;
-    if (!WritePng(argv[1], DrawSample(), SampleDepth::Eight, error)) {
+    if (!WriteImageFile(argv[1], *OutputFormatOfWord("png"), WriteSettings{}, DrawSample(),
+                        error)) {
         std::fprintf(stderr, "make_sample_png: %s: %s\n", argv[1], error.c_str());
         return 1;
     }

@@ -40,12 +40,10 @@ platform_header+='|libgen|utime|netdb)\.h$|^(sys|netinet|arpa)/'
 # plug-in, output/ and pictool; pictool's console calls and output/'s use of
 # the name ReplaceFile (a macro of <windows.h>) depend on it.
 platform_exceptions=" host/host_api.h "
-# Being restructured: pictool's platform calls, moving into platform files.
-platform_exceptions+=" tools/pictool/dynamic_library.cpp tools/pictool/image_io.cpp "
-platform_exceptions+=" tools/pictool/progress_bar.cpp "
-# Being restructured: pictool's image formats and their table (image_io).
-circle_exceptions=" tools/pictool/image_io tools/pictool/png_io tools/pictool/pam_io "
-circle_exceptions+=" tools/pictool/jpeg_io "
+# pictool's platform calls, to move into platform files.
+platform_exceptions+=" tools/pictool/convert/progress_bar.cpp tools/pictool/formats/image_input.cpp "
+platform_exceptions+=" tools/pictool/formats/image_output.cpp tools/pictool/support/dynamic_library.cpp "
+circle_exceptions=""
 
 is_product() { # is_product FOLDER
   case $1 in
@@ -66,6 +64,17 @@ unit_of() { # unit_of FILE
 
 unit_edges=$(mktemp)
 trap 'rm -f "$unit_edges"' EXIT
+
+# Within pictool, likewise: support/ < formats/ < convert/ < commands/ < main.
+pictool_may_include() {
+  case $1 in
+    support) echo "support" ;;
+    formats) echo "formats support" ;;
+    convert) echo "convert formats support" ;;
+    commands) echo "commands convert formats support" ;;
+    *) echo "commands convert formats support" ;;
+  esac
+}
 
 crossings=0
 cross() { # cross FILE:LINE MESSAGE
@@ -94,6 +103,16 @@ while IFS= read -r file; do
         [ "$from" = "$to" ] || echo "$from $to" >>"$unit_edges"
       fi
       [ "$allowed" != "*" ] || continue
+      if [[ $file == tools/pictool/* && $target == tools/pictool/* ]]; then
+        part=${file#tools/pictool/}
+        part=${part%%/*}
+        wanted=${target#tools/pictool/}
+        wanted=${wanted%%/*}
+        case " $(pictool_may_include "$part") " in
+          *" $wanted "*) ;;
+          *) cross "$file:$line" "pictool's $part/ may not include \"$target\"" ;;
+        esac
+      fi
       case " $allowed " in
         *" ${target%%/*} "*) ;;
         *) cross "$file:$line" "$folder/ may not include \"$target\" (only from: $allowed)" ;;

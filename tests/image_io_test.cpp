@@ -19,14 +19,17 @@
 #include "host/window_message.h"
 #include "output/atomic_output.h"
 #include "tests/test_support.h"
-#include "tools/pictool/image_io.h"
-#include "tools/pictool/image_io_pattern.h"
-#include "tools/pictool/progress_bar.h"
-#include "tools/pictool/utf8_text.h"
+#include "tools/pictool/convert/frame_pattern.h"
+#include "tools/pictool/convert/premultiply.h"
+#include "tools/pictool/convert/progress_bar.h"
+#include "tools/pictool/formats/format_table.h"
+#include "tools/pictool/formats/image_input.h"
+#include "tools/pictool/formats/image_output.h"
+#include "tools/pictool/formats/whole_image.h"
+#include "tools/pictool/support/system_error_text.h"
+#include "tools/pictool/support/utf8_text.h"
 #if defined(PICTOOL_HAVE_PNG)
 #include <png.h>
-
-#include "tools/pictool/png_io.h"
 #endif
 
 namespace {
@@ -228,22 +231,33 @@ TEST(ImageFiles, FormatsComeFromContentAndExtension)
     const struct {
         const char* name;
         Bytes bytes;
-        ImageFormat format;
+        const char* format; // null: none
     } cases[] = {
-        {"a.png", Text("P7\nWIDTH 1"), ImageFormat::Pam},
-        {"b", Bytes{0x53, 0x80, 0xF6, 0x34, 0}, ImageFormat::Pic},
-        {"c.pic", Bytes{0xFF, 0xD8, 0xFF, 0xE0}, ImageFormat::Jpeg},
-        {"d", Text("P6 1 1 255\n"), ImageFormat::Pnm},
-        {"e", Text("P5\n"), ImageFormat::Pnm},
-        {"f", Text("P6x"), ImageFormat::Unknown},
-        {"g", Bytes{}, ImageFormat::Unknown},
+        {"a.png", Text("P7\nWIDTH 1"), "PAM"},
+        {"b", Bytes{0x53, 0x80, 0xF6, 0x34, 0}, "PIC"},
+#if defined(PICTOOL_HAVE_JPEG)
+        {"c.pic", Bytes{0xFF, 0xD8, 0xFF, 0xE0}, "JPEG"},
+#endif
+#if defined(PICTOOL_HAVE_TIFF)
+        {"t", Bytes{0x49, 0x49, 42, 0}, "TIFF"},
+        {"u", Bytes{0x4D, 0x4D, 0, 42}, "TIFF"},
+#endif
+#if defined(PICTOOL_HAVE_EXR)
+        {"x", Bytes{0x76, 0x2F, 0x31, 0x01, 2, 0, 0, 0}, "EXR"},
+#endif
+        {"d", Text("P6 1 1 255\n"), "PGM/PPM"},
+        {"e", Text("P5\n"), "PGM/PPM"},
+        {"f", Text("P6x"), nullptr},
+        {"g", Bytes{}, nullptr},
     };
     for (const auto& c : cases) {
         WriteFileBytes(dir.File(c.name), c.bytes);
         ImageInput input;
         std::string error;
         ASSERT_TRUE(input.Open(dir.File(c.name), error)) << error;
-        EXPECT_EQ(input.Format(), c.format) << c.name;
+        const ImageFormat* format = FormatOfInput(input);
+        EXPECT_EQ(format ? std::string(format->name) : "none", c.format ? c.format : "none")
+            << c.name;
         EXPECT_EQ(input.Size(), c.bytes.size()) << c.name;
     }
     std::filesystem::create_directory(dir.File("folder"));
@@ -254,11 +268,53 @@ TEST(ImageFiles, FormatsComeFromContentAndExtension)
         EXPECT_EQ(error,
                   std::string(name) == "folder" ? "is a directory" : "no such file or directory");
     }
-    EXPECT_EQ(FormatFromExtension("x.PIC"), ImageFormat::Pic);
-    EXPECT_EQ(FormatFromExtension("x.Png"), ImageFormat::Png);
-    EXPECT_EQ(FormatFromExtension("x.pam"), ImageFormat::Pam);
-    EXPECT_EQ(FormatFromExtension("pic"), ImageFormat::Unknown);
-    EXPECT_EQ(FormatFromExtension("x.pic.bak"), ImageFormat::Unknown);
+    EXPECT_EQ(OutputFormatOfName("x.PIC"), &PicFormat());
+    EXPECT_EQ(std::string(OutputFormatOfName("x.pam")->name), "PAM");
+    EXPECT_EQ(OutputFormatOfName("pic"), nullptr);
+    EXPECT_EQ(OutputFormatOfName("x.pic.bak"), nullptr);
+    EXPECT_EQ(OutputFormatOfName("x.ppm"), nullptr) << "PPM is read, not written";
+#if defined(PICTOOL_HAVE_TIFF)
+    EXPECT_EQ(OutputFormatOfName("x.tif"), OutputFormatOfWord("TIFF"));
+#endif
+}
+
+// --premult and --unpremult leave alpha 255 exact both ways, and alpha 0
+// gives colour 0 (premultiplied) or leaves it (straight).
+TEST(Premultiply, IsExactAtTheEndsAndRoundsBetween)
+{
+    const struct {
+        uint8_t colour, alpha, premultiplied, straight;
+    } cases[] = {
+        {200, 255, 200, 200}, {0, 255, 0, 0}, {200, 0, 0, 200},
+        {100, 128, 50, 199}, // 100 * 128 / 255 = 50.2; 100 * 255 / 128 = 199.2
+        {128, 128, 64, 255}, // colour equal to alpha is full scale
+        {200, 100, 78, 255}, // more than alpha: clamped
+    };
+    for (const auto& c : cases) {
+        uint16_t in[4] = {uint16_t(c.colour << 8), 0, uint16_t(255 << 8), uint16_t(c.alpha << 8)};
+        uint16_t out[4] = {in[0], in[1], in[2], in[3]};
+        PremultiplyRow(out, 1);
+        EXPECT_EQ(out[0] >> 8, c.premultiplied) << int(c.colour) << "/" << int(c.alpha);
+        EXPECT_EQ(out[3], in[3]);
+        UnpremultiplyRow(in, 1);
+        EXPECT_EQ(in[0] >> 8, c.straight) << int(c.colour) << "/" << int(c.alpha);
+        EXPECT_EQ(in[1], 0);
+    }
+}
+
+// Aspect ratios as whole densities: exact where a pair can be exact.
+TEST(Density, GivesTheAspectBack)
+{
+    for (const float aspect : {1.0f, 2.0f, 0.5f, 1.25f, 0.9f, 1.0925926f, 3.0e-3f, 1000.0f}) {
+        uint32_t across = 0, down = 0;
+        DensityFromAspect(aspect, 0x7FFFFFFF, across, down);
+        float back = 0.0f;
+        ASSERT_TRUE(AspectFromDensity(across, down, back));
+        EXPECT_EQ(back, aspect) << across << ":" << down;
+    }
+    float unchanged = 7.0f;
+    EXPECT_FALSE(AspectFromDensity(0, 1, unchanged));
+    EXPECT_EQ(unchanged, 7.0f);
 }
 
 TEST(Utf8Text, CutsOnlyBetweenCharacters)
@@ -351,7 +407,9 @@ TEST(PngFiles, SixteenBitSamplesAreRoundedAndWrittenTimes257)
     for (const bool alpha : {true, false}) {
         image.hasAlpha = alpha;
         std::string error;
-        ASSERT_TRUE(WritePng(dir.File("x.png"), image, SampleDepth::Sixteen, error)) << error;
+        ASSERT_TRUE(WriteImageFile(dir.File("x.png"), *OutputFormatOfWord("png"),
+                                   WriteSettings{SampleDepth::Sixteen}, image, error))
+            << error;
         HostImage back;
         ASSERT_TRUE(ReadImageFile(dir.File("x.png"), kMaxImagePixels, back, error)) << error;
         EXPECT_EQ(back.hasAlpha, alpha);
@@ -398,15 +456,22 @@ TEST(PngFiles, RefusesImagesPicCannotHoldBeforeAllocating)
 // PNG and PAM output replace an earlier file only when whole, and where a
 // plain "wb" open would write.
 struct OutputFormat {
-    const char* name;
-    ImageFormat format;
+    std::string name;
+    const ImageFormat* format;
 };
-const OutputFormat kOutputFormats[] = {
-#if defined(PICTOOL_HAVE_PNG)
-    {"out.png", ImageFormat::Png},
-#endif
-    {"out.pam", ImageFormat::Pam},
-};
+
+// Every format with a writer, as out.EXTENSION.
+std::vector<OutputFormat> OutputFormats()
+{
+    std::vector<OutputFormat> outputs;
+    for (const ImageFormat* format : ImageFormats())
+        if (format->newWriter != nullptr)
+            outputs.push_back({"out." + std::string(format->extensions)
+                                            .substr(0, std::string(format->extensions).find(' ')),
+                               format});
+    return outputs;
+}
+const std::vector<OutputFormat> kOutputFormats = OutputFormats();
 
 HostImage NoiseImage(uint32_t width, uint32_t height)
 {
@@ -435,9 +500,9 @@ TEST(ImageOutput, AFullDiskKeepsTheEarlierFile)
         WriteFileBytes(disk.File(output.name), earlier);
         disk.Fill();
         std::string error;
-        EXPECT_FALSE(WriteImageFile(disk.File(output.name), output.format, SampleDepth::Sixteen,
-                                    image, error));
-        if (output.format == ImageFormat::Pam) {
+        EXPECT_FALSE(
+            WriteImageFile(disk.File(output.name), *output.format, WriteSettings{}, image, error));
+        if (output.name == "out.pam") {
             EXPECT_NE(error.find(SystemErrorText(ENOSPC)), std::string::npos) << error;
         }
         EXPECT_EQ(ReadFileBytes(disk.File(output.name)), earlier);
@@ -465,7 +530,7 @@ TEST(ImageOutput, AReadOnlyFileIsReplacedOnlyWhereWbWould)
             std::fclose(probe);
         std::string error;
         EXPECT_EQ(
-            WriteImageFile(dir.File(output.name), output.format, SampleDepth::Eight, image, error),
+            WriteImageFile(dir.File(output.name), *output.format, WriteSettings{}, image, error),
             wbWrites)
             << error;
         EXPECT_EQ(ReadFileBytes(dir.File(output.name)) == earlier, !wbWrites);
@@ -492,8 +557,8 @@ TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
         if (child == 0) {
             AtomicOutput::RemoveTemporaryFilesOnInterrupt();
             std::string error;
-            WriteImageFile(dir.File(output.name), output.format, SampleDepth::Sixteen, image,
-                           error);
+            WriteImageFile(dir.File(output.name), *output.format,
+                           WriteSettings{SampleDepth::Sixteen}, image, error);
             _exit(3);
         }
         bool seen = false;

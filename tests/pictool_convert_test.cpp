@@ -355,9 +355,10 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{in, pic, "--bogus"}, "unknown option '--bogus'"},
         {{in}, "one input and one output"},
         {{in, pic, dir.File("third.pic")}, "one input and one output"},
-        {{in, dir.File("out.bmp")}, ".pic, .png or .pam"},
-        {{in, "-"}, "needs --to"},
-        {{in, "-", "--to", "bmp"}, "--to takes png, pam or pic"},
+        {{in, dir.File("out.bmp")}, "OUT must end in .pic"},
+        {{in, dir.File("out.ppm")}, "OUT must end in .pic"}, // read, not written
+        {{in, "-"}, "needs --to pic"},
+        {{in, "-", "--to", "bmp"}, "--to takes pic"},
         {{in, pic, "--comment"}, "--comment needs a value"},
         {{in, pic, "--aspect", "0"}, "--aspect '0': must be greater than 0"},
         {{in, pic, "--aspect", "-2"}, "must be greater than 0"},
@@ -368,10 +369,18 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{in, pic, "--aspect", "1e-400"}, "too small for a 32-bit float"},
         {{in, pic, "--aspect", "1e400"}, "larger than a 32-bit float holds"},
         {{in, pic, "--aspect", "2x"}, "not a number"},
-        {{in, pic, "--depth", "16"}, "--depth applies to PNG or PAM output"},
+        {{in, pic, "--depth", "16"}, "--depth applies to "},
+        {{pic, pam, "--quality", "80"}, "--quality applies to JPEG output"},
+        {{pic, pam, "--premult"}, "--premult applies when writing PIC"},
+        {{in, pic, "--unpremult"}, "--unpremult applies when reading PIC"},
         {{pic, pam, "--depth", "12"}, "--depth must be 8 or 16"},
 #if defined(PICTOOL_HAVE_PNG)
         {{pic, dir.File("out.png"), "--host-pixels"}, "--host-pixels applies to PAM output"},
+#endif
+#if defined(PICTOOL_HAVE_JPEG)
+        {{pic, dir.File("out.jpg"), "--quality", "0"},
+         "--quality '0': give a number from 1 to 100"},
+        {{pic, dir.File("out.jpg"), "--depth", "16"}, "--depth applies to "},
 #endif
         {{pic, pam, "--host-pixels", "--depth", "16"}, "leave out --depth"},
         {{pic, pam, "--rle"}, "--rle applies when writing PIC"},
@@ -552,8 +561,13 @@ TEST(PictoolConvert, HelpTellsTheOptions)
           "--save-options", "--frames", "--depth", "--host-pixels", "--jobs", "--to",
           "--max-pixels", "--quiet", "--json", "--allow-damaged", "times 257", "'-'"})
         EXPECT_TRUE(Contains(run.out, option)) << option;
-#if !defined(PICTOOL_HAVE_PNG)
-    EXPECT_TRUE(Contains(run.out, "no PNG or JPEG support"));
+    // The formats of this build, from the table.
+    for (const char* format : {"PIC      .pic", "PAM      .pam", "PGM/PPM  .pgm .ppm"})
+        EXPECT_TRUE(Contains(run.out, format)) << format;
+#if defined(PICTOOL_HAVE_PNG)
+    EXPECT_TRUE(Contains(run.out, "PNG      .png"));
+#else
+    EXPECT_FALSE(Contains(run.out, ".png "));
 #endif
 }
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "tools/pictool/json_writer.h"
+#include "tools/pictool/support/json_writer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/test_support.h"
-#include "tools/pictool/plugin_host.h"
+#include "tools/pictool/support/plugin_host.h"
 
 namespace {
 

@@ -50,6 +50,8 @@ MIXED_RGBA = (pic_header(4, 2, MIXED_COMMENT, ratio=1.25)
               + bytes([0x80, 0, 4, 7, 8, 9]) + bytes([0x03, 0, 64, 128, 255]))
 
 # 3 x 1 RGB raw, with an 80-byte comment that has no zero byte.
+# What the driver writes before a user's comment.
+DRIVER_PREFIX = b"Created with Dorvanquil PIC Driver:"
 FULL_COMMENT = bytes(range(0x41, 0x41 + 26)) * 3 + b"!?"
 RAW_RGB = (pic_header(3, 1, FULL_COMMENT, ratio=0.75) + packet(0, RAW, RGB)
            + bytes(range(9)))
@@ -105,6 +107,12 @@ class PictoolTest(unittest.TestCase):
     def info_json(self, *arguments):
         run = self.pictool("info", "--json", *arguments)
         return run, run.json_lines()
+
+    def format_lines(self):
+        """The lines of `convert --help` that name a format and its extensions."""
+        text = self.pictool("convert", "--help").out.split("Formats of this pictool")[1]
+        return [line for line in text.split("\n\n")[0].splitlines()[1:]
+                if line.startswith("  ") and not line.startswith("   ")]
 
     def assert_usage_error(self, run):
         self.assertEqual(run.status, 2, run.err)
@@ -288,6 +296,178 @@ class Check(PictoolTest):
         self.assert_usage_error(self.pictool("check", "--bogus", names[0]))
 
 
+# 3 x 2 RGBA, raw, aspect 2, a comment: every value exact somewhere below.
+ROUND_PIXELS = [(0, 0, 0, 0), (255, 255, 255, 255), (1, 128, 254, 128),
+                (200, 100, 50, 255), (7, 8, 9, 0), (250, 3, 128, 64)]
+ROUND_TRIP = (pic_header(3, 2, DRIVER_PREFIX + b"shot 42", ratio=2.0)
+              + packet(1, RAW, RGB) + packet(0, RAW, ALPHA)
+              + b"".join(bytes(p[:3]) for p in ROUND_PIXELS[:3]) + bytes(p[3] for p in ROUND_PIXELS[:3])
+              + b"".join(bytes(p[:3]) for p in ROUND_PIXELS[3:]) + bytes(p[3] for p in ROUND_PIXELS[3:]))
+
+
+def tool(*arguments):
+    """Another program's output, or None where it is not installed."""
+    try:
+        return subprocess.run(arguments, capture_output=True, text=True, encoding="latin-1",
+                              timeout=60).stdout
+    except FileNotFoundError:
+        return None
+
+
+def pillow_pixels(path):
+    from PIL import Image
+    with Image.open(path) as image:
+        return [tuple(p) for p in image.convert("RGBA").getdata()]
+
+
+def oiio_pixels(path):
+    """EXR as floats, read by OpenImageIO, brought back to bytes."""
+    import OpenImageIO
+    data = OpenImageIO.ImageBuf(path).get_pixels(OpenImageIO.FLOAT)
+    return [tuple(int(round(v * 255)) for v in pixel) for row in data for pixel in row]
+
+
+class RoundTrips(PictoolTest):
+    """Our PIC to each format, read back by another reader and by pictool."""
+
+    def test_pixels_and_metadata_survive_every_format(self):
+        self.write("in.pic", ROUND_TRIP)
+        formats = " ".join(self.format_lines()) + " "
+        cases = [  # extension, options, pixel reader, metadata check, its words
+            ("png", [], pillow_pixels, ["pngcheck", "-vt"], ["1x2 pixels/unit", "shot 42"]),
+            ("png", ["--depth", "16"], pillow_pixels, ["pngcheck", "-v"], ["64-bit RGB+alpha"]),
+            ("tif", [], pillow_pixels, ["tiffinfo"], ["ImageDescription: shot 42",
+                                                         "Resolution: 1, 2 (unitless)"]),
+            ("tif", ["--depth", "16"], None, ["tiffinfo"], ["Bits/Sample: 16"]),
+            ("exr", [], oiio_pixels, ["exrheader"], ['comments (type string): "shot 42"',
+                                                        "pixelAspectRatio (type float): 2",
+                                                        "16-bit floating-point"]),
+            # JPEG is lossy (and 3 x 2 pixels of strong colour suffer): metadata only.
+            ("jpg", ["--quality", "100"], None, ["identify", "-verbose"],
+             ["comment: shot 42"]),
+            ("pam", [], None, None, []),
+        ]
+        for extension, options, reader, checker, expected in cases:
+            if "." + extension + " " not in formats:
+                continue  # not in this build
+            with self.subTest(extension=extension, options=options):
+                out = "out." + extension
+                run = self.pictool("convert", "in.pic", out, *options)
+                self.assertEqual((run.status, run.err), (0, ""))
+                path = os.path.join(self.folder.name, out)
+                if reader is not None and not EMULATOR:
+                    try:
+                        pixels = reader(path)
+                    except ImportError:
+                        pixels = None
+                    if pixels is not None:
+                        self.assertEqual(pixels, ROUND_PIXELS)
+                report = tool(*checker, path) if checker and not EMULATOR else None
+                for text in expected if report is not None else []:
+                    self.assertIn(text, report)
+                # And back: pixels exact (JPEG aside), aspect and comment as they were,
+                # with one driver prefix.
+                back = self.pictool("convert", out, "back.pic", "--json")
+                self.assertEqual(back.status, 0, back.err)
+                if extension == "jpg":
+                    continue
+                self.assertEqual(self.pictool("convert", "back.pic", "-", "--to", "pam").out,
+                                 self.pictool("convert", "in.pic", "-", "--to", "pam").out)
+                _, objects = self.info_json("back.pic")
+                if extension != "pam":
+                    self.assertEqual((objects[0]["aspect"], objects[0]["comment"]),
+                                     (2, DRIVER_PREFIX.decode() + "shot 42"))
+                    self.assertEqual(json.loads(back.out)["carried"], ["aspect", "comment"])
+
+    def test_files_other_writers_make(self):
+        """TIFF layouts by tiffcp, float TIFF by Pillow, float Y + A EXR by OpenImageIO."""
+        if EMULATOR or "TIFF" not in " ".join(self.format_lines()):
+            self.skipTest("no TIFF in this build")
+        self.write("in.pic", ROUND_TRIP)
+        self.assertEqual(self.pictool("convert", "in.pic", "in.tif").status, 0)
+        floats = [-0.5, 1 / 255, 0.5, 0.999, 1.5, float("nan")]
+        grey = [0, 1, 128, 255, 255, 0]  # clamped to [0, 1], times 255, rounded
+
+        def tiffcp(*options):
+            return tool("tiffcp", *options, os.path.join(self.folder.name, "in.tif"),
+                        os.path.join(self.folder.name, "out.tif"))
+
+        def float_tiff():
+            import numpy
+            from PIL import Image
+            Image.fromarray(numpy.array(floats, numpy.float32).reshape(2, 3), "F").save(
+                os.path.join(self.folder.name, "out.tif"))
+
+        def float_exr():
+            import numpy
+            import OpenImageIO
+            spec = OpenImageIO.ImageSpec(3, 2, 2, OpenImageIO.FLOAT)
+            spec.channelnames = ("Y", "A")
+            out = OpenImageIO.ImageOutput.create("out.exr")
+            out.open(os.path.join(self.folder.name, "out.exr"), spec)
+            out.write_image(numpy.array([v for f in floats for v in (f, 0.5)],
+                                        numpy.float32).reshape(2, 3, 2))
+            out.close()
+
+        exact = [value for pixel in ROUND_PIXELS for value in pixel]
+        cases = [  # name, make it, file, the PIC's pixels as RGBA bytes
+            ("planar strips", lambda: tiffcp("-p", "separate", "-r", "1"), "out.tif", exact),
+            ("tiles, LZW", lambda: tiffcp("-t", "-w", "16", "-l", "16", "-c", "lzw"),
+             "out.tif", exact),
+            ("planar tiles", lambda: tiffcp("-p", "separate", "-t", "-c", "none"), "out.tif",
+             exact),
+            ("float grey TIFF", float_tiff, "out.tif",
+             [v for g in grey for v in (g, g, g, 255)]),
+            ("float Y + A EXR", float_exr, "out.exr",
+             [v for g in grey for v in (g, g, g, 128)]),
+        ]
+        for name, make, made, pixels in cases:
+            with self.subTest(name):
+                try:
+                    if make() is None and name.startswith(("planar", "tiles")):
+                        self.skipTest("no tiffcp")
+                except ImportError:
+                    self.skipTest("no numpy, Pillow or OpenImageIO")
+                run = self.pictool("convert", made, "back.pic", "--alpha")
+                self.assertEqual((run.status, run.err), (0, ""))
+                pam = self.pictool("convert", "back.pic", "-", "--to", "pam").out
+                self.assertEqual(list(pam.encode("latin-1").split(b"ENDHDR\n")[1]), pixels)
+
+    def test_pic_to_pic_keeps_the_header_unless_told(self):
+        self.write("in.pic", ROUND_TRIP)
+        cases = [([], dict(rgbCompressed=0, withAlpha=1, aspect=2, comment=":shot 42")),
+                 (["--rle", "--no-alpha"], dict(rgbCompressed=1, withAlpha=0)),
+                 (["--comment", "new", "--aspect", "0.5"], dict(aspect=0.5, comment=":new"))]
+        for options, expected in cases:
+            with self.subTest(options=options):
+                run = self.pictool("convert", "in.pic", "out.pic", *options)
+                self.assertEqual((run.status, run.err), (0, ""))
+                _, objects = self.info_json("out.pic")
+                for key, value in expected.items():
+                    found = objects[0][key]
+                    if key == "comment":
+                        self.assertTrue(found.endswith(value) and found.count(":") == 1, found)
+                    else:
+                        self.assertEqual(found, value, key)
+
+    def test_premult_and_unpremult(self):
+        self.write("in.pic", ROUND_TRIP)
+        run = self.pictool("convert", "in.pic", "-", "--to", "pam", "--unpremult")
+        self.assertEqual(run.status, 0, run.err)
+        pixels = run.out.encode("latin-1").split(b"ENDHDR\n")[1]
+        # alpha 0 and 255 leave colour; 128: 1 -> 2, 128 -> 255, 254 -> 255; 64: 250 -> 255 ...
+        self.assertEqual(list(pixels), [0, 0, 0, 0, 255, 255, 255, 255, 2, 255, 255, 128,
+                                        200, 100, 50, 255, 7, 8, 9, 0, 255, 12, 255, 64])
+        self.write("straight.pam", run.out.encode("latin-1"))
+        run = self.pictool("convert", "straight.pam", "pre.pic", "--premult")
+        self.assertEqual(run.status, 0, run.err)
+        back = self.pictool("convert", "pre.pic", "-", "--to", "pam").out.encode("latin-1")
+        # 255 * 128 / 255 = 128, 2 * 128 / 255 = 1.0; alpha 0 gives 0.
+        self.assertEqual(list(back.split(b"ENDHDR\n")[1]), [0, 0, 0, 0, 255, 255, 255, 255,
+                                                             1, 128, 128, 128, 200, 100, 50, 255,
+                                                             0, 0, 0, 0, 64, 3, 64, 64])
+
+
 class Usage(PictoolTest):
     def test_usage_errors_exit_2(self):
         pic = self.write("raw.pic", RAW_RGB)
@@ -315,6 +495,14 @@ class Usage(PictoolTest):
             self.assertEqual((run.status, run.err), (0, ""))
             self.assertTrue(run.out.startswith("Usage: pictool help [COMMAND]"), run.out)
         self.assertIn("JSON Lines", self.pictool("info", "--help").out)
+
+    def test_the_manual_lists_every_format(self):
+        manual = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs",
+                                   "pictool.md"), encoding="utf-8").read()
+        names = [line.split()[0] for line in self.format_lines()]
+        self.assertIn("PIC", names)
+        for name in names:
+            self.assertIn("\n| %s |" % name.replace("/", ", "), manual)
 
     def test_version(self):
         for option in ("--version", "-V"):

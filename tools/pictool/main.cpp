@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "output/atomic_output.h"
-#include "tools/pictool/command.h"
+#include "tools/pictool/commands/command.h"
 
 // Every command, once. A new command is a file of its own and a line here.
 static const PictoolCommand* const kCommands[] = {
@@ -67,7 +67,7 @@ static int RunHelp(const std::vector<std::string>& arguments)
     const bool aboutHelp = name == "help" || IsHelpOption(name);
     if (arguments.size() > 1 || (command == nullptr && !aboutHelp))
         return UsageError("help", "no command named '" + name + "'");
-    std::fputs(command != nullptr ? command->help : kHelpHelp, stdout);
+    std::fputs(command != nullptr ? command->help().c_str() : kHelpHelp, stdout);
     return kExitSuccess;
 }
 
@@ -126,7 +126,7 @@ static int RunPictool(int argc, char** argv)
         if (argument == "--")
             break;
         if (IsHelpOption(argument)) {
-            std::fputs(command->help, stdout);
+            std::fputs(command->help().c_str(), stdout);
             return kExitSuccess;
         }
     }

@@ -1,0 +1,163 @@
+// PIC files to other images: a driver of the frame's own loads the file
+// into a host storage with LoadImage, and the storage's rows go one by one
+// to the output format's writer.
+#include <chrono>
+#include <cstdio>
+#include <new>
+
+#include "host/bitmap_storage.h"
+#include "host/bmm_functions.h"
+#include "tools/pictool/convert/convert_job.h"
+#include "tools/pictool/convert/premultiply.h"
+#include "tools/pictool/convert/progress_bar.h"
+#include "tools/pictool/formats/image_input.h"
+#include "tools/pictool/formats/image_output.h"
+#include "tools/pictool/formats/pic_check.h"
+#include "tools/pictool/formats/pic_format.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The storage's rows to `sink`, which is started with `header`.
+bool StreamStorage(BitmapStorage& storage, const ImageHeader& header, bool unpremultiply,
+                   RowSink& sink, std::string& error)
+{
+    if (!sink.Start(header, error))
+        return false;
+    std::vector<BMM_Color_64> row(header.width);
+    std::vector<uint16_t> channels(size_t(header.width) * 4);
+    for (uint32_t y = 0; y < header.height; ++y) {
+        if (!storage.FetchRow(0, int(y), int(header.width), row.data())) {
+            error = "the storage refused row " + std::to_string(y);
+            return false;
+        }
+        uint16_t* channel = channels.data();
+        for (const BMM_Color_64& pixel : row) {
+            channel[0] = pixel.r;
+            channel[1] = pixel.g;
+            channel[2] = pixel.b;
+            channel[3] = pixel.a;
+            channel += 4;
+        }
+        if (unpremultiply && header.hasAlpha)
+            UnpremultiplyRow(channels.data(), header.width);
+        if (!sink.Row(channels.data(), error))
+            return false;
+    }
+    return sink.Finish(error);
+}
+
+FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                          const std::string& inputPath, ProgressWindow& progress)
+{
+    BitmapManager manager;
+    Bitmap bitmap(&manager);
+    LoadedPic loaded;
+    FrameOutcome outcome;
+    if (!LoadPic(plugin, inputPath, task.input, bitmap, progress, loaded, outcome))
+        return outcome;
+    BitmapStorage& storage = *bitmap.Storage();
+    if (storage.Width() <= 0 || storage.Height() <= 0)
+        return FrameFailure(task.input, "the storage holds no pixels");
+
+    ImageHeader header;
+    header.width = uint32_t(storage.Width());
+    header.height = uint32_t(storage.Height());
+    header.hasAlpha = loaded.hasAlpha;
+    header.haveAspect = true;
+    header.aspect = loaded.aspect;
+    header.haveComment = !loaded.comment.empty();
+    header.comment = loaded.comment;
+
+    // Made before the write: a step that fails (out of memory) must not fail
+    // a frame whose file has already replaced the earlier one.
+    outcome.driverMs = loaded.driverMs;
+    outcome.width = header.width;
+    outcome.height = header.height;
+    outcome.withAlpha = header.hasAlpha;
+    outcome.haveOptions = loaded.haveOptions;
+    outcome.options = loaded.options;
+    outcome.compressed = loaded.haveOptions && loaded.options.rgbCompressed == 1;
+    outcome.aspect = header.aspect;
+    outcome.comment = header.comment;
+    outcome.carried = {"aspect"};
+    if (header.haveComment)
+        outcome.carried.push_back("comment");
+    NoteDamage(inputPath, task.input, outcome);
+
+    // Formats that seek are written to a staging file on their way to standard output.
+    const bool staged = task.output == "-" && job.outputFormat->namedFilesOnly;
+    std::unique_ptr<StagingFile> staging;
+    if (staged)
+        staging = std::make_unique<StagingFile>("");
+    std::unique_ptr<RowSink> sink =
+        job.outputFormat->newWriter(staged ? staging->Path() : task.output, job.write);
+    std::string error;
+    if (!StreamStorage(storage, header, job.unpremultiply, *sink, error))
+        return FrameFailure(task.output, error);
+    sink.reset();
+    if (staged && !staging->CopyToStdout(error))
+        return FrameFailure(task.output, error);
+    outcome.ok = true;
+    return outcome;
+}
+
+} // namespace
+
+bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& label,
+             Bitmap& bitmap, ProgressWindow& progress, LoadedPic& loaded, FrameOutcome& failure)
+{
+    DriverPtr driver = plugin.NewDriver();
+    if (!driver) {
+        failure = FrameFailure(plugin.Path(), "the plug-in made no driver");
+        return false;
+    }
+    BitmapInfo info;
+    info.SetName(path.c_str()); // the parser kept names below kMaxPathLength
+    info.SetUpdateWindow(progress.Window());
+    BMMRES status = kResultSuccess;
+    progress.Begin(label);
+    const Clock::time_point start = Clock::now();
+    BitmapStorage* storage = driver->LoadImage(&info, &bitmap, &status);
+    loaded.driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (storage == nullptr) {
+        failure = FrameFailure(label, DriverFailureText(path, status, DriverTask::Load), status);
+        return false;
+    }
+    bitmap.SetStorage(storage);
+    loaded.hasAlpha = info.Type() == kImageType32WithAlpha;
+    loaded.aspect = info.Aspect();
+    loaded.haveOptions = SaveDriverOptions(*driver, loaded.options);
+    loaded.comment = PicUserComment(PicHeaderComment(path));
+    return true;
+}
+
+void NoteDamage(const std::string& input, const std::string& label, FrameOutcome& outcome)
+{
+    const PicFileCheck check = CheckPicFile(input);
+    if (check.result != kResultSuccess || !check.rows.damaged || check.readFailed)
+        return;
+    outcome.damaged = true;
+    outcome.damage = DamageJson(check);
+    outcome.error = "damaged: " + DamageText(check);
+    outcome.errorFile = label;
+}
+
+FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
+                                 ProgressWindow& progress)
+{
+    try {
+        if (task.input != "-")
+            return LoadAndWrite(plugin, job, task, task.input, progress);
+        // The driver reads named files: standard input goes to one first.
+        ImageInput input;
+        StagingFile staged;
+        std::string error;
+        if (!input.Open("-", error) || !staged.Fill(input, error))
+            return FrameFailure(task.input, error);
+        return LoadAndWrite(plugin, job, task, staged.Path(), progress);
+    } catch (const std::bad_alloc&) {
+        return FrameFailure(task.input, "out of memory");
+    }
+}

@@ -1,0 +1,76 @@
+#include "tools/pictool/formats/image_input.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "tools/pictool/support/system_error_text.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+void UseBinaryMode([[maybe_unused]] FILE* file)
+{
+#if defined(_WIN32)
+    _setmode(_fileno(file), _O_BINARY);
+#endif
+}
+
+ImageInput::~ImageInput()
+{
+    if (ownsFile && file != nullptr)
+        std::fclose(file);
+}
+
+bool ImageInput::Open(const std::string& name, std::string& error)
+{
+    path = name;
+    if (name == "-") {
+        file = stdin;
+        UseBinaryMode(stdin);
+    } else {
+        std::error_code status;
+        if (std::filesystem::is_directory(name, status)) {
+            error = "is a directory";
+            return false;
+        }
+        file = std::fopen(name.c_str(), "rb");
+        if (file == nullptr) {
+            error = SystemErrorText(errno);
+            return false;
+        }
+        ownsFile = true;
+        const uintmax_t bytes = std::filesystem::file_size(name, status);
+        if (!status && std::filesystem::is_regular_file(name, status))
+            size = uint64_t(bytes);
+    }
+    headSize = std::fread(head, 1, sizeof head, file);
+    return true;
+}
+
+size_t ImageInput::Read(void* bytes, size_t count)
+{
+    if (count == 0)
+        return 0; // `bytes` may be null
+    auto* out = static_cast<uint8_t*>(bytes);
+    const size_t fromHead = std::min(count, headSize - headUsed);
+    std::memcpy(out, head + headUsed, fromHead);
+    headUsed += fromHead;
+    if (fromHead == count)
+        return count;
+    return fromHead + std::fread(out + fromHead, 1, count - fromHead, file);
+}
+
+int ImageInput::ReadByte()
+{
+    uint8_t byte = 0;
+    return Read(&byte, 1) == 1 ? byte : -1;
+}
+
+bool ImageInput::Failed() const
+{
+    return file != nullptr && std::ferror(file) != 0;
+}

@@ -1,0 +1,47 @@
+// The bytes of one input, a file or standard input ("-"), with its first
+// bytes read ahead so that its format can be told by its content. Read goes
+// on from the start, through the bytes read ahead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "tools/pictool/formats/image_format.h"
+
+class ImageInput {
+public:
+    ImageInput() = default;
+    ~ImageInput();
+    ImageInput(const ImageInput&) = delete;
+    ImageInput& operator=(const ImageInput&) = delete;
+
+    // False with a message ("no such file", "is a directory") when `path`
+    // cannot be read.
+    bool Open(const std::string& path, std::string& error);
+    const std::string& Path() const { return path; }
+    // The first bytes, up to kSniffBytes (fewer for a shorter input).
+    const uint8_t* Head() const { return head; }
+    size_t HeadSize() const { return headSize; }
+    // The whole input's size in bytes for a regular file; 0 when unknown (a pipe).
+    uint64_t Size() const { return size; }
+    // Up to `count` bytes; fewer only at the end or on a read error.
+    size_t Read(void* bytes, size_t count);
+    // One byte, or -1 at the end.
+    int ReadByte();
+    // True once a read failed for a reason other than the end.
+    bool Failed() const;
+
+private:
+    std::string path;
+    FILE* file = nullptr;
+    bool ownsFile = false;
+    uint8_t head[kSniffBytes] = {};
+    size_t headSize = 0;
+    size_t headUsed = 0;
+    uint64_t size = 0;
+};
+
+// Sets binary mode on a standard stream where the system has text mode.
+void UseBinaryMode(FILE* file);

@@ -1,0 +1,55 @@
+// Where image writers put their files, and PIC files staged on their way
+// between a driver, which works on named files, and standard input or
+// output.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "output/atomic_output.h"
+
+class ImageInput;
+
+// The one place image writers open and close their output. A file is
+// written beside its target and moved over it only when whole (an earlier
+// file of that name stays as it was when the write fails); "-" is standard
+// output.
+class ImageOutput {
+public:
+    ImageOutput() = default;
+    ImageOutput(const ImageOutput&) = delete;
+    ImageOutput& operator=(const ImageOutput&) = delete;
+
+    // Null with a message when `path` cannot be written.
+    FILE* Open(const std::string& path, std::string& error);
+    // Finishes the output; false with a message (kept when the writer gave
+    // one) when anything written did not reach it.
+    bool Close(bool written, std::string& error);
+
+private:
+    AtomicOutput file;
+    FILE* stream = nullptr;
+    bool toStdout = false;
+};
+
+// A file of its own in the system's temporary folder, removed when the
+// object goes (on Ctrl-C too).
+class StagingFile {
+public:
+    // `extension` such as ".pic", so that a reader told by name takes it.
+    explicit StagingFile(const char* extension = ".pic");
+    ~StagingFile();
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+
+    const std::string& Path() const { return path; }
+    // Copies the rest of `input` (from its start) into the file.
+    bool Fill(ImageInput& input, std::string& error);
+    // Copies the file to standard output.
+    bool CopyToStdout(std::string& error) const;
+
+private:
+    std::string path;
+    std::unique_ptr<InterruptRemoval> removal;
+};
