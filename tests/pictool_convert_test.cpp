@@ -559,9 +559,10 @@ TEST(PictoolConvert, HelpTellsTheOptions)
     const ProcessResult run = Convert(dir, {"--help"});
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option :
-         {"--alpha", "--no-alpha", "--rle", "--raw", "--comment", "--aspect", "--options",
-          "--save-options", "--frames", "--depth", "--host-pixels", "--jobs", "--to",
-          "--max-pixels", "--quiet", "--json", "--allow-damaged", "times 257", "'-'"})
+         {"--alpha",       "--no-alpha",      "--rle",          "--raw",        "--comment",
+          "--aspect",      "--options",       "--save-options", "--frames",     "--depth",
+          "--host-pixels", "--jobs",          "--to",           "--max-pixels", "--quiet",
+          "--json",        "--allow-damaged", "--no-clobber",   "times 257",    "'-'"})
         EXPECT_TRUE(Contains(run.out, option)) << option;
     // The formats of this build, from the table.
     for (const char* format : {"PIC      .pic", "PAM      .pam", "PGM/PPM  .pgm .ppm"})

@@ -677,7 +677,7 @@ std::string ConvertHelp()
            "\n"
            "'%' in names. Without --frames IN and OUT name one file each: a name\n"
            "holding %d, %Nd or %0Nd is refused lest a pattern be taken for a file;\n"
-           "write %% for its '%' (100%%d.png names 100%d.png), or give the names\n"
+           "write %% for its '%' (100%%d.pic names 100%d.pic), or give the names\n"
            "after '--', where they are taken as they are. A lone '%' is itself.\n"
            "\n"
            "'-' as IN reads standard input, its format told by its content; as OUT it\n"
