@@ -370,8 +370,6 @@ std::vector<FrameTask> MakeTasks(const ConvertJob& job)
     return tasks;
 }
 
-// Runs every task on up to job.jobs threads, each with its own progress
-// window, and reports each failure as it happens.
 // Takes the tasks whose output exists out of `tasks`, saying so for each;
 // returns their outputs.
 std::vector<std::string> SkipExistingOutputs(std::vector<FrameTask>& tasks)
@@ -392,6 +390,8 @@ std::vector<std::string> SkipExistingOutputs(std::vector<FrameTask>& tasks)
     return skipped;
 }
 
+// Runs every task on up to job.jobs threads, each with its own progress
+// window, and reports each failure as it happens.
 std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
                                    const std::vector<FrameTask>& tasks, ProgressDisplay& display)
 {
