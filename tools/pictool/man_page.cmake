@@ -3,6 +3,7 @@
 # (`pictool help COMMAND`, for every command `pictool --help` lists) follows
 # the command list as a subsection of its own.
 #   cmake -DPICTOOL=... -DHELP2MAN=... -DOUTPUT=.../pictool.1 -P man_page.cmake
+cmake_minimum_required(VERSION 3.25)
 
 execute_process(COMMAND ${PICTOOL} --help OUTPUT_VARIABLE overview RESULT_VARIABLE failed)
 if(failed)
@@ -17,15 +18,15 @@ foreach(command IN LISTS commands)
   if(command STREQUAL "help")
     continue()
   endif()
-  execute_process(COMMAND ${PICTOOL} help ${command} OUTPUT_VARIABLE help RESULT_VARIABLE failed)
+  execute_process(COMMAND ${PICTOOL} help ${command} OUTPUT_VARIABLE command_help RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${PICTOOL} help ${command} failed")
   endif()
   # Plain text as roff: a backslash printed as itself, and no line taken for
   # a request because it starts with '.' or '\''.
-  string(REPLACE "\\" "\\e" help "${help}")
-  string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
-  string(APPEND include_text ".SS pictool ${command}\n.nf\n${help}.fi\n")
+  string(REPLACE "\\" "\\e" command_help "${command_help}")
+  string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" command_help "${command_help}")
+  string(APPEND include_text ".SS pictool ${command}\n.nf\n${command_help}.fi\n")
 endforeach()
 string(APPEND include_text
        "[FILES]\n"
