@@ -60,6 +60,7 @@ struct ConvertJob {
     int jobs = 1;
     bool json = false;
     bool quiet = false;
+    bool noClobber = false; // --no-clobber: outputs that exist are left alone
 };
 
 // One frame of the run: its number (kSingleFrame for a single image) and names.
