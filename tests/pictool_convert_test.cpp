@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/bitmap_storage.h"
 #include "pic/pic_header.h"
 #include "tests/test_support.h"
 
@@ -420,6 +421,12 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
     WriteFileBytes(dir.File("head.pic"), Slice(header, 0, 60));
     WriteFileBytes(dir.File("packets.pic"), Slice(header, 0, 106));
     std::filesystem::create_directory(dir.File("folder.pic"));
+    WriteFileBytes(dir.File("huge.pic"), MakePicHeaderBytes(16384, 16384, false, true));
+    WriteFileBytes(dir.File("vast.pic"), MakePicHeaderBytes(65535, 65535, false, true));
+    WriteFileBytes(dir.File("empty.pic"), MakePicHeaderBytes(480, 0, false, true));
+    const std::string hugePixels = std::to_string(16384 * 16384);
+    const std::string vastPixels = std::to_string(65535ull * 65535);
+    const std::string storage = std::to_string(kMaxStoragePixelsLog2);
     const struct {
         std::vector<std::string> arguments;
         std::string named;  // the file the message names
@@ -435,8 +442,20 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
         {{dir.File("text.pam"), dir.File("a.pic")}, "text.pam", "not an image pictool reads", 0},
         {{dir.File("in.pam"), dir.File("a.pic"), "--max-pixels", "3"},
          "in.pam",
-         "image is 2 x 2, more than --max-pixels 3",
+         "declares 2 x 2 (4 pixels), more than --max-pixels 3",
          0},
+        {{dir.File("huge.pic"), dir.File("a.pam"), "--max-pixels", "1000"},
+         "huge.pic",
+         "declares 16384 x 16384 (" + hugePixels + " pixels), more than --max-pixels 1000",
+         0},
+        {{dir.File("vast.pic"), dir.File("a.pam")},
+         "vast.pic",
+         "declares 65535 x 65535 (" + vastPixels +
+             " pixels), more than the host's storage holds "
+             "(2^" +
+             storage + " pixels)",
+         0},
+        {{dir.File("empty.pic"), dir.File("a.pam")}, "empty.pic", "no pixels: 480 x 0", 0},
         {{dir.File("notpic.pic"), dir.File("a.pam")}, "notpic.pic", "not a PIC file", 13},
         {{dir.File("head.pic"), dir.File("a.pam")}, "head.pic", "file ends inside the header", 13},
         {{dir.File("packets.pic"), dir.File("a.pam")},

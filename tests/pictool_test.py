@@ -187,21 +187,41 @@ class InfoJson(PictoolTest):
             self.assertIn('"aspect":null', run.out)
 
     def test_unreadable_files_say_why(self):
+        """The same words from info, check and convert for every file not read."""
         short = (pic_header(1, 1) + packet(0, RAW, RGB))[:100]
+        pam = b"P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n" + bytes(3)
+        os.mkdir(os.path.join(self.folder.name, "folder.pic"))
         cases = [("text.pic", b"x" * 200, 13, "not a PIC file"),
                  ("short.pic", short, 13, "file ends inside the header"),
-                 ("empty.pic", b"", 13, "not a PIC file"),
+                 ("empty.pic", b"", 13, "file ends inside the header"),
                  ("chain.pic", pic_header(1, 1) + packet(1, RAW, RGB), 13,
                   "file ends inside the channel packets"),
+                 ("image.pic", pam, 13, "not a PIC file (a PAM image)"),
+                 ("folder.pic", None, None, "is a directory"),
                  ("missing.pic", None, 2, "no such file or directory")]
+        if not EMULATOR:  # a name longer than the system takes
+            cases.append(("x" * 300, None, 2, "file name too long"))
         names = [self.write(name, data) if data is not None else name
                  for name, data, _, _ in cases]
         run, objects = self.info_json(*names, self.write("mixed.pic", MIXED_RGBA))
         self.assertEqual(run.status, 1)
-        self.assertEqual(objects[:-1], [{"file": n, "result": r, "error": e}
-                                        for n, _, r, e in cases])
+        self.assertEqual([(o["file"], o["error"]) for o in objects[:-1]],
+                         [(n, e) for n, _, _, e in cases])
+        self.assertEqual([o["result"] for o, (_, _, r, _) in zip(objects, cases) if r],
+                         [r for _, _, r, _ in cases if r])
         self.assertEqual(objects[-1]["result"], 0)
         self.assertEqual(run.err_lines, ["pictool: %s: %s" % (n, e) for n, _, _, e in cases])
+        check = self.pictool("check", "--json", *names)
+        self.assertEqual(check.status, 1)
+        self.assertEqual([(o["file"], o["error"]) for o in check.json_lines()],
+                         [(n, e) for n, _, _, e in cases])
+        self.assertEqual(self.pictool("check", *names).out.splitlines()[:-1],
+                         ["%s: %s" % (n, e) for n, _, _, e in cases])
+        # convert says what to do with an image of another format.
+        cases[4] = cases[4][:3] + ("input is a PAM; the output must be .pic",)
+        for name, _, _, error in cases:
+            run = self.pictool("convert", name, "out.pam")
+            self.assertEqual((run.status, run.err_lines), (1, ["pictool: %s: %s" % (name, error)]))
 
     def test_utf8_names_and_comments_pass_through(self):
         comment = "caf\u00e9 \u20ac".encode()
@@ -271,7 +291,8 @@ class Check(PictoolTest):
         cut = MIXED_RGBA[:-3]  # row 1's alpha literal loses its last 3 bytes
         pure = pic_header(3, 1) + packet(0, 1, 0xF0) + bytes([2, 1, 2, 3, 4, 0, 5, 6, 7, 8])
         names = [self.write("mixed.pic", MIXED_RGBA + b"xy"), self.write("cut.pic", cut),
-                 self.write("zero.pic", pure), self.write("bad.pic", b"PIC?"), "missing.pic"]
+                 self.write("zero.pic", pure), self.write("bad.pic", b"PIC?"), "missing.pic",
+                 self.write("none.pic", pic_header(480, 0) + packet(0, RAW, RGB))]
         run = self.pictool("check", "--json", *names)
         self.assertEqual((run.status, run.err), (1, ""))
         objects = run.json_lines()
@@ -282,8 +303,10 @@ class Check(PictoolTest):
         self.assertEqual(objects[1]["damage"], {"row": 1, "offset": 112 + 15, "reason": "cut short"})
         self.assertEqual(objects[1]["rowsComplete"], 1)
         self.assertEqual(objects[2]["damage"], {"row": 0, "offset": 108, "reason": "zero count"})
-        self.assertEqual(objects[3], {"file": "bad.pic", "result": 13})
-        self.assertEqual(list(objects[4].keys()), ["file", "result"])
+        self.assertEqual(objects[3], {"file": "bad.pic", "result": 13, "error": "not a PIC file"})
+        self.assertEqual(list(objects[4].keys()), ["file", "result", "error"])
+        self.assertEqual(objects[5], {"file": "none.pic", "result": 13,
+                                      "error": "no pixels: 480 x 0"})
 
         plain = self.pictool("check", names[0], names[1])
         self.assertEqual(plain.status, 1)
@@ -473,8 +496,7 @@ class Usage(PictoolTest):
         pic = self.write("raw.pic", RAW_RGB)
         for arguments in ([], ["info"], ["info", "--json"], ["info", "--bogus", pic],
                           ["info", "--options"], ["frobnicate"], ["--plugin"],
-                          ["about", "extra"], ["help", "nope"], ["help", "info", "about"],
-                          ["info", "x" * 300]):
+                          ["about", "extra"], ["help", "nope"], ["help", "info", "about"]):
             with self.subTest(arguments=arguments):
                 self.assert_usage_error(self.pictool(*arguments))
 

@@ -212,9 +212,6 @@ int CheckSequence(const RawArguments& raw, ConvertJob& job)
             return UsageError("convert", error);
         job.outputNumbered = true;
     }
-    for (const FramePattern* pattern : {&job.inputPattern, &job.outputPattern})
-        if (FrameName(*pattern, job.frames.last).size() >= size_t(kMaxPathLength))
-            return UsageError("convert", "frame names longer than 259 bytes");
     return kExitSuccess;
 }
 
@@ -315,9 +312,6 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertJob&
         return UsageError("convert", "give one input and one output");
     job.input = raw.names[0];
     job.output = raw.names[1];
-    for (const std::string& name : raw.names)
-        if (name.size() >= size_t(kMaxPathLength))
-            return UsageError("convert", "names longer than 259 bytes");
     if (const int status = CheckDirection(raw, job))
         return status;
     if (const int status = CheckSequence(raw, job))
@@ -400,13 +394,15 @@ bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::st
 }
 
 void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
-                  const std::vector<FrameOutcome>& outcomes, const std::string& runError)
+                  const std::vector<FrameOutcome>& outcomes, const std::string& runError,
+                  bool failed)
 {
     JsonObject object;
     BMMRES status = kResultSuccess;
     std::string error = runError;
     std::vector<std::string> inputs, outputs;
-    std::vector<JsonObject> failures;
+    std::vector<JsonObject> failures, damaged;
+    std::string firstDamage;
     const FrameOutcome* last = nullptr;
     int frames = 0;
     double driverMs = 0.0;
@@ -417,6 +413,20 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
         driverMs += outcome.driverMs;
         if (outcome.damaged && damage == "null")
             damage = outcome.damage;
+        if (outcome.damaged) {
+            if (firstDamage.empty())
+                firstDamage = outcome.errorFile + ": " + outcome.error;
+            JsonObject item;
+            if (job.sequence)
+                item.AddInteger("frame", tasks[index].frame);
+            else
+                item.AddJson("frame", "null");
+            item.AddText("file", tasks[index].input);
+            item.AddInteger("row", outcome.damageRow);
+            item.AddInteger("offset", static_cast<long long>(outcome.damageOffset));
+            item.AddText("reason", outcome.damageReason);
+            damaged.push_back(item);
+        }
         if (outcome.ok) {
             outputs.push_back(tasks[index].output);
             last = &outcome;
@@ -436,7 +446,10 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
         failures.push_back(failure);
     }
     object.AddInteger("status", status);
-    object.AddBool("ok", error.empty());
+    // A damaged input without --allow-damaged fails the run with no error.
+    if (error.empty() && failed)
+        error = firstDamage;
+    object.AddBool("ok", !failed);
     if (!error.empty())
         object.AddText("error", error);
     object.AddInteger("width", last ? last->width : 0);
@@ -449,6 +462,7 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     object.AddObjectList("failures", failures);
     object.AddNumber("driverMs", driverMs);
     object.AddJson("damage", damage);
+    object.AddObjectList("damaged", damaged);
     // What the last frame written holds of the input's metadata.
     object.AddNumber("aspect", last ? double(last->aspect) : 1.0);
     object.AddText("comment", last ? last->comment : "");
@@ -490,7 +504,7 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
         }
     }
     if (job.json)
-        PrintSummary(job, tasks, outcomes, runError);
+        PrintSummary(job, tasks, outcomes, runError, failed);
     return failed ? kExitFailure : kExitSuccess;
 }
 

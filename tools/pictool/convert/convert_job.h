@@ -84,6 +84,9 @@ struct FrameOutcome {
     double driverMs = 0.0;
     bool damaged = false; // the PIC input is damaged (its rows up to the damage were written)
     std::string damage = "null"; // its damage, as JSON
+    uint32_t damageRow = 0;      // the first row that is not whole
+    uint64_t damageOffset = 0;   // where that row's data begins in the file
+    std::string damageReason;    // "cut short", ...
     // The output's aspect ratio and comment, and which of them came from the input.
     float aspect = 1.0f;
     std::string comment;
@@ -105,10 +108,12 @@ struct LoadedPic {
     std::string comment; // the header's, without the driver's prefix
     double driverMs = 0.0;
 };
-// LoadImage of `path` (a named file); a failed outcome about `label` (the
-// name the user gave) when it fails.
+// LoadImage of `path` (a named file, of any length the system takes), once
+// its header's size is within `maxPixels`; a failed outcome about `label`
+// (the name the user gave) when it fails.
 bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& label,
-             Bitmap& bitmap, ProgressWindow& progress, LoadedPic& loaded, FrameOutcome& failure);
+             uint64_t maxPixels, Bitmap& bitmap, ProgressWindow& progress, LoadedPic& loaded,
+             FrameOutcome& failure);
 // Notes in `outcome` the damage a loaded file has, which loads without a failing result.
 void NoteDamage(const std::string& input, const std::string& label, FrameOutcome& outcome);
 

@@ -16,6 +16,7 @@
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
+#include "tools/pictool/support/short_name.h"
 #include "tools/pictool/support/utf8_text.h"
 
 namespace {
@@ -141,20 +142,25 @@ FrameOutcome WriteFrame(const Plugin& plugin, const ConvertJob& job, const Frame
     // A numbered output pattern was formatted by us: the driver writes that
     // name as a single image. A plain name is the driver's template.
     const bool driverNumbers = job.sequence && !job.outputNumbered;
+    // The driver takes the name the host's field holds; a name that does not
+    // yet exist has no shorter name.
+    const std::string& given = driverNumbers ? job.output : outputPath;
+    if (given.size() >= size_t(kMaxPathLength) || outputPath.size() >= size_t(kMaxPathLength))
+        return FrameFailure(task.output, NameTooLongText());
     BitmapInfo outputInfo;
-    outputInfo.SetName((driverNumbers ? job.output : outputPath).c_str()); // < kMaxPathLength
+    outputInfo.SetName(given.c_str());
     outputInfo.SetUpdateWindow(progress.Window());
     progress.Begin(task.output);
     const BMMRES opened = driver->OpenForWrite(&outputInfo, &bitmap);
     if (opened != kResultSuccess)
-        return FrameFailure(task.output, DriverFailureText(outputPath, opened, DriverTask::Write),
-                            opened);
+        return FrameFailure(
+            task.output, DriverFailureText(outputPath, opened, DriverTask::Write, given), opened);
     const Clock::time_point start = Clock::now();
     const BMMRES result = driver->WriteFrame(driverNumbers ? task.frame : kSingleFrame);
     const double driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (result != kResultSuccess)
-        return FrameFailure(task.output, DriverFailureText(outputPath, result, DriverTask::Write),
-                            result);
+        return FrameFailure(
+            task.output, DriverFailureText(outputPath, result, DriverTask::Write, given), result);
     outcome.ok = true;
     outcome.driverMs += driverMs;
     outcome.width = uint32_t(storage.Width());
@@ -188,7 +194,7 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     // goes to one first.
     std::unique_ptr<StagingFile> staged;
     std::string path = task.input;
-    if (task.input == "-" && (format == &PicFormat() || format->namedFilesOnly)) {
+    if (IsStream(task.input) && (format == &PicFormat() || format->namedFilesOnly)) {
         staged = std::make_unique<StagingFile>(format == &PicFormat() ? ".pic" : "");
         if (!staged->Fill(*input, error)) {
             failure = FrameFailure(task.input, error);
@@ -203,7 +209,7 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     }
     if (format == &PicFormat()) {
         LoadedPic loaded;
-        if (!LoadPic(plugin, path, task.input, bitmap, progress, loaded, failure))
+        if (!LoadPic(plugin, path, task.input, job.maxPixels, bitmap, progress, loaded, failure))
             return false;
         traits.hasAlpha = loaded.hasAlpha;
         traits.knowsCompression = loaded.haveOptions;
@@ -258,6 +264,9 @@ FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTas
         outcome.driverMs += loadNotes.driverMs;
         outcome.damaged = loadNotes.damaged;
         outcome.damage = loadNotes.damage;
+        outcome.damageRow = loadNotes.damageRow;
+        outcome.damageOffset = loadNotes.damageOffset;
+        outcome.damageReason = loadNotes.damageReason;
         outcome.error = loadNotes.error;
         outcome.errorFile = loadNotes.errorFile;
     }

@@ -19,6 +19,17 @@ void UseBinaryMode([[maybe_unused]] FILE* file)
 #endif
 }
 
+bool IsStream(const std::string& path)
+{
+    if (path == "-")
+        return true;
+    std::error_code status;
+    const std::filesystem::file_type type = std::filesystem::status(path, status).type();
+    return !status && type != std::filesystem::file_type::regular &&
+           type != std::filesystem::file_type::directory &&
+           type != std::filesystem::file_type::not_found;
+}
+
 ImageInput::~ImageInput()
 {
     if (ownsFile && file != nullptr)
