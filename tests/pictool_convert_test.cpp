@@ -414,6 +414,7 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
     TempDir dir;
     const Bytes pam = PamBytes(MakeWidePam(2, 2, 4), "RGB_ALPHA");
     WriteFileBytes(dir.File("in.pam"), pam);
+    WriteFileBytes(dir.File("in1.pam"), pam);
     WriteFileBytes(dir.File("cut.pam"), Slice(pam, 0, 70));
     WriteFileBytes(dir.File("text.pam"), Bytes{'h', 'e', 'l', 'l', 'o'});
     WriteFileBytes(dir.File("notpic.pic"), Bytes(200, 7));
@@ -476,6 +477,15 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
          "no such file or directory",
          2},
         {{dir.File("in.pam"), dir.File("folder.pic")}, "folder.pic", "is a directory", 2},
+        // Frames the driver numbers: the host's record names its template.
+        {{dir.File("in%d.pam"), dir.File("no/such/folder/a.pic"), "--frames", "1-1"},
+         "a0001.pic: frame 1",
+         "no such file or directory",
+         2},
+        {{dir.File("in.pam"), dir.File(std::string(kMaxPathLength, 'd') + "/a.pic")},
+         "a.pic",
+         "name longer than the host's " + std::to_string(kMaxPathLength - 1) + "-byte name field",
+         0},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = c.arguments;
@@ -568,6 +578,23 @@ TEST(PictoolConvert, CutShortPicConvertsWithAWarning)
     const ProcessResult whole = Convert(dir, {dir.File("full.pic"), dir.File("out.pam"), "--json"});
     EXPECT_EQ(whole.exitCode, 0);
     EXPECT_NE(whole.out.find("\"damage\":null"), std::string::npos) << whole.out;
+    EXPECT_NE(whole.out.find("\"damaged\":[]"), std::string::npos) << whole.out;
+
+    // In a sequence every damaged frame is listed; ok is false as the exit status is 1.
+    const Bytes full = ReadFileBytes(dir.File("full.pic"));
+    WriteFileBytes(dir.File("seq1.pic"), Slice(full, 0, full.size() / 2));
+    WriteFileBytes(dir.File("seq2.pic"), full);
+    WriteFileBytes(dir.File("seq3.pic"), Slice(full, 0, 200));
+    const ProcessResult run =
+        Convert(dir, {dir.File("seq%d.pic"), dir.File("out%d.pam"), "--frames", "1-3", "--json"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_TRUE(Contains(run.out, "\"ok\":false")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "\"damage\":{\"row\":14,")) << run.out;
+    for (const char* part :
+         {"\"damaged\":[{\"frame\":1,\"file\":\"",
+          "seq1.pic\",\"row\":14,\"offset\":2352,\"reason\":\"cut short\"},{\"frame\":3,",
+          "seq3.pic\",\"row\":0,\"offset\":112,\"reason\":\"cut short\"}]"})
+        EXPECT_TRUE(Contains(run.out, part)) << part << " in " << run.out;
 }
 
 TEST(PictoolConvert, HelpTellsTheOptions)

@@ -157,21 +157,39 @@ class InfoJson(PictoolTest):
             for key, value in expected.items():
                 self.assertEqual(found[key], value, "%s: %s" % (name, key))
 
-    def test_streams_that_cannot_seek_read_as_files_do(self):
+    def test_streams_and_long_names_read_as_files_do(self):
+        """info, check and convert through -, /dev/stdin, a FIFO, process
+        substitution and a path longer than the host's name field."""
         if EMULATOR or os.name != "posix":
             self.skipTest("pipes and FIFOs of Linux")
         name = self.write("mixed.pic", MIXED_RGBA)
-        _, (expected,) = self.info_json(name)
-        fifo = os.path.join(self.folder.name, "fifo")
-        os.mkfifo(fifo)
-        feeder = subprocess.Popen(["sh", "-c", 'cat mixed.pic > fifo'], cwd=self.folder.name)
-        runs = {"fifo": self.info_json("fifo")}
-        feeder.wait()
-        completed = subprocess.run([PICTOOL, "info", "--json", "/dev/stdin"], input=MIXED_RGBA,
-                                   capture_output=True, cwd=self.folder.name, timeout=120)
-        runs["/dev/stdin"] = (None, [json.loads(completed.stdout)])
-        for file, (_, (found,)) in runs.items():
-            self.assertEqual(found, dict(expected, file=file))
+        folder = os.path.join(self.folder.name, "d" * 200, "e" * 200)
+        os.makedirs(folder)
+        long_name = os.path.join(folder, "mixed.pic")
+        self.assertGreater(len(long_name), 260)
+        with open(long_name, "wb") as out:
+            out.write(MIXED_RGBA)
+        os.mkfifo(os.path.join(self.folder.name, "fifo"))
+        commands = {"info": ["info", "--json"], "check": ["check", "--json"],
+                    "convert": ["convert", "-", "--to", "pam"]}
+        for command, arguments in commands.items():
+            expected = self.pictool(*arguments[:1], name, *arguments[1:]).out
+            for way in ("-", "/dev/stdin", "fifo", "<(cat mixed.pic)", long_name):
+                with self.subTest(command=command, way=way):
+                    line = " ".join([PICTOOL, arguments[0], way] + arguments[1:])
+                    if way == "fifo":
+                        line = "cat mixed.pic > fifo & " + line
+                    completed = subprocess.run(
+                        ["bash", "-c", line + (" < mixed.pic" if way in ("-", "/dev/stdin") else "")],
+                        cwd=self.folder.name, capture_output=True, timeout=60)
+                    self.assertEqual(completed.returncode, 0, completed.stderr)
+                    found = completed.stdout.decode("latin-1")
+                    if command == "convert":
+                        self.assertEqual(found, expected)
+                    else:
+                        self.assertEqual(json.loads(found), dict(json.loads(expected), file=way
+                                                                 if "<" not in way else
+                                                                 json.loads(found)["file"]))
 
     def test_the_comment_stops_at_its_first_zero_byte(self):
         data = pic_header(1, 1, b"before\0after") + packet(0, RAW, RGB) + bytes(3)
