@@ -30,7 +30,6 @@ namespace {
 
 // What the header keeps of a user's comment: its 80 bytes less the driver's
 // prefix and the closing zero.
-constexpr size_t kCommentRoom = size_t(kPicCommentSize) - 1 - (sizeof kPicCommentPrefix - 1);
 constexpr int kMaxJobs = 64;
 
 // The command line as given, before the checks that relate its parts.
@@ -288,7 +287,9 @@ int CheckValues(const RawArguments& raw, ConvertJob& job)
     if (!raw.maxPixels.empty()) {
         if (!ParseCount(raw.maxPixels, kMaxImagePixels, value))
             return UsageError("convert", "--max-pixels '" + raw.maxPixels +
-                                             "': give a number from 1 to 268435456 (2^28)");
+                                             "': give a number from 1 to " +
+                                             std::to_string(kMaxImagePixels) + " (2^" +
+                                             std::to_string(kMaxStoragePixelsLog2) + ")");
         job.maxPixels = value;
     }
     if (!raw.quality.empty()) {
@@ -538,6 +539,13 @@ std::string ConvertHelp()
            "done by drivers the plug-in makes: LoadImage to read, OpenForWrite and\n"
            "WriteFrame to write, drivers of its own for each frame.\n"
            "\n"
+           "Names. IN may be '-' (standard input), /dev/stdin, a pipe or a FIFO; OUT\n"
+           "may be '-'. A PIC input may have any path the system takes (the driver is\n"
+           "handed a shorter name of the same file); a PIC output's name must fit the\n"
+           "host's " +
+           std::to_string(kMaxPathLength - 1) +
+           "-byte name field, or that frame fails.\n"
+           "\n"
            "Formats of this pictool (name, extensions, what is read and written):\n" +
            FormatHelpLines() +
            "\n"
@@ -566,7 +574,9 @@ std::string ConvertHelp()
            "the driver's defaults: RLE on, empty comment, aspect 1):\n"
            "  --alpha, --no-alpha    RGBA or RGB (the last one given wins)\n"
            "  --rle, --raw           run-length coded or raw rows\n"
-           "  --comment TEXT         the user comment; the header keeps 44 bytes after\n"
+           "  --comment TEXT         the user comment; the header keeps " +
+           std::to_string(kCommentRoom) +
+           " bytes after\n"
            "                         the driver's prefix, and a longer comment is cut\n"
            "                         between characters with a warning (a comment\n"
            "                         carried from IN is cut likewise, silently)\n"
@@ -617,17 +627,23 @@ std::string ConvertHelp()
            "                         the output format, whatever OUT's name; needed when\n"
            "                         OUT is '-'\n"
            "  --max-pixels N         refuse inputs that declare more than N pixels,\n"
-           "                         before anything is allocated (default 268435456,\n"
-           "                         2^28, what the host's storage holds)\n"
+           "                         PIC headers included, before anything is\n"
+           "                         allocated (default " +
+           std::to_string(kMaxImagePixels) + ", 2^" + std::to_string(kMaxStoragePixelsLog2) +
+           ",\n"
+           "                         what the host's storage holds)\n"
            "  --json                 one JSON object on stdout (stderr when OUT is '-'):\n"
            "                         status (the driver's last failing result code, else\n"
-           "                         0), ok, error (on failure), width, height, alpha,\n"
+           "                         0), ok (false whenever the exit status is not 0),\n"
+           "                         error (on failure), width, height, alpha,\n"
            "                         compressed, inputs, outputs, frames (converted),\n"
            "                         failures (frame, file, status and error of each),\n"
            "                         driverMs (wall-clock ms inside LoadImage or\n"
            "                         WriteFrame), damage (null, or the first damaged\n"
            "                         PIC input's {\"row\", \"offset\", \"reason\"}, as\n"
-           "                         'pictool check --json' gives it), and of the last\n"
+           "                         'pictool check --json' gives it), damaged (every\n"
+           "                         damaged PIC input: frame, null for a single image,\n"
+           "                         file, row, offset, reason), and of the last\n"
            "                         frame written: aspect, comment, and carried (which\n"
            "                         of \"aspect\" and \"comment\" came from IN)\n"
            "  --quiet, -q            no progress line\n"

@@ -14,6 +14,7 @@
 #include "driver/pic_options.h"
 #include "host/bitmap.h"
 #include "host/host_api.h"
+#include "pic/pic_header.h"
 #include "tools/pictool/convert/failure_text.h"
 #include "tools/pictool/convert/frame_pattern.h"
 #include "tools/pictool/formats/image_format.h"
@@ -61,6 +62,10 @@ struct ConvertJob {
     bool json = false;
     bool quiet = false;
 };
+
+// The bytes of the header's comment field a user comment has: the field,
+// less its zero byte and the driver's prefix.
+constexpr size_t kCommentRoom = size_t(kPicCommentSize) - 1 - (sizeof kPicCommentPrefix - 1);
 
 // One frame of the run: its number (kSingleFrame for a single image) and names.
 struct FrameTask {

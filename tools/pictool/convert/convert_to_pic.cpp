@@ -36,7 +36,6 @@ struct InputTraits {
 
 // What the header keeps of a user's comment: its 80 bytes less the driver's
 // prefix and the closing zero.
-constexpr size_t kCommentRoom = size_t(kPicCommentSize) - 1 - (sizeof kPicCommentPrefix - 1);
 
 // --options first, then the flags, edited into the block SaveOptions hands
 // out and given back with LoadOptions: the driver's own table throughout.
