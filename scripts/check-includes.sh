@@ -41,8 +41,7 @@ platform_header+='|libgen|utime|netdb)\.h$|^(sys|netinet|arpa)/'
 # the name ReplaceFile (a macro of <windows.h>) depend on it.
 platform_exceptions=" host/host_api.h "
 # pictool's platform calls, to move into platform files.
-platform_exceptions+=" tools/pictool/convert/progress_bar.cpp tools/pictool/formats/image_input.cpp "
-platform_exceptions+=" tools/pictool/formats/image_output.cpp tools/pictool/support/dynamic_library.cpp "
+platform_exceptions+=" tools/pictool/support/dynamic_library.cpp "
 circle_exceptions=""
 
 is_product() { # is_product FOLDER

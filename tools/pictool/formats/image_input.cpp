@@ -7,18 +7,6 @@
 
 #include "tools/pictool/support/system_error_text.h"
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
-
-void UseBinaryMode([[maybe_unused]] FILE* file)
-{
-#if defined(_WIN32)
-    _setmode(_fileno(file), _O_BINARY);
-#endif
-}
-
 bool IsStream(const std::string& path)
 {
     if (path == "-")
