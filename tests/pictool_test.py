@@ -172,6 +172,15 @@ class InfoJson(PictoolTest):
         os.mkfifo(os.path.join(self.folder.name, "fifo"))
         commands = {"info": ["info", "--json"], "check": ["check", "--json"],
                     "convert": ["convert", "-", "--to", "pam"]}
+        # Written there too, by a driver that is handed the folder's shorter name.
+        self.write("mixed1.pic", MIXED_RGBA)
+        for source, output, *frames in (("mixed.pic", "copy.pic"),
+                                        ("mixed%d.pic", "numbered.pic", "--frames", "1-1")):
+            run = self.pictool("convert", source, os.path.join(folder, output), *frames)
+            self.assertEqual(run.status, 0, run.err)
+        for output in ("copy.pic", "numbered0001.pic"):
+            _, (found,) = self.info_json(os.path.join(folder, output))
+            self.assertEqual((found["width"], found["height"]), (4, 2))
         for command, arguments in commands.items():
             expected = self.pictool(*arguments[:1], name, *arguments[1:]).out
             for way in ("-", "/dev/stdin", "fifo", "<(cat mixed.pic)", long_name):

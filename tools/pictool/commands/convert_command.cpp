@@ -23,6 +23,7 @@
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/support/json_writer.h"
+#include "tools/pictool/support/short_name.h"
 #include "tools/pictool/support/system_error_text.h"
 #include "tools/pictool/support/utf8_text.h"
 
@@ -327,8 +328,15 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertJob&
 // host function.
 std::string DriverFrameName(const std::string& output, int frame)
 {
+    // Past the host's field the number goes into the file's own name, as the
+    // driver, handed the folder's shorter name, puts it there.
+    const size_t slash = output.find_last_of(PathSeparators());
+    const size_t start =
+        output.size() < size_t(kMaxPathLength) || slash == std::string::npos ? 0 : slash + 1;
     char name[kMaxPathLength];
-    return BMMCreateNumberedFilename(output.c_str(), frame, name) ? std::string(name) : output;
+    return BMMCreateNumberedFilename(output.substr(start).c_str(), frame, name)
+               ? output.substr(0, start) + name
+               : output;
 }
 
 std::vector<FrameTask> MakeTasks(const ConvertJob& job)

@@ -141,25 +141,27 @@ FrameOutcome WriteFrame(const Plugin& plugin, const ConvertJob& job, const Frame
     // A numbered output pattern was formatted by us: the driver writes that
     // name as a single image. A plain name is the driver's template.
     const bool driverNumbers = job.sequence && !job.outputNumbered;
-    // The driver takes the name the host's field holds; a name that does not
-    // yet exist has no shorter name.
-    const std::string& given = driverNumbers ? job.output : outputPath;
-    if (given.size() >= size_t(kMaxPathLength) || outputPath.size() >= size_t(kMaxPathLength))
-        return FrameFailure(task.output, NameTooLongText());
+    // The driver takes the name the host's field holds: a long one is named
+    // in its folder's shorter name, where the system has one.
+    const ShortName given(driverNumbers ? job.output : outputPath, ShortName::ToMake);
+    if (!given.Fits())
+        return FrameFailure(task.output, given.Why());
     BitmapInfo outputInfo;
-    outputInfo.SetName(given.c_str());
+    outputInfo.SetName(given.Name().c_str());
     outputInfo.SetUpdateWindow(progress.Window());
     progress.Begin(task.output);
     const BMMRES opened = driver->OpenForWrite(&outputInfo, &bitmap);
     if (opened != kResultSuccess)
-        return FrameFailure(
-            task.output, DriverFailureText(outputPath, opened, DriverTask::Write, given), opened);
+        return FrameFailure(task.output,
+                            DriverFailureText(outputPath, opened, DriverTask::Write, given.Name()),
+                            opened);
     const Clock::time_point start = Clock::now();
     const BMMRES result = driver->WriteFrame(driverNumbers ? task.frame : kSingleFrame);
     const double driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (result != kResultSuccess)
-        return FrameFailure(
-            task.output, DriverFailureText(outputPath, result, DriverTask::Write, given), result);
+        return FrameFailure(task.output,
+                            DriverFailureText(outputPath, result, DriverTask::Write, given.Name()),
+                            result);
     outcome.ok = true;
     outcome.driverMs += driverMs;
     outcome.width = uint32_t(storage.Width());

@@ -1,7 +1,9 @@
-// A name for an existing file short enough for the host's name field
-// (kMaxPathLength bytes with its zero), where the system has one: the file
-// is opened and named by its descriptor (/proc/self/fd/N) on Linux, by its
-// 8.3 short name on Windows. Names that fit are kept as they are.
+// A name for a file short enough for the host's name field (kMaxPathLength
+// bytes with its zero), where the system has one: an existing file is opened
+// and named by its descriptor (/proc/self/fd/N) on Linux, by its 8.3 short
+// name on Windows; a file to be made is named in its folder's short name
+// (/proc/self/fd/N/shot.pic), so that only its own name must fit. Names that
+// fit are kept as they are.
 #pragma once
 
 #include <string>
@@ -10,7 +12,8 @@
 
 class ShortName {
 public:
-    explicit ShortName(const std::string& path);
+    enum Kind { Existing, ToMake };
+    explicit ShortName(const std::string& path, Kind kind = Existing);
     ~ShortName();
     ShortName(const ShortName&) = delete;
     ShortName& operator=(const ShortName&) = delete;
@@ -23,10 +26,17 @@ public:
     std::string Why() const;
 
 private:
+    // The short name of an existing file or folder, or "".
+    std::string Shorten(const std::string& existing);
+
     std::string path;
     std::string name;
+    Kind kind;
     int descriptor = -1;
 };
+
+// The characters that end a folder's name in a path: "/", or "\\/".
+const char* PathSeparators();
 
 // "name longer than the host's 259-byte name field"
 std::string NameTooLongText();

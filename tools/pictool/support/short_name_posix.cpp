@@ -3,21 +3,26 @@
 
 #include "tools/pictool/support/short_name.h"
 
-ShortName::ShortName(const std::string& file) : path(file), name(file)
+const char* PathSeparators()
 {
-    if (Fits())
-        return;
-    descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return "/";
+}
+
+std::string ShortName::Shorten(const std::string& existing)
+{
+    if (descriptor >= 0)
+        return "";
+    descriptor = open(existing.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
-        return;
-    // The driver opens the name again: /proc/self/fd/N opens the same file.
+        return "";
+    // The driver opens the name again: /proc/self/fd/N opens the same file
+    // (or, followed by a name, the folder's entry).
     const std::string number = std::to_string(descriptor);
     for (const char* folder : {"/proc/self/fd/", "/dev/fd/"}) {
-        if (access((folder + number).c_str(), R_OK) == 0) {
-            name = folder + number;
-            return;
-        }
+        if (access((folder + number).c_str(), R_OK) == 0)
+            return folder + number;
     }
+    return "";
 }
 
 ShortName::~ShortName()
