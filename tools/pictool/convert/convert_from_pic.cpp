@@ -163,8 +163,15 @@ bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& l
 
 void NoteDamage(const std::string& input, const std::string& label, FrameOutcome& outcome)
 {
-    const PicImageFacts facts = ReadPicImageFile(input.c_str(), false).facts;
-    if (facts.status != PicImageStatus::Ok || !facts.rows.damaged)
+    FILE* file = std::fopen(input.c_str(), "rb");
+    if (file == nullptr)
+        return;
+    PicByteSource source(file);
+    const PicImageFacts facts = ReadPicImage(source, false).facts;
+    const bool readFailed = source.ReadFailed();
+    std::fclose(file);
+    // A read the system failed says nothing of the file: no damage is noted.
+    if (facts.status != PicImageStatus::Ok || !facts.rows.damaged || readFailed)
         return;
     outcome.damaged = true;
     outcome.damage = PicDamageJson(facts);
