@@ -3,6 +3,7 @@
 // to the output format's writer.
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "host/bitmap_storage.h"
@@ -20,6 +21,11 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // The storage's rows to `sink`, which is started with `header`.
 bool StreamStorage(BitmapStorage& storage, const ImageHeader& header, bool unpremultiply,
@@ -113,10 +119,12 @@ bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& l
     // them; a header that does not read is left to the driver's words.
     PicHeader picHeader{};
     std::vector<PicChannelPacket> packets;
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
-        PicByteSource source(file);
-        const PicHeaderStatus status = ReadPicHeader(source, picHeader, packets);
-        std::fclose(file);
+    if (const FilePtr file{std::fopen(path.c_str(), "rb")}) {
+        PicHeaderStatus status;
+        {
+            PicByteSource source(file.get()); // hands the stream back before it closes
+            status = ReadPicHeader(source, picHeader, packets);
+        }
         if (status == PicHeaderStatus::Read) {
             const uint64_t width = picHeader.Width(), height = picHeader.Height();
             if (width == 0 || height == 0) {
@@ -163,13 +171,12 @@ bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& l
 
 void NoteDamage(const std::string& input, const std::string& label, FrameOutcome& outcome)
 {
-    FILE* file = std::fopen(input.c_str(), "rb");
-    if (file == nullptr)
+    const FilePtr file{std::fopen(input.c_str(), "rb")};
+    if (!file)
         return;
-    PicByteSource source(file);
+    PicByteSource source(file.get()); // destroyed before the stream closes
     const PicImageFacts facts = ReadPicImage(source, false).facts;
     const bool readFailed = source.ReadFailed();
-    std::fclose(file);
     // A read the system failed says nothing of the file: no damage is noted.
     if (facts.status != PicImageStatus::Ok || !facts.rows.damaged || readFailed)
         return;
