@@ -29,9 +29,12 @@ ptrdiff_t EncodeRaw(const BMM_Color_64* pixels, int width, bool withAlpha, uint8
 }
 
 // Compressed: the channels are narrowed to the red, green, blue and alpha
-// arrays of `width` bytes each at the start of the buffer, and the encoded
-// row, at most MaxCompressedRow(width) bytes, goes after them, at
-// 4 * width.
+// arrays of `width` bytes each at the start of the buffer, for the encoder's
+// comparisons, and to interleaved red, green, blue after them, from which it
+// copies literal stretches; the encoded row, at most MaxCompressedRow(width)
+// bytes, goes last, at kEncodedAt * width.
+constexpr size_t kEncodedAt = 7;
+
 size_t MaxCompressedRow(int width)
 {
     return MaxEncodedRgbRow(width) + MaxEncodedChannelRow(width);
@@ -43,9 +46,11 @@ ptrdiff_t EncodeCompressed(const BMM_Color_64* pixels, int width, bool withAlpha
     uint8_t* green = red + width;
     uint8_t* blue = green + width;
     uint8_t* alpha = withAlpha ? blue + width : nullptr;
+    uint8_t* rgb = row + 4 * size_t(width);
     NarrowToPlanar(pixels, width, red, green, blue, alpha);
-    uint8_t* out = row + 4 * size_t(width);
-    const ptrdiff_t size = EncodeRgbRow(out, red, green, blue, width);
+    NarrowToInterleaved(pixels, width, rgb);
+    uint8_t* out = row + kEncodedAt * size_t(width);
+    const ptrdiff_t size = EncodeRgbRow(out, red, green, blue, rgb, width);
     if (size < 0 || !withAlpha)
         return size;
     const ptrdiff_t alphaSize = EncodeChannelRow(out + size, alpha, width);
@@ -98,7 +103,7 @@ RowWriteResult WriteRawRows(PicByteSink& sink, BitmapStorage* storage, int width
 RowWriteResult WriteCompressedRows(PicByteSink& sink, BitmapStorage* storage, int width, int height,
                                    int withAlpha, int* failedRow)
 {
-    const RowLayout layout{4 * size_t(width) + MaxCompressedRow(width), 4 * size_t(width),
-                           EncodeCompressed};
+    const RowLayout layout{kEncodedAt * size_t(width) + MaxCompressedRow(width),
+                           kEncodedAt * size_t(width), EncodeCompressed};
     return WriteRows(sink, storage, width, height, withAlpha, layout, failedRow);
 }

@@ -75,3 +75,9 @@ constexpr size_t MaxEncodedChannelRow(int width)
 ptrdiff_t EncodeRgbRow(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                        int width);
 ptrdiff_t EncodeChannelRow(uint8_t* out, const uint8_t* values, int width);
+
+// The colour row given also as interleaved red, green, blue (3 * width
+// bytes, the same pixels), from which literal stretches are copied whole:
+// the same bytes as above, sooner where the row is mostly literals.
+ptrdiff_t EncodeRgbRow(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                       const uint8_t* rgb, int width);

@@ -54,10 +54,13 @@ inline uint64_t ZeroBytes(uint64_t word)
 }
 
 // A row's pixels: `kPlanes` arrays of one byte per pixel (red, green, blue
-// for the colour group; one for a single channel), written out interleaved.
+// for the colour group; one for a single channel), compared plane by plane
+// and written out interleaved: copied from `interleaved` (kPlanes bytes a
+// pixel) where the caller has the row in that form too, else gathered.
 template <size_t kPlanes> struct PlanePixels {
     static constexpr int kBytesPerPixel = int(kPlanes);
     const uint8_t* plane[kPlanes];
+    const uint8_t* interleaved;
 
     bool Equal(int first, int second) const
     {
@@ -75,8 +78,8 @@ template <size_t kPlanes> struct PlanePixels {
     }
     void Store(uint8_t* out, int position, int pixels) const
     {
-        if (kPlanes == 1) {
-            std::memcpy(out, plane[0] + position, size_t(pixels));
+        if (interleaved != nullptr) {
+            std::memcpy(out, interleaved + kPlanes * size_t(position), kPlanes * size_t(pixels));
             return;
         }
         for (int index = position; index < position + pixels; ++index)
@@ -287,10 +290,16 @@ template <class Pixels> ptrdiff_t EncodeRow(const Pixels& pixels, uint8_t* out, 
 ptrdiff_t EncodeRgbRow(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                        int width)
 {
-    return EncodeRow(RgbPixels{{red, green, blue}}, out, width);
+    return EncodeRow(RgbPixels{{red, green, blue}, nullptr}, out, width);
+}
+
+ptrdiff_t EncodeRgbRow(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                       const uint8_t* rgb, int width)
+{
+    return EncodeRow(RgbPixels{{red, green, blue}, rgb}, out, width);
 }
 
 ptrdiff_t EncodeChannelRow(uint8_t* out, const uint8_t* values, int width)
 {
-    return EncodeRow(ChannelPixels{{values}}, out, width);
+    return EncodeRow(ChannelPixels{{values}, values}, out, width);
 }

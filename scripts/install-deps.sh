@@ -11,7 +11,7 @@ set -euo pipefail
 
 native=(
   build-essential cmake ninja-build git python3
-  googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev libtiff-dev libopenexr-dev
+  help2man googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev libtiff-dev libopenexr-dev
   acl attr imagemagick pngcheck libtiff-tools openexr
   python3-dev pybind11-dev python3-pybind11 python3-setuptools python3-pip python3-venv
   python3-numpy python3-pil python3-distributed python3-pytest

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -71,39 +72,46 @@ TEST(FramePattern, RefusesEverythingElse)
     }
 }
 
-TEST(FrameRange, ParsesBoundedRanges)
+TEST(FrameRange, ParsesOiiotoolLists)
 {
     const struct {
         const char* text;
-        bool ok;
-        int first;
-        int last;
+        std::vector<int> frames; // empty: refused
     } cases[] = {
-        {"1-100", true, 1, 100},
-        {"0-0", true, 0, 0},
-        {"42", true, 42, 42},
-        {"99999999", true, 99999999, 99999999},
-        {"3-1", false, 0, 0},
-        {"-1", false, 0, 0},
-        {"1-", false, 0, 0},
-        {"-", false, 0, 0},
-        {"", false, 0, 0},
-        {"1--2", false, 0, 0},
-        {"a-b", false, 0, 0},
-        {"1-100000000", false, 0, 0},
-        {"1-9999999999", false, 0, 0},
-        {" 1-2", false, 0, 0},
-        {"1-2x", false, 0, 0},
-        {"+1-2", false, 0, 0},
+        {"1-5", {1, 2, 3, 4, 5}},
+        {"0-0", {0}},
+        {"42", {42}},
+        {"99999999", {99999999}},
+        {"1-10x4", {1, 5, 9}},
+        {"1-3x9", {1}},
+        {"1,5,10-12", {1, 5, 10, 11, 12}},
+        {"9,1-3,2", {9, 1, 2, 3}}, // in the order given, each once
+        {"0-99999999x99999999", {0, 99999999}},
+        {"3-1", {}}, // lists nothing
+        {"1-4x0", {}},
+        {"-1", {}},
+        {"1-", {}},
+        {"-", {}},
+        {"", {}},
+        {"1,", {}},
+        {",1", {}},
+        {"1,,2", {}},
+        {"1--2", {}},
+        {"a-b", {}},
+        {"1-100000000", {}},
+        {"1-9999999999", {}},
+        {" 1-2", {}},
+        {"1-2x", {}},
+        {"1x2", {}},
+        {"1-2x3x4", {}},
+        {"+1-2", {}},
     };
     for (const auto& c : cases) {
         FrameRange range;
         std::string error;
-        EXPECT_EQ(ParseFrameRange(c.text, range, error), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(range.first, c.first) << c.text;
-            EXPECT_EQ(range.last, c.last) << c.text;
-        }
+        EXPECT_EQ(ParseFrameRange(c.text, range, error), !c.frames.empty()) << c.text;
+        EXPECT_EQ(range.frames, c.frames) << c.text;
+        EXPECT_EQ(error.empty(), !c.frames.empty()) << c.text;
     }
 }
 

@@ -395,8 +395,10 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{dir.File("in%-4d.pam"), pic, "--frames", "1-2"}, "only %d"},
         {{dir.File("in.pam"), pic, "--frames", "1-2"}, "has no frame number"},
         {{dir.File("in%d.pic"), pam, "--frames", "1-2"}, "has no frame number"},
-        {{dir.File("in%d.pam"), pic, "--frames", "3-1"}, "FIRST-LAST"},
-        {{dir.File("in%d.pam"), pic, "--frames", "1-100000000"}, "FIRST-LAST"},
+        {{dir.File("in%d.pam"), pic, "--frames", "3-1"}, "--frames '3-1': '3-1' lists no frame"},
+        {{dir.File("in%d.pam"), pic, "--frames", "1-4x0"}, "the step after 'x' is 1 or more"},
+        {{dir.File("in%d.pam"), pic, "--frames", "1-100000000"}, "frames go from 0 to 99999999"},
+        {{dir.File("100%d.pam"), pic}, "write %% for a '%' in a name"},
         {{"-", pic, "--frames", "1-2"}, "standard input or output"},
     };
     for (const auto& c : cases) {
@@ -605,9 +607,10 @@ TEST(PictoolConvert, HelpTellsTheOptions)
     const ProcessResult run = Convert(dir, {"--help"});
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option :
-         {"--alpha", "--no-alpha", "--rle", "--raw", "--comment", "--aspect", "--options",
-          "--save-options", "--frames", "--depth", "--host-pixels", "--jobs", "--to",
-          "--max-pixels", "--quiet", "--json", "--allow-damaged", "times 257", "'-'"})
+         {"--alpha",       "--no-alpha",      "--rle",          "--raw",        "--comment",
+          "--aspect",      "--options",       "--save-options", "--frames",     "--depth",
+          "--host-pixels", "--jobs",          "--to",           "--max-pixels", "--quiet",
+          "--json",        "--allow-damaged", "--no-clobber",   "times 257",    "'-'"})
         EXPECT_TRUE(Contains(run.out, option)) << option;
     // The formats of this build, from the table.
     for (const char* format : {"PIC      .pic", "PAM      .pam", "PGM/PPM  .pgm .ppm"})

@@ -559,6 +559,103 @@ class Usage(PictoolTest):
             self.assertEqual((run.status, run.out), (0, "pictool 1.0.0.1\n"))
 
 
+def pam(width, height, pixels):
+    """An 8-bit RGB PAM."""
+    return (b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n"
+            % (width, height) + bytes(pixels))
+
+
+class CommandLines(PictoolTest):
+    """One command each: the files it starts from, its exit status and a line
+    it prints (on stdout or stderr), and the files it leaves as they were."""
+
+    def test_each_case_exits_and_says_so(self):
+        image = pam(2, 1, range(6))
+        frames = {"in%d.pam" % n: image for n in range(1, 6)}
+        cases = [  # files, arguments, exit status, part of a line printed, files kept
+            ({"in.pam": image, "out.pic": b"old"}, ["convert", "in.pam", "out.pic", "-n"], 0,
+             "pictool: out.pic: exists; skipped (--no-clobber)", ["out.pic"]),
+            ({"in.pam": image, "out.pic": b"old"},
+             ["convert", "in.pam", "out.pic", "--no-clobber", "--json"], 0,
+             '"ok":true,', ["out.pic"]),
+            ({"in.pam": image, "out.pic": b"old"},
+             ["convert", "in.pam", "out.pic", "--no-clobber", "--json"], 0,
+             '"outputs":[],"skipped":["out.pic"],"frames":0,', ["out.pic"]),
+            (dict(frames, **{"o3.pic": b"old"}),
+             ["convert", "in%d.pam", "o%d.pic", "--frames", "1-5x2,4", "-n", "--json"], 0,
+             '"outputs":["o1.pic","o5.pic","o4.pic"],"skipped":["o3.pic"],', ["o3.pic"]),
+            (frames, ["convert", "in%d.pam", "o%d.pic", "--frames", "5-1"], 2,
+             "pictool: convert: --frames '5-1': '5-1' lists no frame (5 is above 1)", []),
+            ({"100%d.pam": image}, ["convert", "100%%d.pam", "a.pic", "--json"], 0,
+             '"inputs":["100%d.pam"],"outputs":["a.pic"]', []),
+            ({"100%d.pam": image}, ["convert", "--json", "--", "100%d.pam", "50%%.pic"], 0,
+             '"outputs":["50%%.pic"]', []),
+            ({"100%d.pam": image}, ["convert", "100%d.pam", "a.pic"], 2,
+             "write %% for a '%' in a name", []),
+        ]
+        if not EMULATOR:  # no window system for the plug-in's dialogs
+            cases += [
+                ({"raw.pic": RAW_RGB}, ["dialog", "info", "raw.pic"], 0,
+                 "no window system, so no dialog was shown: ShowImageInfo read raw.pic's "
+                 "header and answered 0 (success)", []),
+                ({}, ["dialog", "about"], 1, "pictool: no window system, so no dialog was "
+                 "shown: ShowAbout answered -1 (cannot be shown)", []),
+            ]
+        for files, arguments, status, line, kept in cases:
+            with self.subTest(arguments=arguments):
+                with tempfile.TemporaryDirectory(dir=self.folder.name) as folder:
+                    for name, data in files.items():
+                        with open(os.path.join(folder, name), "wb") as out:
+                            out.write(data)
+                    completed = subprocess.run(EMULATOR + [PICTOOL] + arguments, cwd=folder,
+                                               capture_output=True, text=True,
+                                               encoding="latin-1", timeout=120)
+                    run = Run(completed)
+                    self.assertEqual(run.status, status, run.err)
+                    lines = run.out.splitlines() + run.err_lines
+                    self.assertTrue(any(line in printed for printed in lines), lines)
+                    for name in kept:
+                        with open(os.path.join(folder, name), "rb") as kept_file:
+                            self.assertEqual(kept_file.read(), files[name], name)
+
+
+class Install(PictoolTest):
+    """`cmake --install` into a new prefix, and the installed pictool run from
+    another folder with no library path: it finds its plug-in and the host's
+    libraries by itself. Run when PICTOOL_INSTALL names the build folder."""
+
+    def test_the_installed_pictool_runs_from_anywhere(self):
+        build = os.environ.get("PICTOOL_INSTALL")
+        if not build:
+            self.skipTest("PICTOOL_INSTALL names no build folder")
+        prefix = os.path.join(self.folder.name, "prefix")
+        cmake = os.environ.get("CMAKE_COMMAND", "cmake")
+        installed = subprocess.run([cmake, "--install", build, "--prefix", prefix],
+                                   capture_output=True, text=True, timeout=120)
+        self.assertEqual(installed.returncode, 0, installed.stdout + installed.stderr)
+        for name in ("bin/pictool", "lib/pictool/PIC.BMI", "lib/pictool/bmm.so",
+                     "lib/pictool/core.so", "share/man/man1/pictool.1"):
+            self.assertTrue(os.path.isfile(os.path.join(prefix, name)), name)
+        self.write("in.pam", pam(2, 1, range(6)))
+        environment = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
+        tool = os.path.join(prefix, "bin", "pictool")
+        cases = [  # arguments, part of a line printed
+            (["about"], os.path.join(prefix, "bin", "..", "lib", "pictool", "PIC.BMI")),
+            (["convert", "in.pam", "out.pic", "--json"], '"ok":true'),
+            (["info", "out.pic"], "2 x 1"),
+        ]
+        for arguments, line in cases:
+            completed = subprocess.run([tool] + arguments, cwd=self.folder.name,
+                                       env=environment, capture_output=True, text=True,
+                                       timeout=120)
+            self.assertEqual(completed.returncode, 0, completed.stderr)
+            self.assertIn(line, completed.stdout)
+        with open(os.path.join(prefix, "share", "man", "man1", "pictool.1")) as page:
+            text = page.read()
+        for part in (".SS pictool convert", "--no-clobber", "--frames"):
+            self.assertIn(part, text)
+
+
 class About(PictoolTest):
     def test_tells_what_the_plugin_says(self):
         run = self.pictool("about")

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -81,8 +82,22 @@ ptrdiff_t EncodeInMemory(const Row& row, int channelCount, Bytes& out)
         channelCount == 1 ? EncodeChannelRow(buffer.data(), row.channels[0].data(), row.width)
                           : EncodeRgbRow(buffer.data(), row.channels[0].data(),
                                          row.channels[1].data(), row.channels[2].data(), row.width);
-    if (size >= 0)
-        out.insert(out.end(), buffer.begin(), buffer.begin() + size);
+    if (size < 0)
+        return size;
+    if (channelCount == 3) {
+        // Given the row interleaved as well, the encoder writes the same bytes.
+        Bytes rgb;
+        for (int x = 0; x < row.width; ++x)
+            for (int channel = 0; channel < 3; ++channel)
+                rgb.push_back(row.channels[channel][size_t(x)]);
+        Bytes again(buffer.size());
+        const ptrdiff_t againSize =
+            EncodeRgbRow(again.data(), row.channels[0].data(), row.channels[1].data(),
+                         row.channels[2].data(), rgb.data(), row.width);
+        EXPECT_TRUE(againSize == size &&
+                    std::equal(buffer.begin(), buffer.begin() + size, again.begin()));
+    }
+    out.insert(out.end(), buffer.begin(), buffer.begin() + size);
     return size;
 }
 

@@ -36,6 +36,7 @@ static void PrintOverview(FILE* out)
                  "\n"
                  "Options (anywhere before a '--'):\n"
                  "  --plugin PATH  load the plug-in from PATH instead of PIC.BMI beside pictool\n"
+                 "                 (or, installed, in ../lib/pictool from pictool's folder)\n"
                  "  --help, -h     this text; 'pictool COMMAND --help' describes a command\n"
                  "  --version, -V  pictool's version\n"
                  "\n"

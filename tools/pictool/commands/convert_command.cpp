@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,7 @@ constexpr int kMaxJobs = 64;
 // The command line as given, before the checks that relate its parts.
 struct RawArguments {
     std::vector<std::string> names;
+    size_t literalFrom = SIZE_MAX; // names from here on came after "--"
     std::string frames, depth, aspect, to, jobs, maxPixels, quality;
     bool framesGiven = false;
     bool depthGiven = false;
@@ -103,8 +105,9 @@ bool TakeFlagOption(const std::string& name, RawArguments& raw, ConvertJob& job)
         raw.hostPixels = raw.hostPixels || name == "--host-pixels";
         return true;
     }
-    if (name == "--allow-damaged") {
-        job.allowDamaged = true;
+    if (name == "--allow-damaged" || name == "--no-clobber" || name == "-n") {
+        job.allowDamaged = job.allowDamaged || name == "--allow-damaged";
+        job.noClobber = job.noClobber || name != "--allow-damaged";
         return true;
     }
     if (name == "--premult" || name == "--unpremult") {
@@ -128,6 +131,7 @@ int SplitArguments(const std::vector<std::string>& arguments, RawArguments& raw,
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
         if (argument == "--") {
+            raw.literalFrom = raw.names.size();
             raw.names.insert(raw.names.end(), arguments.begin() + long(index) + 1, arguments.end());
             break;
         }
@@ -189,16 +193,34 @@ bool LooksNumbered(const std::string& name)
     return ParseFramePattern(name, pattern, error);
 }
 
+// "%%" made '%'; a lone '%' stays as it is.
+std::string PercentsUndoubled(const std::string& name)
+{
+    std::string plain;
+    for (size_t index = 0; index < name.size(); ++index) {
+        plain += name[index];
+        if (name[index] == '%' && index + 1 < name.size() && name[index + 1] == '%')
+            ++index;
+    }
+    return plain;
+}
+
 // The checks between the parts: direction, sequence names, option values.
 int CheckSequence(const RawArguments& raw, ConvertJob& job)
 {
     std::string error;
     if (!raw.framesGiven) {
-        for (const std::string& name : {job.input, job.output})
+        // One file each. Before "--" a frame number is refused, lest a
+        // pattern be taken for a file, and "%%" names a '%'; after it names
+        // are taken as they are.
+        for (size_t index = 0; index < 2 && index < raw.literalFrom; ++index) {
+            std::string& name = index == 0 ? job.input : job.output;
             if (LooksNumbered(name))
                 return UsageError("convert", "'" + name +
-                                                 "' numbers frames: give --frames "
-                                                 "FIRST-LAST");
+                                                 "' numbers frames: give --frames LIST, or "
+                                                 "write %% for a '%' in a name");
+            name = PercentsUndoubled(name);
+        }
         return kExitSuccess;
     }
     job.sequence = true;
@@ -344,11 +366,31 @@ std::vector<FrameTask> MakeTasks(const ConvertJob& job)
     if (!job.sequence)
         return {FrameTask{kSingleFrame, job.input, job.output}};
     std::vector<FrameTask> tasks;
-    for (int frame = job.frames.first; frame <= job.frames.last; ++frame)
+    for (const int frame : job.frames.frames)
         tasks.push_back(FrameTask{frame, FrameName(job.inputPattern, frame),
                                   job.outputNumbered ? FrameName(job.outputPattern, frame)
                                                      : DriverFrameName(job.output, frame)});
     return tasks;
+}
+
+// Takes the tasks whose output exists out of `tasks`, saying so for each;
+// returns their outputs.
+std::vector<std::string> SkipExistingOutputs(std::vector<FrameTask>& tasks)
+{
+    std::vector<std::string> skipped;
+    std::vector<FrameTask> left;
+    for (FrameTask& task : tasks) {
+        std::error_code error;
+        const auto status = std::filesystem::symlink_status(task.output, error);
+        if (task.output == "-" || error || !std::filesystem::exists(status)) {
+            left.push_back(std::move(task));
+            continue;
+        }
+        std::fprintf(stderr, "pictool: %s: exists; skipped (--no-clobber)\n", task.output.c_str());
+        skipped.push_back(task.output);
+    }
+    tasks = std::move(left);
+    return skipped;
 }
 
 // Runs every task on up to job.jobs threads, each with its own progress
@@ -404,7 +446,7 @@ bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::st
 
 void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
                   const std::vector<FrameOutcome>& outcomes, const std::string& runError,
-                  bool failed)
+                  const std::vector<std::string>& skipped, bool failed)
 {
     JsonObject object;
     BMMRES status = kResultSuccess;
@@ -467,6 +509,7 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     object.AddBool("compressed", last && last->compressed);
     object.AddTextList("inputs", inputs);
     object.AddTextList("outputs", outputs);
+    object.AddTextList("skipped", skipped);
     object.AddInteger("frames", frames);
     object.AddObjectList("failures", failures);
     object.AddNumber("driverMs", driverMs);
@@ -490,7 +533,9 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
     if (plugin == nullptr)
         return kExitFailure;
 
-    const std::vector<FrameTask> tasks = MakeTasks(job);
+    std::vector<FrameTask> tasks = MakeTasks(job);
+    const std::vector<std::string> skipped =
+        job.noClobber ? SkipExistingOutputs(tasks) : std::vector<std::string>{};
     std::vector<FrameOutcome> outcomes;
     std::string runError;
     {
@@ -513,7 +558,7 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
         }
     }
     if (job.json)
-        PrintSummary(job, tasks, outcomes, runError, failed);
+        PrintSummary(job, tasks, outcomes, runError, skipped, failed);
     return failed ? kExitFailure : kExitSuccess;
 }
 
@@ -615,12 +660,16 @@ std::string ConvertHelp()
            "  --allow-damaged        exit 0 for a damaged PIC file all the same\n"
            "\n"
            "Sequences:\n"
-           "  --frames FIRST-LAST    IN is a name pattern with one %d, %Nd or %0Nd (N\n"
-           "                         from 1 to 9; %% is a '%'), such as in%04d.png.\n"
-           "                         OUT is a pattern too (out%04d.pic), or for PIC a\n"
-           "                         plain name that the driver numbers: out.pic gives\n"
-           "                         out0001.pic, ... Frames 0 to 99999999. A missing or\n"
-           "                         failed frame is reported and the others go on.\n"
+           "  --frames LIST          the frames to convert, as oiiotool lists them:\n"
+           "                         1-100, 1-100x4 (every 4th: 1, 5, ... 97),\n"
+           "                         1,5,10-20, in the order given, each once; frames 0\n"
+           "                         to 99999999. A list that names no frame (5-1) is a\n"
+           "                         usage error. IN is a name pattern with one %d, %Nd\n"
+           "                         or %0Nd (N from 1 to 9; %% is a '%'), such as\n"
+           "                         in%04d.png. OUT is a pattern too (out%04d.pic), or\n"
+           "                         for PIC a plain name that the driver numbers:\n"
+           "                         out.pic gives out0001.pic, ... A missing or failed\n"
+           "                         frame is reported and the others go on.\n"
            "  --jobs N               convert N frames at once (default: the number of\n"
            "                         cores; 1 is one after another). Outputs do not\n"
            "                         depend on N. Each frame in work holds its pixels\n"
@@ -645,6 +694,7 @@ std::string ConvertHelp()
            "                         0), ok (false whenever the exit status is not 0),\n"
            "                         error (on failure), width, height, alpha,\n"
            "                         compressed, inputs, outputs, frames (converted),\n"
+           "                         skipped (outputs --no-clobber left alone),\n"
            "                         failures (frame, file, status and error of each),\n"
            "                         driverMs (wall-clock ms inside LoadImage or\n"
            "                         WriteFrame), damage (null, or the first damaged\n"
@@ -654,9 +704,18 @@ std::string ConvertHelp()
            "                         file, row, offset, reason), and of the last\n"
            "                         frame written: aspect, comment, and carried (which\n"
            "                         of \"aspect\" and \"comment\" came from IN)\n"
+           "  --no-clobber, -n       leave an OUT (or a frame's output) that exists as it\n"
+           "                         is: one line on stderr says it was skipped, and it\n"
+           "                         is no failure; checked before the first frame starts\n"
            "  --quiet, -q            no progress line\n"
            "  --help, -h             this text\n"
            "  --                     what follows are names, even if they start with '-'\n"
+           "                         and, without --frames, even if they hold a '%'\n"
+           "\n"
+           "'%' in names. Without --frames IN and OUT name one file each: a name\n"
+           "holding %d, %Nd or %0Nd is refused lest a pattern be taken for a file;\n"
+           "write %% for its '%' (100%%d.pic names 100%d.pic), or give the names\n"
+           "after '--', where they are taken as they are. A lone '%' is itself.\n"
            "\n"
            "'-' as IN reads standard input, its format told by its content; as OUT it\n"
            "writes standard output in the format --to names.\n"

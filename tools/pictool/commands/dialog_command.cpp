@@ -14,6 +14,16 @@
 
 namespace {
 
+// Where the plug-in's dialogs have no window system to appear on (every
+// build but Windows), each operation answers at once; pictool then says
+// that no dialog was shown and what the operation answered.
+#if defined(PICTOOL_NO_WINDOW_SYSTEM)
+constexpr bool kWindowSystem = false;
+#else
+constexpr bool kWindowSystem = true;
+#endif
+constexpr char kNoDialogShown[] = "no window system, so no dialog was shown";
+
 struct DialogArguments {
     std::string which; // options, info or about
     std::string file;  // info's file
@@ -88,7 +98,11 @@ int ShowDialog(BitmapIO& driver, const DialogArguments& parsed)
     if (parsed.which == "about") {
         const int result = driver.ShowAbout(nullptr);
         if (result == -1) {
-            std::fprintf(stderr, "pictool: the About box could not be shown\n");
+            if (kWindowSystem)
+                std::fprintf(stderr, "pictool: the About box could not be shown\n");
+            else
+                std::fprintf(stderr, "pictool: %s: ShowAbout answered -1 (cannot be shown)\n",
+                             kNoDialogShown);
             return kExitFailure;
         }
         std::printf("About box closed (%d)\n", result);
@@ -102,13 +116,21 @@ int ShowDialog(BitmapIO& driver, const DialogArguments& parsed)
                          parsed.file.c_str(), result);
             return kExitFailure;
         }
-        std::printf("image information read; dialog closed\n");
+        if (kWindowSystem)
+            std::printf("image information read; dialog closed\n");
+        else
+            std::printf("%s: ShowImageInfo read %s's header and answered 0 (success)\n",
+                        kNoDialogShown, parsed.file.c_str());
         return kExitSuccess;
     }
     // Cancelled and "could not be shown" look the same through the table.
     const int accepted = driver.ShowOptions(nullptr, 0);
-    std::printf("%s\n", accepted == 1 ? "options accepted"
-                                      : "options not accepted (cancelled, or no dialog)");
+    if (!kWindowSystem)
+        std::printf("%s: ShowOptions answered %d, the options unchanged\n", kNoDialogShown,
+                    accepted);
+    else
+        std::printf("%s\n", accepted == 1 ? "options accepted"
+                                          : "options not accepted (cancelled, or no dialog)");
     PrintOptions(driver);
     return parsed.saveOptionsPath.empty() ? kExitSuccess
                                           : WriteOptionsFile(driver, parsed.saveOptionsPath);
@@ -152,8 +174,9 @@ const PictoolCommand DialogCommand = {
             "\n"
             "Opens one of the plug-in's modal dialogs through a new driver, as the host\n"
             "does, and waits until it is closed. Needs a window system: on Windows, or\n"
-            "under Wine with a display. Elsewhere the driver answers as for a dialog that\n"
-            "cannot be created.\n"
+            "under Wine with a display. Elsewhere (this pictool on Linux) the driver\n"
+            "answers at once, as for a dialog that cannot be created, and pictool says\n"
+            "that no dialog was shown and what the operation answered.\n"
             "\n"
             "  options  24 or 32 bits, compression and the comment; prints the driver's\n"
             "           options afterwards, changed only when OK was pressed\n"

@@ -61,6 +61,7 @@ struct ConvertJob {
     int jobs = 1;
     bool json = false;
     bool quiet = false;
+    bool noClobber = false; // --no-clobber: outputs that exist are left alone
 };
 
 // The bytes of the header's comment field a user comment has: the field,

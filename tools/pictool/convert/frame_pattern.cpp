@@ -1,5 +1,9 @@
 #include "tools/pictool/convert/frame_pattern.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
 namespace {
 
 // The conversion that starts at text[at] == '%' (not "%%"): its length, or 0
@@ -83,20 +87,70 @@ std::string FrameName(const FramePattern& pattern, int frame)
     return pattern.prefix + digits + pattern.suffix;
 }
 
+namespace {
+
+// One part of a frame list: "N", "A-B" or "A-BxS". False with the reason.
+bool ParseFramePart(const std::string& part, int& first, int& last, int& step, std::string& why)
+{
+    const size_t dash = part.find('-');
+    const size_t times = part.find('x');
+    step = 1;
+    bool numbers = false;
+    if (dash == std::string::npos) {
+        numbers = times == std::string::npos && ParseFrameNumber(part, first);
+        last = first;
+    } else {
+        const std::string end = part.substr(
+            dash + 1, times == std::string::npos ? std::string::npos : times - dash - 1);
+        numbers = (times == std::string::npos || times > dash) &&
+                  ParseFrameNumber(part.substr(0, dash), first) && ParseFrameNumber(end, last) &&
+                  (times == std::string::npos || ParseFrameNumber(part.substr(times + 1), step));
+    }
+    if (!numbers)
+        why = "give FIRST-LAST, FIRST-LASTxSTEP or N, comma-separated (such as 1-100, 1-100x4, "
+              "1,5,10-20)";
+    else if (first > kMaxFrameNumber || last > kMaxFrameNumber)
+        why = "frames go from 0 to " + std::to_string(kMaxFrameNumber);
+    else if (step == 0)
+        why = "the step after 'x' is 1 or more";
+    else if (first > last)
+        why = "'" + part + "' lists no frame (" + std::to_string(first) + " is above " +
+              std::to_string(last) + ")";
+    return why.empty();
+}
+
+} // namespace
+
 bool ParseFrameRange(const std::string& text, FrameRange& range, std::string& error)
 {
-    const size_t dash = text.find('-');
     FrameRange parsed;
-    const bool numbers =
-        dash == std::string::npos
-            ? ParseFrameNumber(text, parsed.first) && ParseFrameNumber(text, parsed.last)
-            : ParseFrameNumber(text.substr(0, dash), parsed.first) &&
-                  ParseFrameNumber(text.substr(dash + 1), parsed.last);
-    if (!numbers || parsed.first > parsed.last || parsed.last > kMaxFrameNumber) {
-        error = "--frames '" + text +
-                "': give FIRST-LAST with 0 <= FIRST <= LAST <= " + std::to_string(kMaxFrameNumber);
-        return false;
+    // Which frames are listed already: one bit each, 12.5 MB at most.
+    std::vector<bool> listed;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string part =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        int first = 0, last = 0, step = 1;
+        std::string why;
+        if (!ParseFramePart(part, first, last, step, why)) {
+            error = "--frames '" + text + "': " + why;
+            return false;
+        }
+        if (listed.size() <= size_t(last))
+            listed.resize(size_t(last) + 1);
+        // In 64 bits: a step may carry the frame past the largest int.
+        for (int64_t frame = first; frame <= last; frame += step) {
+            if (listed[size_t(frame)])
+                continue;
+            listed[size_t(frame)] = true;
+            parsed.frames.push_back(int(frame));
+            parsed.largest = std::max(parsed.largest, int(frame));
+        }
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
     }
-    range = parsed;
+    range = std::move(parsed);
     return true;
 }

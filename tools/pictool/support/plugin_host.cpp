@@ -1,6 +1,8 @@
 #include "tools/pictool/support/plugin_host.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 static std::string Hex(uint32_t value)
 {
@@ -80,5 +82,13 @@ std::string DefaultPluginPath()
     const std::string folder = ExecutableDirectory();
     if (folder.empty())
         return "PIC.BMI";
-    return folder + PathSeparator() + "PIC.BMI";
+    const char separator = PathSeparator();
+    const std::string beside = folder + separator + "PIC.BMI";
+    // Where `cmake --install` puts it: PREFIX/lib/pictool beside PREFIX/bin.
+    const std::string installed = folder + separator + ".." + separator + "lib" + separator +
+                                  "pictool" + separator + "PIC.BMI";
+    std::error_code error;
+    if (!std::filesystem::exists(beside, error) && std::filesystem::exists(installed, error))
+        return installed;
+    return beside;
 }

@@ -52,5 +52,6 @@ private:
 // in `error`, when it cannot be loaded or is not a PIC driver plug-in.
 std::unique_ptr<Plugin> LoadPlugin(const std::string& path, std::string& error);
 
-// PIC.BMI beside the running executable.
+// PIC.BMI beside the running executable, or else in ../lib/pictool from
+// its folder, where an install puts it; the first when neither exists.
 std::string DefaultPluginPath();
