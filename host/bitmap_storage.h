@@ -57,4 +57,5 @@ BMM_API void BMMSetStoragePages(StoragePages pages);
 
 // Largest number of pixels one storage may hold; a bound on allocations
 // that a file's claims would otherwise size.
-constexpr uint64_t kMaxStoragePixels = uint64_t(1) << 28;
+constexpr int kMaxStoragePixelsLog2 = 28;
+constexpr uint64_t kMaxStoragePixels = uint64_t(1) << kMaxStoragePixelsLog2;

@@ -83,9 +83,14 @@ PicHeaderStatus ReadPicHeader(PicByteSource& source, PicHeader& header,
     const auto cutShort = [&](PicHeaderStatus atEnd) {
         return source.ReadFailed() ? PicHeaderStatus::ReadFailed : atEnd;
     };
-    if (source.ReadFilled(reinterpret_cast<uint8_t*>(&header), kPicHeaderSize) !=
-        size_t(kPicHeaderSize))
+    const size_t got = source.ReadFilled(reinterpret_cast<uint8_t*>(&header), kPicHeaderSize);
+    if (got != size_t(kPicHeaderSize)) {
+        // A short file of another kind is not a PIC file rather than a cut one.
+        const uint8_t magic[4] = {0x53, 0x80, 0xF6, 0x34};
+        if (!source.ReadFailed() && std::memcmp(&header, magic, got < 4 ? got : 4) != 0)
+            return PicHeaderStatus::BadMagic;
         return cutShort(PicHeaderStatus::HeaderCutShort);
+    }
     SwapHeaderFields(header);
     if (header.magic != kPicMagic)
         return PicHeaderStatus::BadMagic;

@@ -100,8 +100,8 @@ void SwapHeaderFields(PicHeader& header);
 // How a header read ended: read, or why not, in the reader's own terms.
 enum class PicHeaderStatus {
     Read,
-    HeaderCutShort,  // the file ends inside the first 104 bytes
-    BadMagic,        // bytes 0-3 are not 53 80 F6 34
+    HeaderCutShort,  // the file ends inside the first 104 bytes, after a magic
+    BadMagic,        // bytes 0-3 (or as many as there are) are not 53 80 F6 34
     PacketsCutShort, // the file ends inside the packet chain
     BadPacket,       // a packet of another size or type, or naming no channel
     TooManyPackets,  // a chain longer than kMaxPicPackets

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "pic/byte_sink.h"
@@ -180,6 +181,8 @@ PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels)
         facts.aspect = header.ratio;
         if (!decode) {
             facts.rows = CheckPicRows(source, facts.packets, facts.width, facts.height);
+            if (facts.Pixels() == 0)
+                facts.status = PicImageStatus::NoPixels;
             return image;
         }
         // Both sides are at most 65535: the product fits 32 bits, the bytes 64.
@@ -201,6 +204,14 @@ PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels)
 
 PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels)
 {
+    // A folder opens for reading on some systems and fails at its first read.
+    std::error_code status;
+    if (std::filesystem::is_directory(path, status)) {
+        PicImage image;
+        image.facts.status = PicImageStatus::CannotOpen;
+        image.facts.openErrno = EISDIR;
+        return image;
+    }
     errno = 0;
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
     if (!file) {
@@ -238,11 +249,16 @@ std::string PicStatusText(const PicImageFacts& facts)
     switch (facts.status) {
     case PicImageStatus::Ok:
         break;
-    case PicImageStatus::CannotOpen:
-        return std::string("cannot open: ") +
-               (facts.openErrno != 0 ? std::strerror(facts.openErrno) : "cannot open");
+    case PicImageStatus::CannotOpen: {
+        std::string text = facts.openErrno != 0 ? std::strerror(facts.openErrno) : "cannot open";
+        if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+            text[0] = char(text[0] - 'A' + 'a');
+        return text;
+    }
     case PicImageStatus::BadHeader:
-        return "not a PIC file we read (bad header)";
+        return PicHeaderStatusText(facts.headerStatus);
+    case PicImageStatus::NoPixels:
+        return "no pixels: " + std::to_string(facts.width) + " x " + std::to_string(facts.height);
     case PicImageStatus::TooLarge:
         return "image is " + std::to_string(facts.width) + " x " + std::to_string(facts.height) +
                ", more pixels than the limit";

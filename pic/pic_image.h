@@ -29,6 +29,8 @@ enum class PicImageStatus {
     Ok,         // the header reads; `rows` says how far the rows are whole
     CannotOpen, // the file cannot be opened; `openErrno` says why
     BadHeader,  // no PIC header we read (see ReadPicHeader)
+    NoPixels,   // a check (not a decode, which gives the empty picture) of a
+                // header that declares a width or height of 0: not whole
     TooLarge,   // width x height beyond the caller's pixel limit; nothing decoded
     NoMemory,   // the pixels or a row buffer could not be allocated
 };
@@ -47,6 +49,7 @@ struct PicImageFacts {
     bool Alpha() const; // some packet carries alpha: the pixels are RGBA
     int Channels() const { return Alpha() ? 4 : 3; }
     bool Whole() const { return status == PicImageStatus::Ok && !rows.damaged; }
+    uint64_t Pixels() const { return uint64_t(width) * height; }
 };
 
 struct PicImage {
@@ -73,9 +76,10 @@ PicImage ReadPicImageMemory(const uint8_t* data, size_t size, bool decode,
                             uint64_t maxPixels = kPicNoPixelLimit);
 
 // The words `pictool check` uses: "cut short in row 17 of 1080 (offset
-// 48213)" for damage, and per status "cannot open: <the system's reason>",
-// "not a PIC file we read (bad header)", "image is W x H, more pixels than
-// the limit", "out of memory" ("" for Ok).
+// 48213)" for damage, and per status the system's reason in lower case ("no
+// such file or directory", "is a directory"), the header's
+// (PicHeaderStatusText), "no pixels: 480 x 0", "image is W x H, more pixels
+// than the limit", "out of memory" ("" for Ok).
 std::string PicDamageText(const PicImageFacts& facts);
 std::string PicStatusText(const PicImageFacts& facts);
 

@@ -31,6 +31,8 @@ const char* StatusName(PicImageStatus status)
         return "cannot open";
     case PicImageStatus::BadHeader:
         return "bad header";
+    case PicImageStatus::NoPixels:
+        return "no pixels";
     case PicImageStatus::TooLarge:
         return "too large";
     case PicImageStatus::NoMemory:

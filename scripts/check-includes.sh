@@ -37,12 +37,9 @@ platform_header+='|libgen|utime|netdb)\.h$|^(sys|netinet|arpa)/'
 
 # Known exceptions, each to be emptied by the change that ends it.
 # The host's interface header still hands <windows.h> to every unit of the
-# plug-in, output/ and pictool; pictool's console calls and output/'s use of
-# the name ReplaceFile (a macro of <windows.h>) depend on it.
+# plug-in, output/ and pictool; output/'s use of the name ReplaceFile (a
+# macro of <windows.h>) depends on it.
 platform_exceptions=" host/host_api.h "
-# pictool's platform calls, to move into platform files.
-platform_exceptions+=" tools/pictool/convert/progress_bar.cpp tools/pictool/formats/image_input.cpp "
-platform_exceptions+=" tools/pictool/formats/image_output.cpp tools/pictool/support/dynamic_library.cpp "
 circle_exceptions=""
 
 is_product() { # is_product FOLDER

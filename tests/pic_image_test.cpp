@@ -128,13 +128,9 @@ TEST(PicImage, SaysWhyThereIsNoPicture)
         const char* text;
     };
     const Case cases[] = {
-        {"empty",
-         {},
-         kMaxStoragePixels,
-         PicImageStatus::BadHeader,
-         "not a PIC file we read (bad header)"},
+        {"empty", {}, kMaxStoragePixels, PicImageStatus::BadHeader, "file ends inside the header"},
         {"header cut", Bytes(wide.begin(), wide.begin() + 50), kMaxStoragePixels,
-         PicImageStatus::BadHeader, "not a PIC file we read (bad header)"},
+         PicImageStatus::BadHeader, "file ends inside the header"},
         {"beyond the limit", wide, kMaxStoragePixels, PicImageStatus::TooLarge,
          "image is 30000 x 30000, more pixels than the limit"},
         {"beyond a caller's limit", MakePicHeaderBytes(3, 2, false, false), 5,
@@ -148,11 +144,19 @@ TEST(PicImage, SaysWhyThereIsNoPicture)
         EXPECT_EQ(PicStatusText(image.facts), item.text);
         EXPECT_EQ(image.pixels, nullptr);
     }
+    // A check finds a frame with no pixels not whole; a decode gives it empty.
+    const Bytes noRows = MakePicHeaderBytes(480, 0, false, false);
+    const PicImage checked = ReadPicImageMemory(noRows.data(), noRows.size(), false);
+    EXPECT_EQ(PicStatusText(checked.facts), "no pixels: 480 x 0");
+    EXPECT_FALSE(checked.facts.Whole());
+    EXPECT_EQ(ReadPicImageMemory(noRows.data(), noRows.size(), true).facts.status,
+              PicImageStatus::Ok);
     // Only the pixels are limited: a check reads the rows of any size.
     EXPECT_EQ(ReadPicImageMemory(wide.data(), wide.size(), false).facts.rows.damage.row, 0u);
     const PicImage missing = ReadPicImageFile(dir.File("missing.pic").c_str(), true);
     EXPECT_EQ(missing.facts.status, PicImageStatus::CannotOpen);
-    EXPECT_EQ(PicStatusText(missing.facts), "cannot open: No such file or directory");
+    EXPECT_EQ(PicStatusText(missing.facts), "no such file or directory");
+    EXPECT_EQ(PicStatusText(ReadPicImageFile(dir.Path().c_str(), false).facts), "is a directory");
 }
 
 // WritePicImage with the driver's comment field writes WriteFrame's bytes.

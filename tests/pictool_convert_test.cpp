@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/bitmap_storage.h"
 #include "pic/pic_header.h"
 #include "tests/test_support.h"
 
@@ -415,6 +416,7 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
     TempDir dir;
     const Bytes pam = PamBytes(MakeWidePam(2, 2, 4), "RGB_ALPHA");
     WriteFileBytes(dir.File("in.pam"), pam);
+    WriteFileBytes(dir.File("in1.pam"), pam);
     WriteFileBytes(dir.File("cut.pam"), Slice(pam, 0, 70));
     WriteFileBytes(dir.File("text.pam"), Bytes{'h', 'e', 'l', 'l', 'o'});
     WriteFileBytes(dir.File("notpic.pic"), Bytes(200, 7));
@@ -422,6 +424,12 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
     WriteFileBytes(dir.File("head.pic"), Slice(header, 0, 60));
     WriteFileBytes(dir.File("packets.pic"), Slice(header, 0, 106));
     std::filesystem::create_directory(dir.File("folder.pic"));
+    WriteFileBytes(dir.File("huge.pic"), MakePicHeaderBytes(16384, 16384, false, true));
+    WriteFileBytes(dir.File("vast.pic"), MakePicHeaderBytes(65535, 65535, false, true));
+    WriteFileBytes(dir.File("empty.pic"), MakePicHeaderBytes(480, 0, false, true));
+    const std::string hugePixels = std::to_string(16384 * 16384);
+    const std::string vastPixels = std::to_string(65535ull * 65535);
+    const std::string storage = std::to_string(kMaxStoragePixelsLog2);
     const struct {
         std::vector<std::string> arguments;
         std::string named;  // the file the message names
@@ -437,8 +445,20 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
         {{dir.File("text.pam"), dir.File("a.pic")}, "text.pam", "not an image pictool reads", 0},
         {{dir.File("in.pam"), dir.File("a.pic"), "--max-pixels", "3"},
          "in.pam",
-         "image is 2 x 2, more than --max-pixels 3",
+         "declares 2 x 2 (4 pixels), more than --max-pixels 3",
          0},
+        {{dir.File("huge.pic"), dir.File("a.pam"), "--max-pixels", "1000"},
+         "huge.pic",
+         "declares 16384 x 16384 (" + hugePixels + " pixels), more than --max-pixels 1000",
+         0},
+        {{dir.File("vast.pic"), dir.File("a.pam")},
+         "vast.pic",
+         "declares 65535 x 65535 (" + vastPixels +
+             " pixels), more than the host's storage holds "
+             "(2^" +
+             storage + " pixels)",
+         0},
+        {{dir.File("empty.pic"), dir.File("a.pam")}, "empty.pic", "no pixels: 480 x 0", 0},
         {{dir.File("notpic.pic"), dir.File("a.pam")}, "notpic.pic", "not a PIC file", 13},
         {{dir.File("head.pic"), dir.File("a.pam")}, "head.pic", "file ends inside the header", 13},
         {{dir.File("packets.pic"), dir.File("a.pam")},
@@ -459,6 +479,17 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
          "no such file or directory",
          2},
         {{dir.File("in.pam"), dir.File("folder.pic")}, "folder.pic", "is a directory", 2},
+        // Frames the driver numbers: the host's record names its template.
+        {{dir.File("in%d.pam"), dir.File("no/such/folder/a.pic"), "--frames", "1-1"},
+         "a0001.pic: frame 1",
+         "no such file or directory",
+         2},
+        // Long PIC outputs are named in their folder's shorter name; a file's
+        // own name must fit.
+        {{dir.File("in.pam"), dir.File(std::string(kMaxPathLength - 15, 'f') + ".pic")},
+         std::string(kMaxPathLength - 15, 'f') + ".pic",
+         "name longer than the host's " + std::to_string(kMaxPathLength - 1) + "-byte name field",
+         0},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = c.arguments;
@@ -551,6 +582,23 @@ TEST(PictoolConvert, CutShortPicConvertsWithAWarning)
     const ProcessResult whole = Convert(dir, {dir.File("full.pic"), dir.File("out.pam"), "--json"});
     EXPECT_EQ(whole.exitCode, 0);
     EXPECT_NE(whole.out.find("\"damage\":null"), std::string::npos) << whole.out;
+    EXPECT_NE(whole.out.find("\"damaged\":[]"), std::string::npos) << whole.out;
+
+    // In a sequence every damaged frame is listed; ok is false as the exit status is 1.
+    const Bytes full = ReadFileBytes(dir.File("full.pic"));
+    WriteFileBytes(dir.File("seq1.pic"), Slice(full, 0, full.size() / 2));
+    WriteFileBytes(dir.File("seq2.pic"), full);
+    WriteFileBytes(dir.File("seq3.pic"), Slice(full, 0, 200));
+    const ProcessResult run =
+        Convert(dir, {dir.File("seq%d.pic"), dir.File("out%d.pam"), "--frames", "1-3", "--json"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_TRUE(Contains(run.out, "\"ok\":false")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "\"damage\":{\"row\":14,")) << run.out;
+    for (const char* part :
+         {"\"damaged\":[{\"frame\":1,\"file\":\"",
+          "seq1.pic\",\"row\":14,\"offset\":2352,\"reason\":\"cut short\"},{\"frame\":3,",
+          "seq3.pic\",\"row\":0,\"offset\":112,\"reason\":\"cut short\"}]"})
+        EXPECT_TRUE(Contains(run.out, part)) << part << " in " << run.out;
 }
 
 TEST(PictoolConvert, HelpTellsTheOptions)

@@ -157,21 +157,48 @@ class InfoJson(PictoolTest):
             for key, value in expected.items():
                 self.assertEqual(found[key], value, "%s: %s" % (name, key))
 
-    def test_streams_that_cannot_seek_read_as_files_do(self):
+    def test_streams_and_long_names_read_as_files_do(self):
+        """info, check and convert through -, /dev/stdin, a FIFO, process
+        substitution and a path longer than the host's name field."""
         if EMULATOR or os.name != "posix":
             self.skipTest("pipes and FIFOs of Linux")
         name = self.write("mixed.pic", MIXED_RGBA)
-        _, (expected,) = self.info_json(name)
-        fifo = os.path.join(self.folder.name, "fifo")
-        os.mkfifo(fifo)
-        feeder = subprocess.Popen(["sh", "-c", 'cat mixed.pic > fifo'], cwd=self.folder.name)
-        runs = {"fifo": self.info_json("fifo")}
-        feeder.wait()
-        completed = subprocess.run([PICTOOL, "info", "--json", "/dev/stdin"], input=MIXED_RGBA,
-                                   capture_output=True, cwd=self.folder.name, timeout=120)
-        runs["/dev/stdin"] = (None, [json.loads(completed.stdout)])
-        for file, (_, (found,)) in runs.items():
-            self.assertEqual(found, dict(expected, file=file))
+        folder = os.path.join(self.folder.name, "d" * 200, "e" * 200)
+        os.makedirs(folder)
+        long_name = os.path.join(folder, "mixed.pic")
+        self.assertGreater(len(long_name), 260)
+        with open(long_name, "wb") as out:
+            out.write(MIXED_RGBA)
+        os.mkfifo(os.path.join(self.folder.name, "fifo"))
+        commands = {"info": ["info", "--json"], "check": ["check", "--json"],
+                    "convert": ["convert", "-", "--to", "pam"]}
+        # Written there too, by a driver that is handed the folder's shorter name.
+        self.write("mixed1.pic", MIXED_RGBA)
+        for source, output, *frames in (("mixed.pic", "copy.pic"),
+                                        ("mixed%d.pic", "numbered.pic", "--frames", "1-1")):
+            run = self.pictool("convert", source, os.path.join(folder, output), *frames)
+            self.assertEqual(run.status, 0, run.err)
+        for output in ("copy.pic", "numbered0001.pic"):
+            _, (found,) = self.info_json(os.path.join(folder, output))
+            self.assertEqual((found["width"], found["height"]), (4, 2))
+        for command, arguments in commands.items():
+            expected = self.pictool(*arguments[:1], name, *arguments[1:]).out
+            for way in ("-", "/dev/stdin", "fifo", "<(cat mixed.pic)", long_name):
+                with self.subTest(command=command, way=way):
+                    line = " ".join([PICTOOL, arguments[0], way] + arguments[1:])
+                    if way == "fifo":
+                        line = "cat mixed.pic > fifo & " + line
+                    completed = subprocess.run(
+                        ["bash", "-c", line + (" < mixed.pic" if way in ("-", "/dev/stdin") else "")],
+                        cwd=self.folder.name, capture_output=True, timeout=60)
+                    self.assertEqual(completed.returncode, 0, completed.stderr)
+                    found = completed.stdout.decode("latin-1")
+                    if command == "convert":
+                        self.assertEqual(found, expected)
+                    else:
+                        self.assertEqual(json.loads(found), dict(json.loads(expected), file=way
+                                                                 if "<" not in way else
+                                                                 json.loads(found)["file"]))
 
     def test_the_comment_stops_at_its_first_zero_byte(self):
         data = pic_header(1, 1, b"before\0after") + packet(0, RAW, RGB) + bytes(3)
@@ -187,21 +214,41 @@ class InfoJson(PictoolTest):
             self.assertIn('"aspect":null', run.out)
 
     def test_unreadable_files_say_why(self):
+        """The same words from info, check and convert for every file not read."""
         short = (pic_header(1, 1) + packet(0, RAW, RGB))[:100]
+        pam = b"P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n" + bytes(3)
+        os.mkdir(os.path.join(self.folder.name, "folder.pic"))
         cases = [("text.pic", b"x" * 200, 13, "not a PIC file"),
                  ("short.pic", short, 13, "file ends inside the header"),
-                 ("empty.pic", b"", 13, "not a PIC file"),
+                 ("empty.pic", b"", 13, "file ends inside the header"),
                  ("chain.pic", pic_header(1, 1) + packet(1, RAW, RGB), 13,
                   "file ends inside the channel packets"),
+                 ("image.pic", pam, 13, "not a PIC file (a PAM image)"),
+                 ("folder.pic", None, None, "is a directory"),
                  ("missing.pic", None, 2, "no such file or directory")]
+        if not EMULATOR:  # a name longer than the system takes
+            cases.append(("x" * 300, None, 2, "file name too long"))
         names = [self.write(name, data) if data is not None else name
                  for name, data, _, _ in cases]
         run, objects = self.info_json(*names, self.write("mixed.pic", MIXED_RGBA))
         self.assertEqual(run.status, 1)
-        self.assertEqual(objects[:-1], [{"file": n, "result": r, "error": e}
-                                        for n, _, r, e in cases])
+        self.assertEqual([(o["file"], o["error"]) for o in objects[:-1]],
+                         [(n, e) for n, _, _, e in cases])
+        self.assertEqual([o["result"] for o, (_, _, r, _) in zip(objects, cases) if r],
+                         [r for _, _, r, _ in cases if r])
         self.assertEqual(objects[-1]["result"], 0)
         self.assertEqual(run.err_lines, ["pictool: %s: %s" % (n, e) for n, _, _, e in cases])
+        check = self.pictool("check", "--json", *names)
+        self.assertEqual(check.status, 1)
+        self.assertEqual([(o["file"], o["error"]) for o in check.json_lines()],
+                         [(n, e) for n, _, _, e in cases])
+        self.assertEqual(self.pictool("check", *names).out.splitlines()[:-1],
+                         ["%s: %s" % (n, e) for n, _, _, e in cases])
+        # convert says what to do with an image of another format.
+        cases[4] = cases[4][:3] + ("input is a PAM; the output must be .pic",)
+        for name, _, _, error in cases:
+            run = self.pictool("convert", name, "out.pam")
+            self.assertEqual((run.status, run.err_lines), (1, ["pictool: %s: %s" % (name, error)]))
 
     def test_utf8_names_and_comments_pass_through(self):
         comment = "caf\u00e9 \u20ac".encode()
@@ -271,7 +318,8 @@ class Check(PictoolTest):
         cut = MIXED_RGBA[:-3]  # row 1's alpha literal loses its last 3 bytes
         pure = pic_header(3, 1) + packet(0, 1, 0xF0) + bytes([2, 1, 2, 3, 4, 0, 5, 6, 7, 8])
         names = [self.write("mixed.pic", MIXED_RGBA + b"xy"), self.write("cut.pic", cut),
-                 self.write("zero.pic", pure), self.write("bad.pic", b"PIC?"), "missing.pic"]
+                 self.write("zero.pic", pure), self.write("bad.pic", b"PIC?"), "missing.pic",
+                 self.write("none.pic", pic_header(480, 0) + packet(0, RAW, RGB))]
         run = self.pictool("check", "--json", *names)
         self.assertEqual((run.status, run.err), (1, ""))
         objects = run.json_lines()
@@ -282,8 +330,10 @@ class Check(PictoolTest):
         self.assertEqual(objects[1]["damage"], {"row": 1, "offset": 112 + 15, "reason": "cut short"})
         self.assertEqual(objects[1]["rowsComplete"], 1)
         self.assertEqual(objects[2]["damage"], {"row": 0, "offset": 108, "reason": "zero count"})
-        self.assertEqual(objects[3], {"file": "bad.pic", "result": 13})
-        self.assertEqual(list(objects[4].keys()), ["file", "result"])
+        self.assertEqual(objects[3], {"file": "bad.pic", "result": 13, "error": "not a PIC file"})
+        self.assertEqual(list(objects[4].keys()), ["file", "result", "error"])
+        self.assertEqual(objects[5], {"file": "none.pic", "result": 13,
+                                      "error": "no pixels: 480 x 0"})
 
         plain = self.pictool("check", names[0], names[1])
         self.assertEqual(plain.status, 1)
@@ -473,8 +523,7 @@ class Usage(PictoolTest):
         pic = self.write("raw.pic", RAW_RGB)
         for arguments in ([], ["info"], ["info", "--json"], ["info", "--bogus", pic],
                           ["info", "--options"], ["frobnicate"], ["--plugin"],
-                          ["about", "extra"], ["help", "nope"], ["help", "info", "about"],
-                          ["info", "x" * 300]):
+                          ["about", "extra"], ["help", "nope"], ["help", "info", "about"]):
             with self.subTest(arguments=arguments):
                 self.assert_usage_error(self.pictool(*arguments))
 

@@ -201,15 +201,13 @@ def _packets(facts):
 def check_facts(source, name=None):
     """What `pictool check --json` says of one file, as a dict.
 
-    Keys: file, result (0; 13 for a bad header, 2 when the file cannot be
+    Keys: file, result (0; 13 for a bad header or no pixels, 2 when the file cannot be
     opened, 3 out of memory: then only file and result, and error), width,
     height, packets, rowsComplete, damage (None or {row, offset, reason}),
     trailingBytes.
     """
     kind, value = _source_of(source)
     shown = name if name is not None else _name_of(kind, value)
-    if kind == "path" and os.path.isdir(value):
-        return {"file": shown, "result": 2, "error": "cannot open: Is a directory"}
     if kind == "path":
         facts, _ = _core.read_file(os.fsencode(value), False, 0)
     else:

@@ -140,7 +140,7 @@ def test_damage_warns_with_the_partial_picture_or_raises_when_strict():
 
 def test_errors_say_what_pictool_says(tmp_path):
     (tmp_path / "junk.pic").write_bytes(b"not a picture at all")
-    with pytest.raises(picfile.PicError, match=r"junk.pic: not a PIC file we read \(bad header\)"):
+    with pytest.raises(picfile.PicError, match=r"junk.pic: not a PIC file$"):
         picfile.imread(tmp_path / "junk.pic")
     assert issubclass(picfile.PicError, ValueError)
     with pytest.raises(FileNotFoundError):
@@ -153,7 +153,7 @@ def test_errors_say_what_pictool_says(tmp_path):
     assert picfile.check_facts(tmp_path / "junk.pic") == {
         "file": str(tmp_path / "junk.pic"),
         "result": 13,
-        "error": "not a PIC file we read (bad header)",
+        "error": "not a PIC file",
     }
     with pytest.raises(picfile.PicError):
         picfile.PicFile(b"")

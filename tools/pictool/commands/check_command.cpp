@@ -6,74 +6,82 @@
 #include <string>
 #include <vector>
 
+#include "pic/pic_image.h"
 #include "tools/pictool/commands/command.h"
-#include "tools/pictool/formats/pic_check.h"
+#include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/support/json_writer.h"
 
 namespace {
 
-const char* TypeName(uint8_t type)
+// A file's facts, its rows checked: "-" is standard input.
+PicImageFacts CheckFile(const std::string& name)
 {
-    return type == kPacketRaw ? "raw" : type == kPacketPureRunLength ? "pure" : "mixed";
+    try {
+        if (name != "-")
+            return ReadPicImageFile(name.c_str(), false).facts;
+        UseBinaryMode(stdin);
+        PicByteSource source(stdin);
+        return ReadPicImage(source, false).facts;
+    } catch (const std::bad_alloc&) {
+        PicImageFacts facts;
+        facts.status = PicImageStatus::NoMemory;
+        return facts;
+    }
 }
 
-std::string ChannelNames(uint8_t mask)
+// The result code of --json: the driver's codes for the same failures.
+BMMRES ResultOf(const PicImageFacts& facts)
 {
-    std::string names;
-    const char* const letters = "RGBA";
-    for (int channel = 0; channel < 4; ++channel)
-        if ((mask & (0x80 >> channel)) != 0)
-            names += letters[channel];
-    return names;
+    switch (facts.status) {
+    case PicImageStatus::Ok:
+        return kResultSuccess;
+    case PicImageStatus::CannotOpen:
+        return kResultSystemError;
+    case PicImageStatus::NoMemory:
+        return kResultNoMemory;
+    default:
+        return kResultBadHeader;
+    }
 }
 
-void PrintJson(const std::string& name, const PicFileCheck& check)
+void PrintJson(const std::string& name, const PicImageFacts& facts)
 {
     JsonObject object;
     object.AddText("file", name);
-    object.AddInteger("result", check.result);
-    if (check.result == kResultSuccess) {
-        object.AddInteger("width", check.width);
-        object.AddInteger("height", check.height);
+    object.AddInteger("result", ResultOf(facts));
+    if (facts.status != PicImageStatus::Ok) {
+        object.AddText("error", PicFactsFailureText(name, facts));
+    } else {
+        object.AddInteger("width", facts.width);
+        object.AddInteger("height", facts.height);
         std::string packets = "[";
-        for (const PicChannelPacket& packet : check.packets) {
+        for (const PicChannelPacket& packet : facts.packets) {
             JsonObject item;
             item.AddInteger("type", packet.type);
             item.AddInteger("mask", packet.channel);
             packets += (packets.size() > 1 ? "," : "") + item.Text();
         }
         object.AddJson("packets", packets + "]");
-        object.AddInteger("rowsComplete", check.rows.rowsComplete);
-        object.AddJson("damage", DamageJson(check));
-        object.AddInteger("trailingBytes", static_cast<long long>(check.rows.trailingBytes));
+        object.AddInteger("rowsComplete", facts.rows.rowsComplete);
+        object.AddJson("damage", PicDamageJson(facts));
+        object.AddInteger("trailingBytes", static_cast<long long>(facts.rows.trailingBytes));
     }
     std::printf("%s\n", object.Text().c_str());
 }
 
-void PrintPlain(const std::string& name, const PicFileCheck& check)
+void PrintPlain(const std::string& name, const PicImageFacts& facts)
 {
-    if (check.result == kResultSystemError) {
-        std::printf("%s: cannot open: %s\n", name.c_str(), check.openError.c_str());
+    if (facts.status != PicImageStatus::Ok) {
+        std::printf("%s: %s\n", name.c_str(), PicFactsFailureText(name, facts).c_str());
         return;
     }
-    if (check.result == kResultNoMemory) {
-        std::printf("%s: out of memory\n", name.c_str());
-        return;
-    }
-    if (check.result != kResultSuccess) {
-        std::printf("%s: not a PIC file we read (bad header)\n", name.c_str());
-        return;
-    }
-    std::string packets;
-    for (const PicChannelPacket& packet : check.packets)
-        packets += (packets.empty() ? "" : " + ") + std::string(TypeName(packet.type)) + " " +
-                   ChannelNames(packet.channel);
-    const std::string verdict = check.rows.damaged ? DamageText(check) : "ok";
-    std::printf("%s: %u x %u, %s: %s", name.c_str(), unsigned(check.width), unsigned(check.height),
-                packets.c_str(), verdict.c_str());
-    if (check.rows.trailingBytes != 0)
+    const std::string verdict = facts.rows.damaged ? PicDamageText(facts) : "ok";
+    std::printf("%s: %u x %u, %s: %s", name.c_str(), unsigned(facts.width), unsigned(facts.height),
+                PicPacketsText(facts.packets).c_str(), verdict.c_str());
+    if (facts.rows.trailingBytes != 0)
         std::printf(" (%s bytes after the last row)",
-                    std::to_string(check.rows.trailingBytes).c_str());
+                    std::to_string(facts.rows.trailingBytes).c_str());
     std::printf("\n");
 }
 
@@ -97,19 +105,13 @@ int RunCheck(PictoolContext&, const std::vector<std::string>& arguments)
 
     int whole = 0;
     for (const std::string& name : files) {
-        PicFileCheck check;
-        try {
-            check = CheckPicFile(name);
-        } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "pictool: %s: out of memory\n", name.c_str());
-            check.result = kResultNoMemory;
-        }
+        const PicImageFacts facts = CheckFile(name);
         if (json)
-            PrintJson(name, check);
+            PrintJson(name, facts);
         else
-            PrintPlain(name, check);
+            PrintPlain(name, facts);
         std::fflush(stdout);
-        whole += check.Whole() ? 1 : 0;
+        whole += facts.Whole() ? 1 : 0;
     }
     const int total = int(files.size());
     if (!json)
@@ -127,20 +129,24 @@ const PictoolCommand CheckCommand = {
             "Usage: pictool check [--json] FILE...\n"
             "\n"
             "Reads each file's header, packets and rows (without the plug-in) and says\n"
-            "whether every row is there and decodes. Per file, one line: the size, the\n"
-            "packets (raw, pure or mixed run-length, and the channels R, G, B, A each\n"
-            "carries), then 'ok' or the first row that is not whole, e.g.\n"
+            "whether every row is there and decodes. FILE may be '-' (standard input),\n"
+            "a pipe or a FIFO. Per file, one line: the size, the packets (raw, pure or\n"
+            "mixed run-length, and the channels R, G, B, A each carries), then 'ok' or\n"
+            "the first row that is not whole, e.g.\n"
             "  shot0042.pic: 1920 x 1080, mixed RGB + mixed A: cut short in row 17 of 1080 (offset "
             "48213)\n"
             "The offset is where that row's data begins in the file. Reasons: 'cut\n"
             "short' (the file ends inside the row), 'run past row end' (a run-length\n"
             "packet reaches past the row's last pixel), 'zero count' (a pure run-length\n"
             "count of 0). Bytes after the last row are counted but are no damage. A\n"
-            "count of whole files ends the output.\n"
+            "file that is not read says why, in the words of info and convert ('is a\n"
+            "directory', 'file ends inside the header', 'not a PIC file (a PNG image)',\n"
+            "'no pixels: 480 x 0': a frame with no pixels is not whole). A count of\n"
+            "whole files ends the output.\n"
             "\n"
             "  --json   one JSON object per file, one per line: file, result (0; 13 for\n"
-            "           a bad header, 2 when it cannot be opened; a bad header or a\n"
-            "           file that cannot be opened gives only file and result), width,\n"
+            "           a bad header or no pixels, 2 when it cannot be opened, 3 out of\n"
+            "           memory: then only file, result and error, in words), width,\n"
             "           height, packets ([{\"type\": T, \"mask\": M}, ...]), rowsComplete,\n"
             "           damage (null or {\"row\": R, \"offset\": O, \"reason\": \"...\"}),\n"
             "           trailingBytes\n"

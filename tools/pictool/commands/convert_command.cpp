@@ -24,6 +24,7 @@
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/support/json_writer.h"
+#include "tools/pictool/support/short_name.h"
 #include "tools/pictool/support/system_error_text.h"
 #include "tools/pictool/support/utf8_text.h"
 
@@ -31,7 +32,6 @@ namespace {
 
 // What the header keeps of a user's comment: its 80 bytes less the driver's
 // prefix and the closing zero.
-constexpr size_t kCommentRoom = size_t(kPicCommentSize) - 1 - (sizeof kPicCommentPrefix - 1);
 constexpr int kMaxJobs = 64;
 
 // The command line as given, before the checks that relate its parts.
@@ -234,9 +234,6 @@ int CheckSequence(const RawArguments& raw, ConvertJob& job)
             return UsageError("convert", error);
         job.outputNumbered = true;
     }
-    for (const FramePattern* pattern : {&job.inputPattern, &job.outputPattern})
-        if (FrameName(*pattern, job.frames.largest).size() >= size_t(kMaxPathLength))
-            return UsageError("convert", "frame names longer than 259 bytes");
     return kExitSuccess;
 }
 
@@ -313,7 +310,9 @@ int CheckValues(const RawArguments& raw, ConvertJob& job)
     if (!raw.maxPixels.empty()) {
         if (!ParseCount(raw.maxPixels, kMaxImagePixels, value))
             return UsageError("convert", "--max-pixels '" + raw.maxPixels +
-                                             "': give a number from 1 to 268435456 (2^28)");
+                                             "': give a number from 1 to " +
+                                             std::to_string(kMaxImagePixels) + " (2^" +
+                                             std::to_string(kMaxStoragePixelsLog2) + ")");
         job.maxPixels = value;
     }
     if (!raw.quality.empty()) {
@@ -337,9 +336,6 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertJob&
         return UsageError("convert", "give one input and one output");
     job.input = raw.names[0];
     job.output = raw.names[1];
-    for (const std::string& name : raw.names)
-        if (name.size() >= size_t(kMaxPathLength))
-            return UsageError("convert", "names longer than 259 bytes");
     if (const int status = CheckDirection(raw, job))
         return status;
     if (const int status = CheckSequence(raw, job))
@@ -354,8 +350,15 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertJob&
 // host function.
 std::string DriverFrameName(const std::string& output, int frame)
 {
+    // Past the host's field the number goes into the file's own name, as the
+    // driver, handed the folder's shorter name, puts it there.
+    const size_t slash = output.find_last_of(PathSeparators());
+    const size_t start =
+        output.size() < size_t(kMaxPathLength) || slash == std::string::npos ? 0 : slash + 1;
     char name[kMaxPathLength];
-    return BMMCreateNumberedFilename(output.c_str(), frame, name) ? std::string(name) : output;
+    return BMMCreateNumberedFilename(output.substr(start).c_str(), frame, name)
+               ? output.substr(0, start) + name
+               : output;
 }
 
 std::vector<FrameTask> MakeTasks(const ConvertJob& job)
@@ -443,13 +446,14 @@ bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::st
 
 void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
                   const std::vector<FrameOutcome>& outcomes, const std::string& runError,
-                  const std::vector<std::string>& skipped)
+                  const std::vector<std::string>& skipped, bool failed)
 {
     JsonObject object;
     BMMRES status = kResultSuccess;
     std::string error = runError;
     std::vector<std::string> inputs, outputs;
-    std::vector<JsonObject> failures;
+    std::vector<JsonObject> failures, damaged;
+    std::string firstDamage;
     const FrameOutcome* last = nullptr;
     int frames = 0;
     double driverMs = 0.0;
@@ -460,6 +464,20 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
         driverMs += outcome.driverMs;
         if (outcome.damaged && damage == "null")
             damage = outcome.damage;
+        if (outcome.damaged) {
+            if (firstDamage.empty())
+                firstDamage = outcome.errorFile + ": " + outcome.error;
+            JsonObject item;
+            if (job.sequence)
+                item.AddInteger("frame", tasks[index].frame);
+            else
+                item.AddJson("frame", "null");
+            item.AddText("file", tasks[index].input);
+            item.AddInteger("row", outcome.damageRow);
+            item.AddInteger("offset", static_cast<long long>(outcome.damageOffset));
+            item.AddText("reason", outcome.damageReason);
+            damaged.push_back(item);
+        }
         if (outcome.ok) {
             outputs.push_back(tasks[index].output);
             last = &outcome;
@@ -479,7 +497,10 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
         failures.push_back(failure);
     }
     object.AddInteger("status", status);
-    object.AddBool("ok", error.empty());
+    // A damaged input without --allow-damaged fails the run with no error.
+    if (error.empty() && failed)
+        error = firstDamage;
+    object.AddBool("ok", !failed);
     if (!error.empty())
         object.AddText("error", error);
     object.AddInteger("width", last ? last->width : 0);
@@ -493,6 +514,7 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     object.AddObjectList("failures", failures);
     object.AddNumber("driverMs", driverMs);
     object.AddJson("damage", damage);
+    object.AddObjectList("damaged", damaged);
     // What the last frame written holds of the input's metadata.
     object.AddNumber("aspect", last ? double(last->aspect) : 1.0);
     object.AddText("comment", last ? last->comment : "");
@@ -536,7 +558,7 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
         }
     }
     if (job.json)
-        PrintSummary(job, tasks, outcomes, runError, skipped);
+        PrintSummary(job, tasks, outcomes, runError, skipped, failed);
     return failed ? kExitFailure : kExitSuccess;
 }
 
@@ -570,6 +592,13 @@ std::string ConvertHelp()
            "done by drivers the plug-in makes: LoadImage to read, OpenForWrite and\n"
            "WriteFrame to write, drivers of its own for each frame.\n"
            "\n"
+           "Names. IN may be '-' (standard input), /dev/stdin, a pipe or a FIFO; OUT\n"
+           "may be '-'. A PIC input may have any path the system takes (the driver is\n"
+           "handed a shorter name of the same file); a PIC output's name must fit the\n"
+           "host's " +
+           std::to_string(kMaxPathLength - 1) +
+           "-byte name field, or that frame fails.\n"
+           "\n"
            "Formats of this pictool (name, extensions, what is read and written):\n" +
            FormatHelpLines() +
            "\n"
@@ -598,7 +627,9 @@ std::string ConvertHelp()
            "the driver's defaults: RLE on, empty comment, aspect 1):\n"
            "  --alpha, --no-alpha    RGBA or RGB (the last one given wins)\n"
            "  --rle, --raw           run-length coded or raw rows\n"
-           "  --comment TEXT         the user comment; the header keeps 44 bytes after\n"
+           "  --comment TEXT         the user comment; the header keeps " +
+           std::to_string(kCommentRoom) +
+           " bytes after\n"
            "                         the driver's prefix, and a longer comment is cut\n"
            "                         between characters with a warning (a comment\n"
            "                         carried from IN is cut likewise, silently)\n"
@@ -653,18 +684,24 @@ std::string ConvertHelp()
            "                         the output format, whatever OUT's name; needed when\n"
            "                         OUT is '-'\n"
            "  --max-pixels N         refuse inputs that declare more than N pixels,\n"
-           "                         before anything is allocated (default 268435456,\n"
-           "                         2^28, what the host's storage holds)\n"
+           "                         PIC headers included, before anything is\n"
+           "                         allocated (default " +
+           std::to_string(kMaxImagePixels) + ", 2^" + std::to_string(kMaxStoragePixelsLog2) +
+           ",\n"
+           "                         what the host's storage holds)\n"
            "  --json                 one JSON object on stdout (stderr when OUT is '-'):\n"
            "                         status (the driver's last failing result code, else\n"
-           "                         0), ok, error (on failure), width, height, alpha,\n"
+           "                         0), ok (false whenever the exit status is not 0),\n"
+           "                         error (on failure), width, height, alpha,\n"
            "                         compressed, inputs, outputs, frames (converted),\n"
            "                         skipped (outputs --no-clobber left alone),\n"
            "                         failures (frame, file, status and error of each),\n"
            "                         driverMs (wall-clock ms inside LoadImage or\n"
            "                         WriteFrame), damage (null, or the first damaged\n"
            "                         PIC input's {\"row\", \"offset\", \"reason\"}, as\n"
-           "                         'pictool check --json' gives it), and of the last\n"
+           "                         'pictool check --json' gives it), damaged (every\n"
+           "                         damaged PIC input: frame, null for a single image,\n"
+           "                         file, row, offset, reason), and of the last\n"
            "                         frame written: aspect, comment, and carried (which\n"
            "                         of \"aspect\" and \"comment\" came from IN)\n"
            "  --no-clobber, -n       leave an OUT (or a frame's output) that exists as it\n"

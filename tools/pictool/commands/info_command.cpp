@@ -12,10 +12,12 @@
 #include "pic/pic_header.h"
 #include "tools/pictool/commands/command.h"
 #include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
 #include "tools/pictool/formats/pic_format.h"
 #include "tools/pictool/support/json_writer.h"
 #include "tools/pictool/support/options_file.h"
+#include "tools/pictool/support/short_name.h"
 #include "tools/pictool/support/utf8_text.h"
 
 namespace {
@@ -54,30 +56,27 @@ int ParseInfoArguments(const std::vector<std::string>& arguments, InfoArguments&
     }
     if (parsed.files.empty())
         return UsageError("info", "no file given");
-    for (const std::string& file : parsed.files)
-        if (file.size() >= size_t(kMaxPathLength))
-            return UsageError("info", "file name longer than " +
-                                          std::to_string(kMaxPathLength - 1) + " characters");
     return kExitSuccess;
 }
 
-// A pipe, a FIFO or a terminal gives its bytes once, but the file is read
-// twice (the driver, then the comment): its header and the longest packet
-// chain read go to a staging file, which both read. Null for anything that
-// can be opened again.
+// Standard input, a pipe, a FIFO or a terminal gives its bytes once, but the
+// file is read twice (the driver, then the comment): its header and the
+// longest packet chain read go to a staging file, which both read. Null for
+// anything that can be opened again.
 std::unique_ptr<StagingFile> StageStream(const std::string& file)
 {
-    std::error_code status;
-    const auto type = std::filesystem::status(file, status).type();
-    if (status || type == std::filesystem::file_type::regular ||
-        type == std::filesystem::file_type::directory)
+    if (!IsStream(file))
         return nullptr;
-    FILE* input = std::fopen(file.c_str(), "rb");
+    const bool standardInput = file == "-";
+    if (standardInput)
+        UseBinaryMode(stdin);
+    FILE* input = standardInput ? stdin : std::fopen(file.c_str(), "rb");
     if (input == nullptr)
         return nullptr;
     uint8_t bytes[kPicHeaderSize + kMaxPicPackets * sizeof(PicChannelPacket)];
     const size_t got = std::fread(bytes, 1, sizeof bytes, input);
-    std::fclose(input);
+    if (!standardInput)
+        std::fclose(input);
     auto staged = std::make_unique<StagingFile>();
     FILE* output = std::fopen(staged->Path().c_str(), "wb");
     if (output == nullptr)
@@ -149,6 +148,7 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
 // ReadOne's answers besides the driver's result codes.
 constexpr int kNoDriver = -1;
 constexpr int kOptionsRefused = -2;
+constexpr int kNameTooLong = -3; // `report.comment` says why
 
 // Reads one file through a fresh driver and returns the driver's result.
 int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* optionsBlock,
@@ -159,7 +159,12 @@ int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* o
         return kNoDriver;
     if (optionsBlock != nullptr && !driver->LoadOptions(optionsBlock->bytes))
         return kOptionsRefused;
-    report.info.SetName(file.c_str());
+    const ShortName name(file);
+    if (!name.Fits()) {
+        report.comment = name.Why();
+        return kNameTooLong;
+    }
+    report.info.SetName(name.Name().c_str());
     BMMClearReportedErrors();
     const BMMRES result = driver->ReadImageInfo(&report.info);
     if (result != kResultSuccess)
@@ -203,12 +208,15 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
         }
         std::string failure;
         if (result != kResultSuccess) {
-            failure = DriverFailureText(readName, BMMRES(result), DriverTask::ReadInfo);
+            failure = result == kNameTooLong
+                          ? report.comment
+                          : DriverFailureText(readName, BMMRES(result), DriverTask::ReadInfo);
             std::fprintf(stderr, "pictool: %s: %s\n", file.c_str(), failure.c_str());
             status = kExitFailure;
         }
         if (parsed.json)
-            PrintJson(file, BMMRES(result), failure, result == kResultSuccess ? &report : nullptr);
+            PrintJson(file, result == kNameTooLong ? kResultSystemError : BMMRES(result), failure,
+                      result == kResultSuccess ? &report : nullptr);
         else if (result == kResultSuccess)
             PrintPlain(file, report);
         std::fflush(stdout);
@@ -226,7 +234,9 @@ const PictoolCommand InfoCommand = {
             "Usage: pictool info [--json] [--options BLOCK] FILE...\n"
             "\n"
             "Reads each file's image information through a driver of the plug-in\n"
-            "(its ReadImageInfo operation), one fresh driver per file.\n"
+            "(its ReadImageInfo operation), one fresh driver per file. FILE may be '-'\n"
+            "(standard input), a pipe or a FIFO, and a path of any length the system\n"
+            "takes (the driver gets a shorter name for the same file).\n"
             "\n"
             "Options:\n"
             "  --json           JSON Lines: one JSON object per file, one per line, with\n"

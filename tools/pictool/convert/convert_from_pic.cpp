@@ -3,21 +3,29 @@
 // to the output format's writer.
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "host/bitmap_storage.h"
 #include "host/bmm_functions.h"
+#include "pic/pic_image.h"
 #include "tools/pictool/convert/convert_job.h"
+#include "tools/pictool/convert/failure_text.h"
 #include "tools/pictool/convert/premultiply.h"
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
-#include "tools/pictool/formats/pic_check.h"
 #include "tools/pictool/formats/pic_format.h"
+#include "tools/pictool/support/short_name.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // The storage's rows to `sink`, which is started with `header`.
 bool StreamStorage(BitmapStorage& storage, const ImageHeader& header, bool unpremultiply,
@@ -55,11 +63,9 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     Bitmap bitmap(&manager);
     LoadedPic loaded;
     FrameOutcome outcome;
-    if (!LoadPic(plugin, inputPath, task.input, bitmap, progress, loaded, outcome))
+    if (!LoadPic(plugin, inputPath, task.input, job.maxPixels, bitmap, progress, loaded, outcome))
         return outcome;
     BitmapStorage& storage = *bitmap.Storage();
-    if (storage.Width() <= 0 || storage.Height() <= 0)
-        return FrameFailure(task.input, "the storage holds no pixels");
 
     ImageHeader header;
     header.width = uint32_t(storage.Width());
@@ -106,15 +112,44 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
 } // namespace
 
 bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& label,
-             Bitmap& bitmap, ProgressWindow& progress, LoadedPic& loaded, FrameOutcome& failure)
+             uint64_t maxPixels, Bitmap& bitmap, ProgressWindow& progress, LoadedPic& loaded,
+             FrameOutcome& failure)
 {
+    // The header's sizes are checked before the driver sizes a storage from
+    // them; a header that does not read is left to the driver's words.
+    PicHeader picHeader{};
+    std::vector<PicChannelPacket> packets;
+    if (const FilePtr file{std::fopen(path.c_str(), "rb")}) {
+        PicHeaderStatus status;
+        {
+            PicByteSource source(file.get()); // hands the stream back before it closes
+            status = ReadPicHeader(source, picHeader, packets);
+        }
+        if (status == PicHeaderStatus::Read) {
+            const uint64_t width = picHeader.Width(), height = picHeader.Height();
+            if (width == 0 || height == 0) {
+                failure = FrameFailure(label, "no pixels: " + std::to_string(width) + " x " +
+                                                  std::to_string(height));
+                return false;
+            }
+            if (width * height > maxPixels) {
+                failure = FrameFailure(label, PixelLimitText(width, height, maxPixels));
+                return false;
+            }
+        }
+    }
+    const ShortName name(path);
+    if (!name.Fits()) {
+        failure = FrameFailure(label, name.Why());
+        return false;
+    }
     DriverPtr driver = plugin.NewDriver();
     if (!driver) {
         failure = FrameFailure(plugin.Path(), "the plug-in made no driver");
         return false;
     }
     BitmapInfo info;
-    info.SetName(path.c_str()); // the parser kept names below kMaxPathLength
+    info.SetName(name.Name().c_str());
     info.SetUpdateWindow(progress.Window());
     BMMRES status = kResultSuccess;
     progress.Begin(label);
@@ -122,7 +157,8 @@ bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& l
     BitmapStorage* storage = driver->LoadImage(&info, &bitmap, &status);
     loaded.driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (storage == nullptr) {
-        failure = FrameFailure(label, DriverFailureText(path, status, DriverTask::Load), status);
+        failure =
+            FrameFailure(label, DriverFailureText(name.Name(), status, DriverTask::Load), status);
         return false;
     }
     bitmap.SetStorage(storage);
@@ -135,12 +171,21 @@ bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& l
 
 void NoteDamage(const std::string& input, const std::string& label, FrameOutcome& outcome)
 {
-    const PicFileCheck check = CheckPicFile(input);
-    if (check.result != kResultSuccess || !check.rows.damaged || check.readFailed)
+    const FilePtr file{std::fopen(input.c_str(), "rb")};
+    if (!file)
+        return;
+    PicByteSource source(file.get()); // destroyed before the stream closes
+    const PicImageFacts facts = ReadPicImage(source, false).facts;
+    const bool readFailed = source.ReadFailed();
+    // A read the system failed says nothing of the file: no damage is noted.
+    if (facts.status != PicImageStatus::Ok || !facts.rows.damaged || readFailed)
         return;
     outcome.damaged = true;
-    outcome.damage = DamageJson(check);
-    outcome.error = "damaged: " + DamageText(check);
+    outcome.damage = PicDamageJson(facts);
+    outcome.damageRow = facts.rows.damage.row;
+    outcome.damageOffset = facts.rows.damage.offset;
+    outcome.damageReason = PicRowStatusText(facts.rows.damage.reason);
+    outcome.error = "damaged: " + PicDamageText(facts);
     outcome.errorFile = label;
 }
 
@@ -148,13 +193,14 @@ FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, co
                                  ProgressWindow& progress)
 {
     try {
-        if (task.input != "-")
+        if (!IsStream(task.input))
             return LoadAndWrite(plugin, job, task, task.input, progress);
-        // The driver reads named files: standard input goes to one first.
+        // The driver reads a file more than once (so do the checks around
+        // it): standard input, a pipe or a FIFO goes to a named file first.
         ImageInput input;
         StagingFile staged;
         std::string error;
-        if (!input.Open("-", error) || !staged.Fill(input, error))
+        if (!input.Open(task.input, error) || !staged.Fill(input, error))
             return FrameFailure(task.input, error);
         return LoadAndWrite(plugin, job, task, staged.Path(), progress);
     } catch (const std::bad_alloc&) {

@@ -14,6 +14,7 @@
 #include "driver/pic_options.h"
 #include "host/bitmap.h"
 #include "host/host_api.h"
+#include "pic/pic_header.h"
 #include "tools/pictool/convert/failure_text.h"
 #include "tools/pictool/convert/frame_pattern.h"
 #include "tools/pictool/formats/image_format.h"
@@ -63,6 +64,10 @@ struct ConvertJob {
     bool noClobber = false; // --no-clobber: outputs that exist are left alone
 };
 
+// The bytes of the header's comment field a user comment has: the field,
+// less its zero byte and the driver's prefix.
+constexpr size_t kCommentRoom = size_t(kPicCommentSize) - 1 - (sizeof kPicCommentPrefix - 1);
+
 // One frame of the run: its number (kSingleFrame for a single image) and names.
 struct FrameTask {
     int frame = kSingleFrame;
@@ -85,6 +90,9 @@ struct FrameOutcome {
     double driverMs = 0.0;
     bool damaged = false; // the PIC input is damaged (its rows up to the damage were written)
     std::string damage = "null"; // its damage, as JSON
+    uint32_t damageRow = 0;      // the first row that is not whole
+    uint64_t damageOffset = 0;   // where that row's data begins in the file
+    std::string damageReason;    // "cut short", ...
     // The output's aspect ratio and comment, and which of them came from the input.
     float aspect = 1.0f;
     std::string comment;
@@ -106,10 +114,12 @@ struct LoadedPic {
     std::string comment; // the header's, without the driver's prefix
     double driverMs = 0.0;
 };
-// LoadImage of `path` (a named file); a failed outcome about `label` (the
-// name the user gave) when it fails.
+// LoadImage of `path` (a named file, of any length the system takes), once
+// its header's size is within `maxPixels`; a failed outcome about `label`
+// (the name the user gave) when it fails.
 bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& label,
-             Bitmap& bitmap, ProgressWindow& progress, LoadedPic& loaded, FrameOutcome& failure);
+             uint64_t maxPixels, Bitmap& bitmap, ProgressWindow& progress, LoadedPic& loaded,
+             FrameOutcome& failure);
 // Notes in `outcome` the damage a loaded file has, which loads without a failing result.
 void NoteDamage(const std::string& input, const std::string& label, FrameOutcome& outcome);
 

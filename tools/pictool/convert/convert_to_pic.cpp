@@ -16,6 +16,7 @@
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
+#include "tools/pictool/support/short_name.h"
 #include "tools/pictool/support/utf8_text.h"
 
 namespace {
@@ -35,7 +36,6 @@ struct InputTraits {
 
 // What the header keeps of a user's comment: its 80 bytes less the driver's
 // prefix and the closing zero.
-constexpr size_t kCommentRoom = size_t(kPicCommentSize) - 1 - (sizeof kPicCommentPrefix - 1);
 
 // --options first, then the flags, edited into the block SaveOptions hands
 // out and given back with LoadOptions: the driver's own table throughout.
@@ -141,19 +141,26 @@ FrameOutcome WriteFrame(const Plugin& plugin, const ConvertJob& job, const Frame
     // A numbered output pattern was formatted by us: the driver writes that
     // name as a single image. A plain name is the driver's template.
     const bool driverNumbers = job.sequence && !job.outputNumbered;
+    // The driver takes the name the host's field holds: a long one is named
+    // in its folder's shorter name, where the system has one.
+    const ShortName given(driverNumbers ? job.output : outputPath, ShortName::ToMake);
+    if (!given.Fits())
+        return FrameFailure(task.output, given.Why());
     BitmapInfo outputInfo;
-    outputInfo.SetName((driverNumbers ? job.output : outputPath).c_str()); // < kMaxPathLength
+    outputInfo.SetName(given.Name().c_str());
     outputInfo.SetUpdateWindow(progress.Window());
     progress.Begin(task.output);
     const BMMRES opened = driver->OpenForWrite(&outputInfo, &bitmap);
     if (opened != kResultSuccess)
-        return FrameFailure(task.output, DriverFailureText(outputPath, opened, DriverTask::Write),
+        return FrameFailure(task.output,
+                            DriverFailureText(outputPath, opened, DriverTask::Write, given.Name()),
                             opened);
     const Clock::time_point start = Clock::now();
     const BMMRES result = driver->WriteFrame(driverNumbers ? task.frame : kSingleFrame);
     const double driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (result != kResultSuccess)
-        return FrameFailure(task.output, DriverFailureText(outputPath, result, DriverTask::Write),
+        return FrameFailure(task.output,
+                            DriverFailureText(outputPath, result, DriverTask::Write, given.Name()),
                             result);
     outcome.ok = true;
     outcome.driverMs += driverMs;
@@ -188,7 +195,7 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     // goes to one first.
     std::unique_ptr<StagingFile> staged;
     std::string path = task.input;
-    if (task.input == "-" && (format == &PicFormat() || format->namedFilesOnly)) {
+    if (IsStream(task.input) && (format == &PicFormat() || format->namedFilesOnly)) {
         staged = std::make_unique<StagingFile>(format == &PicFormat() ? ".pic" : "");
         if (!staged->Fill(*input, error)) {
             failure = FrameFailure(task.input, error);
@@ -203,7 +210,7 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     }
     if (format == &PicFormat()) {
         LoadedPic loaded;
-        if (!LoadPic(plugin, path, task.input, bitmap, progress, loaded, failure))
+        if (!LoadPic(plugin, path, task.input, job.maxPixels, bitmap, progress, loaded, failure))
             return false;
         traits.hasAlpha = loaded.hasAlpha;
         traits.knowsCompression = loaded.haveOptions;
@@ -258,6 +265,9 @@ FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTas
         outcome.driverMs += loadNotes.driverMs;
         outcome.damaged = loadNotes.damaged;
         outcome.damage = loadNotes.damage;
+        outcome.damageRow = loadNotes.damageRow;
+        outcome.damageOffset = loadNotes.damageOffset;
+        outcome.damageReason = loadNotes.damageReason;
         outcome.error = loadNotes.error;
         outcome.errorFile = loadNotes.errorFile;
     }

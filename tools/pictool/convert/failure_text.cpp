@@ -1,12 +1,16 @@
 #include "tools/pictool/convert/failure_text.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "host/bmm_functions.h"
 #include "pic/pic_header.h"
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/formats/image_input.h"
+#include "tools/pictool/support/json_writer.h"
+#include "tools/pictool/support/system_error_text.h"
 
 namespace {
 
@@ -34,36 +38,45 @@ std::string RecordedMessage(const std::string& file)
     return "";
 }
 
-// Why a file the driver would not take as PIC is not one, from its bytes.
-std::string WhyNotPic(const std::string& file, DriverTask task)
+// What a file that is no PIC file is, from its first bytes.
+std::string OtherFormatText(const std::string& file, DriverTask task)
 {
     ImageInput input;
     std::string error;
-    if (!input.Open(file, error))
-        return error;
+    if (file == "-" || !input.Open(file, error))
+        return PicHeaderStatusText(PicHeaderStatus::BadMagic);
     const ImageFormat* format = FormatOfInput(input);
-    if (format != &PicFormat()) {
-        if (format != nullptr && task == DriverTask::Load)
-            return std::string("input is a ") + format->name + "; the output must be .pic";
-        if (format != nullptr)
-            return std::string("not a PIC file (a ") + format->name + " image)";
-        return "not a PIC file";
-    }
-    uint8_t header[kPicHeaderSize];
-    if (input.Read(header, sizeof header) < sizeof header)
-        return "file ends inside the header";
-    // Packets of 4 bytes follow, each but the last with a first byte of 1.
-    // A chain longer than this is not cut short but not understood.
-    uint8_t packet[4] = {1};
-    for (int count = 0; count < 64 && packet[0] == 1; ++count)
-        if (input.Read(packet, sizeof packet) < sizeof packet)
-            return "file ends inside the channel packets";
-    return "not a PIC file (its header or channel packets are not understood)";
+    if (format != nullptr && format != &PicFormat() && task == DriverTask::Load)
+        return std::string("input is a ") + format->name + "; the output must be .pic";
+    if (format != nullptr && format != &PicFormat())
+        return std::string("not a PIC file (a ") + format->name + " image)";
+    return PicHeaderStatusText(PicHeaderStatus::BadMagic);
+}
+
+// Why a file the driver would not take as PIC is not one, from the header
+// reader's status.
+std::string WhyNotPic(const std::string& file, DriverTask task)
+{
+    FILE* stream = std::fopen(file.c_str(), "rb");
+    if (stream == nullptr)
+        return SystemErrorText(errno);
+    PicHeader header;
+    PicChannelPacket packet;
+    int32_t withAlpha = 0, rgbCompressed = 0, alphaCompressed = 0;
+    const PicHeaderStatus status =
+        ReadPicHeader(stream, header, packet, withAlpha, rgbCompressed, alphaCompressed);
+    std::fclose(stream);
+    if (status == PicHeaderStatus::BadMagic)
+        return OtherFormatText(file, task);
+    if (status == PicHeaderStatus::Read)
+        return "not a PIC file (its header is not understood)";
+    return PicHeaderStatusText(status);
 }
 
 } // namespace
 
-std::string DriverFailureText(const std::string& file, BMMRES result, DriverTask task)
+std::string DriverFailureText(const std::string& file, BMMRES result, DriverTask task,
+                              const std::string& given)
 {
     std::error_code status;
     if (std::filesystem::is_directory(file, status))
@@ -88,6 +101,27 @@ std::string DriverFailureText(const std::string& file, BMMRES result, DriverTask
         if (!input.Open(file, error))
             return error;
     }
-    const std::string message = RecordedMessage(file);
+    std::string message = RecordedMessage(file);
+    if (message.empty() && !given.empty())
+        message = RecordedMessage(given);
     return message.empty() ? "failed (result " + std::to_string(result) + ")" : message;
+}
+
+std::string PicFactsFailureText(const std::string& file, const PicImageFacts& facts)
+{
+    if (facts.status == PicImageStatus::BadHeader &&
+        facts.headerStatus == PicHeaderStatus::BadMagic)
+        return OtherFormatText(file, DriverTask::ReadInfo);
+    return PicStatusText(facts);
+}
+
+std::string PicDamageJson(const PicImageFacts& facts)
+{
+    if (!facts.rows.damaged)
+        return "null";
+    JsonObject damage;
+    damage.AddInteger("row", facts.rows.damage.row);
+    damage.AddInteger("offset", static_cast<long long>(facts.rows.damage.offset));
+    damage.AddText("reason", PicRowStatusText(facts.rows.damage.reason));
+    return damage.Text();
 }

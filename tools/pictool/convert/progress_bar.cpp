@@ -3,15 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include "host/window_message.h"
-#endif
-
 namespace {
 
 int Percent(long long done, long long total)
@@ -23,71 +14,7 @@ int Percent(long long done, long long total)
     return int(done * 100 / total);
 }
 
-#if defined(_WIN32)
-constexpr char kWindowClass[] = "PictoolProgressWindow";
-
-LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM first, LPARAM second)
-{
-    if (message == kProgressMessage) {
-        auto* receiver =
-            reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (receiver != nullptr)
-            receiver->OnProgress((long long)first, (long long)second);
-        return 0;
-    }
-    return DefWindowProcA(window, message, first, second);
-}
-
-HWND CreateProgressWindow(ProgressWindow* receiver)
-{
-    static const ATOM windowClass = [] {
-        WNDCLASSA description{};
-        description.lpfnWndProc = ProgressWindowProc;
-        description.hInstance = GetModuleHandleA(nullptr);
-        description.lpszClassName = kWindowClass;
-        return RegisterClassA(&description);
-    }();
-    if (windowClass == 0)
-        return nullptr;
-    HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
-    if (window != nullptr)
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(receiver));
-    return window;
-}
-#else
-intptr_t OnHostMessage(void* context, unsigned message, uintptr_t first, intptr_t second)
-{
-    if (message == kProgressMessage)
-        static_cast<ProgressWindow*>(context)->OnProgress((long long)first, (long long)second);
-    return 0;
-}
-#endif
-
 } // namespace
-
-bool StderrIsTerminal()
-{
-#if defined(_WIN32)
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
-int TerminalColumns()
-{
-#if defined(_WIN32)
-    CONSOLE_SCREEN_BUFFER_INFO screen;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen))
-        return screen.srWindow.Right - screen.srWindow.Left + 1;
-#else
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-#endif
-    return 80;
-}
 
 std::string ProgressLine(int done, int frames, const std::string& label, int percent, int columns)
 {
@@ -166,30 +93,6 @@ void ProgressDisplay::Clear()
     std::fprintf(stderr, "\r%s\r", std::string(drawn.size(), ' ').c_str());
     std::fflush(stderr);
     drawn.clear();
-}
-
-ProgressWindow::ProgressWindow(ProgressDisplay& shared) : display(shared)
-{
-    if (!display.Enabled())
-        return;
-#if defined(_WIN32)
-    window = CreateProgressWindow(this);
-#else
-    // Any unique handle will do: the registry only matches it.
-    window = static_cast<HostWindow>(this);
-    HostRegisterWindow(window, OnHostMessage, this);
-#endif
-}
-
-ProgressWindow::~ProgressWindow()
-{
-    if (window == nullptr)
-        return;
-#if defined(_WIN32)
-    DestroyWindow(window);
-#else
-    HostUnregisterWindow(window);
-#endif
 }
 
 void ProgressWindow::Begin(const std::string& frameLabel)

@@ -10,15 +10,30 @@ bool CheckImageSize(uint64_t width, uint64_t height, uint64_t maxPixels, std::st
         return false;
     }
     if (width > kMaxImageSide || height > kMaxImageSide) {
-        error = "image is " + size + ", more than PIC holds (32767 pixels a side)";
+        error = "image is " + size + ", more than " + SideLimitText();
         return false;
     }
     if (width * height > maxPixels) {
-        error = "image is " + size + ", more than --max-pixels " + std::to_string(maxPixels) +
-                (maxPixels == kMaxImagePixels ? " (2^28, what the host's storage holds)" : "");
+        error = PixelLimitText(width, height, maxPixels);
         return false;
     }
     return true;
+}
+
+std::string PixelLimitText(uint64_t width, uint64_t height, uint64_t maxPixels)
+{
+    const std::string declared = "declares " + std::to_string(width) + " x " +
+                                 std::to_string(height) + " (" + std::to_string(width * height) +
+                                 " pixels), more than ";
+    if (maxPixels >= kMaxStoragePixels)
+        return declared + "the host's storage holds (2^" + std::to_string(kMaxStoragePixelsLog2) +
+               " pixels)";
+    return declared + "--max-pixels " + std::to_string(maxPixels);
+}
+
+std::string SideLimitText()
+{
+    return "PIC holds (" + std::to_string(kPicMaxSide) + " pixels a side)";
 }
 
 bool AspectFromDensity(double across, double down, float& aspect)

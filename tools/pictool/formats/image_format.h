@@ -21,13 +21,16 @@
 #include <memory>
 #include <string>
 
+#include "host/bitmap_storage.h"
+#include "pic/pic_header.h"
+
 class ImageInput;
 
 // Bounds on an image read from a file, checked before anything is sized
 // from it: PIC rows are coded with signed 16-bit widths, and the host's
 // storage holds at most 2^28 pixels (the default for --max-pixels).
-constexpr uint32_t kMaxImageSide = 32767;
-constexpr uint64_t kMaxImagePixels = uint64_t(1) << 28;
+constexpr uint32_t kMaxImageSide = uint32_t(kPicMaxSide);
+constexpr uint64_t kMaxImagePixels = kMaxStoragePixels;
 
 // Alpha given to every pixel of a file that has none, so that a PIC file
 // written with alpha stores 255 (opaque).
@@ -97,6 +100,11 @@ struct ImageFormat {
 // Checks a size an input declares against the bounds, before anything is
 // allocated for it; false with a message naming what was refused.
 bool CheckImageSize(uint64_t width, uint64_t height, uint64_t maxPixels, std::string& error);
+// "declares W x H (N pixels), more than --max-pixels M", or "... more than
+// the host's storage holds (2^28 pixels)" for a limit at or past the host's.
+std::string PixelLimitText(uint64_t width, uint64_t height, uint64_t maxPixels);
+// "PIC holds (32767 pixels a side)"
+std::string SideLimitText();
 
 // The 8-bit sample nearest `value` on a scale of 0 to `maxValue` (>= 1).
 inline uint8_t ScaleTo8(uint32_t value, uint32_t maxValue)

@@ -7,16 +7,15 @@
 
 #include "tools/pictool/support/system_error_text.h"
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
-
-void UseBinaryMode([[maybe_unused]] FILE* file)
+bool IsStream(const std::string& path)
 {
-#if defined(_WIN32)
-    _setmode(_fileno(file), _O_BINARY);
-#endif
+    if (path == "-")
+        return true;
+    std::error_code status;
+    const std::filesystem::file_type type = std::filesystem::status(path, status).type();
+    return !status && type != std::filesystem::file_type::regular &&
+           type != std::filesystem::file_type::directory &&
+           type != std::filesystem::file_type::not_found;
 }
 
 ImageInput::~ImageInput()

@@ -43,5 +43,10 @@ private:
     uint64_t size = 0;
 };
 
+// Whether `path` gives its bytes only once: "-" (standard input), a pipe, a
+// FIFO or a terminal (/dev/stdin, process substitution). False for regular
+// files, folders and names that do not exist.
+bool IsStream(const std::string& path);
+
 // Sets binary mode on a standard stream where the system has text mode.
 void UseBinaryMode(FILE* file);

@@ -9,13 +9,6 @@
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/support/system_error_text.h"
 
-#if defined(_WIN32)
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
-
 FILE* ImageOutput::Open(const std::string& path, std::string& error)
 {
     toStdout = path == "-";
@@ -58,7 +51,7 @@ StagingFile::StagingFile(const char* extension)
     std::error_code status;
     const std::filesystem::path folder = std::filesystem::temp_directory_path(status);
     const unsigned stamp = std::random_device{}();
-    path = (folder / ("pictool-" + std::to_string(getpid()) + "-" + std::to_string(stamp) + "-" +
+    path = (folder / ("pictool-" + std::to_string(ProcessId()) + "-" + std::to_string(stamp) + "-" +
                       std::to_string(counter++) + extension))
                .string();
     removal = std::make_unique<InterruptRemoval>(path);

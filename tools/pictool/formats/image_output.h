@@ -53,3 +53,6 @@ private:
     std::string path;
     std::unique_ptr<InterruptRemoval> removal;
 };
+
+// This process's id, which a staging file's name carries.
+unsigned ProcessId();

@@ -183,7 +183,7 @@ public:
         png_set_read_fn(session.png, nullptr, ReadFromInput);
         if (!ReadPngInfo(session, layout)) {
             if (session.overLimit)
-                error = "PNG image is wider or taller than PIC holds (32767 pixels a side)";
+                error = "PNG image is wider or taller than " + SideLimitText();
             else
                 error = CorruptPng(session);
             return false;
