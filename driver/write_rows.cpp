@@ -13,14 +13,17 @@ namespace {
 // One row of file bytes is made from the host pixels by `encode`, in a
 // buffer of `rowBytes` bytes, where the bytes to write start at `encodedAt`;
 // it answers their number, or -1 where the encoder refused the row.
+// `literal` carries from row to row whether the last row was mostly literal
+// stretches.
 struct RowLayout {
     size_t rowBytes;
     size_t encodedAt;
-    ptrdiff_t (*encode)(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* row);
+    ptrdiff_t (*encode)(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* row,
+                        bool& literal);
 };
 
 // Raw: interleaved red, green, blue (3 * width bytes), then `width` alpha bytes.
-ptrdiff_t EncodeRaw(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* row)
+ptrdiff_t EncodeRaw(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* row, bool&)
 {
     NarrowToInterleaved(pixels, width, row);
     if (withAlpha)
@@ -30,9 +33,10 @@ ptrdiff_t EncodeRaw(const BMM_Color_64* pixels, int width, bool withAlpha, uint8
 
 // Compressed: the channels are narrowed to the red, green, blue and alpha
 // arrays of `width` bytes each at the start of the buffer, for the encoder's
-// comparisons, and to interleaved red, green, blue after them, from which it
-// copies literal stretches; the encoded row, at most MaxCompressedRow(width)
-// bytes, goes last, at kEncodedAt * width.
+// comparisons, and, where the last row was mostly literal stretches (more
+// than two bytes a pixel), to interleaved red, green, blue after them, from
+// which it copies literals whole: a pass that only such rows repay; the encoded row, at most
+// MaxCompressedRow(width) bytes, goes last, at kEncodedAt * width.
 constexpr size_t kEncodedAt = 7;
 
 size_t MaxCompressedRow(int width)
@@ -40,17 +44,20 @@ size_t MaxCompressedRow(int width)
     return MaxEncodedRgbRow(width) + MaxEncodedChannelRow(width);
 }
 
-ptrdiff_t EncodeCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* row)
+ptrdiff_t EncodeCompressed(const BMM_Color_64* pixels, int width, bool withAlpha, uint8_t* row,
+                           bool& literal)
 {
     uint8_t* red = row;
     uint8_t* green = red + width;
     uint8_t* blue = green + width;
     uint8_t* alpha = withAlpha ? blue + width : nullptr;
-    uint8_t* rgb = row + 4 * size_t(width);
+    uint8_t* rgb = literal ? row + 4 * size_t(width) : nullptr;
     NarrowToPlanar(pixels, width, red, green, blue, alpha);
-    NarrowToInterleaved(pixels, width, rgb);
+    if (rgb != nullptr)
+        NarrowToInterleaved(pixels, width, rgb);
     uint8_t* out = row + kEncodedAt * size_t(width);
     const ptrdiff_t size = EncodeRgbRow(out, red, green, blue, rgb, width);
+    literal = size > 2 * ptrdiff_t(width);
     if (size < 0 || !withAlpha)
         return size;
     const ptrdiff_t alphaSize = EncodeChannelRow(out + size, alpha, width);
@@ -78,10 +85,11 @@ RowWriteResult WriteRows(PicByteSink& sink, BitmapStorage* storage, int width, i
     if (pixels == nullptr || row == nullptr)
         return RowWriteResult::NoMemory;
     const bool alpha = withAlpha == 1;
+    bool literal = true;
     for (int y = 0; y < height; ++y) {
         if (storage->FetchRow(0, y, width, pixels.get()) != 1)
             return FailedAt(RowWriteResult::FetchFailed, y, failedRow);
-        const ptrdiff_t size = layout.encode(pixels.get(), width, alpha, row.get());
+        const ptrdiff_t size = layout.encode(pixels.get(), width, alpha, row.get(), literal);
         if (size < 0)
             return FailedAt(RowWriteResult::EncoderFailed, y, failedRow);
         sink.Write(row.get() + layout.encodedAt, size_t(size));
