@@ -8,6 +8,7 @@ With --emulator (e.g. wine) pictool is a Windows program run through it.
 """
 import json
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -552,6 +553,11 @@ class Usage(PictoolTest):
         self.assertIn("PIC", names)
         for name in names:
             self.assertIn("\n| %s |" % name.replace("/", ", "), manual)
+        # Every option a command's help names is in the manual too.
+        for command in ("info", "check", "convert", "about", "dialog"):
+            for option in re.findall(r"^\s+(?:-\w, )?(--[\w-]+)", self.pictool(command, "--help").out,
+                                     re.MULTILINE):
+                self.assertIn(option, manual, "pictool %s %s" % (command, option))
 
     def test_version(self):
         for option in ("--version", "-V"):
