@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "host/bitmap_storage.h"
 #include "host/bmm_functions.h"
@@ -262,14 +263,15 @@ FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTas
             return FrameFailure(task.output, error);
     }
     if (outcome.ok) {
+        // Moved, not copied: nothing may fail once the output is in place.
         outcome.driverMs += loadNotes.driverMs;
         outcome.damaged = loadNotes.damaged;
-        outcome.damage = loadNotes.damage;
+        outcome.damage = std::move(loadNotes.damage);
         outcome.damageRow = loadNotes.damageRow;
         outcome.damageOffset = loadNotes.damageOffset;
-        outcome.damageReason = loadNotes.damageReason;
-        outcome.error = loadNotes.error;
-        outcome.errorFile = loadNotes.errorFile;
+        outcome.damageReason = std::move(loadNotes.damageReason);
+        outcome.error = std::move(loadNotes.error);
+        outcome.errorFile = std::move(loadNotes.errorFile);
     }
     return outcome;
 }
