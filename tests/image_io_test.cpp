@@ -563,7 +563,7 @@ TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+            RemoveTemporaryFilesOnInterrupt();
             std::string error;
             WriteImageFile(dir.File(output.name), *output.format,
                            WriteSettings{SampleDepth::Sixteen}, image, error);
@@ -597,7 +597,7 @@ TEST(StagingFile, AnInterruptRemovesIt)
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+        RemoveTemporaryFilesOnInterrupt();
         StagingFile staged;
         FILE* file = std::fopen(staged.Path().c_str(), "wb");
         const std::string line = staged.Path() + "\n";

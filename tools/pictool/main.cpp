@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "output/atomic_output.h"
+#include "output/interrupts.h"
 #include "tools/pictool/commands/command.h"
 
 // Every command, once. A new command is a file of its own and a line here.
@@ -102,7 +102,7 @@ static int Usage(const char* message)
 static int RunPictool(int argc, char** argv)
 {
     // An interrupted conversion leaves no unfinished PNG or PAM file behind.
-    AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+    RemoveTemporaryFilesOnInterrupt();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string pluginPath = DefaultPluginPath();
     if (!TakePluginOption(arguments, pluginPath))
