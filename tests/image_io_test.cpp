@@ -599,9 +599,9 @@ TEST(StagingFile, AnInterruptRemovesIt)
     if (child == 0) {
         RemoveTemporaryFilesOnInterrupt();
         StagingFile staged;
-        FILE* file = std::fopen(staged.Path().c_str(), "wb");
+        std::string error;
         const std::string line = staged.Path() + "\n";
-        if (file == nullptr || write(names[1], line.data(), line.size()) < 0)
+        if (!staged.Create(error) || write(names[1], line.data(), line.size()) < 0)
             _exit(3);
         for (;;)
             pause();

@@ -78,11 +78,8 @@ std::unique_ptr<StagingFile> StageStream(const std::string& file)
     if (!standardInput)
         std::fclose(input);
     auto staged = std::make_unique<StagingFile>();
-    FILE* output = std::fopen(staged->Path().c_str(), "wb");
-    if (output == nullptr)
-        return nullptr;
-    const bool written = std::fwrite(bytes, 1, got, output) == got;
-    return std::fclose(output) == 0 && written ? std::move(staged) : nullptr;
+    std::string error;
+    return staged->Write(bytes, got, error) ? std::move(staged) : nullptr;
 }
 
 // Printable ASCII and well-formed UTF-8 as they are, any other byte as \xNN.

@@ -95,11 +95,14 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     // Formats that seek are written to a staging file on their way to standard output.
     const bool staged = task.output == "-" && job.outputFormat->namedFilesOnly;
     std::unique_ptr<StagingFile> staging;
-    if (staged)
-        staging = std::make_unique<StagingFile>("");
-    std::unique_ptr<RowSink> sink =
-        job.outputFormat->newWriter(staged ? staging->Path() : task.output, job.write);
     std::string error;
+    if (staged) {
+        staging = std::make_unique<StagingFile>("");
+        if (!staging->Create(error))
+            return FrameFailure(task.output, error);
+    }
+    std::unique_ptr<RowSink> sink =
+        job.outputFormat->newWriter(staged ? staging->WriterName() : task.output, job.write);
     if (!StreamStorage(storage, header, job.unpremultiply, *sink, error))
         return FrameFailure(task.output, error);
     sink.reset();
@@ -200,7 +203,7 @@ FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, co
         ImageInput input;
         StagingFile staged;
         std::string error;
-        if (!input.Open(task.input, error) || !staged.Fill(input, error))
+        if (!input.Open(task.input, error) || !staged.Fill(input, job.maxPixels, error))
             return FrameFailure(task.input, error);
         return LoadAndWrite(plugin, job, task, staged.Path(), progress);
     } catch (const std::bad_alloc&) {

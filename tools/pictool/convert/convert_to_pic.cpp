@@ -198,7 +198,7 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     std::string path = task.input;
     if (IsStream(task.input) && (format == &PicFormat() || format->namedFilesOnly)) {
         staged = std::make_unique<StagingFile>(format == &PicFormat() ? ".pic" : "");
-        if (!staged->Fill(*input, error)) {
+        if (!staged->Fill(*input, job.maxPixels, error)) {
             failure = FrameFailure(task.input, error);
             return false;
         }
@@ -257,8 +257,10 @@ FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTas
     } else {
         // The driver writes named files: standard output gets a copy of one.
         StagingFile staged;
-        outcome = WriteFrame(plugin, job, task, staged.Path(), bitmap, traits, progress);
         std::string error;
+        if (!staged.Create(error))
+            return FrameFailure(task.output, error);
+        outcome = WriteFrame(plugin, job, task, staged.WriterName(), bitmap, traits, progress);
         if (outcome.ok && !staged.CopyToStdout(error))
             return FrameFailure(task.output, error);
     }
