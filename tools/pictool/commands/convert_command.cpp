@@ -17,10 +17,12 @@
 #include <thread>
 
 #include "host/bmm_functions.h"
+#include "output/atomic_output.h"
 #include "pic/pic_header.h"
 #include "tools/pictool/commands/command.h"
 #include "tools/pictool/convert/convert_job.h"
 #include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/convert/frame_output.h"
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/support/json_writer.h"
@@ -386,7 +388,7 @@ std::vector<std::string> SkipExistingOutputs(std::vector<FrameTask>& tasks)
             left.push_back(std::move(task));
             continue;
         }
-        std::fprintf(stderr, "pictool: %s: exists; skipped (--no-clobber)\n", task.output.c_str());
+        std::fprintf(stderr, "pictool: %s\n", SkippedText(task.output).c_str());
         skipped.push_back(task.output);
     }
     tasks = std::move(left);
@@ -407,7 +409,9 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
             outcomes[index] = job.toPic ? ConvertFrameToPic(plugin, job, task, window)
                                         : ConvertFrameFromPic(plugin, job, task, window);
             const FrameOutcome& outcome = outcomes[index];
-            if (!outcome.ok || outcome.damaged)
+            if (outcome.skipped)
+                display.Message("pictool: " + SkippedText(task.output));
+            else if (!outcome.ok || outcome.damaged)
                 display.Message(std::string(outcome.ok ? "pictool: warning: " : "pictool: ") +
                                 outcome.errorFile + ": " +
                                 (job.sequence ? "frame " + std::to_string(task.frame) + ": " : "") +
@@ -431,13 +435,13 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
 
 bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::string& error)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
+    AtomicOutput output;
+    FILE* file = output.Open(path.c_str());
     if (file == nullptr) {
         error = "cannot create (" + SystemErrorText(errno) + ")";
         return false;
     }
-    const bool written = std::fwrite(&options, 1, sizeof options, file) == sizeof options;
-    if (std::fclose(file) != 0 || !written) {
+    if (std::fwrite(&options, 1, sizeof options, file) != sizeof options || !output.Commit()) {
         error = "cannot write (" + SystemErrorText(errno) + ")";
         return false;
     }
@@ -446,7 +450,7 @@ bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::st
 
 void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
                   const std::vector<FrameOutcome>& outcomes, const std::string& runError,
-                  const std::vector<std::string>& skipped, bool failed)
+                  std::vector<std::string> skipped, bool failed)
 {
     JsonObject object;
     BMMRES status = kResultSuccess;
@@ -477,6 +481,10 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
             item.AddInteger("offset", static_cast<long long>(outcome.damageOffset));
             item.AddText("reason", outcome.damageReason);
             damaged.push_back(item);
+        }
+        if (outcome.skipped) {
+            skipped.push_back(tasks[index].output);
+            continue;
         }
         if (outcome.ok) {
             outputs.push_back(tasks[index].output);
@@ -570,6 +578,14 @@ FrameOutcome FrameFailure(const std::string& file, const std::string& what, BMMR
     outcome.status = status;
     outcome.errorFile = file;
     outcome.error = what;
+    return outcome;
+}
+
+FrameOutcome FrameSkipped()
+{
+    FrameOutcome outcome;
+    outcome.ok = true;
+    outcome.skipped = true;
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 // PIC files to other images: a driver of the frame's own loads the file
 // into a host storage with LoadImage, and the storage's rows go one by one
 // to the output format's writer.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "pic/pic_image.h"
 #include "tools/pictool/convert/convert_job.h"
 #include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/convert/frame_output.h"
 #include "tools/pictool/convert/premultiply.h"
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/image_input.h"
@@ -92,20 +94,35 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
         outcome.carried.push_back("comment");
     NoteDamage(inputPath, task.input, outcome);
 
-    // Formats that seek are written to a staging file on their way to standard output.
+    // The writer writes the frame's output, which is committed after it;
+    // formats that seek write a staging file on their way to standard output.
     const bool staged = task.output == "-" && job.outputFormat->namedFilesOnly;
     std::unique_ptr<StagingFile> staging;
+    FrameOutput output;
     std::string error;
     if (staged) {
         staging = std::make_unique<StagingFile>("");
         if (!staging->Create(error))
             return FrameFailure(task.output, error);
+        output.WriteUnder(staging->WriterName());
+    } else if (const FrameOutput::Result opened = output.Open(task.output, job.noClobber);
+               opened != FrameOutput::kReady) {
+        return opened == FrameOutput::kSkipped
+                   ? FrameSkipped()
+                   : FrameFailure(task.output, output.SystemError() == EISDIR
+                                                   ? "is a directory"
+                                                   : "cannot create (" +
+                                                         OutputFailureText(output.SystemError()) +
+                                                         ")");
     }
-    std::unique_ptr<RowSink> sink =
-        job.outputFormat->newWriter(staged ? staging->WriterName() : task.output, job.write);
+    std::unique_ptr<RowSink> sink = job.outputFormat->newWriter(output.WriterName(), job.write);
     if (!StreamStorage(storage, header, job.unpremultiply, *sink, error))
         return FrameFailure(task.output, error);
     sink.reset();
+    if (const FrameOutput::Result committed = output.Commit(); committed != FrameOutput::kReady)
+        return committed == FrameOutput::kSkipped
+                   ? FrameSkipped()
+                   : FrameFailure(task.output, OutputFailureText(output.SystemError()));
     if (staged && !staging->CopyToStdout(error))
         return FrameFailure(task.output, error);
     outcome.ok = true;
