@@ -1,5 +1,6 @@
 // pictool: a command-line host for PIC.BMI. It loads the plug-in as the host
 // application does and does all PIC work through drivers the plug-in makes.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -8,6 +9,7 @@
 
 #include "output/interrupts.h"
 #include "tools/pictool/commands/command.h"
+#include "tools/pictool/support/system_error_text.h"
 
 // Every command, once. A new command is a file of its own and a line here.
 static const PictoolCommand* const kCommands[] = {
@@ -101,7 +103,7 @@ static int Usage(const char* message)
 
 static int RunPictool(int argc, char** argv)
 {
-    // An interrupted conversion leaves no unfinished PNG or PAM file behind.
+    // An interrupted conversion leaves no unfinished file behind.
     RemoveTemporaryFilesOnInterrupt();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string pluginPath = DefaultPluginPath();
@@ -135,14 +137,30 @@ static int RunPictool(int argc, char** argv)
     return command->run(context, arguments);
 }
 
+// What every command printed is on its way or the command fails, as
+// coreutils' close_stdout has it: a full disk or a closed terminal behind
+// standard output is a failure, not a success with lines missing.
+static int FinishStandardOutput(int status)
+{
+    const bool failedBefore = std::ferror(stdout) != 0;
+    errno = 0;
+    const bool closed = std::fclose(stdout) == 0;
+    if (closed && !failedBefore)
+        return status;
+    const std::string why = !closed && errno != 0 ? SystemErrorText(errno) : "a write failed";
+    std::fprintf(stderr, "pictool: cannot write standard output (%s)\n", why.c_str());
+    return status == kExitSuccess ? kExitFailure : status;
+}
+
 int main(int argc, char** argv)
 {
     // Memory that runs out anywhere ends the command with a failure, after
     // the unwinding has removed any unfinished output.
+    int status = kExitFailure;
     try {
-        return RunPictool(argc, argv);
+        status = RunPictool(argc, argv);
     } catch (const std::bad_alloc&) {
         std::fputs("pictool: out of memory\n", stderr);
-        return kExitFailure;
     }
+    return FinishStandardOutput(status);
 }
