@@ -22,6 +22,8 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -173,6 +175,30 @@ std::string AttributesText(const std::string& path)
 }
 #endif
 
+#if !defined(_WIN32)
+// ", flags dA" for the inode flags a file's owner chooses, as lsattr shows
+// them; "" for none.
+std::string FlagsText(const std::string& path)
+{
+    static const struct {
+        int flag;
+        char letter;
+    } kFlags[] = {{FS_SECRM_FL, 's'},  {FS_UNRM_FL, 'u'},    {FS_SYNC_FL, 'S'},
+                  {FS_NODUMP_FL, 'd'}, {FS_NOATIME_FL, 'A'}, {FS_COMPR_FL, 'c'},
+                  {FS_NOCOW_FL, 'C'},  {FS_NOTAIL_FL, 't'},  {FS_JOURNAL_DATA_FL, 'j'}};
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    int flags = 0;
+    const bool read = descriptor >= 0 && ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+    if (descriptor >= 0)
+        close(descriptor);
+    std::string letters;
+    for (const auto& item : kFlags)
+        if (read && (flags & item.flag) != 0)
+            letters += item.letter;
+    return letters.empty() ? "" : ", flags " + letters;
+}
+#endif
+
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
 {
     std::set<std::string> lines;
@@ -199,7 +225,8 @@ std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
                 std::snprintf(owner, sizeof owner, ", owner %u group %u mode %04o",
                               unsigned(facts.st_uid), unsigned(facts.st_gid),
                               unsigned(facts.st_mode & 07777));
-                line += owner + AttributesText(entry.path().string());
+                line += owner + AttributesText(entry.path().string()) +
+                        FlagsText(entry.path().string());
             }
 #endif
         }

@@ -39,8 +39,9 @@ Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
 // within the folder, then "-> text" for a link (the folder's own path in it
 // written "<folder>"), "folder", "device", or for a
 // file "earlier" when it holds `earlier` and "written" otherwise, with its
-// hard-link count above 1 and, on POSIX, its owner, group, permission bits
-// and extended attributes (access lists among them).
+// hard-link count above 1 and, on POSIX, its owner, group, permission bits,
+// extended attributes (access lists among them) and the inode flags its owner
+// chooses.
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier);
 
 // A file system of `bytes` mounted on a fresh folder while the object lives
