@@ -1,5 +1,7 @@
 // Every allocation, and separately every open, read, write, seek, flush,
-// close and rename, failed in turn (tests/fault_points.h) under each of
+// close, rename, change of a file's facts (owner, mode, flags, extended
+// attributes), sync, link and removal, failed in turn (tests/fault_points.h)
+// under each of
 // ReadImageInfo, LoadImage, WriteFrame and pictool convert, for N = 1, 2, ...
 // until a run meets no fault. Each run must end with a result code of the
 // operation's (or pictool's exit 1 and a line naming the cause) or succeed
@@ -19,6 +21,12 @@
 #include <memory>
 #include <set>
 #include <string>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include "driver/pic_bitmap_io.h"
 #include "host/bmm_functions.h"
@@ -79,6 +87,22 @@ std::string Describe(BMMRES result)
     if (BMMReportedErrorCount() > 0)
         BMMGetReportedError(BMMReportedErrorCount() - 1, &record);
     return "result " + std::to_string(result) + " (" + record.message + ")";
+}
+
+// `bytes` with facts a replacement takes over: a user attribute and the
+// no-dump flag, where the file system keeps them.
+void WriteEarlierFile(const std::string& path, const Bytes& bytes)
+{
+    WriteFileBytes(path, bytes);
+    setxattr(path.c_str(), "user.note", "kept", 4, 0);
+    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    if (file >= 0 && ioctl(file, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags |= FS_NODUMP_FL;
+        ioctl(file, FS_IOC_SETFLAGS, &flags);
+    }
+    if (file >= 0)
+        close(file);
 }
 
 struct Layout {
@@ -181,7 +205,7 @@ TEST_F(FaultInjectionTest, WriteFrame)
             TryEveryPoint("WriteFrame " + layout.Name() + (replacing ? ", replacing" : ", new"),
                           [&](FaultKind kind, long nth, bool& hit) {
                               if (replacing)
-                                  WriteFileBytes(target, earlier);
+                                  WriteEarlierFile(target, earlier);
                               else
                                   fs::remove(target);
                               Bitmap frame(&manager);
@@ -279,7 +303,7 @@ TEST_F(PictoolFaults, ConvertBothWays)
         const Bytes written = ReadFileBytes(direction.output);
         const std::set<std::string> entries = Entries(work.Path());
         TryEveryPoint(direction.name, [&](FaultKind kind, long nth, bool& hit) {
-            WriteFileBytes(direction.output, earlier);
+            WriteEarlierFile(direction.output, earlier);
             ProcessResult run;
             const std::string broken = RunFaulted(arguments, kind, nth, hit, run);
             if (!broken.empty())
