@@ -1,6 +1,5 @@
 // pictool: a command-line host for PIC.BMI. It loads the plug-in as the host
 // application does and does all PIC work through drivers the plug-in makes.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -9,7 +8,7 @@
 
 #include "output/interrupts.h"
 #include "tools/pictool/commands/command.h"
-#include "tools/pictool/support/system_error_text.h"
+#include "tools/pictool/support/standard_output.h"
 
 // Every command, once. A new command is a file of its own and a line here.
 static const PictoolCommand* const kCommands[] = {
@@ -135,21 +134,6 @@ static int RunPictool(int argc, char** argv)
     }
     PictoolContext context(pluginPath);
     return command->run(context, arguments);
-}
-
-// What every command printed is on its way or the command fails, as
-// coreutils' close_stdout has it: a full disk or a closed terminal behind
-// standard output is a failure, not a success with lines missing.
-static int FinishStandardOutput(int status)
-{
-    const bool failedBefore = std::ferror(stdout) != 0;
-    errno = 0;
-    const bool closed = std::fclose(stdout) == 0;
-    if (closed && !failedBefore)
-        return status;
-    const std::string why = !closed && errno != 0 ? SystemErrorText(errno) : "a write failed";
-    std::fprintf(stderr, "pictool: cannot write standard output (%s)\n", why.c_str());
-    return status == kExitSuccess ? kExitFailure : status;
 }
 
 int main(int argc, char** argv)

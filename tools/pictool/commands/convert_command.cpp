@@ -27,6 +27,7 @@
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/support/json_writer.h"
 #include "tools/pictool/support/short_name.h"
+#include "tools/pictool/support/standard_output.h"
 #include "tools/pictool/support/system_error_text.h"
 #include "tools/pictool/support/utf8_text.h"
 
@@ -529,7 +530,7 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     object.AddTextList("carried", last ? last->carried : std::vector<std::string>{});
     // The image itself may be on stdout: the summary then goes to stderr.
     std::fprintf(job.output == "-" ? stderr : stdout, "%s\n", object.Text().c_str());
-    std::fflush(stdout);
+    FlushStandardOutput();
 }
 
 int RunConvert(PictoolContext& context, const std::vector<std::string>& arguments)

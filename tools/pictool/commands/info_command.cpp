@@ -18,6 +18,7 @@
 #include "tools/pictool/support/json_writer.h"
 #include "tools/pictool/support/options_file.h"
 #include "tools/pictool/support/short_name.h"
+#include "tools/pictool/support/standard_output.h"
 #include "tools/pictool/support/utf8_text.h"
 
 namespace {
@@ -216,7 +217,7 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
                       result == kResultSuccess ? &report : nullptr);
         else if (result == kResultSuccess)
             PrintPlain(file, report);
-        std::fflush(stdout);
+        FlushStandardOutput();
     }
     return status;
 }
