@@ -262,11 +262,13 @@ FILE* OpenInPlace(const char* target, TargetFacts& facts, bool keep)
 
 FILE* CreateTemporary(const TargetFacts& facts, const std::string& name)
 {
-    // Shared for deletion, so that an interrupt can remove it while it is open.
+    // Shared for deletion, so that an interrupt can remove it while it is
+    // open, and for writing, so that another writer can write it under its
+    // second name (NameForAnotherWriter).
     const std::string path = facts.folder + name;
-    const HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = ErrnoFor(GetLastError());
         return nullptr;

@@ -58,6 +58,13 @@ bool StreamStorage(BitmapStorage& storage, const ImageHeader& header, bool unpre
     return sink.Finish(error);
 }
 
+// "cannot create (...)", or "is a directory", as a format's writer says it.
+std::string CreateFailureText(const std::string& path, int error)
+{
+    const std::string why = OutputFailureText(path, error);
+    return why == "is a directory" ? why : "cannot create (" + why + ")";
+}
+
 FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
                           const std::string& inputPath, ProgressWindow& progress)
 {
@@ -109,11 +116,8 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
                opened != FrameOutput::kReady) {
         return opened == FrameOutput::kSkipped
                    ? FrameSkipped()
-                   : FrameFailure(task.output, output.SystemError() == EISDIR
-                                                   ? "is a directory"
-                                                   : "cannot create (" +
-                                                         OutputFailureText(output.SystemError()) +
-                                                         ")");
+                   : FrameFailure(task.output,
+                                  CreateFailureText(task.output, output.SystemError()));
     }
     std::unique_ptr<RowSink> sink = job.outputFormat->newWriter(output.WriterName(), job.write);
     if (!StreamStorage(storage, header, job.unpremultiply, *sink, error))
@@ -122,7 +126,8 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     if (const FrameOutput::Result committed = output.Commit(); committed != FrameOutput::kReady)
         return committed == FrameOutput::kSkipped
                    ? FrameSkipped()
-                   : FrameFailure(task.output, OutputFailureText(output.SystemError()));
+                   : FrameFailure(task.output,
+                                  OutputFailureText(task.output, output.SystemError()));
     if (staged && !staging->CopyToStdout(error))
         return FrameFailure(task.output, error);
     outcome.ok = true;

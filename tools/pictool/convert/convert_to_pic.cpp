@@ -130,7 +130,8 @@ FrameOutcome OutputOutcome(FrameOutput::Result result, const FrameOutput& output
 {
     if (result == FrameOutput::kSkipped)
         return FrameSkipped();
-    return FrameFailure(task.output, OutputFailureText(output.SystemError()), kResultSystemError);
+    return FrameFailure(task.output, OutputFailureText(task.output, output.SystemError()),
+                        kResultSystemError);
 }
 
 // Hands `name` to a new driver, bound with OpenForWrite, and writes the

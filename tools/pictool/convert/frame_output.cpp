@@ -1,6 +1,7 @@
 #include "tools/pictool/convert/frame_output.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "tools/pictool/support/system_error_text.h"
 
@@ -39,7 +40,10 @@ std::string SkippedText(const std::string& output)
     return output + ": exists; skipped (--no-clobber)";
 }
 
-std::string OutputFailureText(int error)
+std::string OutputFailureText(const std::string& path, int error)
 {
-    return error == EISDIR ? "is a directory" : SystemErrorText(error);
+    std::error_code status;
+    if (error == EISDIR || std::filesystem::is_directory(path, status))
+        return "is a directory";
+    return SystemErrorText(error);
 }

@@ -42,6 +42,6 @@ private:
 
 // The line --no-clobber prints for an output left as it was.
 std::string SkippedText(const std::string& output);
-// Why an output could not be made, as the system says it ("is a directory"
-// for a folder).
-std::string OutputFailureText(int error);
+// Why the output `path` could not be made, as the system says it ("is a
+// directory" for a folder, whatever the system answered).
+std::string OutputFailureText(const std::string& path, int error);
