@@ -518,6 +518,28 @@ TEST(ImageOutput, AFullDiskKeepsTheEarlierFile)
     }
 }
 
+// --no-clobber's commit: a file that came while the output was written stays.
+TEST(ImageOutput, KeepingCommitsWithoutReplacingWhatCameMeanwhile)
+{
+    TempDir dir;
+    const std::string path = dir.File("t.pic");
+    AtomicOutput output;
+    FILE* file = output.Open(path.c_str(), AtomicOutput::Existing::Keep);
+    ASSERT_NE(file, nullptr);
+    std::fputs("new", file);
+    const Bytes came = {'c', 'a', 'm', 'e'};
+    WriteFileBytes(path, came);
+    errno = 0;
+    EXPECT_EQ(output.Commit(), 0);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(ReadFileBytes(path), came);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    EXPECT_EQ(output.Open(path.c_str(), AtomicOutput::Existing::Keep), nullptr);
+    EXPECT_EQ(errno, EEXIST);
+}
+
 TEST(ImageOutput, AReadOnlyFileIsReplacedOnlyWhereWbWould)
 {
     const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};

@@ -628,8 +628,11 @@ class CommandLines(PictoolTest):
 
 def linux_only(test):
     """Skips a test of Linux's own files and processes under an emulator."""
-    return unittest.skipIf(bool(EMULATOR) or not sys.platform.startswith("linux"),
-                           "files and processes of Linux")(test)
+    def run(self):
+        if EMULATOR or not sys.platform.startswith("linux"):
+            self.skipTest("files and processes of Linux")
+        test(self)
+    return run
 
 
 def as_nobody():
@@ -656,8 +659,9 @@ class Outputs(PictoolTest):
                                            timeout=120)
                 err = completed.stderr.decode("latin-1")
                 self.assertEqual(completed.returncode, 1, err)
-                self.assertIn("pictool: cannot write standard output (no space left on device)",
-                              err)
+                # Windows' C library gives no reason for a failed write.
+                self.assertIn("pictool: cannot write standard output (" +
+                              ("" if EMULATOR else "no space left on device)"), err)
 
     @linux_only
     def test_interrupts_leave_only_whole_outputs(self):

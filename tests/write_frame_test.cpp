@@ -698,6 +698,7 @@ void OpenFolders(const std::string& folder)
     }
 }
 
+#if !defined(_WIN32)
 // The kernel's rules against following another user's link, or writing
 // another user's file, in a sticky folder (fs.protected_symlinks and
 // fs.protected_regular, on in Debian), switched on while this lives and set
@@ -735,6 +736,7 @@ private:
     Setting settings[2] = {{"/proc/sys/fs/protected_symlinks", "", false},
                            {"/proc/sys/fs/protected_regular", "", false}};
 };
+#endif
 
 // "wb"'s outcome and the frame's, in the scene's folders. Where "wb" fails
 // part way, the frame may fail before it writes, keeping the earlier file.
@@ -763,7 +765,9 @@ TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
     ASSERT_EQ(Open(dir.File("reference.pic")), 0);
     ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
     const Bytes frameBytes = ReadFileBytes(dir.File("reference.pic"));
+#if !defined(_WIN32)
     const StickyFolderProtections protections;
+#endif
     for (const bool asNobody : {false, true}) {
         for (const OutputScene& scene : kOutputScenes) {
             SCOPED_TRACE(std::string(scene.name) + (asNobody ? ", as nobody" : ""));
@@ -1002,6 +1006,62 @@ TEST_F(WriteFrameTest, ADeviceTargetIsWrittenDirectlyAndNeverReplaced)
 #endif
 
 #if defined(_WIN32)
+// ReplaceFileA's documented failures part way, made by a stand-in that
+// leaves the files as the system may have left them and fails as it would:
+// the frame ends with the earlier file or the new one under the target's
+// name, never neither, and no other file.
+struct PartWay {
+    const char* name;
+    DWORD error;
+    bool earlierGone; // the earlier file is at the backup name, or gone
+    bool toBackup;    // ... at the backup name
+    bool newInPlace;  // the frame's file ends under the target's name
+};
+const PartWay* partWay = nullptr;
+
+BOOL WINAPI FailingReplaceFile(LPCSTR replaced, LPCSTR, LPCSTR backup, DWORD, LPVOID, LPVOID)
+{
+    if (partWay->earlierGone) {
+        if (partWay->toBackup && backup != nullptr)
+            MoveFileA(replaced, backup);
+        else
+            DeleteFileA(replaced);
+    }
+    SetLastError(partWay->error);
+    return FALSE;
+}
+
+TEST_F(FailedFrameTest, AReplacementFailingPartWayLeavesTheEarlierFileOrTheNewOne)
+{
+    const PartWay cases[] = {
+        {"the replacement could not be moved, both names kept", ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+         false, false, false},
+        {"the replacement could not be moved, the earlier file deleted",
+         ERROR_UNABLE_TO_MOVE_REPLACEMENT, true, false, true},
+        {"the replacement could not be moved, the earlier file at the backup name",
+         ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, true, true, true},
+        {"the earlier file could not be removed", ERROR_UNABLE_TO_REMOVE_REPLACED, false, false,
+         false},
+    };
+    void* system =
+        ReplaceImport("KERNEL32.dll", "ReplaceFileA", reinterpret_cast<void*>(FailingReplaceFile));
+    if (system == nullptr)
+        GTEST_SKIP() << "this program imports no ReplaceFileA to stand in for";
+    SetPicture(2, 1, MakeNoisePicture(2, 1, 3));
+    for (const PartWay& item : cases) {
+        SCOPED_TRACE(item.name);
+        partWay = &item;
+        WriteFileBytes(dir.File("frame.pic"), earlier);
+        PicBitmapIO writer;
+        output.SetName(dir.File("frame.pic").c_str());
+        ASSERT_EQ(writer.OpenForWrite(&output, &bitmap), 0);
+        EXPECT_EQ(writer.WriteFrame(kSingleFrame), item.newInPlace ? 0 : kResultSystemError);
+        EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"frame.pic"}));
+        EXPECT_EQ(ReadFileBytes(dir.File("frame.pic")) != earlier, item.newInPlace);
+    }
+    ReplaceImport("KERNEL32.dll", "ReplaceFileA", system);
+}
+
 TEST_F(WriteFrameTest, WinesUnixDevicesAreWrittenDirectly)
 {
     if (!RunningUnderWine())
