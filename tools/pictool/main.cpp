@@ -41,8 +41,8 @@ static void PrintOverview(FILE* out)
                  "  --help, -h     this text; 'pictool COMMAND --help' describes a command\n"
                  "  --version, -V  pictool's version\n"
                  "\n"
-                 "Exit status: 0 success, 1 failure (one line per failure on stderr),\n"
-                 "2 usage error.\n",
+                 "Exit status: 0 success, 1 failure (one line per failure on stderr, a\n"
+                 "standard output that cannot be written among them), 2 usage error.\n",
                  "help", "this text, or 'pictool help COMMAND' for one command");
 }
 

@@ -610,11 +610,17 @@ std::string ConvertHelp()
            "WriteFrame to write, drivers of its own for each frame.\n"
            "\n"
            "Names. IN may be '-' (standard input), /dev/stdin, a pipe or a FIFO; OUT\n"
-           "may be '-'. A PIC input may have any path the system takes (the driver is\n"
-           "handed a shorter name of the same file); a PIC output's name must fit the\n"
-           "host's " +
+           "may be '-'. PIC inputs and outputs may have any path the system takes: the\n"
+           "driver is handed a shorter name of the same file where the system has one\n"
+           "(where it has none, a PIC name must fit the host's " +
            std::to_string(kMaxPathLength - 1) +
-           "-byte name field, or that frame fails.\n"
+           "-byte name field, or\n"
+           "that frame fails).\n"
+           "\n"
+           "Outputs are written where \"wb\" would write them, the system deciding, under\n"
+           "a private temporary name beside them, and take their names when whole (an\n"
+           "earlier file keeps its mode, owner and attributes, and is never left half\n"
+           "written); Ctrl-C removes every temporary file.\n"
            "\n"
            "Formats of this pictool (name, extensions, what is read and written):\n" +
            FormatHelpLines() +
@@ -724,6 +730,8 @@ std::string ConvertHelp()
            "  --no-clobber, -n       leave an OUT (or a frame's output) that exists as it\n"
            "                         is: one line on stderr says it was skipped, and it\n"
            "                         is no failure; checked before the first frame starts\n"
+           "                         and as each output takes its name, so that one that\n"
+           "                         appears meanwhile is kept\n"
            "  --quiet, -q            no progress line\n"
            "  --help, -h             this text\n"
            "  --                     what follows are names, even if they start with '-'\n"
@@ -741,9 +749,9 @@ std::string ConvertHelp()
            "done of all, the current frame and its percentage.\n"
            "\n"
            "Exit status: 0 success; 1 an image failed (one line on stderr each, naming\n"
-           "the file and what happened) or a PIC input is damaged (without\n"
-           "--allow-damaged); 2 usage error, including an options file that is not a\n"
-           "96-byte block.\n";
+           "the file and what happened), a PIC input is damaged (without\n"
+           "--allow-damaged) or standard output cannot be written; 2 usage error,\n"
+           "including an options file that is not a 96-byte block.\n";
 }
 
 } // namespace
