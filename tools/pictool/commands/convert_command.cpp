@@ -17,7 +17,6 @@
 #include <thread>
 
 #include "host/bmm_functions.h"
-#include "output/atomic_output.h"
 #include "pic/pic_header.h"
 #include "tools/pictool/commands/command.h"
 #include "tools/pictool/convert/convert_job.h"
@@ -434,21 +433,6 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
     return outcomes;
 }
 
-bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::string& error)
-{
-    AtomicOutput output;
-    FILE* file = output.Open(path.c_str());
-    if (file == nullptr) {
-        error = "cannot create (" + SystemErrorText(errno) + ")";
-        return false;
-    }
-    if (std::fwrite(&options, 1, sizeof options, file) != sizeof options || !output.Commit()) {
-        error = "cannot write (" + SystemErrorText(errno) + ")";
-        return false;
-    }
-    return true;
-}
-
 void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
                   const std::vector<FrameOutcome>& outcomes, const std::string& runError,
                   std::vector<std::string> skipped, bool failed)
@@ -560,7 +544,7 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
     }
     if (!job.saveOptionsPath.empty() && last != nullptr) {
         std::string error;
-        if (!SaveOptionsFile(last->options, job.saveOptionsPath, error)) {
+        if (!WriteOptionsFile(&last->options, job.saveOptionsPath, error)) {
             runError = job.saveOptionsPath + ": " + error;
             std::fprintf(stderr, "pictool: %s\n", runError.c_str());
             failed = true;
