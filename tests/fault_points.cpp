@@ -53,6 +53,13 @@ template <typename Function> Function* Next(Function* /*self*/, const char* name
     return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
 }
 
+// The mode an open's last argument holds, where its flags say one is given.
+mode_t ModeArgument(int flags, va_list arguments)
+{
+    const bool given = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return given ? mode_t(va_arg(arguments, int)) : 0;
+}
+
 // A stream's error indicator, as a failed read or write of the C library sets it.
 void SetStreamError(FILE* stream)
 {
@@ -256,21 +263,14 @@ FILE* fopen(const char* path, const char* mode)
     return next(path, mode);
 }
 
+// Counted and failed as the openat below, which it is.
 int open(const char* path, int flags, ...)
 {
-    static auto next = reinterpret_cast<int (*)(const char*, int, ...)>(dlsym(RTLD_NEXT, "open"));
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = mode_t(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    if (Fails(FaultKind::Open)) {
-        errno = EIO;
-        return -1;
-    }
-    return next(path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
+    return openat(AT_FDCWD, path, flags, mode);
 }
 
 size_t fread(void* bytes, size_t size, size_t count, FILE* stream)
@@ -352,13 +352,10 @@ int openat(int folder, const char* path, int flags, ...)
 {
     static auto next =
         reinterpret_cast<int (*)(int, const char*, int, ...)>(dlsym(RTLD_NEXT, "openat"));
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = mode_t(va_arg(arguments, int));
-        va_end(arguments);
-    }
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
     if (Fails(FaultKind::Open)) {
         errno = EIO;
         return -1;
