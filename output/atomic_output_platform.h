@@ -37,9 +37,9 @@ struct TargetFacts {
 };
 
 // Opens `target` as a "wb" open would, but without creating or truncating
-// anything (a link to nothing aside, which is created as "wb" creates it),
-// and says what it is. 0, with errno set as the open would set it, where
-// such an open is refused.
+// anything, and says what it is (a link to nothing: a regular file written
+// in place, which OpenInPlace makes). 0, with errno set as the open would
+// set it, where such an open is refused.
 int InspectTarget(const char* target, TargetFacts& facts);
 
 // Closes what InspectTarget opened.

@@ -83,12 +83,11 @@ int InspectMissing(const char* target, TargetFacts& facts)
     struct stat status;
     if (lstat(target, &status) == 0 && S_ISLNK(status.st_mode)) {
         // "wb" creates the file the link names, where the kernel lets the
-        // link be followed and the file be made there; so does this, and
-        // writes it in place.
-        facts.file = open(target, kWriteFlags | O_CREAT, 0666);
+        // link be followed and the file be made there; so does writing in
+        // place (OpenInPlace).
         facts.kind = TargetKind::Regular;
         facts.inPlace = true;
-        return facts.file >= 0 ? 1 : 0;
+        return 1;
     }
     facts.kind = TargetKind::Missing;
     SplitPath(target, facts);
@@ -149,7 +148,8 @@ FILE* OpenInPlace(const char* target, TargetFacts& facts, bool keep)
     int descriptor = facts.file;
     facts.file = -1;
     if (descriptor < 0) {
-        // A new file in an append-only folder: made there, as "wb" makes it.
+        // A new file in an append-only folder, or the file a link to nothing
+        // names: made there, as "wb" makes it.
         descriptor = open(target, kWriteFlags | O_CREAT | O_TRUNC | (keep ? O_EXCL : 0), 0666);
         if (descriptor < 0)
             return nullptr;

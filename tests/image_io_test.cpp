@@ -538,6 +538,12 @@ TEST(ImageOutput, KeepingCommitsWithoutReplacingWhatCameMeanwhile)
               1);
     EXPECT_EQ(output.Open(path.c_str(), AtomicOutput::Existing::Keep), nullptr);
     EXPECT_EQ(errno, EEXIST);
+    // A link to nothing is a name that exists: kept, and nothing made where it leads.
+    if (MakeSymbolicLink("real.pic", dir.File("link.pic"))) {
+        EXPECT_EQ(output.Open(dir.File("link.pic").c_str(), AtomicOutput::Existing::Keep), nullptr);
+        EXPECT_EQ(errno, EEXIST);
+        EXPECT_FALSE(FileExists(dir.File("real.pic")));
+    }
 }
 
 TEST(ImageOutput, AReadOnlyFileIsReplacedOnlyWhereWbWould)
