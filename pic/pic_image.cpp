@@ -8,6 +8,7 @@
 
 #include "pic/byte_sink.h"
 #include "pic/byte_writers.h"
+#include "pic/pic_image_rows.h"
 #include "pic/rle_codec.h"
 
 namespace {
@@ -16,86 +17,20 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
-// Interleaves the row just read into `out` (width * channels bytes).
-void StoreRow(const PicRowReader& rows, int channels, const uint8_t* zeros, uint8_t* out)
-{
-    const size_t width = rows.Width();
-    const uint8_t* source[4];
-    size_t stride[4];
-    for (int c = 0; c < 4; ++c) {
-        source[c] = rows.Channel(c) != nullptr ? rows.Channel(c) : zeros;
-        stride[c] = rows.Channel(c) != nullptr ? size_t(rows.Stride(c)) : 1;
-    }
-    const uint8_t* red = source[kRowRed];
-    if (stride[kRowRed] == 3 && source[kRowGreen] == red + 1 && source[kRowBlue] == red + 2) {
-        // Raw colour rows lie in the reader as the output holds them.
-        if (channels == 3) {
-            std::memcpy(out, red, 3 * width);
-            return;
-        }
-        const uint8_t* alpha = source[kRowAlpha];
-        const size_t alphaStride = stride[kRowAlpha];
-        for (size_t x = 0; x < width; ++x) {
-            std::memcpy(out + 4 * x, red + 3 * x, 3);
-            out[4 * x + 3] = alpha[x * alphaStride];
-        }
-        return;
-    }
-    if (stride[0] == 1 && stride[1] == 1 && stride[2] == 1 && stride[3] == 1) {
-        const uint8_t* green = source[kRowGreen];
-        const uint8_t* blue = source[kRowBlue];
-        if (channels == 3) {
-            for (size_t x = 0; x < width; ++x) {
-                out[3 * x] = red[x];
-                out[3 * x + 1] = green[x];
-                out[3 * x + 2] = blue[x];
-            }
-        } else {
-            const uint8_t* alpha = source[kRowAlpha];
-            for (size_t x = 0; x < width; ++x) {
-                out[4 * x] = red[x];
-                out[4 * x + 1] = green[x];
-                out[4 * x + 2] = blue[x];
-                out[4 * x + 3] = alpha[x];
-            }
-        }
-        return;
-    }
-    for (size_t x = 0; x < width; ++x) {
-        for (int c = 0; c < channels; ++c)
-            out[x * size_t(channels) + size_t(c)] = source[c][x * stride[c]];
-    }
-}
-
 // The rows of `image.facts`, standing at the first row's data: checked as
 // CheckPicRows checks them, and kept as the driver loads them.
 void DecodeRows(PicByteSource& source, PicImage& image)
 {
     PicImageFacts& facts = image.facts;
-    const size_t channels = size_t(facts.Channels());
-    const size_t rowBytes = size_t(facts.width) * channels;
-    PicRowReader reader(facts.packets, facts.width);
-    std::unique_ptr<uint8_t[]> zeros(new uint8_t[size_t(facts.width) + 1]());
+    const size_t rowBytes = size_t(facts.width) * size_t(facts.Channels());
+    PicImageRows rows(facts.packets, facts.width, facts.Channels());
     PicRowsCheck& check = facts.rows;
     uint32_t y = 0;
     for (; y < facts.height; ++y) {
         const uint64_t offset = source.Position();
-        source.ClearShort();
-        const PicRowStatus status = reader.ReadRow(source);
-        if (status != PicRowStatus::Whole || source.WentShort()) {
-            if (!check.damaged) {
-                check.damaged = true;
-                check.damage =
-                    PicDamage{y, offset, source.WentShort() ? PicRowStatus::CutShort : status};
-            }
-            // A run-length row that fails ends the picture; raw bytes past
-            // the end of the file read as 255 and the rows go on.
-            if (status != PicRowStatus::Whole)
-                break;
-        } else if (!check.damaged) {
-            ++check.rowsComplete;
-        }
-        StoreRow(reader, int(channels), zeros.get(), image.pixels.get() + y * rowBytes);
+        const PicRowStatus status = rows.Decode(source, image.pixels.get() + y * rowBytes);
+        if (!NotePicImageRow(check, y, offset, status, source.WentShort()))
+            break;
     }
     if (y < facts.height)
         std::memset(image.pixels.get() + y * rowBytes, 0, (facts.height - y) * rowBytes);
