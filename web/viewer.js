@@ -26,12 +26,27 @@ for (const button of document.querySelectorAll('[data-zoom]')) {
         pictures.classList.toggle('fit', button.dataset.zoom === 'fit');
         for (const other of document.querySelectorAll('[data-zoom]'))
             other.setAttribute('aria-pressed', String(other === button));
+        zoom();
     });
+}
+window.addEventListener('resize', zoom);
+
+// Fit: each picture as large as its card's width and three quarters of the
+// window's height allow, larger or smaller; 1:1: one pixel to one pixel.
+function zoom() {
+    const fit = pictures.classList.contains('fit');
+    for (const canvas of pictures.querySelectorAll('canvas')) {
+        const scale = Math.min(canvas.parentElement.clientWidth / canvas.width,
+                               window.innerHeight * 0.75 / canvas.height);
+        canvas.style.width = fit ? `${canvas.width * scale}px` : '';
+        canvas.style.height = fit ? `${canvas.height * scale}px` : '';
+    }
 }
 
 async function openFiles(files) {
     for (const file of files)
         pictures.append(await card(file.name, new Uint8Array(await file.arrayBuffer())));
+    zoom();
     document.body.dataset.opened = String(pictures.children.length);
 }
 
@@ -89,9 +104,7 @@ async function card(name, bytes) {
     frame.append(canvas);
     const status = picture.damage === null
         ? element('p', 'status whole', 'whole')
-        : element('p', 'status damaged',
-                  `damaged: ${picture.damage.text}; the rows from ${picture.damage.row} on are ` +
-                  'shown as the reader keeps them');
+        : element('p', 'status damaged', `damaged: ${picture.damage.text}`);
     figure.append(frame, status, facts(picture), saveButton(picture, name));
     return figure;
 }
