@@ -105,8 +105,9 @@ function failure(error) {
             rgba: null, damage: null};
 }
 
-// Reads a record into a plain object, with a copy of the pixels when asked.
-function answer(pointer, withPixels) {
+// Reads a record into a plain object, with a copy of the pixels when asked:
+// into `into` when given, else into a buffer of their own.
+function answer(pointer, withPixels, into) {
     const memory = new Uint8Array(wasm.memory.buffer);
     const view = new DataView(wasm.memory.buffer, pointer);
     const word = (offset) => view.getUint32(offset, true);
@@ -131,16 +132,26 @@ function answer(pointer, withPixels) {
     const rgba = word(RECORD.rgba);
     if (withPixels && result.error === null && rgba !== 0) {
         const length = result.width * result.height * 4;
-        result.rgba = new Uint8ClampedArray(wasm.memory.buffer, rgba, length).slice();
+        const pixels = new Uint8ClampedArray(wasm.memory.buffer, rgba, length);
+        if (into === undefined) {
+            result.rgba = pixels.slice();
+        } else if (into.length < length) {
+            result.error = `into holds ${into.length} bytes; the picture needs ${length}`;
+        } else {
+            into.set(pixels);
+            result.rgba = into.subarray(0, length);
+        }
     }
     return result;
 }
 
 // Runs `read(pointer, size)` on a copy of the bytes in the module's memory.
-function withBytes(data, withPixels, read) {
+function withBytes(data, withPixels, read, into) {
     const bytes = bytesOf(data);
     if (bytes === null)
         return failure('not PIC data: expected a Uint8Array, an ArrayBuffer or a typed array');
+    if (into !== undefined && !(into instanceof Uint8ClampedArray))
+        return failure('into must be a Uint8ClampedArray');
     let input = 0;
     let record = 0;
     try {
@@ -150,7 +161,7 @@ function withBytes(data, withPixels, read) {
             return failure('out of memory');
         new Uint8Array(wasm.memory.buffer, input, bytes.length).set(bytes);
         record = read(input, bytes.length);
-        return record === 0 ? failure('out of memory') : answer(record, withPixels);
+        return record === 0 ? failure('out of memory') : answer(record, withPixels, into);
     } catch (error) {
         if (!(error instanceof WebAssembly.RuntimeError) && !(error instanceof RangeError))
             return failure(`picfile.mjs: ${error}`);
@@ -178,12 +189,15 @@ export function info(data) {
 /**
  * The picture: {error, width, height, aspect, alpha, packets, comment, rgba,
  * damage}. rgba is width * height * 4 bytes, opaque where the file has no
- * alpha, on a buffer of its own; damage is null, or {row, offset,
+ * alpha, on a buffer of its own, or the start of `into` when given (a
+ * Uint8ClampedArray of at least that many bytes, reused from one picture to
+ * the next, say for playing a sequence); damage is null, or {row, offset,
  * reason, text} for a damaged file, whose picture holds the rows pictool
  * keeps.
  */
-export function decode(data, {maxPixels = DEFAULT_MAX_PIXELS} = {}) {
+export function decode(data, {maxPixels = DEFAULT_MAX_PIXELS, into = undefined} = {}) {
     const limit = maxPixels === Infinity ? 2 ** 64
         : Number.isFinite(maxPixels) && maxPixels >= 0 ? Math.floor(maxPixels) : DEFAULT_MAX_PIXELS;
-    return withBytes(data, true, (pointer, size) => wasm.pic_web_decode(pointer, size, limit));
+    return withBytes(data, true, (pointer, size) => wasm.pic_web_decode(pointer, size, limit),
+                     into);
 }

@@ -63,6 +63,14 @@ test('info gives the header\'s facts without reading the rows', () => {
     const decoded = decode(bytes);
     assert.deepEqual({...decoded, rgba: null}, facts);
     assert.equal(decoded.rgba.length, 256 * 192 * 4);
+    // Into a caller's buffer, large enough or not.
+    const into = new Uint8ClampedArray(256 * 192 * 4 + 10);
+    const placed = decode(bytes, {into});
+    assert.ok(placed.rgba.buffer === into.buffer && placed.rgba.length === 256 * 192 * 4);
+    assert.deepEqual(placed.rgba, decoded.rgba);
+    assert.equal(decode(bytes, {into: into.subarray(0, 99)}).error,
+                 'into holds 99 bytes; the picture needs 196608');
+    assert.equal(decode(bytes, {into: new Uint8Array(9)}).error, 'into must be a Uint8ClampedArray');
     // Comments: UTF-8 where the bytes are, and any other byte as its character.
     const text = (bytes) => info(picBytes(1, 1, Uint8Array.from(bytes))).comment;
     assert.equal(text([0x63, 0x61, 0x66, 0xC3, 0xA9]), 'café');
