@@ -2,9 +2,11 @@
 # The WebAssembly decode beside the native one on the same files: the UHD
 # frames of the other benchmarks (typical render and noisy, RGBA run-length)
 # and the typical one as raw RGB, each decoded from memory by
-# pic_image_decode (native build) and by picfile.mjs in node (web build), in
-# ROUNDS pairs of fresh processes taking turns. Prints, per file, the median
-# over the rounds of the first decode and of the warm median, and wasm/native.
+# pic_image_decode (native build) and by picfile.mjs in node (web build), one
+# file a process, in ROUNDS pairs of processes taking turns. Prints, per
+# file, the median over the rounds of: the first decode in the process; the
+# warm median, natively and in WebAssembly with the pixels copied out to a
+# new buffer each time; and the WebAssembly one into a reused buffer.
 #   usage: bench/wasm-vs-native.sh [ROUNDS]   (default 9)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,23 +22,21 @@ trap 'rm -rf "$work"' EXIT
 files=("$work/typical.pic" "$work/noisy.pic" "$work/typical-rgb-raw.pic")
 
 for ((round = 0; round < rounds; ++round)); do
-  "$native/pic_image_decode" "${files[@]}" | sed 's/^/native /'
-  node "$root/bench/wasm_decode.mjs" "$site" "${files[@]}" | sed 's/^/wasm /'
+  for file in "${files[@]}"; do
+    "$native/pic_image_decode" "$file" | sed 's/^/native /'
+    node "$root/bench/wasm_decode.mjs" "$site" "$file" | sed 's/^/wasm /'
+  done
 done >"$work/times"
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-echo "| file | native first | wasm first | wasm / native | native warm | wasm warm | wasm / native |"
-echo "|---|---|---|---|---|---|---|"
+# median SIDE FILE FIELD: over the rounds
+over_rounds() { awk -v s="$1" -v f="$2" -v n="$3" '$1 == s && $2 == f { print $n }' "$work/times" | median; }
+ratio() { awk -v w="$1" -v n="$2" 'BEGIN { printf "%.2f", w / n }'; }
+echo "| file | native first | wasm first | wasm / native | native warm | wasm warm | wasm / native | wasm warm, one buffer | wasm / native |"
+echo "|---|---|---|---|---|---|---|---|---|"
 for file in "${files[@]}"; do
-  line="| $(basename "$file")"
-  declare -A value=()
-  for side in native wasm; do
-    value[$side.first]=$(awk -v s="$side" -v f="$file" '$1 == s && $2 == f { print $4 }' "$work/times" | median)
-    value[$side.warm]=$(awk -v s="$side" -v f="$file" '$1 == s && $2 == f { print $6 }' "$work/times" | median)
-  done
-  for kind in first warm; do
-    ratio=$(awk -v w="${value[wasm.$kind]}" -v n="${value[native.$kind]}" 'BEGIN { printf "%.2f", w / n }')
-    line+=" | ${value[native.$kind]} | ${value[wasm.$kind]} | $ratio"
-  done
-  echo "$line |"
+  nf=$(over_rounds native "$file" 4) wf=$(over_rounds wasm "$file" 4)
+  nw=$(over_rounds native "$file" 6) ww=$(over_rounds wasm "$file" 6)
+  wi=$(over_rounds wasm "$file" 8)
+  echo "| $(basename "$file") | $nf | $wf | $(ratio "$wf" "$nf") | $nw | $ww | $(ratio "$ww" "$nw") | $wi | $(ratio "$wi" "$nw") |"
 done

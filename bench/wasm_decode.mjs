@@ -1,10 +1,11 @@
-// Times picfile.mjs's decode (the WebAssembly module, pixels copied out to
-// a buffer of their own) on PIC files, as pic_image_decode times the native
-// reader: per file the first decode in this process, then the median of
-// RUNS more.
+// Times picfile.mjs's decode (the WebAssembly module) on PIC files, as
+// pic_image_decode times the native reader: per file the first decode in
+// this process, then the median of RUNS more with the pixels copied out to
+// a buffer of their own each time, and the median of RUNS into one buffer
+// (decode's `into`).
 //   usage: node bench/wasm_decode.mjs SITE [--runs N] FILE...
 // SITE is the web build's site folder (build/web/web/site). Prints one line
-// a file: "FILE first MS median MS".
+// a file: "FILE first MS median MS into MS".
 import {readFileSync} from 'node:fs';
 import {join} from 'node:path';
 import {pathToFileURL} from 'node:url';
@@ -17,9 +18,9 @@ if (files[0] === '--runs') {
 }
 const {decode} = await import(pathToFileURL(join(site, 'picfile.mjs')));
 
-function decodeMs(bytes) {
+function decodeMs(bytes, into) {
     const start = performance.now();
-    const picture = decode(bytes);
+    const picture = decode(bytes, {into});
     const ms = performance.now() - start;
     if (picture.error !== null)
         throw new Error(picture.error);
@@ -29,6 +30,11 @@ function decodeMs(bytes) {
 for (const file of files) {
     const bytes = readFileSync(file);
     const first = decodeMs(bytes);
-    const times = Array.from({length: runs}, () => decodeMs(bytes)).sort((a, b) => a - b);
-    console.log(`${file} first ${first.toFixed(2)} median ${times[times.length >> 1].toFixed(2)}`);
+    const median = (into) => {
+        const times = Array.from({length: runs}, () => decodeMs(bytes, into)).sort((a, b) => a - b);
+        return times[times.length >> 1].toFixed(2);
+    };
+    const warm = median(undefined);
+    const into = new Uint8ClampedArray(decode(bytes).rgba.length);
+    console.log(`${file} first ${first.toFixed(2)} median ${warm} into ${median(into)}`);
 }
