@@ -12,6 +12,7 @@
 #include "pic/pic_header.h"
 #include "tools/pictool/commands/command.h"
 #include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/formats/image_format.h"
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
 #include "tools/pictool/formats/pic_format.h"
@@ -112,7 +113,10 @@ void PrintPlain(const std::string& file, const InfoReport& report)
     const bool rgba = info.Type() == kImageType32WithAlpha;
     std::printf("%s\n", file.c_str());
     std::printf("  size         %u x %u\n", unsigned(info.Width()), unsigned(info.Height()));
-    std::printf("  aspect       %g\n", double(info.Aspect()));
+    if (AspectIsKnown(info.Aspect()))
+        std::printf("  aspect       %g\n", double(info.Aspect()));
+    else
+        std::printf("  aspect       unknown (the header holds %g)\n", double(info.Aspect()));
     std::printf("  type         %s\n", rgba ? "32-bit RGBA" : "24-bit RGB");
     std::printf("  compression  colour %s", report.options.rgbCompressed == 1 ? "RLE" : "raw");
     if (rgba)
@@ -132,7 +136,10 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
         const BitmapInfo& info = report->info;
         object.AddInteger("width", info.Width());
         object.AddInteger("height", info.Height());
-        object.AddNumber("aspect", info.Aspect());
+        if (AspectIsKnown(info.Aspect()))
+            object.AddNumber("aspect", info.Aspect());
+        else
+            object.AddJson("aspect", "null"); // unknown: 0, negative or not finite
         object.AddNumber("gamma", info.Gamma());
         object.AddInteger("type", info.Type());
         object.AddInteger("firstFrame", info.FirstFrame());

@@ -7,3 +7,8 @@ void UseBinaryMode(FILE* file)
 {
     _setmode(_fileno(file), _O_BINARY);
 }
+
+bool SeekFile(FILE* file, uint64_t offset)
+{
+    return offset <= uint64_t(INT64_MAX) && _fseeki64(file, __int64(offset), SEEK_SET) == 0;
+}

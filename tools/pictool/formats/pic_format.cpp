@@ -25,6 +25,8 @@ extern const ImageFormat kPicFormat = {
     nullptr,
     false,
     false,
+    true,
+    false,
     "by the plug-in's LoadImage: RGB or RGBA, 8 bits",
     "by the plug-in's WriteFrame: RGB or RGBA, raw or run-length",
 };

@@ -2,8 +2,10 @@
 // not. Palette and grey images become RGB, a tRNS chunk becomes alpha,
 // 16-bit samples are rounded to 8 bits and samples below 8 bits scaled up;
 // no gamma is applied. Written RGB or RGBA, 8 or 16 bits. The pixel aspect
-// ratio travels as pHYs, the comment as a tEXt chunk keyed "Comment"
-// ("Description" is read too, as other tools write it).
+// ratio travels as pHYs, the comment as a text chunk keyed "Comment"
+// ("Description" is read too, as other tools write it): tEXt or zTXt
+// (Latin-1) or iTXt (UTF-8) read, each made UTF-8; written as tEXt where
+// Latin-1 holds it, else iTXt.
 #include <png.h>
 
 #include <cerrno>
@@ -16,6 +18,7 @@
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
 #include "tools/pictool/support/system_error_text.h"
+#include "tools/pictool/support/utf8_text.h"
 
 // libpng reports errors by calling our handler, which jumps back to the
 // setjmp of the function that made the call. Those functions hold no object
@@ -132,10 +135,14 @@ void ReadPngMetadata(const PngSession& session, ImageHeader& header)
     png_get_text(session.png, session.info, &texts, &count);
     for (const char* key : {"Comment", "Description"}) {
         for (int index = 0; index < count && !header.haveComment; ++index) {
-            if (std::strcmp(texts[index].key, key) != 0 || texts[index].text == nullptr)
+            const png_text& text = texts[index];
+            if (std::strcmp(text.key, key) != 0 || text.text == nullptr)
                 continue;
-            header.haveComment = true;
-            header.comment = std::string(texts[index].text, texts[index].text_length);
+            // iTXt gives its length in itxt_length, and is UTF-8 already.
+            const bool international = text.compression >= PNG_ITXT_COMPRESSION_NONE;
+            const std::string value(text.text, international ? text.itxt_length : text.text_length);
+            header.comment = international ? value : Latin1AsUtf8(value);
+            header.haveComment = !header.comment.empty();
         }
     }
 }
@@ -167,7 +174,10 @@ bool ReadEnd(PngSession& session)
 
 class PngSource : public RowSource {
 public:
-    PngSource(ImageInput& from, uint64_t limit) : maxPixels(limit) { session.input = &from; }
+    PngSource(ImageInput& from, const ReadSettings& asked) : settings(asked)
+    {
+        session.input = &from;
+    }
     ~PngSource() override { png_destroy_read_struct(&session.png, &session.info, nullptr); }
 
     bool Start(ImageHeader& header, std::string& error) override
@@ -188,7 +198,7 @@ public:
                 error = CorruptPng(session);
             return false;
         }
-        if (!CheckImageSize(layout.width, layout.height, maxPixels, error) ||
+        if (!CheckImageSize(layout.width, layout.height, settings.maxPixels, error) ||
             !CheckLayout(layout, error))
             return false;
         const uint64_t size = session.input->Size();
@@ -251,14 +261,15 @@ public:
 
 private:
     PngSession session;
-    uint64_t maxPixels;
+    ReadSettings settings;
     PngLayout layout;
     std::vector<uint8_t> bytes;
     std::vector<png_bytep> rows;
     uint32_t next = 0;
 };
 
-bool BeginPng(PngSession& session, FILE* file, const ImageHeader& header, int bitDepth)
+bool BeginPng(PngSession& session, FILE* file, const ImageHeader& header, int bitDepth,
+              png_text* comment)
 {
     if (setjmp(png_jmpbuf(session.png)))
         return false;
@@ -266,21 +277,33 @@ bool BeginPng(PngSession& session, FILE* file, const ImageHeader& header, int bi
     png_set_IHDR(session.png, session.info, header.width, header.height, bitDepth,
                  header.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (header.haveAspect && header.aspect != 1.0f) {
+    if (AspectToWrite(header)) {
         uint32_t across = 1, down = 1;
         DensityFromAspect(header.aspect, 0x7FFFFFFF, across, down);
         png_set_pHYs(session.png, session.info, across, down, PNG_RESOLUTION_UNKNOWN);
     }
-    png_text text{};
-    if (header.haveComment && !header.comment.empty()) {
-        text.compression = PNG_TEXT_COMPRESSION_NONE;
-        text.key = const_cast<char*>("Comment");
-        text.text = const_cast<char*>(header.comment.c_str());
-        text.text_length = header.comment.size();
-        png_set_text(session.png, session.info, &text, 1);
-    }
+    if (comment != nullptr)
+        png_set_text(session.png, session.info, comment, 1);
     png_write_info(session.png, session.info);
     return true;
+}
+
+// The comment's chunk: tEXt is Latin-1, so text past it goes as iTXt, in
+// UTF-8. `bytes` keeps the text the chunk points to.
+png_text CommentChunk(const std::string& comment, std::string& bytes)
+{
+    png_text text{};
+    const bool plain = Utf8AsLatin1(comment, bytes);
+    if (!plain)
+        bytes = comment;
+    text.compression = plain ? PNG_TEXT_COMPRESSION_NONE : PNG_ITXT_COMPRESSION_NONE;
+    text.key = const_cast<char*>("Comment");
+    text.text = const_cast<char*>(bytes.c_str());
+    if (plain)
+        text.text_length = bytes.size();
+    else
+        text.itxt_length = bytes.size();
+    return text;
 }
 
 bool WriteOneRow(PngSession& session, uint8_t* row)
@@ -323,8 +346,10 @@ public:
         file = output.Open(path, error);
         if (file == nullptr)
             return false;
+        const bool comment = header.haveComment && !header.comment.empty();
+        png_text chunk = comment ? CommentChunk(header.comment, commentBytes) : png_text{};
         errno = 0;
-        return Check(BeginPng(session, file, header, bitDepth), error);
+        return Check(BeginPng(session, file, header, bitDepth, comment ? &chunk : nullptr), error);
     }
 
     bool Row(const uint16_t* pixel, std::string& error) override
@@ -368,6 +393,7 @@ private:
     ImageOutput output;
     FILE* file = nullptr;
     std::vector<uint8_t> row;
+    std::string commentBytes;
     bool failed = false;
 };
 
@@ -378,9 +404,9 @@ bool SniffPng(const uint8_t* head, size_t count)
     return count >= 8 && std::memcmp(head, kPngSignature, 8) == 0;
 }
 
-std::unique_ptr<RowSource> NewPngReader(ImageInput& input, uint64_t maxPixels)
+std::unique_ptr<RowSource> NewPngReader(ImageInput& input, const ReadSettings& settings)
 {
-    return std::make_unique<PngSource>(input, maxPixels);
+    return std::make_unique<PngSource>(input, settings);
 }
 
 std::unique_ptr<RowSink> NewPngWriter(const std::string& path, const WriteSettings& settings)
@@ -398,6 +424,10 @@ extern const ImageFormat kPngFormat = {
     NewPngWriter,
     true,
     false,
-    "any colour type, 1 to 16 bits, interlaced, tRNS; pHYs, tEXt Comment",
-    "RGB or RGBA, 8 or 16 bits (--depth 16); pHYs, tEXt Comment",
+    true,
+    false,
+    "any colour type, 1 to 16 bits, interlaced, tRNS; pHYs, Comment in\n"
+    "           tEXt, zTXt or iTXt",
+    "RGB or RGBA, 8 or 16 bits (--depth 16); pHYs, Comment in tEXt\n"
+    "           (iTXt past Latin-1)",
 };

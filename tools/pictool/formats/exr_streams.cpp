@@ -1,0 +1,65 @@
+#include "tools/pictool/formats/exr_streams.h"
+
+#include <ImfHeader.h>
+
+#include <cerrno>
+#include <mutex>
+#include <stdexcept>
+
+#include "tools/pictool/formats/image_format.h"
+#include "tools/pictool/formats/image_input.h"
+
+void LimitExrSizes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Imf::Header::setMaxImageSize(int(kMaxImageSide), int(kMaxImageSide));
+        Imf::Header::setMaxTileSize(int(kMaxImageSide), int(kMaxImageSide));
+    });
+}
+
+std::string CorruptExr(const std::exception& failure)
+{
+    return std::string("EXR data is corrupt or cut short (") + failure.what() + ")";
+}
+
+ExrInputStream::ExrInputStream(ImageInput& from) : Imf::IStream(from.Path().c_str()), input(from) {}
+
+bool ExrInputStream::read(char bytes[], int count)
+{
+    if (count < 0 || input.Read(bytes, size_t(count)) != size_t(count))
+        throw std::runtime_error(input.Failed() ? "read failed" : "cut short");
+    return input.Tell() < input.Size();
+}
+
+uint64_t ExrInputStream::tellg()
+{
+    return input.Tell();
+}
+
+void ExrInputStream::seekg(uint64_t position)
+{
+    if (!input.Seek(position))
+        throw std::runtime_error("seek failed");
+}
+
+void ExrOutputStream::write(const char bytes[], int count)
+{
+    if (count < 0 || std::fwrite(bytes, 1, size_t(count), file) != size_t(count)) {
+        failure = failure != 0 ? failure : (errno != 0 ? errno : EIO);
+        throw std::runtime_error("write failed");
+    }
+}
+
+uint64_t ExrOutputStream::tellp()
+{
+    return uint64_t(ftello(file));
+}
+
+void ExrOutputStream::seekp(uint64_t position)
+{
+    if (fseeko(file, off_t(position), SEEK_SET) != 0) {
+        failure = failure != 0 ? failure : (errno != 0 ? errno : EIO);
+        throw std::runtime_error("seek failed");
+    }
+}
