@@ -193,6 +193,12 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
             FrameFailure(task.input, "not an image pictool reads (" + ReadFormatNames() + ")");
         return false;
     }
+    if (!format->layered && (!job.read.part.empty() || !job.read.channels.empty())) {
+        failure = FrameFailure(task.input, std::string("--part and --ch apply to inputs with parts "
+                                                       "and layers (EXR), not ") +
+                                               format->name);
+        return false;
+    }
     // The driver, and readers that seek, take named files: standard input
     // goes to one first.
     std::unique_ptr<StagingFile> staged;
@@ -225,12 +231,6 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
         loadNotes.driverMs = loaded.driverMs;
         NoteDamage(path, task.input, loadNotes);
         return true;
-    }
-    if (!format->layered && (!job.read.part.empty() || !job.read.channels.empty())) {
-        failure = FrameFailure(task.input, std::string("--part and --ch apply to inputs with parts "
-                                                       "and layers (EXR), not ") +
-                                               format->name);
-        return false;
     }
     std::unique_ptr<RowSource> source = format->newReader(*input, job.read);
     ImageHeader header;

@@ -31,6 +31,7 @@ public:
 
     bool Start(const ImageHeader& header, std::string& error) override
     {
+        LimitExrSizes();
         FILE* handle = output.Open(path, error);
         if (handle == nullptr)
             return false;

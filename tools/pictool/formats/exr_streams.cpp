@@ -1,9 +1,11 @@
 #include "tools/pictool/formats/exr_streams.h"
 
+#include <IlmThreadPool.h>
 #include <ImfHeader.h>
 
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 
 #include "tools/pictool/formats/image_format.h"
@@ -15,11 +17,18 @@ void LimitExrSizes()
     std::call_once(once, [] {
         Imf::Header::setMaxImageSize(int(kMaxImageSide), int(kMaxImageSide));
         Imf::Header::setMaxTileSize(int(kMaxImageSide), int(kMaxImageSide));
+        // OpenEXR makes its (thread-less) pool on first use, inside a read
+        // that has already counted a task for it: were that allocation to
+        // fail there, the read would wait for the task for ever. Made here,
+        // a failure is an exception like any other.
+        IlmThread::ThreadPool::globalThreadPool();
     });
 }
 
 std::string CorruptExr(const std::exception& failure)
 {
+    if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr)
+        return "out of memory";
     return std::string("EXR data is corrupt or cut short (") + failure.what() + ")";
 }
 

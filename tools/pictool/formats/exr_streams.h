@@ -16,10 +16,11 @@
 class ImageInput;
 
 // OpenEXR sizes its tables from a header as it opens a file: sides past
-// what PIC holds are refused by the library's own check first.
+// what PIC holds are refused by the library's own check first. Called
+// before OpenEXR reads or writes anything.
 void LimitExrSizes();
 
-// "EXR data is corrupt or cut short (what OpenEXR said)"
+// "EXR data is corrupt or cut short (what OpenEXR said)", or "out of memory"
 std::string CorruptExr(const std::exception& failure);
 
 class ExrInputStream : public Imf::IStream {

@@ -47,23 +47,40 @@ std::string TiffError(const char* what)
 
 namespace {
 
-// libtiff's file operations over a FILE* from ImageOutput.
-tmsize_t ReadProc(thandle_t handle, void* bytes, tmsize_t count)
+// libtiff's file operations over a FILE* from ImageOutput. libtiff does not
+// check every seek it makes (nor what the size it asks comes to), so the
+// first failure is kept here, with the system's error, and fails the file.
+struct TiffOutputFile {
+    FILE* file = nullptr;
+    int failure = 0;
+
+    bool Failed(bool failed)
+    {
+        if (failed && failure == 0)
+            failure = errno != 0 ? errno : EIO;
+        return failed;
+    }
+};
+
+tmsize_t ReadProc(thandle_t, void*, tmsize_t)
 {
-    return tmsize_t(std::fread(bytes, 1, size_t(count), static_cast<FILE*>(handle)));
+    return -1; // the file is opened "w": libtiff reads nothing back
 }
 
 tmsize_t WriteProc(thandle_t handle, void* bytes, tmsize_t count)
 {
-    return tmsize_t(std::fwrite(bytes, 1, size_t(count), static_cast<FILE*>(handle)));
+    auto* output = static_cast<TiffOutputFile*>(handle);
+    const size_t written = std::fwrite(bytes, 1, size_t(count), output->file);
+    output->Failed(written != size_t(count));
+    return tmsize_t(written);
 }
 
 toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
 {
-    FILE* file = static_cast<FILE*>(handle);
-    if (fseeko(file, off_t(offset), whence) != 0)
+    auto* output = static_cast<TiffOutputFile*>(handle);
+    if (output->Failed(fseeko(output->file, off_t(offset), whence) != 0))
         return toff_t(-1);
-    return toff_t(ftello(file));
+    return toff_t(ftello(output->file));
 }
 
 int CloseProc(thandle_t)
@@ -73,11 +90,11 @@ int CloseProc(thandle_t)
 
 toff_t SizeProc(thandle_t handle)
 {
-    FILE* file = static_cast<FILE*>(handle);
-    const off_t here = ftello(file);
-    fseeko(file, 0, SEEK_END);
-    const off_t end = ftello(file);
-    fseeko(file, here, SEEK_SET);
+    auto* output = static_cast<TiffOutputFile*>(handle);
+    const off_t here = ftello(output->file);
+    const bool moved = fseeko(output->file, 0, SEEK_END) == 0;
+    const off_t end = ftello(output->file);
+    output->Failed(!moved || fseeko(output->file, here, SEEK_SET) != 0);
     return toff_t(end);
 }
 
@@ -107,7 +124,8 @@ public:
         FILE* file = output.Open(path, error);
         if (file == nullptr)
             return false;
-        tiff = TIFFClientOpen(path.c_str(), "w", file, ReadProc, WriteProc, SeekProc, CloseProc,
+        handle.file = file;
+        tiff = TIFFClientOpen(path.c_str(), "w", &handle, ReadProc, WriteProc, SeekProc, CloseProc,
                               SizeProc, MapProc, UnmapProc);
         if (tiff == nullptr)
             return Fail("cannot start the TIFF file", error);
@@ -136,7 +154,7 @@ public:
             }
         }
         errno = 0;
-        if (TIFFWriteScanline(tiff, row.data(), next++, 0) < 0)
+        if (TIFFWriteScanline(tiff, row.data(), next++, 0) < 0 || handle.failure != 0)
             return Fail("TIFF write failed", error);
         return true;
     }
@@ -144,7 +162,7 @@ public:
     bool Finish(std::string& error) override
     {
         errno = 0;
-        const bool flushed = !failed && TIFFFlush(tiff) == 1;
+        const bool flushed = !failed && TIFFFlush(tiff) == 1 && handle.failure == 0;
         TIFFCleanup(tiff);
         tiff = nullptr;
         if (!flushed && !failed)
@@ -186,7 +204,9 @@ private:
     bool Fail(const char* what, std::string& error)
     {
         failed = true;
-        error = errno != 0 ? SystemErrorText(errno) : TiffError(what);
+        error = handle.failure != 0 ? SystemErrorText(handle.failure)
+                : errno != 0        ? SystemErrorText(errno)
+                                    : TiffError(what);
         return false;
     }
 
@@ -194,6 +214,7 @@ private:
     bool sixteen;
     bool straightAlpha;
     ImageOutput output;
+    TiffOutputFile handle;
     TIFF* tiff = nullptr;
     int channels = 3;
     uint32_t width = 0;
