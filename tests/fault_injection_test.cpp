@@ -232,14 +232,15 @@ protected:
         // The sanitizer's runtime is loaded after the preloaded module, and
         // its reports end the run with a code of their own.
         setenv("ASAN_OPTIONS", (asanOptions + "verify_asan_link_order=0:exitcode=99").c_str(), 1);
+        setenv("LSAN_OPTIONS", "suppressions=" FAULT_POINTS_LSAN_SUPPRESSIONS, 1);
         setenv("LD_PRELOAD", FAULT_POINTS_PRELOAD_PATH, 1);
         setenv("PIC_FAULT_KIND", FaultKindName(kind), 1);
         setenv("PIC_FAULT_NTH", std::to_string(nth).c_str(), 1);
         setenv("PIC_FAULT_REPORT", report.c_str(), 1);
         setenv("TMPDIR", scratch.Path().c_str(), 1);
         run = RunProgram(ProgramBesideTest("pictool"), arguments, captured.Path());
-        for (const char* name :
-             {"LD_PRELOAD", "PIC_FAULT_KIND", "PIC_FAULT_NTH", "PIC_FAULT_REPORT", "TMPDIR"})
+        for (const char* name : {"LD_PRELOAD", "PIC_FAULT_KIND", "PIC_FAULT_NTH",
+                                 "PIC_FAULT_REPORT", "TMPDIR", "LSAN_OPTIONS"})
             unsetenv(name);
         if (asanOptions.empty())
             unsetenv("ASAN_OPTIONS");
