@@ -542,6 +542,31 @@ def rgba_bytes(floats):
     return numpy.concatenate([colour, alpha], 2).tobytes()
 
 
+def plain_tiff(samples, photometric, sample_format):
+    """A little-endian TIFF of one uncompressed strip: `samples` is a numpy
+    array (height, width, channels) of the type the tags say."""
+    height, width, count = samples.shape
+    data = samples.tobytes()
+    bits = samples.dtype.itemsize * 8
+    tags = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * count), (259, 3, [1]),
+            (262, 3, [photometric]), (273, 4, [0]), (277, 3, [count]), (278, 4, [height]),
+            (279, 4, [len(data)]), (339, 3, [sample_format] * count)]
+    ifd_size = 2 + 12 * len(tags) + 4
+    extra = b""
+    entries = b""
+    for tag, kind, values in tags:
+        packed = struct.pack("<%d%s" % (len(values), "H" if kind == 3 else "I"), *values)
+        if tag == 273:
+            packed = struct.pack("<I", 8 + ifd_size + 4 * 64)  # the strip follows the values
+        if len(packed) <= 4:
+            entries += struct.pack("<HHI", tag, kind, len(values)) + packed.ljust(4, b"\0")
+        else:
+            entries += struct.pack("<HHII", tag, kind, len(values), 8 + ifd_size + len(extra))
+            extra += packed
+    header = b"II*\0" + struct.pack("<I", 8) + struct.pack("<H", len(tags)) + entries + bytes(4)
+    return header + extra.ljust(4 * 64, b"\0") + data
+
+
 class Layouts(PictoolTest):
     """Files of every layout other programs write, read as OpenImageIO reads them."""
 
@@ -612,9 +637,6 @@ class Layouts(PictoolTest):
                 tool(*command, self.path("base.tif"), self.path(name))
             return make
 
-        def min_is_white(name):
-            rgb.convert("L").save(self.path(name))
-            tool("tiffset", "-s", "262", "0", self.path(name))
 
         def magick(*options):
             def make(name):
@@ -622,8 +644,15 @@ class Layouts(PictoolTest):
                 tool("convert", self.path("base.tif"), *options, self.path(name))
             return make
 
+        def plain(dtype, photometric=2, sample_format=3):
+            def make(name):
+                values = floats if sample_format == 3 else (rng.random((6, 7, 1)) * 255)
+                self.write(name, plain_tiff(values.astype(dtype), photometric, sample_format))
+            return make
+
         cases = [  # name, maker, oracle: OpenImageIO, or Pillow where it keeps the stored values
-            ("half", oiio(OpenImageIO.HALF), "oiio"),
+            ("half", plain(numpy.float16), "oiio"),
+            ("float", oiio(OpenImageIO.FLOAT), "oiio"),
             ("double", oiio(OpenImageIO.DOUBLE), "oiio"),
             ("signed 8-bit", oiio(OpenImageIO.INT8), "oiio"),
             ("signed 16-bit", oiio(OpenImageIO.INT16), "oiio"),
@@ -631,7 +660,7 @@ class Layouts(PictoolTest):
             ("32-bit", oiio(OpenImageIO.UINT32), "oiio"),
             ("2-bit RGB", oiio(OpenImageIO.UINT8, oiio__BitsPerSample=2), "oiio"),
             ("4-bit RGB", oiio(OpenImageIO.UINT8, oiio__BitsPerSample=4), "oiio"),
-            ("min-is-white", min_is_white, "oiio"),
+            ("min-is-white", plain(numpy.uint8, 0, 1), "oiio"),
             ("CMYK", pillow("CMYK"), "oiio"),
             ("L*a*b*", pillow("LAB"), "oiio"),
             ("YCbCr JPEG", libtiff("tiffcp", "-c", "jpeg", "-r", "16"), "oiio"),
