@@ -795,8 +795,14 @@ class Layouts(PictoolTest):
         # A tiled TIFF whose one tile is 8 MiB decoded.
         self.oiio_write("tile.tif", numpy.zeros((1024, 2048, 4), numpy.float32),
                         OpenImageIO.UINT8, tile_width=2048, tile_height=1024, compression="zip")
+        # A PNG whose comment chunk declares 2 GiB, which libpng would allocate.
+        self.write("chunk.png", b"\x89PNG\r\n\x1a\n"
+                   + struct.pack(">I4sIIBBBBBI", 13, b"IHDR", 4, 3, 8, 2, 0, 0, 0, 0x3b963991)
+                   + struct.pack(">I4s", 0x7FFFFFF0, b"zTXt") + b"Comment\0\0x")
         cases = [
             ("scans.jpg", [], "holds scan 101, more than --max-scans 100"),
+            ("chunk.png", [], "declares a zTXt chunk of 2147483632 bytes, more than "
+                              "--max-block-mib 256"),
             ("scans.jpg", ["--max-scans", "200"], None),
             ("channels.exr", ["--max-block-mib", "0"], "usage"),
             ("channels.exr", ["--max-block-mib", "1"], None),

@@ -8,6 +8,7 @@
 // Latin-1 holds it, else iTXt.
 #include <png.h>
 
+#include <cctype>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -33,7 +34,10 @@ struct PngSession {
     png_infop info = nullptr;
     ImageInput* input = nullptr;
     char message[200] = "";
-    bool overLimit = false; // libpng warned that a side passes the user limit
+    bool overLimit = false;     // libpng warned that a side passes the user limit
+    bool chunkTooLarge = false; // a chunk declared more than --max-block-mib
+    // The last 8 bytes libpng read in one piece: a chunk's length and type.
+    uint8_t chunkHeader[8] = {};
 };
 
 void OnPngError(png_structp png, png_const_charp text)
@@ -44,12 +48,18 @@ void OnPngError(png_structp png, png_const_charp text)
 }
 
 // libpng warns of a side over the user limit, then fails with "Invalid
-// IHDR data": the warning is what says why.
+// IHDR data": the warning is what says why. A chunk longer than the chunk
+// limit is only a warning to libpng, which then allocates it all the same
+// (a few bytes may declare 2 GiB): it ends the read here.
 void OnPngWarning(png_structp png, png_const_charp text)
 {
     auto* session = static_cast<PngSession*>(png_get_error_ptr(png));
     if (text != nullptr && std::strstr(text, "exceeds user limit") != nullptr)
         session->overLimit = true;
+    if (text != nullptr && std::strstr(text, "chunk data is too large") != nullptr) {
+        session->chunkTooLarge = true;
+        png_error(png, text);
+    }
 }
 
 void ReadFromInput(png_structp png, png_bytep bytes, png_size_t count)
@@ -57,6 +67,20 @@ void ReadFromInput(png_structp png, png_bytep bytes, png_size_t count)
     auto* session = static_cast<PngSession*>(png_get_error_ptr(png));
     if (session->input->Read(bytes, count) != count)
         png_error(png, "cut short");
+    if (count == sizeof session->chunkHeader)
+        std::memcpy(session->chunkHeader, bytes, count);
+}
+
+// "a zTXt chunk of 1898512411 bytes", from the chunk header read last.
+std::string ChunkText(const PngSession& session)
+{
+    const uint8_t* header = session.chunkHeader;
+    const uint32_t length = uint32_t(header[0]) << 24 | uint32_t(header[1]) << 16 |
+                            uint32_t(header[2]) << 8 | header[3];
+    std::string type;
+    for (int index = 4; index < 8; ++index)
+        type += std::isalpha(header[index]) ? char(header[index]) : '?';
+    return "a " + type + " chunk of " + std::to_string(length) + " bytes";
 }
 
 // What the rows look like once the read transforms are applied.
@@ -69,16 +93,24 @@ struct PngLayout {
     uint64_t storedBytes = 0; // the decompressed data as stored, filter bytes included
 };
 
+// The most text and unknown chunks kept: libpng's own default, which
+// Debian's build leaves unbounded.
+constexpr png_uint_32 kMaxPngChunks = 1000;
+
 // Deflate makes at most 1032 bytes of one; a file this much smaller than its
 // rows cannot hold them, whatever its header says.
 constexpr uint64_t kDeflateMaxRatio = 1032;
 
-bool ReadPngInfo(PngSession& session, PngLayout& layout)
+bool ReadPngInfo(PngSession& session, uint64_t maxChunkBytes, PngLayout& layout)
 {
     if (setjmp(png_jmpbuf(session.png)))
         return false;
     // The sides PIC holds at most; CheckImageSize gives the words for it.
     png_set_user_limits(session.png, kMaxImageSide, kMaxImageSide);
+    // A chunk other than the image data, or a compressed comment inflated,
+    // takes at most what one block may (--max-block-mib).
+    png_set_chunk_malloc_max(session.png, png_alloc_size_t(maxChunkBytes));
+    png_set_chunk_cache_max(session.png, kMaxPngChunks);
     png_read_info(session.png, session.info);
     const int colorType = png_get_color_type(session.png, session.info);
     const int bitDepth = png_get_bit_depth(session.png, session.info);
@@ -191,9 +223,12 @@ public:
             return false;
         }
         png_set_read_fn(session.png, nullptr, ReadFromInput);
-        if (!ReadPngInfo(session, layout)) {
+        if (!ReadPngInfo(session, settings.maxBlockMib << 20, layout)) {
             if (session.overLimit)
                 error = "PNG image is wider or taller than " + SideLimitText();
+            else if (session.chunkTooLarge)
+                error = LimitText("declares " + ChunkText(session), "--max-block-mib",
+                                  settings.maxBlockMib);
             else
                 error = CorruptPng(session);
             return false;
