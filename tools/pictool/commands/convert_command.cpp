@@ -689,8 +689,9 @@ std::string ConvertHelp()
            "                         unnamed R, G, B, A, else the one layer that has\n"
            "                         them; a warning names the parts and layers left\n"
            "  --max-block-mib N      refuse an EXR block or tile (with all its\n"
-           "                         channels) or a TIFF strip or tile that declares\n"
-           "                         more than N MiB decoded, before decoding it\n"
+           "                         channels), a TIFF strip or tile, or a PNG chunk\n"
+           "                         other than pixels, that declares more than N MiB\n"
+           "                         decoded, before decoding it\n"
            "                         (default " +
            std::to_string(kDefaultMaxBlockMib) +
            ")\n"

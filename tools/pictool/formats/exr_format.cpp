@@ -22,7 +22,8 @@
 
 namespace {
 
-// Rows written at a time: a ZIP block is 16 scanlines.
+// Rows written at a time: a ZIP block is 16 scanlines (and the line offset
+// table has one entry for each).
 constexpr uint32_t kBandRows = 16;
 
 class ExrSink : public RowSink {
@@ -49,6 +50,10 @@ public:
             if (header.haveComment && !header.comment.empty())
                 Imf::addComments(exr, header.comment);
             file = std::make_unique<Imf::OutputFile>(*stream, exr, 0);
+            // The header is followed by a placeholder for the offsets of the
+            // blocks, one 64-bit word each, filled in as the file closes.
+            const size_t blocks = (height + kBandRows - 1) / kBandRows;
+            stream->WatchOffsets(stream->tellp() - blocks * sizeof(uint64_t), blocks);
         } catch (const std::exception& failure) {
             return Fail(failure, error);
         }
@@ -91,6 +96,9 @@ public:
         if (!failed && stream != nullptr && stream->Failure() != 0) {
             failed = true;
             error = SystemErrorText(stream->Failure());
+        } else if (!failed && stream != nullptr && !stream->OffsetsWritten()) {
+            failed = true; // OpenEXR swallowed a failure making a block
+            error = "EXR error: a block of rows was not written (out of memory?)";
         }
         return output.Close(!failed, error);
     }

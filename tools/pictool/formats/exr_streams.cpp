@@ -3,7 +3,9 @@
 #include <IlmThreadPool.h>
 #include <ImfHeader.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -58,17 +60,42 @@ void ExrOutputStream::write(const char bytes[], int count)
         failure = failure != 0 ? failure : (errno != 0 ? errno : EIO);
         throw std::runtime_error("write failed");
     }
+    // The part of these bytes that falls on the offsets watched.
+    const uint64_t watchTo = watchFrom + watched.size();
+    const uint64_t from = std::max(position, watchFrom);
+    const uint64_t to = std::min(position + uint64_t(count), watchTo);
+    if (from < to)
+        std::memcpy(watched.data() + (from - watchFrom), bytes + (from - position), to - from);
+    position += uint64_t(count);
 }
 
 uint64_t ExrOutputStream::tellp()
 {
-    return uint64_t(ftello(file));
+    return position;
 }
 
-void ExrOutputStream::seekp(uint64_t position)
+void ExrOutputStream::seekp(uint64_t to)
 {
-    if (fseeko(file, off_t(position), SEEK_SET) != 0) {
+    if (fseeko(file, off_t(to), SEEK_SET) != 0) {
         failure = failure != 0 ? failure : (errno != 0 ? errno : EIO);
         throw std::runtime_error("seek failed");
     }
+    position = to;
+}
+
+void ExrOutputStream::WatchOffsets(uint64_t from, size_t count)
+{
+    watchFrom = from;
+    watched.assign(count * sizeof(uint64_t), 0);
+}
+
+bool ExrOutputStream::OffsetsWritten() const
+{
+    for (size_t at = 0; at < watched.size(); at += sizeof(uint64_t)) {
+        uint64_t offset = 0;
+        std::memcpy(&offset, watched.data() + at, sizeof offset);
+        if (offset == 0)
+            return false;
+    }
+    return true;
 }

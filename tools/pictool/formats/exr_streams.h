@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 class ImageInput;
 
@@ -43,7 +44,18 @@ public:
     // The errno of the first write or seek that failed; 0 when none did.
     int Failure() const { return failure; }
 
+    // Keeps a copy of what is last written to `count` 64-bit words from
+    // `from` on: the line offsets, which OpenEXR writes as it closes.
+    void WatchOffsets(uint64_t from, size_t count);
+    // True when every offset watched was written and is not 0. OpenEXR
+    // leaves a block it failed to make (zlib out of memory) at 0, and
+    // swallows the failure.
+    bool OffsetsWritten() const;
+
 private:
     FILE* file;
     int failure = 0;
+    uint64_t position = 0;
+    uint64_t watchFrom = 0;
+    std::vector<char> watched; // the offsets as written, 8 bytes each
 };

@@ -47,6 +47,9 @@ std::string TiffError(const char* what)
 
 namespace {
 
+// libtiff's mode for a file it only reads (O_RDONLY, 0 on every system).
+constexpr int kReadOnlyMode = 0;
+
 // libtiff's file operations over a FILE* from ImageOutput. libtiff does not
 // check every seek it makes (nor what the size it asks comes to), so the
 // first failure is kept here, with the system's error, and fails the file.
@@ -112,11 +115,7 @@ public:
           straightAlpha(settings.straightAlpha)
     {
     }
-    ~TiffSink() override
-    {
-        if (tiff != nullptr)
-            TIFFCleanup(tiff);
-    }
+    ~TiffSink() override { Close(); }
 
     bool Start(const ImageHeader& header, std::string& error) override
     {
@@ -161,16 +160,30 @@ public:
 
     bool Finish(std::string& error) override
     {
+        finished = true;
         errno = 0;
         const bool flushed = !failed && TIFFFlush(tiff) == 1 && handle.failure == 0;
-        TIFFCleanup(tiff);
-        tiff = nullptr;
         if (!flushed && !failed)
             Fail("TIFF write failed", error);
+        Close();
         return output.Close(flushed, error);
     }
 
 private:
+    // TIFFCleanup flushes a file open for writing, and after a failed call
+    // (an allocation that failed inside TIFFWriteScanline) that flush reads
+    // state libtiff never made: a file that failed, or was never finished,
+    // is closed as one that was only read. Its bytes go nowhere anyway.
+    void Close()
+    {
+        if (tiff == nullptr)
+            return;
+        if (failed || !finished)
+            TIFFSetMode(tiff, kReadOnlyMode);
+        TIFFCleanup(tiff);
+        tiff = nullptr;
+    }
+
     // Every tag, each call's result checked: a tag libtiff failed to keep
     // (out of memory) would leave a file that says something else.
     bool SetFields(const ImageHeader& header)
@@ -215,6 +228,7 @@ private:
     bool straightAlpha;
     ImageOutput output;
     TiffOutputFile handle;
+    bool finished = false;
     TIFF* tiff = nullptr;
     int channels = 3;
     uint32_t width = 0;
