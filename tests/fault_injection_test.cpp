@@ -280,6 +280,15 @@ TEST_F(PictoolFaults, ConvertBothWays)
         directions.push_back({std::string("pictool convert PIC to ") + extension, pic,
                               work.File(std::string("out.") + extension)});
     }
+    // A comment read from the PIC file on its own: lost to a failed read, it
+    // must fail the frame, not leave an output without it.
+    const std::string commented = work.File("commented.pic");
+    ProcessResult made =
+        RunProgram(ProgramBesideTest("pictool"),
+                   {"convert", pic, commented, "--comment", "take 2", "--quiet"}, dir.Path());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    directions.push_back(
+        {"pictool convert PIC with a comment to png", commented, work.File("commented.png")});
     for (const Direction& direction : directions) {
         const std::vector<std::string> arguments = {"convert", direction.input, direction.output,
                                                     "--quiet", "--jobs",        "1"};

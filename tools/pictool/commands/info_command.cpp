@@ -155,7 +155,7 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
 // ReadOne's answers besides the driver's result codes.
 constexpr int kNoDriver = -1;
 constexpr int kOptionsRefused = -2;
-constexpr int kNameTooLong = -3; // `report.comment` says why
+constexpr int kSaysWhy = -3; // `report.comment` says why (a name too long, a failed read)
 
 // Reads one file through a fresh driver and returns the driver's result.
 int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* optionsBlock,
@@ -169,7 +169,7 @@ int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* o
     const ShortName name(file);
     if (!name.Fits()) {
         report.comment = name.Why();
-        return kNameTooLong;
+        return kSaysWhy;
     }
     report.info.SetName(name.Name().c_str());
     BMMClearReportedErrors();
@@ -180,7 +180,12 @@ int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* o
     if (driver->OptionsSize() != kPicOptionsSize || !driver->SaveOptions(block))
         return kNoDriver;
     std::memcpy(&report.options, block, sizeof block);
-    report.comment = PicHeaderComment(file);
+    std::string comment, error;
+    if (!ReadPicHeaderComment(file, comment, error)) {
+        report.comment = error;
+        return kSaysWhy;
+    }
+    report.comment = comment;
     return result;
 }
 
@@ -215,14 +220,14 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
         }
         std::string failure;
         if (result != kResultSuccess) {
-            failure = result == kNameTooLong
+            failure = result == kSaysWhy
                           ? report.comment
                           : DriverFailureText(readName, BMMRES(result), DriverTask::ReadInfo);
             std::fprintf(stderr, "pictool: %s: %s\n", file.c_str(), failure.c_str());
             status = kExitFailure;
         }
         if (parsed.json)
-            PrintJson(file, result == kNameTooLong ? kResultSystemError : BMMRES(result), failure,
+            PrintJson(file, result == kSaysWhy ? kResultSystemError : BMMRES(result), failure,
                       result == kResultSuccess ? &report : nullptr);
         else if (result == kResultSuccess)
             PrintPlain(file, report);

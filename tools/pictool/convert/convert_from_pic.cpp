@@ -167,7 +167,12 @@ bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& l
     loaded.hasAlpha = info.Type() == kImageType32WithAlpha;
     loaded.aspect = info.Aspect();
     loaded.haveOptions = SaveDriverOptions(*driver, loaded.options);
-    loaded.comment = PicUserComment(PicHeaderComment(path));
+    std::string comment, error;
+    if (!ReadPicHeaderComment(path, comment, error)) {
+        failure = FrameFailure(label, error);
+        return false;
+    }
+    loaded.comment = PicUserComment(comment);
     return true;
 }
 

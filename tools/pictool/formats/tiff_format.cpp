@@ -201,9 +201,11 @@ private:
                    TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1 &&
                    TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1;
         if (set && header.hasAlpha)
-            set = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra) == 1;
+            set = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra) == 1 &&
+                  ExtraSampleKept(extra[0]);
         if (set && header.haveComment && !header.comment.empty())
-            set = TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, header.comment.c_str()) == 1;
+            set = TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, header.comment.c_str()) == 1 &&
+                  DescriptionKept(header.comment);
         if (set && AspectToWrite(header)) {
             uint32_t across = 1, down = 1;
             DensityFromAspect(header.aspect, 0x7FFFFFFF, across, down);
@@ -212,6 +214,24 @@ private:
                   TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(down)) == 1;
         }
         return set && TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0)) == 1;
+    }
+
+    // libtiff copies array and text tags without saying when the copy's
+    // allocation failed (the tag is then left out, and the call answers 1):
+    // what it kept is read back.
+    bool ExtraSampleKept(uint16_t expected)
+    {
+        uint16_t count = 0;
+        const uint16_t* kept = nullptr;
+        return TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kept) == 1 && count == 1 &&
+               kept != nullptr && kept[0] == expected;
+    }
+
+    bool DescriptionKept(const std::string& expected)
+    {
+        const char* kept = nullptr;
+        return TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &kept) == 1 && kept != nullptr &&
+               expected == kept;
     }
 
     bool Fail(const char* what, std::string& error)
