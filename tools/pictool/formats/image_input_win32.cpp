@@ -10,5 +10,6 @@ void UseBinaryMode(FILE* file)
 
 bool SeekFile(FILE* file, uint64_t offset)
 {
-    return offset <= uint64_t(INT64_MAX) && _fseeki64(file, static_cast<int64_t>(offset), SEEK_SET) == 0;
+    return offset <= uint64_t(INT64_MAX) &&
+           _fseeki64(file, static_cast<int64_t>(offset), SEEK_SET) == 0;
 }
