@@ -146,28 +146,40 @@ int WidenPlanarVector(const uint8_t* red, const uint8_t* green, const uint8_t* b
     return i;
 }
 
-int NarrowToInterleavedVector(const BMM_Color_64* pixels, int width, uint8_t* rgb)
+// The red, green and blue of 4 pixels (r g b a each) as 12 interleaved
+// bytes at `rgb`, in two stores of 8: the 2 bytes after them are overwritten.
+void StoreRgbOf4(uint8_t* rgb, Bytes16 fourPixels)
 {
     const Longs2 firstMask = {0x0000000000FFFFFF, 0x0000000000FFFFFF};
     const Longs2 secondMask = {0x0000FFFFFF000000, 0x0000FFFFFF000000};
+    const Longs2 pairs = Longs2(fourPixels); // r g b a r g b a per lane
+    const Longs2 packed = (pairs & firstMask) | ((pairs >> 8) & secondMask);
+    const uint64_t first = packed[0];
+    const uint64_t second = packed[1];
+    std::memcpy(rgb, &first, 8);
+    std::memcpy(rgb + 6, &second, 8);
+}
+
+int NarrowToInterleavedVector(const BMM_Color_64* pixels, int width, uint8_t* rgb)
+{
     int i = 0;
-    // Each step stores 8 bytes at 3 * i and 3 * i + 6: within 3 * width while i + 6 <= width.
-    for (; i + 6 <= width; i += 4) {
-        const Longs2 pairs = Longs2(HighBytesOf4(pixels + i)); // r g b a r g b a per lane
-        const Longs2 packed = (pairs & firstMask) | ((pairs >> 8) & secondMask);
-        const uint64_t first = packed[0];
-        const uint64_t second = packed[1];
-        std::memcpy(rgb + 3 * i, &first, 8);
-        std::memcpy(rgb + 3 * i + 6, &second, 8);
-    }
+    // Each step stores up to 3 * i + 14: within 3 * width while i + 6 <= width.
+    for (; i + 6 <= width; i += 4)
+        StoreRgbOf4(rgb + 3 * i, HighBytesOf4(pixels + i));
     return i;
 }
 
+// Two loops, with and without `rgb`, so that the one without is as tight as
+// if there were no such choice.
+template <bool kWithRgb>
 int NarrowToPlanarVector(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                         uint8_t* blue, uint8_t* alpha)
+                         uint8_t* blue, uint8_t* alpha, uint8_t* rgb)
 {
+    // With `rgb`, each step stores up to 3 * i + 50: within 3 * width while
+    // i + 17 <= width.
+    const int stop = kWithRgb ? width - 1 : width;
     int i = 0;
-    for (; i + 16 <= width; i += 16) {
+    for (; i + 16 <= stop; i += 16) {
         const Bytes16 pixels0 = HighBytesOf4(pixels + i); // r g b a, 4 pixels each
         const Bytes16 pixels1 = HighBytesOf4(pixels + i + 4);
         const Bytes16 pixels2 = HighBytesOf4(pixels + i + 8);
@@ -181,6 +193,12 @@ int NarrowToPlanarVector(const BMM_Color_64* pixels, int width, uint8_t* red, ui
         Store(green + i, EvenBytes(greenAlpha0, greenAlpha1));
         if (alpha != nullptr)
             Store(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
+        if (kWithRgb) {
+            StoreRgbOf4(rgb + 3 * i, pixels0);
+            StoreRgbOf4(rgb + 3 * i + 12, pixels1);
+            StoreRgbOf4(rgb + 3 * i + 24, pixels2);
+            StoreRgbOf4(rgb + 3 * i + 36, pixels3);
+        }
     }
     return i;
 }
@@ -252,16 +270,20 @@ void NarrowToInterleaved(const BMM_Color_64* pixels, int width, uint8_t* rgb)
 }
 
 void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                    uint8_t* blue, uint8_t* alpha)
+                    uint8_t* blue, uint8_t* alpha, uint8_t* rgb)
 {
-    for (int i = PIC_VECTOR_CALL(NarrowToPlanarVector(pixels, width, red, green, blue, alpha));
-         i < width; ++i) {
+    const int done = PIC_VECTOR_CALL(
+        rgb != nullptr ? NarrowToPlanarVector<true>(pixels, width, red, green, blue, alpha, rgb)
+                       : NarrowToPlanarVector<false>(pixels, width, red, green, blue, alpha, rgb));
+    for (int i = done; i < width; ++i) {
         red[i] = uint8_t(pixels[i].r >> 8);
         green[i] = uint8_t(pixels[i].g >> 8);
         blue[i] = uint8_t(pixels[i].b >> 8);
         if (alpha != nullptr)
             alpha[i] = uint8_t(pixels[i].a >> 8);
     }
+    if (rgb != nullptr && done < width)
+        NarrowToInterleaved(pixels + done, width - done, rgb + 3 * done);
 }
 
 void NarrowAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha)

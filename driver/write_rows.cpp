@@ -11,12 +11,14 @@ namespace {
 // The high bytes of a row of host pixels, into every array the writer asks for.
 void NarrowRow(const BMM_Color_64* pixels, int width, const PicRowArrays& arrays)
 {
-    if (arrays.red != nullptr)
-        NarrowToPlanar(pixels, width, arrays.red, arrays.green, arrays.blue, arrays.alpha);
-    else if (arrays.alpha != nullptr)
+    if (arrays.red != nullptr) {
+        NarrowToPlanar(pixels, width, arrays.red, arrays.green, arrays.blue, arrays.alpha,
+                       arrays.rgb);
+        return;
+    }
+    NarrowToInterleaved(pixels, width, arrays.rgb);
+    if (arrays.alpha != nullptr)
         NarrowAlpha(pixels, width, arrays.alpha);
-    if (arrays.rgb != nullptr)
-        NarrowToInterleaved(pixels, width, arrays.rgb);
 }
 
 RowWriteResult FailedAt(RowWriteResult result, int y, int* failedRow)
