@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "driver/pic_bitmap_io.h"
@@ -162,23 +162,22 @@ TEST(PicImage, SaysWhyThereIsNoPicture)
 
 namespace {
 
-Bytes Cat(std::initializer_list<Bytes> parts)
+// Bytes spelled as words: p is the pixel 0A 14 1E with alpha 80, q the
+// pixel 12 00 FF with alpha 00, each `channels` bytes; any other word a
+// byte in hex.
+Bytes Spell(const std::string& words, int channels)
 {
-    Bytes joined;
-    for (const Bytes& part : parts)
-        joined.insert(joined.end(), part.begin(), part.end());
-    return joined;
-}
-
-// Pixels spelled as letters: p is 0A 14 1E with alpha 80, q 12 00 FF with 00.
-Bytes Spell(const std::string& letters, int channels)
-{
-    Bytes pixels;
-    for (const char letter : letters) {
-        const Bytes pixel = letter == 'p' ? Bytes{0x0A, 0x14, 0x1E, 0x80} : Bytes{0x12, 0, 0xFF, 0};
-        pixels.insert(pixels.end(), pixel.begin(), pixel.begin() + channels);
+    std::istringstream in(words);
+    Bytes bytes;
+    std::string word;
+    while (in >> word) {
+        const Bytes pixel = word == "p"   ? Bytes{0x0A, 0x14, 0x1E, 0x80}
+                            : word == "q" ? Bytes{0x12, 0x00, 0xFF, 0x00}
+                                          : Bytes{uint8_t(std::stoul(word, nullptr, 16))};
+        bytes.insert(bytes.end(), pixel.begin(),
+                     pixel.begin() + (pixel.size() == 1 ? 1 : channels));
     }
-    return pixels;
+    return bytes;
 }
 
 Bytes WriteToMemory(const Bytes& pixels, int width, int height, int channels, size_t stride,
@@ -204,35 +203,23 @@ Bytes WriteToMemory(const Bytes& pixels, int width, int height, int channels, si
 // the interleaved colour only after a row of mostly literals.
 TEST(PicImage, WritesEachLayoutByteForByte)
 {
-    const Bytes p = Spell("p", 3), q = Spell("q", 3);
     struct Case {
         const char* name;
         int channels;
         bool compressed;
         int width;
         int height;
-        std::string pixels;
-        Bytes rows; // what follows the header and packets
+        const char* pixels;
+        const char* rows; // what follows the header and packets; p and q their colour
     };
     const Case cases[] = {
-        {"raw rgb", 3, false, 2, 1, "pq", Cat({p, q})},
-        {"raw rgba: colour then alpha, row by row", 4, false, 1, 2, "pq",
-         Cat({p, {0x80}, q, {0x00}})},
-        {"compressed rgb: a row of runs, then literals", 3, true, 3, 2, "ppppqp",
-         Cat({{0x82}, p, {0x01}, p, q, {0x00}, p})},
-        {"compressed rgba: literals, then runs and literals", 4, true, 3, 2, "pqpqqp",
-         Cat({{0x01},
-              p,
-              q,
-              {0x00},
-              p,
-              {0x01, 0x80, 0x00, 0x00, 0x80},
-              {0x81},
-              q,
-              {0x00},
-              p,
-              {0x81, 0x00, 0x00, 0x80}})},
-        {"header only", 4, true, 0, 0, "", {}},
+        {"raw rgb", 3, false, 2, 1, "p q", "p q"},
+        {"raw rgba: colour then alpha, row by row", 4, false, 1, 2, "p q", "p 80 q 00"},
+        {"compressed rgb: a row of runs, then literals", 3, true, 3, 2, "p p p p q p",
+         "82 p 01 p q 00 p"},
+        {"compressed rgba: literals, then runs and literals", 4, true, 3, 2, "p q p q q p",
+         "01 p q 00 p 01 80 00 00 80 81 q 00 p 81 00 00 80"},
+        {"header only", 4, true, 0, 0, "", ""},
     };
     for (const Case& item : cases) {
         SCOPED_TRACE(item.name);
@@ -240,12 +227,13 @@ TEST(PicImage, WritesEachLayoutByteForByte)
         options.compressed = item.compressed;
         options.aspect = 0.75f;
         ComposeHeaderComment("", options.comment);
-        const Bytes pixels = Spell(item.pixels, item.channels);
-        EXPECT_EQ(WriteToMemory(pixels, item.width, item.height, item.channels,
-                                size_t(item.width * item.channels), options),
-                  Cat({MakePicHeaderBytes(item.width, item.height, item.channels == 4,
-                                          item.compressed, 0.75f),
-                       item.rows}));
+        Bytes expected =
+            MakePicHeaderBytes(item.width, item.height, item.channels == 4, item.compressed, 0.75f);
+        const Bytes rows = Spell(item.rows, 3);
+        expected.insert(expected.end(), rows.begin(), rows.end());
+        EXPECT_EQ(WriteToMemory(Spell(item.pixels, item.channels), item.width, item.height,
+                                item.channels, size_t(item.width * item.channels), options),
+                  expected);
     }
 }
 
