@@ -48,10 +48,11 @@ public:
 
     const PicRowArrays& Row() const { return arrays; }
 
-    // Encodes the row the caller put in Row() and hands it to the output.
-    // `rgb`, when not null, is the row's red, green and blue interleaved
-    // (3 * width bytes) in the caller's memory, which is then read in place
-    // of Row().rgb, so that Row().rgb need not be filled.
+    // After a Start that answered Written, `height` times: encodes the row
+    // the caller put in Row() and hands it to the output. `rgb`, when not
+    // null, is the row's red, green and blue interleaved (3 * width bytes)
+    // in the caller's memory, read in place of Row().rgb, which then need
+    // not be filled.
     PicWriteResult WriteRow(const uint8_t* rgb = nullptr);
 
 private:
