@@ -65,11 +65,7 @@ Halves8 InterleaveLow(Halves8 a, Halves8 b)
     return __builtin_shufflevector(a, b, 0, 8, 1, 9, 2, 10, 3, 11);
 }
 
-// The even or odd bytes of a, then those of b.
-Bytes16 EvenBytes(Bytes16 a, Bytes16 b)
-{
-    return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-}
+// The odd bytes of a, then those of b.
 Bytes16 OddBytes(Bytes16 a, Bytes16 b)
 {
     return __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
@@ -184,15 +180,26 @@ int NarrowToPlanarVector(const BMM_Color_64* pixels, int width, uint8_t* red, ui
         const Bytes16 pixels1 = HighBytesOf4(pixels + i + 4);
         const Bytes16 pixels2 = HighBytesOf4(pixels + i + 8);
         const Bytes16 pixels3 = HighBytesOf4(pixels + i + 12);
-        const Bytes16 redBlue0 = EvenBytes(pixels0, pixels1);
-        const Bytes16 greenAlpha0 = OddBytes(pixels0, pixels1);
-        const Bytes16 redBlue1 = EvenBytes(pixels2, pixels3);
-        const Bytes16 greenAlpha1 = OddBytes(pixels2, pixels3);
-        Store(red + i, EvenBytes(redBlue0, redBlue1));
-        Store(blue + i, OddBytes(redBlue0, redBlue1));
-        Store(green + i, EvenBytes(greenAlpha0, greenAlpha1));
+        // Three rounds of interleaving gather each channel's bytes in
+        // order, eight to a half: r0..r7 g0..g7 and b0..b7 a0..a7, then the
+        // same for pixels 8-15.
+        const Bytes16 low = InterleaveLow(pixels0, pixels1); // r0 r4 g0 g4 ... a1 a5
+        const Bytes16 high = InterleaveHigh(pixels0, pixels1);
+        const Bytes16 low2 = InterleaveLow(pixels2, pixels3);
+        const Bytes16 high2 = InterleaveHigh(pixels2, pixels3);
+        const Bytes16 even = InterleaveLow(low, high); // r0 r2 r4 r6 ... a6
+        const Bytes16 odd = InterleaveHigh(low, high);
+        const Bytes16 even2 = InterleaveLow(low2, high2);
+        const Bytes16 odd2 = InterleaveHigh(low2, high2);
+        const Longs2 redGreen0 = Longs2(InterleaveLow(even, odd)); // r0..r7 g0..g7
+        const Longs2 blueAlpha0 = Longs2(InterleaveHigh(even, odd));
+        const Longs2 redGreen1 = Longs2(InterleaveLow(even2, odd2));
+        const Longs2 blueAlpha1 = Longs2(InterleaveHigh(even2, odd2));
+        Store(red + i, __builtin_shufflevector(redGreen0, redGreen1, 0, 2));
+        Store(green + i, __builtin_shufflevector(redGreen0, redGreen1, 1, 3));
+        Store(blue + i, __builtin_shufflevector(blueAlpha0, blueAlpha1, 0, 2));
         if (alpha != nullptr)
-            Store(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
+            Store(alpha + i, __builtin_shufflevector(blueAlpha0, blueAlpha1, 1, 3));
         if (kWithRgb) {
             StoreRgbOf4(rgb + 3 * i, pixels0);
             StoreRgbOf4(rgb + 3 * i + 12, pixels1);
