@@ -6,10 +6,7 @@
 #include <filesystem>
 #include <new>
 
-#include "pic/byte_sink.h"
-#include "pic/byte_writers.h"
 #include "pic/pic_image_rows.h"
-#include "pic/rle_codec.h"
 
 namespace {
 
@@ -45,47 +42,6 @@ void DecodeRows(PicByteSource& source, PicImage& image)
 const char* TypeName(uint8_t type)
 {
     return type == kPacketRaw ? "raw" : type == kPacketPureRunLength ? "pure" : "mixed";
-}
-
-class SinkOutput : public PicOutput {
-public:
-    explicit SinkOutput(FILE* file) : sink(file) {}
-    bool Put(const uint8_t* bytes, size_t count) override
-    {
-        sink.Write(bytes, count);
-        return sink.Ok() == 1;
-    }
-    bool Flush() { return sink.Flush() == 1; }
-
-private:
-    PicByteSink sink;
-};
-
-//   header (104 bytes) | colour packet | alpha packet (RGBA only)
-constexpr size_t kWrittenHeaderMax = size_t(kPicHeaderSize) + 8;
-
-size_t ComposeHeader(uint8_t* out, uint32_t width, uint32_t height, bool alpha,
-                     const PicWriteOptions& options)
-{
-    uint32_t ratioBits;
-    std::memcpy(&ratioBits, &options.aspect, sizeof ratioBits);
-    StoreBigEndian32(out, kPicMagic);
-    StoreBigEndian32(out + 4, kPicVersionBits);
-    std::memcpy(out + 8, options.comment, kPicCommentSize);
-    std::memcpy(out + 88, "PICT", 4);
-    StoreBigEndian16(out + 92, width);
-    StoreBigEndian16(out + 94, height);
-    StoreBigEndian32(out + 96, ratioBits);
-    StoreBigEndian16(out + 100, 3);
-    StoreBigEndian16(out + 102, 0);
-    const uint8_t type = options.compressed ? kPacketMixedRunLength : kPacketRaw;
-    const uint8_t colour[4] = {uint8_t(alpha ? 1 : 0), 8, type, kChannelRgb};
-    std::memcpy(out + kPicHeaderSize, colour, 4);
-    if (!alpha)
-        return size_t(kPicHeaderSize) + 4;
-    const uint8_t alphaPacket[4] = {0, 8, type, kChannelAlpha};
-    std::memcpy(out + kPicHeaderSize + 4, alphaPacket, 4);
-    return kWrittenHeaderMax;
 }
 
 } // namespace
@@ -210,84 +166,9 @@ std::string PicPacketsText(const std::vector<PicChannelPacket>& packets)
         text += (text.empty() ? "" : " + ") + std::string(TypeName(packet.type)) + " ";
         const char* const letters = "RGBA";
         for (int channel = 0; channel < 4; ++channel) {
-            if ((packet.channel & (0x80 >> channel)) != 0)
+            if ((packet.channel & kChannelMasks[channel]) != 0)
                 text += letters[channel];
         }
     }
     return text;
-}
-
-PicWriteResult WritePicImage(PicOutput& output, const uint8_t* pixels, uint32_t width,
-                             uint32_t height, int channels, size_t rowStride,
-                             const PicWriteOptions& options)
-{
-    if (width > uint32_t(kPicMaxSide) || height > uint32_t(kPicMaxSide) ||
-        (channels != 3 && channels != 4))
-        return PicWriteResult::TooLarge;
-    const bool alpha = channels == 4;
-    const int pixelCount = int(width); // <= 32767
-    // Per row: four planes (compressed) or the raw row, then the encoded row.
-    const size_t planeBytes = 4 * size_t(width);
-    const size_t encodedBytes = MaxEncodedRgbRow(pixelCount) + MaxEncodedChannelRow(pixelCount);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[planeBytes + encodedBytes + 1]);
-    if (buffer == nullptr)
-        return PicWriteResult::NoMemory;
-
-    uint8_t header[kWrittenHeaderMax];
-    if (!output.Put(header, ComposeHeader(header, width, height, alpha, options)))
-        return PicWriteResult::WriteFailed;
-    uint8_t* red = buffer.get();
-    uint8_t* green = red + width;
-    uint8_t* blue = green + width;
-    uint8_t* alphaPlane = blue + width;
-    uint8_t* encoded = red + planeBytes;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* row = pixels + size_t(y) * rowStride;
-        if (!options.compressed && !alpha) {
-            if (!output.Put(row, 3 * size_t(width)))
-                return PicWriteResult::WriteFailed;
-            continue;
-        }
-        if (!options.compressed) {
-            // Interleaved red, green, blue, then the row's alpha bytes.
-            uint8_t* alphaBytes = red + 3 * size_t(width);
-            for (size_t x = 0; x < width; ++x) {
-                std::memcpy(red + 3 * x, row + 4 * x, 3);
-                alphaBytes[x] = row[4 * x + 3];
-            }
-            if (!output.Put(red, planeBytes))
-                return PicWriteResult::WriteFailed;
-            continue;
-        }
-        const size_t step = size_t(channels);
-        for (size_t x = 0; x < width; ++x) {
-            red[x] = row[x * step];
-            green[x] = row[x * step + 1];
-            blue[x] = row[x * step + 2];
-            if (alpha)
-                alphaPlane[x] = row[x * step + 3];
-        }
-        ptrdiff_t size = EncodeRgbRow(encoded, red, green, blue, pixelCount);
-        if (alpha)
-            size += EncodeChannelRow(encoded + size, alphaPlane, pixelCount);
-        if (!output.Put(encoded, size_t(size)))
-            return PicWriteResult::WriteFailed;
-    }
-    return PicWriteResult::Written;
-}
-
-PicWriteResult WritePicImage(FILE* file, const uint8_t* pixels, uint32_t width, uint32_t height,
-                             int channels, size_t rowStride, const PicWriteOptions& options)
-{
-    try {
-        SinkOutput output(file);
-        const PicWriteResult result =
-            WritePicImage(output, pixels, width, height, channels, rowStride, options);
-        const bool flushed = output.Flush();
-        if (result != PicWriteResult::Written)
-            return result;
-        return flushed ? PicWriteResult::Written : PicWriteResult::WriteFailed;
-    } catch (const std::bad_alloc&) {
-        return PicWriteResult::NoMemory;
-    }
 }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "pic/pic_header.h"
 #include "tools/pictool/formats/image_format.h"
@@ -10,11 +9,9 @@
 
 namespace {
 
-constexpr uint8_t kPicSignature[4] = {0x53, 0x80, 0xF6, 0x34};
-
 bool SniffPic(const uint8_t* head, size_t count)
 {
-    return count >= 4 && std::memcmp(head, kPicSignature, 4) == 0;
+    return count >= 4 && PicMagicAgrees(head, 4);
 }
 
 } // namespace
