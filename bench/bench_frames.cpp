@@ -161,7 +161,7 @@ void EncodeFrameRows(const BenchFrame& frame, PicByteSink& sink)
                          frame.Row(frame.blue, row), frame.width);
         const ptrdiff_t alpha =
             EncodeChannelRow(encoded.data() + colour, frame.Row(frame.alpha, row), frame.width);
-        sink.Write(encoded.data(), size_t(colour + alpha));
+        sink.Put(encoded.data(), size_t(colour + alpha));
     }
 }
 

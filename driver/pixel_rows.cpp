@@ -65,11 +65,7 @@ Halves8 InterleaveLow(Halves8 a, Halves8 b)
     return __builtin_shufflevector(a, b, 0, 8, 1, 9, 2, 10, 3, 11);
 }
 
-// The even or odd bytes of a, then those of b.
-Bytes16 EvenBytes(Bytes16 a, Bytes16 b)
-{
-    return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-}
+// The odd bytes of a, then those of b.
 Bytes16 OddBytes(Bytes16 a, Bytes16 b)
 {
     return __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
@@ -146,41 +142,70 @@ int WidenPlanarVector(const uint8_t* red, const uint8_t* green, const uint8_t* b
     return i;
 }
 
-int NarrowToInterleavedVector(const BMM_Color_64* pixels, int width, uint8_t* rgb)
+// The red, green and blue of 4 pixels (r g b a each) as 12 interleaved
+// bytes at `rgb`, in two stores of 8: the 2 bytes after them are overwritten.
+void StoreRgbOf4(uint8_t* rgb, Bytes16 fourPixels)
 {
     const Longs2 firstMask = {0x0000000000FFFFFF, 0x0000000000FFFFFF};
     const Longs2 secondMask = {0x0000FFFFFF000000, 0x0000FFFFFF000000};
+    const Longs2 pairs = Longs2(fourPixels); // r g b a r g b a per lane
+    const Longs2 packed = (pairs & firstMask) | ((pairs >> 8) & secondMask);
+    const uint64_t first = packed[0];
+    const uint64_t second = packed[1];
+    std::memcpy(rgb, &first, 8);
+    std::memcpy(rgb + 6, &second, 8);
+}
+
+int NarrowToInterleavedVector(const BMM_Color_64* pixels, int width, uint8_t* rgb)
+{
     int i = 0;
-    // Each step stores 8 bytes at 3 * i and 3 * i + 6: within 3 * width while i + 6 <= width.
-    for (; i + 6 <= width; i += 4) {
-        const Longs2 pairs = Longs2(HighBytesOf4(pixels + i)); // r g b a r g b a per lane
-        const Longs2 packed = (pairs & firstMask) | ((pairs >> 8) & secondMask);
-        const uint64_t first = packed[0];
-        const uint64_t second = packed[1];
-        std::memcpy(rgb + 3 * i, &first, 8);
-        std::memcpy(rgb + 3 * i + 6, &second, 8);
-    }
+    // Each step stores up to 3 * i + 14: within 3 * width while i + 6 <= width.
+    for (; i + 6 <= width; i += 4)
+        StoreRgbOf4(rgb + 3 * i, HighBytesOf4(pixels + i));
     return i;
 }
 
+// Two loops, with and without `rgb`, so that the one without is as tight as
+// if there were no such choice.
+template <bool kWithRgb>
 int NarrowToPlanarVector(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                         uint8_t* blue, uint8_t* alpha)
+                         uint8_t* blue, uint8_t* alpha, uint8_t* rgb)
 {
+    // With `rgb`, each step stores up to 3 * i + 50: within 3 * width while
+    // i + 17 <= width.
+    const int stop = kWithRgb ? width - 1 : width;
     int i = 0;
-    for (; i + 16 <= width; i += 16) {
+    for (; i + 16 <= stop; i += 16) {
         const Bytes16 pixels0 = HighBytesOf4(pixels + i); // r g b a, 4 pixels each
         const Bytes16 pixels1 = HighBytesOf4(pixels + i + 4);
         const Bytes16 pixels2 = HighBytesOf4(pixels + i + 8);
         const Bytes16 pixels3 = HighBytesOf4(pixels + i + 12);
-        const Bytes16 redBlue0 = EvenBytes(pixels0, pixels1);
-        const Bytes16 greenAlpha0 = OddBytes(pixels0, pixels1);
-        const Bytes16 redBlue1 = EvenBytes(pixels2, pixels3);
-        const Bytes16 greenAlpha1 = OddBytes(pixels2, pixels3);
-        Store(red + i, EvenBytes(redBlue0, redBlue1));
-        Store(blue + i, OddBytes(redBlue0, redBlue1));
-        Store(green + i, EvenBytes(greenAlpha0, greenAlpha1));
+        // Three rounds of interleaving gather each channel's bytes in
+        // order, eight to a half: r0..r7 g0..g7 and b0..b7 a0..a7, then the
+        // same for pixels 8-15.
+        const Bytes16 low = InterleaveLow(pixels0, pixels1); // r0 r4 g0 g4 ... a1 a5
+        const Bytes16 high = InterleaveHigh(pixels0, pixels1);
+        const Bytes16 low2 = InterleaveLow(pixels2, pixels3);
+        const Bytes16 high2 = InterleaveHigh(pixels2, pixels3);
+        const Bytes16 even = InterleaveLow(low, high); // r0 r2 r4 r6 ... a6
+        const Bytes16 odd = InterleaveHigh(low, high);
+        const Bytes16 even2 = InterleaveLow(low2, high2);
+        const Bytes16 odd2 = InterleaveHigh(low2, high2);
+        const Longs2 redGreen0 = Longs2(InterleaveLow(even, odd)); // r0..r7 g0..g7
+        const Longs2 blueAlpha0 = Longs2(InterleaveHigh(even, odd));
+        const Longs2 redGreen1 = Longs2(InterleaveLow(even2, odd2));
+        const Longs2 blueAlpha1 = Longs2(InterleaveHigh(even2, odd2));
+        Store(red + i, __builtin_shufflevector(redGreen0, redGreen1, 0, 2));
+        Store(green + i, __builtin_shufflevector(redGreen0, redGreen1, 1, 3));
+        Store(blue + i, __builtin_shufflevector(blueAlpha0, blueAlpha1, 0, 2));
         if (alpha != nullptr)
-            Store(alpha + i, OddBytes(greenAlpha0, greenAlpha1));
+            Store(alpha + i, __builtin_shufflevector(blueAlpha0, blueAlpha1, 1, 3));
+        if (kWithRgb) {
+            StoreRgbOf4(rgb + 3 * i, pixels0);
+            StoreRgbOf4(rgb + 3 * i + 12, pixels1);
+            StoreRgbOf4(rgb + 3 * i + 24, pixels2);
+            StoreRgbOf4(rgb + 3 * i + 36, pixels3);
+        }
     }
     return i;
 }
@@ -252,16 +277,20 @@ void NarrowToInterleaved(const BMM_Color_64* pixels, int width, uint8_t* rgb)
 }
 
 void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                    uint8_t* blue, uint8_t* alpha)
+                    uint8_t* blue, uint8_t* alpha, uint8_t* rgb)
 {
-    for (int i = PIC_VECTOR_CALL(NarrowToPlanarVector(pixels, width, red, green, blue, alpha));
-         i < width; ++i) {
+    const int done = PIC_VECTOR_CALL(
+        rgb != nullptr ? NarrowToPlanarVector<true>(pixels, width, red, green, blue, alpha, rgb)
+                       : NarrowToPlanarVector<false>(pixels, width, red, green, blue, alpha, rgb));
+    for (int i = done; i < width; ++i) {
         red[i] = uint8_t(pixels[i].r >> 8);
         green[i] = uint8_t(pixels[i].g >> 8);
         blue[i] = uint8_t(pixels[i].b >> 8);
         if (alpha != nullptr)
             alpha[i] = uint8_t(pixels[i].a >> 8);
     }
+    if (rgb != nullptr && done < width)
+        NarrowToInterleaved(pixels + done, width - done, rgb + 3 * done);
 }
 
 void NarrowAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha)

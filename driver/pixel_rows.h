@@ -20,9 +20,11 @@ void WidenPlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* blu
 // High bytes as interleaved red, green, blue: 3 * width bytes.
 void NarrowToInterleaved(const BMM_Color_64* pixels, int width, uint8_t* rgb);
 
-// High bytes into red, green and blue arrays, and into `alpha` when it is not null.
+// High bytes into red, green and blue arrays, into `alpha` when it is not
+// null, and in the same pass into `rgb` as interleaved red, green, blue
+// (3 * width bytes) when it is not null.
 void NarrowToPlanar(const BMM_Color_64* pixels, int width, uint8_t* red, uint8_t* green,
-                    uint8_t* blue, uint8_t* alpha);
+                    uint8_t* blue, uint8_t* alpha, uint8_t* rgb = nullptr);
 
 // Alpha high bytes only.
 void NarrowAlpha(const BMM_Color_64* pixels, int width, uint8_t* alpha);

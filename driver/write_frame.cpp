@@ -11,6 +11,7 @@
 #include "output/atomic_output.h"
 #include "pic/byte_sink.h"
 #include "pic/pic_header.h"
+#include "pic/pic_row_writer.h"
 
 namespace {
 
@@ -21,20 +22,23 @@ constexpr int kProgressTotal = 100;
 RowWriteResult WritePicFile(FILE* file, const PicOptions& options, BitmapStorage* storage,
                             int width, int height, float ratio, HostWindow window, int* failedRow)
 {
-    uint32_t ratioBits;
-    std::memcpy(&ratioBits, &ratio, sizeof ratioBits);
-    const int headerWritten = WritePicHeader(file, options.comment, width, height, ratioBits,
-                                             options.withAlpha, options.rgbCompressed);
-    SendProgress(window, 50, kProgressTotal);
+    PicWriteOptions layout;
+    layout.compressed = options.rgbCompressed == 1;
+    layout.aspect = ratio;
+    ComposeHeaderComment(options.comment, layout.comment);
     PicByteSink sink(file);
-    const RowWriteResult rows =
-        options.rgbCompressed == 1
-            ? WriteCompressedRows(sink, storage, width, height, options.withAlpha, failedRow)
-            : WriteRawRows(sink, storage, width, height, options.withAlpha, failedRow);
+    PicRowWriter writer(sink);
+    const PicWriteResult started =
+        writer.Start(uint32_t(width), uint32_t(height), options.withAlpha == 1, layout);
+    if (started != PicWriteResult::Written)
+        return started == PicWriteResult::NoMemory ? RowWriteResult::NoMemory
+                                                   : RowWriteResult::WriteFailed;
+    SendProgress(window, 50, kProgressTotal);
+    const RowWriteResult rows = WriteStorageRows(writer, storage, width, height, failedRow);
     const int flushed = sink.Flush();
     if (rows != RowWriteResult::Written)
         return rows;
-    return headerWritten && flushed ? RowWriteResult::Written : RowWriteResult::WriteFailed;
+    return flushed ? RowWriteResult::Written : RowWriteResult::WriteFailed;
 }
 
 // The message for a failure the driver detected itself, or null for one of
@@ -44,9 +48,6 @@ const char* FailureMessage(RowWriteResult result, int row, char (&text)[80])
     switch (result) {
     case RowWriteResult::FetchFailed:
         std::snprintf(text, sizeof text, "storage gave no pixels for row %d", row);
-        return text;
-    case RowWriteResult::EncoderFailed:
-        std::snprintf(text, sizeof text, "run-length encoder refused row %d", row);
         return text;
     default:
         return nullptr;

@@ -2,7 +2,10 @@
 // and PNG, JPEG, TIFF and EXR where the libraries are built in) through the
 // one entry that tells them apart by content: any bytes either fail with a
 // message or give an image whose channels match its declared size, within
-// the pixel limit.
+// the pixel limit. The corpus has a file of each layout the readers tell
+// apart (EXR windows, layers, parts, luminance-chroma and uint; TIFF
+// palette, CMYK, L*a*b*, YCbCr JPEG, BigTIFF, signed, half, bilevel; PNG
+// text chunks; progressive JPEG), so that each path is reached.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,9 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
         std::abort();
     constexpr uint64_t kLimit = uint64_t(1) << 20; // keeps each run quick
+    ReadSettings settings;
+    settings.maxPixels = kLimit;
+    settings.maxBlockMib = 16;
+    settings.maxScans = 20;
     HostImage image;
     std::string error;
-    if (ReadImageFile(path, kLimit, image, error)) {
+    if (ReadImageFile(path, settings, image, error)) {
         const uint64_t pixels = uint64_t(image.width) * image.height;
         if (pixels == 0 || pixels > kLimit || image.channels.size() != pixels * 4 || !error.empty())
             std::abort();

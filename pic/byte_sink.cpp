@@ -21,20 +21,21 @@ void PicByteSink::Drain()
     cursor = buffer.get();
 }
 
-void PicByteSink::Write(const uint8_t* bytes, size_t count)
+bool PicByteSink::Put(const uint8_t* bytes, size_t count)
 {
     if (count == 0)
-        return;
+        return !failed;
     if (size_t(end - cursor) < count) {
         Drain();
         if (count >= kBufferSize) {
             if (std::fwrite(bytes, 1, count, file) != count)
                 failed = true;
-            return;
+            return !failed;
         }
     }
     std::memcpy(cursor, bytes, count);
     cursor += count;
+    return !failed;
 }
 
 int PicByteSink::Flush()

@@ -1,16 +1,9 @@
-// Byte writers for PIC files: every multi-byte value goes out most
-// significant byte first, each item with a single write call.
+// The byte order of PIC files: every multi-byte value most significant byte
+// first, stored into or loaded from memory.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
-// Each returns 1 when its one write call wrote the whole item, else 0.
-int PutByte(FILE* file, int value);
-int PutBigEndian16(FILE* file, int value);      // the low 16 bits of value
-int PutBigEndian32(FILE* file, uint32_t value); // integers and float bit patterns
-
-// The same orders into memory, for code that assembles bytes before writing.
 inline void StoreBigEndian16(uint8_t* out, unsigned value)
 {
     out[0] = uint8_t(value >> 8);

@@ -1,7 +1,6 @@
 #include "pic/pic_header.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "pic/byte_source.h"
 #include "pic/byte_writers.h"
@@ -37,10 +36,19 @@ void SwapHeaderFields(PicHeader& header)
     SwapField16(&header.pad);
 }
 
+bool PicMagicAgrees(const uint8_t* bytes, size_t count)
+{
+    for (size_t index = 0; index < count && index < 4; ++index) {
+        if (bytes[index] != uint8_t(kPicMagic >> (24 - 8 * index)))
+            return false;
+    }
+    return true;
+}
+
 int PacketPixelBytes(const PicChannelPacket& packet)
 {
     int count = 0;
-    for (const uint8_t bit : {kChannelRed, kChannelGreen, kChannelBlue, kChannelAlpha})
+    for (const uint8_t bit : kChannelMasks)
         count += (packet.channel & bit) != 0 ? 1 : 0;
     return count;
 }
@@ -86,8 +94,7 @@ PicHeaderStatus ReadPicHeader(PicByteSource& source, PicHeader& header,
     const size_t got = source.ReadFilled(reinterpret_cast<uint8_t*>(&header), kPicHeaderSize);
     if (got != size_t(kPicHeaderSize)) {
         // A short file of another kind is not a PIC file rather than a cut one.
-        const uint8_t magic[4] = {0x53, 0x80, 0xF6, 0x34};
-        if (!source.ReadFailed() && std::memcmp(&header, magic, got < 4 ? got : 4) != 0)
+        if (!source.ReadFailed() && !PicMagicAgrees(reinterpret_cast<uint8_t*>(&header), got))
             return PicHeaderStatus::BadMagic;
         return cutShort(PicHeaderStatus::HeaderCutShort);
     }
@@ -164,31 +171,26 @@ size_t PicCommentLength(const char* comment)
     return length;
 }
 
-int WritePicHeader(FILE* file, const char* comment, int width, int height, uint32_t ratioBits,
-                   int32_t withAlpha, int32_t rgbCompressed)
+size_t ComposePicHeader(uint8_t (&out)[kPicWrittenHeaderMax], uint32_t width, uint32_t height,
+                        bool alpha, const PicWriteOptions& options)
 {
-    char text[kPicCommentSize];
-    ComposeHeaderComment(comment, text);
-
-    int ok = PutBigEndian32(file, kPicMagic);
-    ok &= PutBigEndian32(file, kPicVersionBits);
-    ok &= std::fwrite(text, sizeof text, 1, file) == 1 ? 1 : 0;
-    for (const char letter : {'P', 'I', 'C', 'T'})
-        ok &= PutByte(file, letter);
-    ok &= PutBigEndian16(file, width);
-    ok &= PutBigEndian16(file, height);
-    ok &= PutBigEndian32(file, ratioBits);
-    ok &= PutBigEndian16(file, 3);
-    ok &= PutBigEndian16(file, 0);
-
-    const uint8_t type = rgbCompressed == 1 ? kPacketMixedRunLength : kPacketRaw;
-    const uint8_t colour[4] = {uint8_t(withAlpha == 1 ? 1 : 0), 8, type, kChannelRgb};
-    ok &= std::fwrite(colour, sizeof colour, 1, file) == 1 ? 1 : 0;
-    if (withAlpha == 1) {
-        const uint8_t alpha[4] = {0, 8, type, kChannelAlpha};
-        ok &= std::fwrite(alpha, sizeof alpha, 1, file) == 1 ? 1 : 0;
-    }
-    return ok;
+    uint32_t ratioBits;
+    std::memcpy(&ratioBits, &options.aspect, sizeof ratioBits);
+    StoreBigEndian32(out, kPicMagic);
+    StoreBigEndian32(out + 4, kPicVersionBits);
+    std::memcpy(out + 8, options.comment, kPicCommentSize);
+    std::memcpy(out + 88, kPicId, sizeof kPicId);
+    StoreBigEndian16(out + 92, width & 0xFFFFu);
+    StoreBigEndian16(out + 94, height & 0xFFFFu);
+    StoreBigEndian32(out + 96, ratioBits);
+    StoreBigEndian16(out + 100, kPicFields);
+    StoreBigEndian16(out + 102, 0);
+    const uint8_t type = options.compressed ? kPacketMixedRunLength : kPacketRaw;
+    const PicChannelPacket packets[2] = {{uint8_t(alpha ? 1 : 0), 8, type, kChannelRgb},
+                                         {0, 8, type, kChannelAlpha}};
+    const size_t packetBytes = size_t(alpha ? 2 : 1) * sizeof(PicChannelPacket);
+    std::memcpy(out + kPicHeaderSize, packets, packetBytes);
+    return size_t(kPicHeaderSize) + packetBytes;
 }
 
 std::string PicTooLargeText()

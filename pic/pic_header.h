@@ -32,7 +32,14 @@ constexpr uint32_t kPicMagic = 0x5380F634;
 constexpr uint32_t kPicVersionBits = 0x406CCCCD; // the float 3.7
 constexpr int kPicHeaderSize = 104;
 constexpr int kPicCommentSize = 80;
+constexpr char kPicId[4] = {'P', 'I', 'C', 'T'};
+constexpr uint16_t kPicFields = 3; // both fields of a frame
+// What the driver stores before its user's comment.
 constexpr char kPicCommentPrefix[] = "Created with " PIC_PRODUCT_NAME ":";
+
+// True when the first `count` bytes, at most four of them, are those the
+// magic starts a file with: a file that begins so may be a PIC file.
+bool PicMagicAgrees(const uint8_t* bytes, size_t count);
 
 // Channel packet values.
 constexpr uint8_t kPacketRaw = 0;
@@ -44,6 +51,8 @@ constexpr uint8_t kChannelBlue = 0x20;
 constexpr uint8_t kChannelRgb = 0xE0;
 constexpr uint8_t kChannelAlpha = 0x10;
 constexpr uint8_t kChannelBits = 0xF0; // the low four bits name no channel
+// Each channel's bit, in the order a pixel carries its bytes.
+constexpr uint8_t kChannelMasks[4] = {kChannelRed, kChannelGreen, kChannelBlue, kChannelAlpha};
 
 // Every packet adds its channels to each pixel of every row, and raw bytes
 // past the end of a file read as 255 without ending the load, so a short
@@ -134,14 +143,25 @@ void ApplyPacketsToOptions(const std::vector<PicChannelPacket>& packets, int32_t
 PicHeaderStatus ReadPicHeader(FILE* file, PicHeader& header, PicChannelPacket& packet,
                               int32_t& withAlpha, int32_t& rgbCompressed, int32_t& alphaCompressed);
 
-// Writes bytes 0-103 and the one or two packets of our layout. `comment` is
-// an 80-byte field that need not hold a zero byte; it is stored after the
-// prefix, the joined text cut to 79 bytes. Only the value 1 sets withAlpha
-// and rgbCompressed. Returns 1 when every write succeeded, else 0.
-int WritePicHeader(FILE* file, const char* comment, int width, int height, uint32_t ratioBits,
-                   int32_t withAlpha, int32_t rgbCompressed);
+// What a file we write holds besides its pixels and their layout.
+struct PicWriteOptions {
+    bool compressed = true;             // mixed run-length rows, else raw
+    float aspect = 1.0f;                // stored bit for bit
+    char comment[kPicCommentSize] = {}; // stored as given, all 80 bytes
+};
 
-// The 80 comment bytes that WritePicHeader stores for a user comment.
+// The header of a file we write: 104 bytes and the one or two packets of
+// our layouts (RGB, or RGB and alpha, both raw or both mixed run-length).
+constexpr size_t kPicWrittenHeaderMax = size_t(kPicHeaderSize) + 2 * sizeof(PicChannelPacket);
+
+// Composes that header into `out` and answers its size: the sides' low 16
+// bits, the aspect's bits and the 80 comment bytes as given.
+size_t ComposePicHeader(uint8_t (&out)[kPicWrittenHeaderMax], uint32_t width, uint32_t height,
+                        bool alpha, const PicWriteOptions& options);
+
+// The 80 comment bytes the driver stores for a user comment: the prefix,
+// then `comment`, an 80-byte field that need not hold a zero byte (null for
+// none), the joined text cut to 79 bytes and zero-filled.
 void ComposeHeaderComment(const char* comment, char out[kPicCommentSize]);
 
 // The length of an 80-byte comment field, the header's or the options

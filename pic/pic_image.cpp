@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <new>
 
-#include "pic/byte_sink.h"
-#include "pic/byte_writers.h"
-#include "pic/rle_codec.h"
+#include "pic/pic_image_rows.h"
 
 namespace {
 
@@ -16,86 +14,20 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
-// Interleaves the row just read into `out` (width * channels bytes).
-void StoreRow(const PicRowReader& rows, int channels, const uint8_t* zeros, uint8_t* out)
-{
-    const size_t width = rows.Width();
-    const uint8_t* source[4];
-    size_t stride[4];
-    for (int c = 0; c < 4; ++c) {
-        source[c] = rows.Channel(c) != nullptr ? rows.Channel(c) : zeros;
-        stride[c] = rows.Channel(c) != nullptr ? size_t(rows.Stride(c)) : 1;
-    }
-    const uint8_t* red = source[kRowRed];
-    if (stride[kRowRed] == 3 && source[kRowGreen] == red + 1 && source[kRowBlue] == red + 2) {
-        // Raw colour rows lie in the reader as the output holds them.
-        if (channels == 3) {
-            std::memcpy(out, red, 3 * width);
-            return;
-        }
-        const uint8_t* alpha = source[kRowAlpha];
-        const size_t alphaStride = stride[kRowAlpha];
-        for (size_t x = 0; x < width; ++x) {
-            std::memcpy(out + 4 * x, red + 3 * x, 3);
-            out[4 * x + 3] = alpha[x * alphaStride];
-        }
-        return;
-    }
-    if (stride[0] == 1 && stride[1] == 1 && stride[2] == 1 && stride[3] == 1) {
-        const uint8_t* green = source[kRowGreen];
-        const uint8_t* blue = source[kRowBlue];
-        if (channels == 3) {
-            for (size_t x = 0; x < width; ++x) {
-                out[3 * x] = red[x];
-                out[3 * x + 1] = green[x];
-                out[3 * x + 2] = blue[x];
-            }
-        } else {
-            const uint8_t* alpha = source[kRowAlpha];
-            for (size_t x = 0; x < width; ++x) {
-                out[4 * x] = red[x];
-                out[4 * x + 1] = green[x];
-                out[4 * x + 2] = blue[x];
-                out[4 * x + 3] = alpha[x];
-            }
-        }
-        return;
-    }
-    for (size_t x = 0; x < width; ++x) {
-        for (int c = 0; c < channels; ++c)
-            out[x * size_t(channels) + size_t(c)] = source[c][x * stride[c]];
-    }
-}
-
 // The rows of `image.facts`, standing at the first row's data: checked as
 // CheckPicRows checks them, and kept as the driver loads them.
 void DecodeRows(PicByteSource& source, PicImage& image)
 {
     PicImageFacts& facts = image.facts;
-    const size_t channels = size_t(facts.Channels());
-    const size_t rowBytes = size_t(facts.width) * channels;
-    PicRowReader reader(facts.packets, facts.width);
-    std::unique_ptr<uint8_t[]> zeros(new uint8_t[size_t(facts.width) + 1]());
+    const size_t rowBytes = size_t(facts.width) * size_t(facts.Channels());
+    PicImageRows rows(facts.packets, facts.width, facts.Channels());
     PicRowsCheck& check = facts.rows;
     uint32_t y = 0;
     for (; y < facts.height; ++y) {
         const uint64_t offset = source.Position();
-        source.ClearShort();
-        const PicRowStatus status = reader.ReadRow(source);
-        if (status != PicRowStatus::Whole || source.WentShort()) {
-            if (!check.damaged) {
-                check.damaged = true;
-                check.damage =
-                    PicDamage{y, offset, source.WentShort() ? PicRowStatus::CutShort : status};
-            }
-            // A run-length row that fails ends the picture; raw bytes past
-            // the end of the file read as 255 and the rows go on.
-            if (status != PicRowStatus::Whole)
-                break;
-        } else if (!check.damaged) {
-            ++check.rowsComplete;
-        }
-        StoreRow(reader, int(channels), zeros.get(), image.pixels.get() + y * rowBytes);
+        const PicRowStatus status = rows.Decode(source, image.pixels.get() + y * rowBytes);
+        if (!NotePicImageRow(check, y, offset, status, source.WentShort()))
+            break;
     }
     if (y < facts.height)
         std::memset(image.pixels.get() + y * rowBytes, 0, (facts.height - y) * rowBytes);
@@ -110,47 +42,6 @@ void DecodeRows(PicByteSource& source, PicImage& image)
 const char* TypeName(uint8_t type)
 {
     return type == kPacketRaw ? "raw" : type == kPacketPureRunLength ? "pure" : "mixed";
-}
-
-class SinkOutput : public PicOutput {
-public:
-    explicit SinkOutput(FILE* file) : sink(file) {}
-    bool Put(const uint8_t* bytes, size_t count) override
-    {
-        sink.Write(bytes, count);
-        return sink.Ok() == 1;
-    }
-    bool Flush() { return sink.Flush() == 1; }
-
-private:
-    PicByteSink sink;
-};
-
-//   header (104 bytes) | colour packet | alpha packet (RGBA only)
-constexpr size_t kWrittenHeaderMax = size_t(kPicHeaderSize) + 8;
-
-size_t ComposeHeader(uint8_t* out, uint32_t width, uint32_t height, bool alpha,
-                     const PicWriteOptions& options)
-{
-    uint32_t ratioBits;
-    std::memcpy(&ratioBits, &options.aspect, sizeof ratioBits);
-    StoreBigEndian32(out, kPicMagic);
-    StoreBigEndian32(out + 4, kPicVersionBits);
-    std::memcpy(out + 8, options.comment, kPicCommentSize);
-    std::memcpy(out + 88, "PICT", 4);
-    StoreBigEndian16(out + 92, width);
-    StoreBigEndian16(out + 94, height);
-    StoreBigEndian32(out + 96, ratioBits);
-    StoreBigEndian16(out + 100, 3);
-    StoreBigEndian16(out + 102, 0);
-    const uint8_t type = options.compressed ? kPacketMixedRunLength : kPacketRaw;
-    const uint8_t colour[4] = {uint8_t(alpha ? 1 : 0), 8, type, kChannelRgb};
-    std::memcpy(out + kPicHeaderSize, colour, 4);
-    if (!alpha)
-        return size_t(kPicHeaderSize) + 4;
-    const uint8_t alphaPacket[4] = {0, 8, type, kChannelAlpha};
-    std::memcpy(out + kPicHeaderSize + 4, alphaPacket, 4);
-    return kWrittenHeaderMax;
 }
 
 } // namespace
@@ -275,84 +166,9 @@ std::string PicPacketsText(const std::vector<PicChannelPacket>& packets)
         text += (text.empty() ? "" : " + ") + std::string(TypeName(packet.type)) + " ";
         const char* const letters = "RGBA";
         for (int channel = 0; channel < 4; ++channel) {
-            if ((packet.channel & (0x80 >> channel)) != 0)
+            if ((packet.channel & kChannelMasks[channel]) != 0)
                 text += letters[channel];
         }
     }
     return text;
-}
-
-PicWriteResult WritePicImage(PicOutput& output, const uint8_t* pixels, uint32_t width,
-                             uint32_t height, int channels, size_t rowStride,
-                             const PicWriteOptions& options)
-{
-    if (width > uint32_t(kPicMaxSide) || height > uint32_t(kPicMaxSide) ||
-        (channels != 3 && channels != 4))
-        return PicWriteResult::TooLarge;
-    const bool alpha = channels == 4;
-    const int pixelCount = int(width); // <= 32767
-    // Per row: four planes (compressed) or the raw row, then the encoded row.
-    const size_t planeBytes = 4 * size_t(width);
-    const size_t encodedBytes = MaxEncodedRgbRow(pixelCount) + MaxEncodedChannelRow(pixelCount);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[planeBytes + encodedBytes + 1]);
-    if (buffer == nullptr)
-        return PicWriteResult::NoMemory;
-
-    uint8_t header[kWrittenHeaderMax];
-    if (!output.Put(header, ComposeHeader(header, width, height, alpha, options)))
-        return PicWriteResult::WriteFailed;
-    uint8_t* red = buffer.get();
-    uint8_t* green = red + width;
-    uint8_t* blue = green + width;
-    uint8_t* alphaPlane = blue + width;
-    uint8_t* encoded = red + planeBytes;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* row = pixels + size_t(y) * rowStride;
-        if (!options.compressed && !alpha) {
-            if (!output.Put(row, 3 * size_t(width)))
-                return PicWriteResult::WriteFailed;
-            continue;
-        }
-        if (!options.compressed) {
-            // Interleaved red, green, blue, then the row's alpha bytes.
-            uint8_t* alphaBytes = red + 3 * size_t(width);
-            for (size_t x = 0; x < width; ++x) {
-                std::memcpy(red + 3 * x, row + 4 * x, 3);
-                alphaBytes[x] = row[4 * x + 3];
-            }
-            if (!output.Put(red, planeBytes))
-                return PicWriteResult::WriteFailed;
-            continue;
-        }
-        const size_t step = size_t(channels);
-        for (size_t x = 0; x < width; ++x) {
-            red[x] = row[x * step];
-            green[x] = row[x * step + 1];
-            blue[x] = row[x * step + 2];
-            if (alpha)
-                alphaPlane[x] = row[x * step + 3];
-        }
-        ptrdiff_t size = EncodeRgbRow(encoded, red, green, blue, pixelCount);
-        if (alpha)
-            size += EncodeChannelRow(encoded + size, alphaPlane, pixelCount);
-        if (!output.Put(encoded, size_t(size)))
-            return PicWriteResult::WriteFailed;
-    }
-    return PicWriteResult::Written;
-}
-
-PicWriteResult WritePicImage(FILE* file, const uint8_t* pixels, uint32_t width, uint32_t height,
-                             int channels, size_t rowStride, const PicWriteOptions& options)
-{
-    try {
-        SinkOutput output(file);
-        const PicWriteResult result =
-            WritePicImage(output, pixels, width, height, channels, rowStride, options);
-        const bool flushed = output.Flush();
-        if (result != PicWriteResult::Written)
-            return result;
-        return flushed ? PicWriteResult::Written : PicWriteResult::WriteFailed;
-    } catch (const std::bad_alloc&) {
-        return PicWriteResult::NoMemory;
-    }
 }

@@ -9,10 +9,9 @@
 // those the driver loads: rows up to a run-length row that fails to decode
 // (that row and the rest stay 0), raw bytes past the end of the file as 255.
 //
-// Writing makes the two layouts the driver writes (one RGB packet, or RGB
-// and alpha packets, both raw or both mixed run-length), byte for byte as
-// WriteFrame writes the same pixels, aspect and 80-byte comment field. The
-// comment is stored as given: the driver's prefix is the driver's.
+// Writing goes through PicRowWriter, the driver's writer too, so the same
+// pixels, aspect and 80-byte comment field give the bytes WriteFrame writes.
+// The comment is stored as given: the driver's prefix is the driver's.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +23,7 @@
 #include "pic/byte_source.h"
 #include "pic/pic_header.h"
 #include "pic/pic_row_reader.h"
+#include "pic/pic_row_writer.h"
 
 enum class PicImageStatus {
     Ok,         // the header reads; `rows` says how far the rows are whole
@@ -85,28 +85,6 @@ std::string PicStatusText(const PicImageFacts& facts);
 
 // The words for a packet chain: "mixed RGB + mixed A".
 std::string PicPacketsText(const std::vector<PicChannelPacket>& packets);
-
-// What to write. Widths and heights above kPicMaxSide are refused, as the
-// driver refuses them.
-struct PicWriteOptions {
-    bool compressed = true;             // mixed run-length rows, else raw
-    float aspect = 1.0f;                // stored bit for bit
-    char comment[kPicCommentSize] = {}; // stored as given, all 80 bytes
-};
-
-enum class PicWriteResult {
-    Written,
-    TooLarge,    // a side above kPicMaxSide, or channels not 3 or 4
-    NoMemory,    // a row buffer could not be allocated; nothing was written
-    WriteFailed, // the output refused bytes
-};
-
-// Where encoded bytes go: Put answers false when the bytes were refused.
-class PicOutput {
-public:
-    virtual ~PicOutput() = default;
-    virtual bool Put(const uint8_t* bytes, size_t count) = 0;
-};
 
 // `pixels`: height rows of width * channels bytes (3 RGB, 4 RGBA), each
 // `rowStride` bytes after the one before. RGBA writes the layout with alpha.

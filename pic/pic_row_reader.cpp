@@ -1,11 +1,5 @@
 #include "pic/pic_row_reader.h"
 
-namespace {
-
-constexpr uint8_t kChannelMasks[4] = {kChannelRed, kChannelGreen, kChannelBlue, kChannelAlpha};
-
-} // namespace
-
 PicRowReader::PicRowReader(const std::vector<PicChannelPacket>& packets, uint32_t rowWidth)
     : width(rowWidth), bytes(new uint8_t[8 * size_t(rowWidth) + 1]()),
       interleaved(bytes.get() + 4 * size_t(rowWidth))

@@ -13,20 +13,24 @@
 // A run longer than a 16-bit count holds (only rows wider than any PIC row)
 // goes out as several long runs, so the stream stays decodable.
 //
-// Finding where a run or a literal stretch ends is most of the work. Pairs
-// of adjacent pixels are compared eight at a time in a 64-bit word, and past
-// the first few words, where the CPU has SSE2, sixteen at a time in vectors;
-// a pair at a time finishes the row.
+// Finding where a run or a literal stretch ends is most of the work, and
+// most runs and stretches in a picture are short. The scans read a bit per
+// adjacent pair of pixels (set where the two are equal), 64 pairs to a word,
+// each word made once as the scans reach it: sixteen pairs a step in vectors
+// where the CPU has SSE2, else eight in a 64-bit word, and a pair at a time
+// at the row's end. Finding an end then costs a shift and a count of
+// trailing zeros, and one step more per 64 pixels of a long run or stretch.
 
 namespace {
 
 constexpr int kLongestLiteral = 128;
 constexpr int kShortestLongRun = 128;
 constexpr int kLongestRun = 0xFFFF;
+constexpr unsigned kBlockPairs = 64;
 
 // Eight adjacent pairs at once: byte k of a difference word is nonzero when
 // pixel index + k differs from pixel index + k + 1. Little-endian hosts only
-// (x86 for both builds); elsewhere the pair-by-pair loops do all the work.
+// (x86 for both builds); elsewhere the pair-by-pair loop does all the work.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr int kWordPairs = 8;
 #else
@@ -40,17 +44,13 @@ inline uint64_t LoadWord(const uint8_t* bytes)
     return word;
 }
 
-// The byte index of the lowest nonzero byte of a nonzero word.
-inline int LowestNonzeroByte(uint64_t word)
+// Bit k set where byte k of `word` is zero.
+inline unsigned ZeroByteBits(uint64_t word)
 {
-    return __builtin_ctzll(word) / 8;
-}
-
-// A word with the top bit set in exactly the lowest zero byte of `word` (and
-// possibly in bytes above it), zero when no byte is zero.
-inline uint64_t ZeroBytes(uint64_t word)
-{
-    return (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;
+    constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t zeroTops = ~(((word & low7) + low7) | word | low7); // 0x80 in each zero byte
+    // Gathers bit 0 of each byte into bits 56..63.
+    return unsigned(((zeroTops >> 7) * 0x0102040810204080ull) >> 56);
 }
 
 // A row's pixels: `kPlanes` arrays of one byte per pixel (red, green, blue
@@ -76,6 +76,13 @@ template <size_t kPlanes> struct PlanePixels {
             differences |= LoadWord(values + index) ^ LoadWord(values + index + 1);
         return differences;
     }
+    void StorePixel(uint8_t* out, int index) const
+    {
+        uint8_t pixel[kPlanes]; // all loads before the stores, which may alias
+        for (size_t p = 0; p < kPlanes; ++p)
+            pixel[p] = plane[p][index];
+        std::memcpy(out, pixel, kPlanes);
+    }
     void Store(uint8_t* out, int position, int pixels) const
     {
         if (interleaved != nullptr) {
@@ -92,8 +99,7 @@ using RgbPixels = PlanePixels<3>;
 
 // Sixteen adjacent pairs at once: bit k of an equality mask is set when
 // pixel index + k equals pixel index + k + 1, so a step costs one compare
-// per channel and one mask. Each scan answers true with `index` at the end
-// it looked for, or false with `index` where the pair loops go on.
+// per channel and one mask.
 #if defined(PIC_SSE2_ONLY_IF_ASKED)
 #pragma GCC push_options
 #pragma GCC target("sse2")
@@ -104,7 +110,6 @@ using RgbPixels = PlanePixels<3>;
 typedef uint8_t Bytes16 __attribute__((vector_size(16)));
 typedef char Chars16 __attribute__((vector_size(16)));
 constexpr int kVectorPairs = 16;
-constexpr unsigned kAllPairsEqual = 0xFFFF;
 
 // 0xFF in each byte where bytes[k] == bytes[k + 1], 0 elsewhere: reads
 // bytes[0] .. bytes[16].
@@ -124,115 +129,102 @@ template <size_t kPlanes> inline unsigned EqualPairs(const PlanePixels<kPlanes>&
     return unsigned(__builtin_ia32_pmovmskb128(Chars16(equal)));
 }
 
-template <class Pixels> bool VectorRunEnd(const Pixels& pixels, int& index, int width)
+// The bits of the 64 pairs from `base`, whose pixels (base .. base + 64)
+// all lie within the row.
+template <class Pixels> uint64_t VectorBlockBits(const Pixels& pixels, int base)
 {
-    // A step reads the pixels index .. index + 16.
-    for (; index <= width - 1 - kVectorPairs; index += kVectorPairs) {
-        const unsigned equalPairs = EqualPairs(pixels, index);
-        if (equalPairs != kAllPairsEqual) {
-            index += __builtin_ctz(~equalPairs) + 1;
-            return true;
-        }
-    }
-    return false;
-}
-
-template <class Pixels> bool VectorLiteralEnd(const Pixels& pixels, int& index, int width)
-{
-    for (; index <= width - 1 - kVectorPairs; index += kVectorPairs) {
-        const unsigned equalPairs = EqualPairs(pixels, index);
-        if (equalPairs != 0) {
-            index += __builtin_ctz(equalPairs);
-            return true;
-        }
-    }
-    return false;
+    return uint64_t(EqualPairs(pixels, base)) |
+           uint64_t(EqualPairs(pixels, base + kVectorPairs)) << kVectorPairs |
+           uint64_t(EqualPairs(pixels, base + 2 * kVectorPairs)) << 2 * kVectorPairs |
+           uint64_t(EqualPairs(pixels, base + 3 * kVectorPairs)) << 3 * kVectorPairs;
 }
 #endif
 #if defined(PIC_SSE2_ONLY_IF_ASKED)
 #pragma GCC pop_options
 #endif
 
-// Words from `index` while it is below `stopAt`: true with `index` at the
-// end of the run (RunEnd) or literal stretch (LiteralEnd) when a word holds
-// it, false with `index` where the next loop goes on.
-template <class Pixels> bool WordRunEnd(const Pixels& pixels, int& index, int width, int stopAt)
-{
-    if (kWordPairs == 0)
-        return false;
-    // A word reads the pixels index .. index + 8.
-    for (; index < stopAt && index <= width - 1 - kWordPairs; index += kWordPairs) {
-        const uint64_t differences = pixels.Differences(index);
-        if (differences != 0) {
-            index += LowestNonzeroByte(differences) + 1;
-            return true;
-        }
+// The equal-pair bits of one row, a block of 64 pairs at a time: bit k of
+// block b is set when pixel 64b + k equals pixel 64b + k + 1. A pair that
+// would reach past the row's last pixel counts as unequal, so every scan
+// ends within the row. The last block made is kept: a row's scans only move
+// forward, and so make each block once.
+template <class Pixels> class PairScan {
+public:
+    PairScan(const Pixels& rowPixels, int rowWidth, bool useVectors)
+        : pixels(rowPixels), width(rowWidth), vectors(useVectors)
+    {
     }
-    return false;
-}
 
-template <class Pixels> bool WordLiteralEnd(const Pixels& pixels, int& index, int width, int stopAt)
-{
-    if (kWordPairs == 0)
-        return false;
-    for (; index < stopAt && index <= width - 1 - kWordPairs; index += kWordPairs) {
-        const uint64_t equalPairs = ZeroBytes(pixels.Differences(index));
-        if (equalPairs != 0) {
-            index += LowestNonzeroByte(equalPairs);
-            return true;
+    // The first index after `position` whose pixel differs from its
+    // predecessor, or `width`.
+    int RunEnd(int position)
+    {
+        unsigned block = unsigned(position) / kBlockPairs;
+        uint64_t unequal = ~Block(block) >> (unsigned(position) % kBlockPairs);
+        while (unequal == 0) {
+            position = int(++block * kBlockPairs);
+            unequal = ~Block(block);
         }
+        return position + __builtin_ctzll(unequal) + 1;
     }
-    return false;
-}
 
-// Most runs and literal stretches in a picture are short, and where one ends
-// is where the next scan starts: the word compares, whose answer comes
-// soonest, take the first kShortScan pairs; the vector loop takes the rest
-// of a longer one, and the words what it leaves.
-constexpr int kShortScan = 16;
+    // The end of the literal stretch from `position`: the first pixel that
+    // equals its successor, or the row's last pixel, whichever comes first.
+    // The last pixel alone when `position` is the last.
+    int LiteralEnd(int position)
+    {
+        if (position + 1 >= width)
+            return width;
+        unsigned block = unsigned(position) / kBlockPairs;
+        uint64_t equal = Block(block) >> (unsigned(position) % kBlockPairs);
+        while (equal == 0) {
+            // Only the pairs up to the last pixel's can be equal.
+            position = int(++block * kBlockPairs);
+            if (position >= width - 1)
+                return width - 1;
+            equal = Block(block);
+        }
+        return position + __builtin_ctzll(equal);
+    }
 
-// The first index after `position` whose pixel differs from its
-// predecessor, or `width`.
-template <class Pixels> int RunEnd(const Pixels& pixels, int position, int width, bool vectors)
-{
-    int index = position;
-    if (WordRunEnd(pixels, index, width, position + kShortScan))
-        return index;
+private:
+    uint64_t Block(unsigned block)
+    {
+        if (block != madeBlock) {
+            madeBlock = block;
+            madeBits = MakeBlock(int(block * kBlockPairs));
+        }
+        return madeBits;
+    }
+
+    // The pairs from `base` whose pixels lie within the row: up to 64, up to
+    // the pair that ends at the last pixel. Kept out of line, so that the
+    // scans, which call it once a block, stay small.
+    __attribute__((noinline)) uint64_t MakeBlock(int base) const
+    {
+        // base <= width - 1: a scan makes the next block only where the
+        // one before held nothing but pairs within the row.
+        const int last = base + std::min(int(kBlockPairs), width - 1 - base);
 #if defined(PIC_SSE2_PATHS)
-    if (vectors && VectorRunEnd(pixels, index, width))
-        return index;
-#else
-    (void)vectors;
+        if (vectors && last == base + int(kBlockPairs))
+            return VectorBlockBits(pixels, base);
 #endif
-    if (WordRunEnd(pixels, index, width, width))
-        return index;
-    while (index + 1 < width && pixels.Equal(index, index + 1))
-        ++index;
-    return index + 1;
-}
+        uint64_t bits = 0;
+        int index = base;
+        // A word reads the pixels index .. index + 8.
+        for (; kWordPairs != 0 && index + kWordPairs <= last; index += kWordPairs)
+            bits |= uint64_t(ZeroByteBits(pixels.Differences(index))) << (index - base);
+        for (; index < last; ++index)
+            bits |= uint64_t(pixels.Equal(index, index + 1) ? 1 : 0) << (index - base);
+        return bits;
+    }
 
-// The end of the literal stretch from `position`: the first pixel that
-// equals its successor, or the row's last pixel, whichever comes first. The
-// last pixel alone when `position` is the last.
-template <class Pixels> int LiteralEnd(const Pixels& pixels, int position, int width, bool vectors)
-{
-    if (position + 1 >= width)
-        return width;
-    int index = position;
-    if (WordLiteralEnd(pixels, index, width, position + kShortScan))
-        return index;
-#if defined(PIC_SSE2_PATHS)
-    if (vectors && VectorLiteralEnd(pixels, index, width))
-        return index;
-#else
-    (void)vectors;
-#endif
-    if (WordLiteralEnd(pixels, index, width, width))
-        return index;
-    while (index + 1 < width && !pixels.Equal(index, index + 1))
-        ++index;
-    return index;
-}
+    const Pixels& pixels;
+    int width;
+    bool vectors;
+    unsigned madeBlock = ~0u;
+    uint64_t madeBits = 0;
+};
 
 // Assembles each packet in place at `cursor`, which has room for the row
 // (see MaxEncodedRgbRow).
@@ -249,7 +241,7 @@ template <class Pixels> struct BufferWriter {
         } else {
             *cursor++ = uint8_t(length + 127);
         }
-        pixels.Store(cursor, position, 1);
+        pixels.StorePixel(cursor, position);
         cursor += Pixels::kBytesPerPixel;
     }
     void Literal(int position, int count)
@@ -264,18 +256,17 @@ template <class Pixels> ptrdiff_t EncodeRow(const Pixels& pixels, uint8_t* out, 
 {
     if (width < 0)
         return -1;
-    const bool vectors = UseVectorPaths();
+    PairScan<Pixels> scan(pixels, width, UseVectorPaths());
     BufferWriter<Pixels> writer{pixels, out};
     int position = 0;
     while (position < width) {
-        const int runLength =
-            std::min(RunEnd(pixels, position, width, vectors) - position, kLongestRun);
+        const int runLength = std::min(scan.RunEnd(position) - position, kLongestRun);
         if (runLength >= 2) {
             writer.Run(position, runLength);
             position += runLength;
             continue;
         }
-        const int stretchEnd = LiteralEnd(pixels, position, width, vectors);
+        const int stretchEnd = scan.LiteralEnd(position);
         while (position < stretchEnd) {
             const int count = std::min(stretchEnd - position, kLongestLiteral);
             writer.Literal(position, count);

@@ -25,6 +25,8 @@ may_include() {
     module) echo "module ui driver pic host" ;;
     tools) echo "tools driver output pic host" ;;
     python) echo "python output pic host" ;;
+    desktop) echo "desktop pic host" ;;
+    web) echo "web pic" ;;
     tests | fuzz | bench | samples) echo "*" ;;
     *) echo "" ;;
   esac

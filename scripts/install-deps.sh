@@ -2,10 +2,12 @@
 # Installs what building and testing need on a fresh Debian 12 machine.
 #   usage: scripts/install-deps.sh [--native]
 # By default: compilers for Linux and 32-bit Windows, Wine to run the Windows
-# build, Xvfb for its dialogs, and the libraries and tools the tests use.
+# build, Xvfb for its dialogs, emscripten and Chromium for the web build,
+# Eye of GNOME for the screenshots, and the libraries and tools the tests use.
 # With --native: only what the native build (with its tests and benchmarks,
-# and the picfile Python package) and the demo need; no i386 architecture, no Wine. The full set also has
-# the format and script checkers.
+# the picfile Python package and the desktop's gdk-pixbuf loader) and the
+# demo need; no i386 architecture, no Wine. The full set also has the format
+# and script checkers.
 # Packages already present are left alone; nothing is installed when all are.
 set -euo pipefail
 
@@ -15,6 +17,8 @@ native=(
   acl attr imagemagick pngcheck libtiff-tools openexr
   python3-dev pybind11-dev python3-pybind11 python3-setuptools python3-pip python3-venv
   python3-numpy python3-pil python3-distributed python3-pytest
+  pkg-config libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info libglib2.0-bin
+  python3-gi gir1.2-gdkpixbuf-2.0
 )
 everything=(
   "${native[@]}" python3-pefile python3-openimageio
@@ -22,6 +26,7 @@ everything=(
   g++-mingw-w64-i686-posix
   wine wine32:i386 fonts-wine xvfb xauth
   clang-format shellcheck
+  emscripten chromium eog dbus-daemon x11-utils
 )
 
 case "${1:-}" in
@@ -36,6 +41,12 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# npm comes with node where node is not Debian's (node's own packages, as
+# on this project's machines, conflict with Debian's npm); Debian's npm
+# only where there is none.
+if [ -z "${1:-}" ] && ! command -v npm >/dev/null; then
+  missing+=(npm)
+fi
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi

@@ -21,6 +21,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -255,14 +256,15 @@ protected:
         // The sanitizer's runtime is loaded after the preloaded module, and
         // its reports end the run with a code of their own.
         setenv("ASAN_OPTIONS", (asanOptions + "verify_asan_link_order=0:exitcode=99").c_str(), 1);
+        setenv("LSAN_OPTIONS", "suppressions=" FAULT_POINTS_LSAN_SUPPRESSIONS, 1);
         setenv("LD_PRELOAD", FAULT_POINTS_PRELOAD_PATH, 1);
         setenv("PIC_FAULT_KIND", FaultKindName(kind), 1);
         setenv("PIC_FAULT_NTH", std::to_string(nth).c_str(), 1);
         setenv("PIC_FAULT_REPORT", report.c_str(), 1);
         setenv("TMPDIR", scratch.Path().c_str(), 1);
         run = RunProgram(ProgramBesideTest("pictool"), arguments, captured.Path());
-        for (const char* name :
-             {"LD_PRELOAD", "PIC_FAULT_KIND", "PIC_FAULT_NTH", "PIC_FAULT_REPORT", "TMPDIR"})
+        for (const char* name : {"LD_PRELOAD", "PIC_FAULT_KIND", "PIC_FAULT_NTH",
+                                 "PIC_FAULT_REPORT", "TMPDIR", "LSAN_OPTIONS"})
             unsetenv(name);
         if (asanOptions.empty())
             unsetenv("ASAN_OPTIONS");
@@ -283,19 +285,35 @@ TEST_F(PictoolFaults, ConvertBothWays)
     TempDir work;
     const std::string pic = work.File("in.pic");
     WritePicture({true, true}, pic);
-    const std::string png = work.File("in.png");
-    ProcessResult made =
-        RunProgram(ProgramBesideTest("pictool"), {"convert", pic, png, "--quiet"}, dir.Path());
-    ASSERT_EQ(made.exitCode, 0) << made.err;
     const Bytes earlier = {1, 2, 3};
     struct Direction {
-        const char* name;
+        std::string name;
         std::string input;
         std::string output;
     };
-    for (const Direction& direction :
-         {Direction{"pictool convert PNG to PIC", png, work.File("out.pic")},
-          Direction{"pictool convert PIC to PNG", pic, work.File("out.png")}}) {
+    // Each format this pictool writes, read back and written from PIC.
+    std::vector<Direction> directions;
+    for (const char* extension : {"png", "tif", "exr", "jpg", "pam"}) {
+        const std::string image = work.File(std::string("in.") + extension);
+        ProcessResult made = RunProgram(ProgramBesideTest("pictool"),
+                                        {"convert", pic, image, "--quiet"}, dir.Path());
+        if (made.exitCode != 0)
+            continue; // not in this build
+        directions.push_back({std::string("pictool convert ") + extension + " to PIC", image,
+                              work.File(std::string("out-") + extension + ".pic")});
+        directions.push_back({std::string("pictool convert PIC to ") + extension, pic,
+                              work.File(std::string("out.") + extension)});
+    }
+    // A comment read from the PIC file on its own: lost to a failed read, it
+    // must fail the frame, not leave an output without it.
+    const std::string commented = work.File("commented.pic");
+    ProcessResult made =
+        RunProgram(ProgramBesideTest("pictool"),
+                   {"convert", pic, commented, "--comment", "take 2", "--quiet"}, dir.Path());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    directions.push_back(
+        {"pictool convert PIC with a comment to png", commented, work.File("commented.png")});
+    for (const Direction& direction : directions) {
         const std::vector<std::string> arguments = {"convert", direction.input, direction.output,
                                                     "--quiet", "--jobs",        "1"};
         ProcessResult clean = RunProgram(ProgramBesideTest("pictool"), arguments, dir.Path());

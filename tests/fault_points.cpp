@@ -316,6 +316,16 @@ int fseek(FILE* stream, long offset, int origin)
     return next(stream, offset, origin);
 }
 
+int fseeko(FILE* stream, off_t offset, int origin)
+{
+    static auto next = Next(&fseeko, "fseeko");
+    if (Fails(FaultKind::Seek)) {
+        errno = EIO;
+        return -1;
+    }
+    return next(stream, offset, origin);
+}
+
 int fflush(FILE* stream)
 {
     static auto next = Next(&fflush, "fflush");

@@ -32,6 +32,11 @@
 #if defined(PICTOOL_HAVE_PNG)
 #include <png.h>
 #endif
+#if defined(PICTOOL_HAVE_EXR)
+#include <ImfRgbaFile.h>
+
+#include "tools/pictool/formats/exr_channels.h"
+#endif
 
 namespace {
 
@@ -458,6 +463,114 @@ TEST(PngFiles, RefusesImagesPicCannotHoldBeforeAllocating)
     EXPECT_NE(error.find("32767"), std::string::npos) << error;
     EXPECT_FALSE(ReadImageFile(dir.File("wide.png"), 1000, image, error));
     EXPECT_NE(error.find("32767"), std::string::npos) << error;
+}
+#endif
+
+#if defined(PICTOOL_HAVE_EXR)
+// A part of channels named by a blank-separated list.
+ExrPart Part(const char* name, const std::string& channels, bool deep = false)
+{
+    ExrPart part;
+    part.name = name;
+    part.deep = deep;
+    size_t start = 0;
+    while (start < channels.size()) {
+        const size_t blank = channels.find(' ', start);
+        part.channels.push_back({channels.substr(start, blank - start)});
+        start = blank == std::string::npos ? channels.size() : blank + 1;
+    }
+    return part;
+}
+
+TEST(ExrChannels, TheRuleOrPartAndChChooseWhatIsRead)
+{
+    const std::vector<ExrPart> blender = {
+        Part("", "ViewLayer.Combined.A ViewLayer.Combined.B ViewLayer.Combined.G "
+                 "ViewLayer.Combined.R ViewLayer.Depth.Z")};
+    const std::vector<ExrPart> nuke = {Part("", "A B G R depth.Z motion.u motion.v")};
+    const std::vector<ExrPart> twoLayers = {Part("", "diffuse.R diffuse.G spec.R spec.B")};
+    const std::vector<ExrPart> parts = {Part("depth", "Z"), Part("deep", "R G B", true),
+                                        Part("beauty", "B G R Y RY BY")};
+    const std::vector<ExrPart> chroma = {Part("", "BY RY Y A")};
+    const struct {
+        const char* what;
+        const std::vector<ExrPart>& parts;
+        const char* part;
+        const char* channels;
+        const char* chosen; // "part: r g b a" ('-' for none), or the error's start
+        const char* note;   // the first note, or ""
+    } cases[] = {
+        {"unnamed first", nuke, "", "", "0: R G B A",
+         "read the unnamed layer; left layers depth, motion"},
+        {"the one layer", blender, "", "",
+         "0: ViewLayer.Combined.R ViewLayer.Combined.G ViewLayer.Combined.B ViewLayer.Combined.A",
+         "read layer ViewLayer.Combined; left layer ViewLayer.Depth"},
+        {"two layers", twoLayers, "", "", "EXR part 0 has colour in 2 layers (diffuse, spec)", ""},
+        {"a layer by --ch", twoLayers, "", "spec", "0: spec.R - spec.B -", ""},
+        {"a list by --ch", twoLayers, "", "spec.B,diffuse.G", "0: spec.B - - diffuse.G", ""},
+        {"a name not there", twoLayers, "", "spec.G", "EXR has no layer or channels spec.G", ""},
+        {"five names", twoLayers, "", "a,b,c,d,e", "--ch takes a layer, or 1 to 4", ""},
+        {"an empty name", twoLayers, "", "spec.R,", "--ch takes a layer, or 1 to 4", ""},
+        {"deep parts skipped", parts, "", "", "2: R G B -",
+         "read part 2 (beauty); left parts 0, 1"},
+        {"--part by name", parts, "depth", "Z", "0: Z - - -", ""},
+        {"--part by number", parts, "2", "", "2: R G B -", ""},
+        {"a deep part", parts, "1", "", "EXR part 1 (deep) holds deep data", ""},
+        {"no such part", parts, "3", "", "EXR has no part 3 (it has part 0 (depth)", ""},
+        {"no colour", parts, "0", "", "EXR has no R, G, B or Y channel in part 0 (depth)", ""},
+        {"luminance-chroma", chroma, "", "", "0: Y RY BY A", ""},
+    };
+    for (const auto& c : cases) {
+        ExrChoice choice;
+        std::string error;
+        if (!ChooseExrChannels(c.parts, c.part, c.channels, choice, error)) {
+            EXPECT_EQ(error.rfind(c.chosen, 0), 0u) << c.what << ": " << error;
+            continue;
+        }
+        std::string chosen = std::to_string(choice.part) + ":";
+        for (const std::string& name : choice.names)
+            chosen += " " + (name.empty() ? std::string("-") : name);
+        EXPECT_EQ(chosen, c.chosen) << c.what;
+        EXPECT_EQ(choice.colour == ExrColour::LumaChroma,
+                  std::string(c.what) == "luminance-chroma");
+        const std::string note = choice.notes.empty() ? "" : choice.notes[0];
+        EXPECT_EQ(note.rfind(c.note, 0), 0u) << c.what << ": " << note;
+    }
+}
+
+// Luminance-chroma as OpenEXR's RGBA interface writes it (chroma sampled
+// 2 x 2) comes back as that interface reads it.
+TEST(ExrFiles, LuminanceChromaIsReadAsOpenExrReadsIt)
+{
+    TempDir dir;
+    const int width = 10, height = 8; // even: chroma is sampled 2 x 2
+    std::vector<Imf::Rgba> written(size_t(width) * height);
+    for (size_t index = 0; index < written.size(); ++index)
+        written[index] = Imf::Rgba(float(index % 7) / 7.0f, float(index % 5) / 5.0f,
+                                   float(index % 3) / 3.0f, float(index % 4) / 3.0f);
+    {
+        Imf::RgbaOutputFile out(dir.File("yc.exr").c_str(), width, height, Imf::WRITE_YCA);
+        out.setFrameBuffer(written.data(), 1, size_t(width));
+        out.writePixels(height);
+    }
+    std::vector<Imf::Rgba> expected(written.size());
+    {
+        Imf::RgbaInputFile in(dir.File("yc.exr").c_str());
+        in.setFrameBuffer(expected.data(), 1, size_t(width));
+        in.readPixels(0, height - 1);
+    }
+    HostImage image;
+    std::string error;
+    ASSERT_TRUE(ReadImageFile(dir.File("yc.exr"), kMaxImagePixels, image, error)) << error;
+    ASSERT_EQ(image.width * image.height, expected.size());
+    EXPECT_TRUE(image.hasAlpha);
+    for (size_t index = 0; index < expected.size(); ++index) {
+        const float values[4] = {expected[index].r, expected[index].g, expected[index].b,
+                                 expected[index].a};
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(image.channels[index * 4 + size_t(c)], FloatTo8(values[c]) << 8)
+                << index << " " << c;
+    }
 }
 #endif
 

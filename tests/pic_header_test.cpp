@@ -12,7 +12,6 @@
 #include <unistd.h>
 #endif
 
-#include "pic/byte_writers.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -69,17 +68,19 @@ PicHeaderStatus ReadHeaderFrom(const Bytes& bytes, PicHeader& header, LayoutFiel
     return result;
 }
 
-Bytes WriteHeaderToBytes(const char* comment, int width, int height, float ratio, int withAlpha,
-                         int rgbCompressed)
+// The header a frame with these driver options gets: the comment after the
+// prefix, then the header composed as the writer composes it.
+Bytes WriteHeaderToBytes(const char* comment, int width, int height, float ratio, bool withAlpha,
+                         bool compressed)
 {
-    TempDir dir;
-    const std::string path = dir.File("out.pic");
-    FILE* file = std::fopen(path.c_str(), "wb");
-    uint32_t ratioBits;
-    std::memcpy(&ratioBits, &ratio, 4);
-    EXPECT_EQ(WritePicHeader(file, comment, width, height, ratioBits, withAlpha, rgbCompressed), 1);
-    std::fclose(file);
-    return ReadFileBytes(path);
+    PicWriteOptions options;
+    options.compressed = compressed;
+    options.aspect = ratio;
+    ComposeHeaderComment(comment, options.comment);
+    uint8_t header[kPicWrittenHeaderMax];
+    const size_t size =
+        ComposePicHeader(header, uint32_t(width), uint32_t(height), withAlpha, options);
+    return Bytes(header, header + size);
 }
 
 std::string CommentOf(const Bytes& file)
@@ -89,56 +90,29 @@ std::string CommentOf(const Bytes& file)
 
 } // namespace
 
-TEST(ByteWriters, WriteMostSignificantByteFirst)
+TEST(ComposePicHeader, ComposesEachLayoutByteForByte)
 {
-    TempDir dir;
-    const std::string path = dir.File("bytes");
-    FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_EQ(PutByte(file, 0x1AB), 1);
-    EXPECT_EQ(PutBigEndian16(file, 0x12345), 1);
-    EXPECT_EQ(PutBigEndian32(file, 0x5380F634), 1);
-    std::fclose(file);
-    EXPECT_EQ(ReadFileBytes(path), (Bytes{0xAB, 0x23, 0x45, 0x53, 0x80, 0xF6, 0x34}));
-}
-
-TEST(ByteWriters, ReportAFailedWrite)
-{
-    TempDir dir;
-    const std::string path = dir.File("bytes");
-    WriteFileBytes(path, {});
-    FILE* readOnly = std::fopen(path.c_str(), "rb");
-    EXPECT_EQ(PutBigEndian16(readOnly, 1), 0);
-    EXPECT_EQ(PutBigEndian32(readOnly, 1), 0);
-    std::fclose(readOnly);
-}
-
-TEST(WritePicHeader, WritesTheRgbaCompressedHeaderByteForByte)
-{
-    const Bytes file = WriteHeaderToBytes("", 640, 480, 1.0f, 1, 1);
-    Bytes expected = MakePicHeaderBytes(640, 480, true, true, 1.0f);
-    EXPECT_EQ(file, expected);
+    for (const bool alpha : {false, true}) {
+        for (const bool compressed : {false, true}) {
+            EXPECT_EQ(WriteHeaderToBytes("", 640, 480, 1.0f, alpha, compressed),
+                      MakePicHeaderBytes(640, 480, alpha, compressed, 1.0f))
+                << alpha << compressed;
+        }
+    }
+    const Bytes file = WriteHeaderToBytes("", 640, 480, 1.0f, true, true);
     ASSERT_EQ(file.size(), 112u);
     EXPECT_EQ(Bytes(file.begin() + 104, file.end()), (Bytes{1, 8, 2, 0xE0, 0, 8, 2, 0x10}));
 }
 
-TEST(WritePicHeader, OnlyTheValueOneSetsAlphaAndCompression)
+TEST(ComposePicHeader, StoresDimensionsRatioFieldsAndPad)
 {
-    for (int flag : {0, 2, -1, 7}) {
-        const Bytes file = WriteHeaderToBytes("", 2, 1, 1.0f, flag, flag);
-        ASSERT_EQ(file.size(), 108u) << flag;
-        EXPECT_EQ(Bytes(file.begin() + 104, file.end()), (Bytes{0, 8, 0, 0xE0})) << flag;
-    }
-}
-
-TEST(WritePicHeader, StoresDimensionsRatioFieldsAndPad)
-{
-    const Bytes file = WriteHeaderToBytes("", 0x1234, 0x8001, 4.0f / 3.0f, 0, 0);
+    const Bytes file = WriteHeaderToBytes("", 0x1234, 0x8001, 4.0f / 3.0f, false, false);
     EXPECT_EQ(
         Bytes(file.begin() + 88, file.begin() + 104),
         (Bytes{'P', 'I', 'C', 'T', 0x12, 0x34, 0x80, 0x01, 0x3F, 0xAA, 0xAA, 0xAB, 0, 3, 0, 0}));
 }
 
-TEST(WritePicHeader, JoinsThePrefixAndTheCommentWithinSeventyNineBytes)
+TEST(ComposePicHeader, JoinsThePrefixAndTheCommentWithinSeventyNineBytes)
 {
     const std::string prefix = kPicCommentPrefix;
     struct Case {
@@ -150,19 +124,20 @@ TEST(WritePicHeader, JoinsThePrefixAndTheCommentWithinSeventyNineBytes)
     for (const Case& c : {Case{"", prefix}, Case{"hello", prefix + "hello"},
                           Case{fortyFour, prefix + fortyFour}, Case{fortyFive, prefix + fortyFour},
                           Case{std::string(79, 'z'), prefix + std::string(44, 'z')}}) {
-        const std::string comment = CommentOf(WriteHeaderToBytes(c.comment.c_str(), 1, 1, 1, 0, 0));
+        const std::string comment =
+            CommentOf(WriteHeaderToBytes(c.comment.c_str(), 1, 1, 1, false, false));
         EXPECT_EQ(comment.substr(0, c.stored.size()), c.stored);
         EXPECT_EQ(comment.substr(c.stored.size()), std::string(80 - c.stored.size(), '\0'))
             << "comment of " << c.comment.size();
     }
 }
 
-TEST(WritePicHeader, ReadsNoFurtherThanTheEightyByteField)
+TEST(ComposePicHeader, ReadsNoFurtherThanTheEightyByteField)
 {
     // A loaded block may hold 80 comment bytes without a zero byte.
     char field[80];
     std::memset(field, 'q', sizeof field);
-    const std::string comment = CommentOf(WriteHeaderToBytes(field, 1, 1, 1, 0, 0));
+    const std::string comment = CommentOf(WriteHeaderToBytes(field, 1, 1, 1, false, false));
     EXPECT_EQ(comment.substr(35, 44), std::string(44, 'q'));
     EXPECT_EQ(comment[79], '\0');
 }
@@ -265,6 +240,8 @@ TEST(ReadPicHeader, RejectsWhatIsNotAPicHeader)
     const Case cases[] = {
         {"empty", {}, Status::HeaderCutShort},
         {"wrong magic", wrongMagic, Status::BadMagic},
+        {"the magic's first three bytes", {0x53, 0x80, 0xF6}, Status::HeaderCutShort},
+        {"three bytes of another kind", {0x53, 0x80, 0xF7}, Status::BadMagic},
         {"103 bytes", shortHeader, Status::HeaderCutShort},
         {"no packets", noPackets, Status::PacketsCutShort},
         {"cut packet", cutPacket, Status::PacketsCutShort},

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "driver/pic_bitmap_io.h"
@@ -159,57 +160,113 @@ TEST(PicImage, SaysWhyThereIsNoPicture)
     EXPECT_EQ(PicStatusText(ReadPicImageFile(dir.Path().c_str(), false).facts), "is a directory");
 }
 
-// WritePicImage with the driver's comment field writes WriteFrame's bytes.
-TEST(PicImage, WritesTheDriversBytes)
+namespace {
+
+// Bytes spelled as words: p is the pixel 0A 14 1E with alpha 80, q the
+// pixel 12 00 FF with alpha 00, each `channels` bytes; any other word a
+// byte in hex.
+Bytes Spell(const std::string& words, int channels)
 {
-    TempDir dir;
+    std::istringstream in(words);
+    Bytes bytes;
+    std::string word;
+    while (in >> word) {
+        const Bytes pixel = word == "p"   ? Bytes{0x0A, 0x14, 0x1E, 0x80}
+                            : word == "q" ? Bytes{0x12, 0x00, 0xFF, 0x00}
+                                          : Bytes{uint8_t(std::stoul(word, nullptr, 16))};
+        bytes.insert(bytes.end(), pixel.begin(),
+                     pixel.begin() + (pixel.size() == 1 ? 1 : channels));
+    }
+    return bytes;
+}
+
+Bytes WriteToMemory(const Bytes& pixels, int width, int height, int channels, size_t stride,
+                    const PicWriteOptions& options)
+{
+    struct Memory : PicOutput {
+        Bytes bytes;
+        bool Put(const uint8_t* data, size_t count) override
+        {
+            bytes.insert(bytes.end(), data, data + count);
+            return true;
+        }
+    } memory;
+    EXPECT_EQ(WritePicImage(memory, pixels.data(), uint32_t(width), uint32_t(height), channels,
+                            stride, options),
+              PicWriteResult::Written);
+    return memory.bytes;
+}
+
+} // namespace
+
+// The one writer, byte for byte. A compressed row copies its literals from
+// the interleaved colour only after a row of mostly literals.
+TEST(PicImage, WritesEachLayoutByteForByte)
+{
     struct Case {
+        const char* name;
+        int channels;
+        bool compressed;
         int width;
         int height;
-        bool alpha;
-        bool compressed;
-        bool noise;
+        const char* pixels;
+        const char* rows; // what follows the header and packets; p and q their colour
     };
     const Case cases[] = {
-        {1, 1, false, false, false}, {300, 7, false, true, false}, {300, 7, true, true, false},
-        {129, 3, true, false, true}, {129, 3, false, true, true},  {0, 0, true, true, false},
-        {2, 0, false, false, false},
+        {"raw rgb", 3, false, 2, 1, "p q", "p q"},
+        {"raw rgba: colour then alpha, row by row", 4, false, 1, 2, "p q", "p 80 q 00"},
+        {"compressed rgb: a row of runs, then literals", 3, true, 3, 2, "p p p p q p",
+         "82 p 01 p q 00 p"},
+        {"compressed rgba: literals, then runs and literals", 4, true, 3, 2, "p q p q q p",
+         "01 p q 00 p 01 80 00 00 80 81 q 00 p 81 00 00 80"},
+        {"header only", 4, true, 0, 0, "", ""},
     };
     for (const Case& item : cases) {
-        SCOPED_TRACE(std::to_string(item.width) + "x" + std::to_string(item.height) +
-                     (item.alpha ? " rgba" : " rgb") + (item.compressed ? " rle" : " raw"));
-        const Pixels picture = item.noise ? MakeNoisePicture(item.width, item.height, 5)
-                                          : MakeRunsPicture(item.width, item.height, 5);
-        PicBitmapIO driver;
-        driver.options.withAlpha = item.alpha ? 1 : 0;
-        driver.options.rgbCompressed = item.compressed ? 1 : 0;
-        std::strcpy(driver.options.comment, "shot 12");
-        BitmapManager manager;
-        Bitmap bitmap(&manager);
-        bitmap.SetStorage(MakeStorage(item.width, item.height, picture, 0.75f));
-        BitmapInfo output;
-        output.SetName(dir.File("frame.pic").c_str());
-        ASSERT_EQ(driver.OpenForWrite(&output, &bitmap), 0);
-        ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
-
-        const int channels = item.alpha ? 4 : 3;
-        Bytes pixels;
-        for (const BMM_Color_64& pixel : picture) {
-            const uint16_t values[4] = {pixel.r, pixel.g, pixel.b, pixel.a};
-            for (int c = 0; c < channels; ++c)
-                pixels.push_back(uint8_t(values[c] >> 8));
-        }
+        SCOPED_TRACE(item.name);
         PicWriteOptions options;
         options.compressed = item.compressed;
         options.aspect = 0.75f;
-        ComposeHeaderComment(driver.options.comment, options.comment);
-        FILE* file = std::fopen(dir.File("image.pic").c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        EXPECT_EQ(WritePicImage(file, pixels.data(), uint32_t(item.width), uint32_t(item.height),
-                                channels, size_t(item.width) * size_t(channels), options),
-                  PicWriteResult::Written);
-        std::fclose(file);
-        EXPECT_EQ(ReadFileBytes(dir.File("image.pic")), ReadFileBytes(dir.File("frame.pic")));
+        ComposeHeaderComment("", options.comment);
+        Bytes expected =
+            MakePicHeaderBytes(item.width, item.height, item.channels == 4, item.compressed, 0.75f);
+        const Bytes rows = Spell(item.rows, 3);
+        expected.insert(expected.end(), rows.begin(), rows.end());
+        EXPECT_EQ(WriteToMemory(Spell(item.pixels, item.channels), item.width, item.height,
+                                item.channels, size_t(item.width * item.channels), options),
+                  expected);
+    }
+}
+
+// Rows of noise and of runs in turn, each row `stride` bytes after the last,
+// read back as written.
+TEST(PicImage, ReadsBackWhatItWrites)
+{
+    const int width = 300, height = 6;
+    const Pixels noise = MakeNoisePicture(width, height, 3);
+    const Pixels runs = MakeRunsPicture(width, height, 4);
+    for (const int channels : {3, 4}) {
+        const size_t stride = size_t(width * channels) + 5;
+        Bytes pixels, expected;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const BMM_Color_64& pixel = (y % 2 == 0 ? noise : runs)[size_t(y * width + x)];
+                const uint16_t values[4] = {pixel.r, pixel.g, pixel.b, pixel.a};
+                for (int c = 0; c < channels; ++c)
+                    expected.push_back(uint8_t(values[c] >> 8));
+            }
+            pixels.insert(pixels.end(), expected.end() - width * channels, expected.end());
+            pixels.resize(size_t(y + 1) * stride, 0xEE);
+        }
+        for (const bool compressed : {false, true}) {
+            SCOPED_TRACE(std::to_string(channels) + (compressed ? " compressed" : " raw"));
+            PicWriteOptions options;
+            options.compressed = compressed;
+            const Bytes file = WriteToMemory(pixels, width, height, channels, stride, options);
+            const PicImage image = ReadPicImageMemory(file.data(), file.size(), true);
+            ASSERT_TRUE(image.facts.Whole());
+            ASSERT_EQ(image.PixelBytes(), expected.size());
+            EXPECT_EQ(Bytes(image.pixels.get(), image.pixels.get() + expected.size()), expected);
+        }
     }
 }
 

@@ -373,7 +373,7 @@ def pillow_pixels(path):
 
 
 def oiio_pixels(path):
-    """EXR as floats, read by OpenImageIO, brought back to bytes."""
+    """EXR or TIFF as floats, read by OpenImageIO, brought back to bytes."""
     import OpenImageIO
     data = OpenImageIO.ImageBuf(path).get_pixels(OpenImageIO.FLOAT)
     return [tuple(int(round(v * 255)) for v in pixel) for row in data for pixel in row]
@@ -388,8 +388,11 @@ class RoundTrips(PictoolTest):
         cases = [  # extension, options, pixel reader, metadata check, its words
             ("png", [], pillow_pixels, ["pngcheck", "-vt"], ["1x2 pixels/unit", "shot 42"]),
             ("png", ["--depth", "16"], pillow_pixels, ["pngcheck", "-v"], ["64-bit RGB+alpha"]),
-            ("tif", [], pillow_pixels, ["tiffinfo"], ["ImageDescription: shot 42",
-                                                         "Resolution: 1, 2 (unitless)"]),
+            # Associated alpha: OpenImageIO reads the bytes as stored (Pillow would
+            # divide them by alpha).
+            ("tif", [], oiio_pixels, ["tiffinfo"], ["ImageDescription: shot 42",
+                                                       "Resolution: 1, 2 (unitless)",
+                                                       "Extra Samples: 1<assoc-alpha>"]),
             ("tif", ["--depth", "16"], None, ["tiffinfo"], ["Bits/Sample: 16"]),
             ("exr", [], oiio_pixels, ["exrheader"], ['comments (type string): "shot 42"',
                                                         "pixelAspectRatio (type float): 2",
@@ -518,6 +521,357 @@ class RoundTrips(PictoolTest):
         self.assertEqual(list(back.split(b"ENDHDR\n")[1]), [0, 0, 0, 0, 255, 255, 255, 255,
                                                              1, 128, 128, 128, 200, 100, 50, 255,
                                                              0, 0, 0, 0, 64, 3, 64, 64])
+
+
+def oiio_bytes(path, crop_to_display=True):
+    """A TIFF or EXR as OpenImageIO reads it (its display window), as RGBA bytes."""
+    import numpy
+    import OpenImageIO
+    buf = OpenImageIO.ImageBuf(path)
+    if crop_to_display and buf.roi != buf.roi_full:
+        buf = OpenImageIO.ImageBufAlgo.crop(buf, buf.roi_full)
+    return rgba_bytes(buf.get_pixels(OpenImageIO.FLOAT))
+
+
+def rgba_bytes(floats):
+    """Floats (height, width, 1 to 4 channels) clamped, times 255, rounded, as RGBA."""
+    import numpy
+    values = (numpy.clip(numpy.nan_to_num(floats), 0, 1) * 255 + 0.5).astype(numpy.uint8)
+    grey = values.shape[2] <= 2
+    colour = numpy.repeat(values[:, :, :1], 3, 2) if grey else values[:, :, :3]
+    alpha = values[:, :, -1:] if values.shape[2] in (2, 4) else numpy.full_like(values[:, :, :1], 255)
+    return numpy.concatenate([colour, alpha], 2).tobytes()
+
+
+def plain_tiff(samples, photometric, sample_format):
+    """A little-endian TIFF of one uncompressed strip: `samples` is a numpy
+    array (height, width, channels) of the type the tags say."""
+    height, width, count = samples.shape
+    data = samples.tobytes()
+    bits = samples.dtype.itemsize * 8
+    tags = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * count), (259, 3, [1]),
+            (262, 3, [photometric]), (273, 4, [0]), (277, 3, [count]), (278, 4, [height]),
+            (279, 4, [len(data)]), (339, 3, [sample_format] * count)]
+    ifd_size = 2 + 12 * len(tags) + 4
+    extra = b""
+    entries = b""
+    for tag, kind, values in tags:
+        packed = struct.pack("<%d%s" % (len(values), "H" if kind == 3 else "I"), *values)
+        if tag == 273:
+            packed = struct.pack("<I", 8 + ifd_size + 4 * 64)  # the strip follows the values
+        if len(packed) <= 4:
+            entries += struct.pack("<HHI", tag, kind, len(values)) + packed.ljust(4, b"\0")
+        else:
+            entries += struct.pack("<HHII", tag, kind, len(values), 8 + ifd_size + len(extra))
+            extra += packed
+    header = b"II*\0" + struct.pack("<I", 8) + struct.pack("<H", len(tags)) + entries + bytes(4)
+    return header + extra.ljust(4 * 64, b"\0") + data
+
+
+class Layouts(PictoolTest):
+    """Files of every layout other programs write, read as OpenImageIO reads them."""
+
+    def setUp(self):
+        super().setUp()
+        if EMULATOR or "EXR" not in " ".join(self.format_lines()):
+            self.skipTest("no TIFF and EXR in this build")
+        try:
+            import numpy  # noqa: F401
+            import OpenImageIO  # noqa: F401
+            from PIL import Image  # noqa: F401
+        except ImportError:
+            self.skipTest("no numpy, Pillow or OpenImageIO")
+
+    def path(self, name):
+        return os.path.join(self.folder.name, name)
+
+    def read(self, name, *options):
+        """pictool's reading of `name`: (RGBA bytes, run) or (None, run)."""
+        run = self.pictool("convert", name, "read.pic", "--alpha", "--json", *options)
+        if run.status != 0:
+            return None, run
+        return self.pam_bytes("read.pic"), run
+
+    def pam_bytes(self, name, *options):
+        """The pixels of a PIC file as PAM bytes, standard output taken as bytes."""
+        return subprocess.run([PICTOOL, "convert", name, "-", "--to", "pam", *options],
+                              cwd=self.folder.name, capture_output=True,
+                              check=True).stdout.split(b"ENDHDR\n")[1]
+
+    def oiio_write(self, name, floats, pixel_type, channels=None, **attributes):
+        import OpenImageIO
+        height, width, count = floats.shape
+        spec = OpenImageIO.ImageSpec(width, height, count, pixel_type)
+        if channels:
+            spec.channelnames = tuple(channels)
+        for key, value in attributes.items():
+            if key in ("x", "y", "full_x", "full_y", "full_width", "full_height", "tile_width",
+                       "tile_height"):
+                setattr(spec, key, value)
+            else:
+                spec.attribute(key.replace("__", ":"), value)
+        out = OpenImageIO.ImageOutput.create(self.path(name))
+        self.assertTrue(out.open(self.path(name), spec), out.geterror())
+        out.write_image(floats)
+        out.close()
+        return name
+
+    def test_every_tiff_layout(self):
+        import numpy
+        import OpenImageIO
+        from PIL import Image
+        rng = numpy.random.default_rng(25)
+        rgb = Image.fromarray((rng.random((6, 7, 3)) * 255).astype(numpy.uint8))
+        floats = rng.random((6, 7, 3)).astype(numpy.float32) * 1.2 - 0.1
+
+        def pillow(mode, **options):
+            def make(name):
+                rgb.convert(mode).save(self.path(name), **options)
+            return make
+
+        def oiio(pixel_type, **attributes):
+            return lambda name: self.oiio_write(name, floats, pixel_type, **attributes)
+
+        def libtiff(*command):
+            def make(name):
+                rgb.save(self.path("base.tif"))
+                tool(*command, self.path("base.tif"), self.path(name))
+            return make
+
+
+        def magick(*options):
+            def make(name):
+                rgb.save(self.path("base.tif"))
+                tool("convert", self.path("base.tif"), *options, self.path(name))
+            return make
+
+        def plain(dtype, photometric=2, sample_format=3):
+            def make(name):
+                values = floats if sample_format == 3 else (rng.random((6, 7, 1)) * 255)
+                self.write(name, plain_tiff(values.astype(dtype), photometric, sample_format))
+            return make
+
+        cases = [  # name, maker, oracle: OpenImageIO, or Pillow where it keeps the stored values
+            ("half", plain(numpy.float16), "oiio"),
+            ("float", oiio(OpenImageIO.FLOAT), "oiio"),
+            ("double", oiio(OpenImageIO.DOUBLE), "oiio"),
+            ("signed 8-bit", oiio(OpenImageIO.INT8), "oiio"),
+            ("signed 16-bit", oiio(OpenImageIO.INT16), "oiio"),
+            ("signed 32-bit", oiio(OpenImageIO.INT32), "oiio"),
+            ("32-bit", oiio(OpenImageIO.UINT32), "oiio"),
+            ("2-bit RGB", oiio(OpenImageIO.UINT8, oiio__BitsPerSample=2), "oiio"),
+            ("4-bit RGB", oiio(OpenImageIO.UINT8, oiio__BitsPerSample=4), "oiio"),
+            ("min-is-white", plain(numpy.uint8, 0, 1), "oiio"),
+            ("CMYK", pillow("CMYK"), "oiio"),
+            ("L*a*b*", pillow("LAB"), "oiio"),
+            ("YCbCr JPEG", libtiff("tiffcp", "-c", "jpeg", "-r", "16"), "oiio"),
+            ("BigTIFF", libtiff("tiffcp", "-8"), "oiio"),
+            # Entries of v * 257, which OpenImageIO truncates and pictool rounds
+            # alike (Pillow writes v * 256, which rounds 1 below v where v > 128).
+            ("4-bit palette", magick("-type", "palette", "-depth", "4"), "oiio"),
+            ("palette", magick("-type", "palette"), "oiio"),
+            # OpenImageIO reads Pillow's 1-bit files with some grey.
+            ("1-bit", pillow("1"), "pillow"),
+        ]
+        for what, make, oracle in cases:
+            with self.subTest(what):
+                name = what.replace(" ", "_").replace("*", "") + ".tif"
+                make(name)
+                if not os.path.exists(self.path(name)):
+                    self.skipTest("no " + what + " maker")
+                got, run = self.read(name)
+                self.assertEqual((run.status, run.err), (0, ""))
+                want = (oiio_bytes(self.path(name)) if oracle == "oiio" else
+                        rgba_bytes(numpy.asarray(Image.open(self.path(name)).convert("RGB"),
+                                                 numpy.float32) / 255))
+                self.assertEqual(got, want)
+        # What libtiff cannot make RGBA is refused in words.
+        magick("-colorspace", "cmyk", "-depth", "16")("cmyk16.tif")
+        if os.path.exists(self.path("cmyk16.tif")):
+            run = self.pictool("convert", "cmyk16.tif", "out.pic")
+            self.assertEqual(run.err, "pictool: cmyk16.tif: CMYK TIFF with 16-bit integer samples "
+                                      "(4 a pixel) is not read\n")
+
+    def test_tiff_alpha_is_labelled_as_its_bytes_are(self):
+        self.write("in.pic", ROUND_TRIP)
+        for options, label in (([], "assoc-alpha"), (["--unpremult"], "unassoc-alpha")):
+            run = self.pictool("convert", "in.pic", "out.tif", *options)
+            self.assertEqual(run.status, 0, run.err)
+            report = tool("tiffinfo", self.path("out.tif"))
+            if report is not None:
+                self.assertIn("Extra Samples: 1<%s>" % label, report)
+            # Read back, the bytes are carried as stored, labelled either way.
+            got, run = self.read("out.tif")
+            self.assertEqual(got, self.pam_bytes("in.pic", *options))
+
+    def test_exr_windows_layers_parts_and_samples(self):
+        import numpy
+        import OpenImageIO
+        rng = numpy.random.default_rng(26)
+        half, uint = OpenImageIO.HALF, OpenImageIO.UINT32
+
+        def pixels(height, width, count):
+            return rng.random((height, width, count)).astype(numpy.float32)
+
+        window = dict(full_x=0, full_y=0, full_width=16, full_height=9)
+        self.oiio_write("overscan.exr", pixels(13, 20, 4), half, "RGBA", x=-2, y=-2, **window)
+        self.oiio_write("crop.exr", pixels(4, 5, 4), half, "RGBA", x=6, y=3, **window)
+        self.oiio_write("layer.exr", pixels(3, 4, 4), half, ["diffuse.R", "diffuse.G",
+                                                              "diffuse.B", "diffuse.A"])
+        self.oiio_write("blender.exr", pixels(3, 4, 4), half,
+                        ["ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
+                         "ViewLayer.Depth.Z"])
+        self.oiio_write("two.exr", pixels(3, 4, 6), half, ["diffuse.R", "diffuse.G", "diffuse.B",
+                                                            "spec.R", "spec.G", "spec.B"])
+        self.oiio_write("uint.exr", (pixels(3, 4, 3) * 4294967295).astype(numpy.uint32), uint)
+        # Two parts: Z only, then colour.
+        specs = [OpenImageIO.ImageSpec(4, 3, 1, half), OpenImageIO.ImageSpec(4, 3, 3, half)]
+        specs[0].channelnames = ("Z",)
+        for index, spec in enumerate(specs):
+            spec.attribute("name", "part%d" % index)
+        out = OpenImageIO.ImageOutput.create(self.path("parts.exr"))
+        out.open(self.path("parts.exr"), specs)
+        out.write_image(pixels(3, 4, 1))
+        out.open(self.path("parts.exr"), specs[1], "AppendSubimage")
+        out.write_image(pixels(3, 4, 3))
+        out.close()
+
+        def oiio_channels(name, channels, subimage=0):
+            buf = OpenImageIO.ImageBuf(self.path(name), subimage, 0)
+            return rgba_bytes(OpenImageIO.ImageBufAlgo.channels(buf, tuple(channels))
+                              .get_pixels(OpenImageIO.FLOAT))
+
+        cases = [  # file, options, expected pixels or words, warning
+            ("overscan.exr", [], oiio_bytes(self.path("overscan.exr")), ""),
+            ("crop.exr", [], oiio_bytes(self.path("crop.exr")), ""),
+            ("layer.exr", [], oiio_bytes(self.path("layer.exr")), ""),
+            ("blender.exr", [], oiio_channels("blender.exr", [0, 1, 2]),
+             "read layer ViewLayer.Combined; left layer ViewLayer.Depth"),
+            ("blender.exr", ["--ch", "ViewLayer.Depth.Z"], oiio_channels("blender.exr", [3]), ""),
+            ("two.exr", [], "has colour in 2 layers (diffuse, spec): pick one with --ch", ""),
+            ("two.exr", ["--ch", "spec"], oiio_channels("two.exr", [3, 4, 5]), ""),
+            ("two.exr", ["--ch", "spec.B,diffuse.G,diffuse.R"], oiio_channels("two.exr", [5, 1, 0]),
+             ""),
+            ("uint.exr", [], oiio_bytes(self.path("uint.exr")), ""),
+            ("parts.exr", [], oiio_channels("parts.exr", [0, 1, 2], 1),
+             "read part 1 (part1); left part 0"),
+            ("parts.exr", ["--part", "part0"], "EXR has no R, G, B or Y channel in part 0", ""),
+            ("parts.exr", ["--part", "0", "--ch", "Z"], oiio_channels("parts.exr", [0]), ""),
+            ("parts.exr", ["--part", "2"], "EXR has no part 2 (it has part 0 (part0), part 1", ""),
+            ("layer.exr", ["--ch", "R"], "EXR has no layer or channels R", ""),
+        ]
+        for name, options, expected, warning in cases:
+            with self.subTest(name=name, options=options):
+                got, run = self.read(name, *options)
+                if isinstance(expected, str):
+                    self.assertEqual(run.status, 1, run.err)
+                    self.assertIn(expected, run.err)
+                    continue
+                self.assertEqual(run.status, 0, run.err)
+                self.assertEqual(got, expected)
+                warnings = json.loads(run.out)["warnings"]
+                self.assertEqual(len(warnings), 1 if warning else 0, warnings)
+                if warning:
+                    self.assertTrue(warnings[0].startswith(name + ": " + warning), warnings)
+                    self.assertIn("pictool: warning: %s: %s" % (name, warning), run.err)
+        # --part and --ch read EXR only.
+        self.write("in.pic", ROUND_TRIP)
+        run = self.pictool("convert", "in.pic", "out.pic", "--ch", "R")
+        self.assertEqual(run.status, 1)
+        self.assertIn("--part and --ch apply to inputs with parts and layers (EXR), not PIC",
+                      run.err)
+
+    def test_hostile_files_are_refused_in_the_words_of_max_pixels(self):
+        import numpy
+        import OpenImageIO
+        from PIL import Image
+        # A progressive JPEG whose last scan comes again and again.
+        Image.new("RGB", (16, 16), (120, 30, 200)).save(self.path("p.jpg"), progressive=True)
+        data = open(self.path("p.jpg"), "rb").read()
+        last = data.rfind(b"\xff\xda")
+        self.write("scans.jpg", data[:-2] + data[last:-2] * 120 + b"\xff\xd9")
+        # 40 float channels in tiles of 64 x 64: 640 KiB a tile.
+        self.oiio_write("channels.exr", numpy.zeros((64, 64, 40), numpy.float32),
+                        OpenImageIO.FLOAT, tile_width=64, tile_height=64)
+        # A tiled TIFF whose one tile is 8 MiB decoded.
+        self.oiio_write("tile.tif", numpy.zeros((1024, 2048, 4), numpy.float32),
+                        OpenImageIO.UINT8, tile_width=2048, tile_height=1024, compression="zip")
+        # A PNG whose comment chunk declares 2 GiB, which libpng would allocate.
+        self.write("chunk.png", b"\x89PNG\r\n\x1a\n"
+                   + struct.pack(">I4sIIBBBBBI", 13, b"IHDR", 4, 3, 8, 2, 0, 0, 0, 0x3b963991)
+                   + struct.pack(">I4s", 0x7FFFFFF0, b"zTXt") + b"Comment\0\0x")
+        cases = [
+            ("scans.jpg", [], "holds scan 101, more than --max-scans 100"),
+            ("chunk.png", [], "declares a zTXt chunk of 2147483632 bytes, more than "
+                              "--max-block-mib 256"),
+            ("scans.jpg", ["--max-scans", "200"], None),
+            ("channels.exr", ["--max-block-mib", "0"], "usage"),
+            ("channels.exr", ["--max-block-mib", "1"], None),
+            ("channels.exr", [], None),
+            ("tile.tif", ["--max-block-mib", "7"],
+             "declares tiles of 2048 x 1024 (8 MiB each, decoded), more than --max-block-mib 7"),
+            ("tile.tif", [], None),
+        ]
+        for name, options, words in cases:
+            with self.subTest(name=name, options=options):
+                run = self.pictool("convert", name, "out.pic", *options)
+                if words == "usage":
+                    self.assert_usage_error(run)
+                elif words is None:
+                    self.assertEqual((run.status, run.err), (0, ""))
+                else:
+                    self.assertEqual(run.status, 1)
+                    self.assertEqual(run.err, "pictool: %s: %s\n" % (name, words))
+        run = self.pictool("convert", "channels.exr", "out.pic", "--max-block-mib", "1",
+                           "--max-pixels", "100")
+        self.assertIn("more than --max-pixels 100", run.err)
+
+    def test_png_comments_in_every_text_chunk(self):
+        from PIL import Image, PngImagePlugin
+        for comment, chunk in (("café", b"tEXt"), ("日本 café", b"iTXt"), ("zipped", b"zTXt")):
+            with self.subTest(comment):
+                info = PngImagePlugin.PngInfo()
+                if chunk == b"zTXt":
+                    info.add_text("Comment", comment, zip=True)
+                else:
+                    info.add_text("Comment", comment)
+                Image.new("RGB", (2, 2)).save(self.path("in.png"), pnginfo=info)
+                run = self.pictool("convert", "in.png", "out.pic", "--json")
+                self.assertEqual(run.status, 0, run.err)
+                self.assertEqual(json.loads(run.out)["carried"], ["comment"])
+                as_read = comment.encode().decode("latin-1")  # pictool() reads Latin-1
+                self.assertTrue(self.info_json("out.pic")[1][0]["comment"].endswith(as_read))
+                # And out again: Latin-1 in tEXt, the rest in iTXt, as Pillow reads them.
+                self.assertEqual(self.pictool("convert", "out.pic", "back.png").status, 0)
+                back = open(self.path("back.png"), "rb").read()
+                self.assertIn(b"iTXt" if chunk == b"iTXt" else b"tEXt", back)
+                with Image.open(self.path("back.png")) as image:
+                    self.assertEqual(image.text["Comment"], comment)
+        Image.new("RGB", (2, 2)).save(self.path("bare.png"))
+        run = self.pictool("convert", "bare.png", "out.pic", "--json")
+        self.assertEqual(json.loads(run.out)["carried"], [])
+
+    def test_an_aspect_that_is_no_number_above_0_is_unknown(self):
+        for bits in (0, NAN_BITS, INFINITY_BITS, 0xBF800000):  # 0, NaN, +Inf, -1
+            with self.subTest(bits=hex(bits)):
+                self.write("in.pic", pic_header(2, 1, ratio_bits=bits) + packet(0, RAW, RGB)
+                           + bytes(6))
+                self.assertIn("aspect       unknown", self.pictool("info", "in.pic").out)
+                self.assertIsNone(self.info_json("in.pic")[1][0]["aspect"])
+                for extension, checker, absent in (("png", ["pngcheck", "-v"], "pHYs"),
+                                                   ("tif", ["tiffinfo"], "Resolution"),
+                                                   ("exr", ["exrheader"], None),
+                                                   ("jpg", None, None)):
+                    run = self.pictool("convert", "in.pic", "out." + extension, "--json")
+                    self.assertEqual(run.status, 0, run.err)
+                    summary = json.loads(run.out)
+                    self.assertEqual((summary["aspect"], summary["carried"]), (None, []))
+                    report = tool(*checker, self.path("out." + extension)) if checker else None
+                    if report is not None and absent:
+                        self.assertNotIn(absent, report)
+                    back = self.pictool("convert", "out." + extension, "back.pic")
+                    self.assertEqual(back.status, 0, back.err)
+                    self.assertEqual(self.info_json("back.pic")[1][0]["aspect"], 1)
 
 
 class Usage(PictoolTest):

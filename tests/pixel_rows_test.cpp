@@ -75,12 +75,14 @@ TEST_P(PixelRows, NarrowingKeepsTheHighByte)
     for (int width = 0; width <= kMaxWidth; ++width) {
         SCOPED_TRACE(width);
         const Pixels pixels = MakeNoisePicture(width, 1, uint32_t(width) + 1);
-        std::vector<uint8_t> rgb(3 * size_t(width) + 1, kGuard);
+        std::vector<uint8_t> rgb(3 * size_t(width) + 1, kGuard), rgbToo(rgb);
         std::vector<uint8_t> red(size_t(width) + 1, kGuard), green(red), blue(red), alpha(red),
             alphaOnly(red);
         NarrowToInterleaved(pixels.data(), width, rgb.data());
-        NarrowToPlanar(pixels.data(), width, red.data(), green.data(), blue.data(), alpha.data());
+        NarrowToPlanar(pixels.data(), width, red.data(), green.data(), blue.data(), alpha.data(),
+                       rgbToo.data());
         NarrowAlpha(pixels.data(), width, alphaOnly.data());
+        EXPECT_EQ(rgbToo, rgb);
         for (int i = 0; i < width; ++i) {
             const BMM_Color_64& pixel = pixels[size_t(i)];
             const size_t at = size_t(i);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "pic/cpu_vectors.h"
 #include "tests/rle_test_streams.h"
 
@@ -30,6 +32,9 @@ const EncodeCase kChannelCases[] = {
     {"run ends inside the first 16-pair vector step", "07*20 08*30", "93 07 9D 08"},
     {"run ends at the last pair of the second vector step", "07*48 08*40", "AF 07 A7 08"},
     {"run ends at the first pair past the second vector step", "07*49 08*40", "B0 07 A7 08"},
+    {"run ends at the last pair of a 64-pair block", "07*64 08*40", "BF 07 A7 08"},
+    {"run ends at the first pair of the next block", "07*65 08*40", "C0 07 A7 08"},
+    {"run to the row's end, one pixel into a block", "07*65", "C0 07"},
     {"run past a 16-bit count", "07*70000", "80 FF FF 07 80 11 71 07"},
     {"run of 65536", "07*65536", "80 FF FF 07 00 07"},
     {"byte 255 is data", "FF FF 80", "81 FF 00 80"},
@@ -65,21 +70,23 @@ TEST(EncodeChannelRow, WritesTheWorkedExamples)
     }
 }
 
-// 300 pixels alternating 00 and 01: a stretch of 299 cut into 128, 128 and
-// 43, then the last pixel alone.
+// Rows alternating 00 and 01: a stretch of all but the last pixel, cut into
+// packets of 128 (300 pixels: 128, 128 and 43), then the last pixel alone;
+// rows that end at, just past and just before the end of 64 pairs among them.
 TEST(EncodeChannelRow, CutsLongLiteralStretches)
 {
-    const Bytes row = HexBytes(Alternating(300, 0, 1));
-    Bytes expected;
-    for (int packet : {128, 128, 43}) {
-        expected.push_back(uint8_t(packet - 1));
-        const size_t start = expected.size();
-        for (int index = 0; index < packet; ++index)
-            expected.push_back(uint8_t(index % 2));
-        EXPECT_EQ(expected[start], 0);
+    for (const int width : {63, 64, 65, 66, 129, 300}) {
+        SCOPED_TRACE(width);
+        Bytes expected;
+        for (int left = width - 1; left > 0; left -= 128) {
+            const int packet = std::min(left, 128);
+            expected.push_back(uint8_t(packet - 1));
+            for (int index = 0; index < packet; ++index)
+                expected.push_back(uint8_t(index % 2));
+        }
+        expected.insert(expected.end(), {0x00, uint8_t((width - 1) % 2)});
+        CheckEncoding({HexBytes(Alternating(width, 0, 1))}, expected);
     }
-    expected.insert(expected.end(), {0x00, 0x01});
-    CheckEncoding({row}, expected);
 }
 
 // A stretch of exactly 128 literal pixels fills one packet; one more

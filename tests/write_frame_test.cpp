@@ -147,6 +147,21 @@ TEST_F(WriteFrameTest, WritesEachLayoutByteForByte)
     }
 }
 
+TEST_F(WriteFrameTest, OnlyTheValueOneSetsAlphaAndCompression)
+{
+    const BMM_Color_64 p{0x0A00, 0x1400, 0x1E00, 0x80FF};
+    SetPicture(2, 1, {p, p});
+    ASSERT_EQ(Open(dir.File("flags.pic")), 0);
+    for (const int flag : {0, 2, -1, 7}) {
+        driver.options.withAlpha = flag;
+        driver.options.rgbCompressed = flag;
+        ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
+        EXPECT_EQ(ReadFileBytes(dir.File("flags.pic")), Join(MakePicHeaderBytes(2, 1, false, false),
+                                                             {0x0A, 0x14, 0x1E, 0x0A, 0x14, 0x1E}))
+            << flag;
+    }
+}
+
 TEST_F(WriteFrameTest, StoresTheCommentAfterThePrefix)
 {
     SetPicture(1, 1, {{0, 0, 0, 0}});
@@ -895,8 +910,11 @@ TEST_F(WriteFrameTest, RowWritersTellAFailedWrite)
         RowWriteResult result;
         {
             PicByteSink sink(file);
-            result = compressed ? WriteCompressedRows(sink, storage.get(), 3, 2, 1)
-                                : WriteRawRows(sink, storage.get(), 3, 2, 1);
+            PicRowWriter writer(sink);
+            PicWriteOptions options;
+            options.compressed = compressed;
+            ASSERT_EQ(writer.Start(3, 2, true, options), PicWriteResult::Written);
+            result = WriteStorageRows(writer, storage.get(), 3, 2);
             if (result == RowWriteResult::Written && sink.Flush() == 0)
                 result = RowWriteResult::WriteFailed;
         }

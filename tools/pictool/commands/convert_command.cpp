@@ -35,12 +35,14 @@ namespace {
 // What the header keeps of a user's comment: its 80 bytes less the driver's
 // prefix and the closing zero.
 constexpr int kMaxJobs = 64;
+// --max-block-mib at most: 1 TiB, far past any real block.
+constexpr uint64_t kMaxBlockMibOption = uint64_t(1) << 20;
 
 // The command line as given, before the checks that relate its parts.
 struct RawArguments {
     std::vector<std::string> names;
     size_t literalFrom = SIZE_MAX; // names from here on came after "--"
-    std::string frames, depth, aspect, to, jobs, maxPixels, quality;
+    std::string frames, depth, aspect, to, jobs, maxPixels, quality, maxBlockMib, maxScans;
     bool framesGiven = false;
     bool depthGiven = false;
     bool hostPixels = false;
@@ -51,9 +53,11 @@ struct RawArguments {
     bool unpremult = false;
 };
 
-const char* const kValueOptions[] = {"--frames",     "--depth",  "--aspect",       "--comment",
-                                     "--options",    "--to",     "--save-options", "--jobs",
-                                     "--max-pixels", "--quality"};
+const char* const kValueOptions[] = {
+    "--frames", "--depth",        "--aspect",    "--comment",       "--options",
+    "--to",     "--save-options", "--jobs",      "--max-pixels",    "--quality",
+    "--part",   "--ch",           "--max-scans", "--max-block-mib",
+};
 
 bool TakesValue(const std::string& name)
 {
@@ -91,6 +95,14 @@ void TakeValueOption(const std::string& name, const std::string& value, RawArgum
             job.commentGiven = true;
         } else if (name == "--options") {
             job.optionsPath = value;
+        } else if (name == "--part") {
+            job.read.part = value;
+        } else if (name == "--ch") {
+            job.read.channels = value;
+        } else if (name == "--max-scans") {
+            raw.maxScans = value;
+        } else if (name == "--max-block-mib") {
+            raw.maxBlockMib = value;
         } else {
             job.saveOptionsPath = value;
         }
@@ -277,6 +289,7 @@ int CheckDirection(const RawArguments& raw, ConvertJob& job)
                                           : SampleDepth::Eight;
     job.premultiply = raw.premult;
     job.unpremultiply = raw.unpremult;
+    job.write.straightAlpha = raw.unpremult;
     return kExitSuccess;
 }
 
@@ -315,7 +328,21 @@ int CheckValues(const RawArguments& raw, ConvertJob& job)
                                              "': give a number from 1 to " +
                                              std::to_string(kMaxImagePixels) + " (2^" +
                                              std::to_string(kMaxStoragePixelsLog2) + ")");
-        job.maxPixels = value;
+        job.read.maxPixels = value;
+    }
+    if (!raw.maxScans.empty()) {
+        if (!ParseCount(raw.maxScans, UINT32_MAX, value))
+            return UsageError("convert", "--max-scans '" + raw.maxScans +
+                                             "': give a number from 1 to " +
+                                             std::to_string(UINT32_MAX));
+        job.read.maxScans = uint32_t(value);
+    }
+    if (!raw.maxBlockMib.empty()) {
+        if (!ParseCount(raw.maxBlockMib, kMaxBlockMibOption, value))
+            return UsageError("convert", "--max-block-mib '" + raw.maxBlockMib +
+                                             "': give a number from 1 to " +
+                                             std::to_string(kMaxBlockMibOption));
+        job.read.maxBlockMib = value;
     }
     if (!raw.quality.empty()) {
         if (!ParseCount(raw.quality, 100, value))
@@ -409,6 +436,10 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
             outcomes[index] = job.toPic ? ConvertFrameToPic(plugin, job, task, window)
                                         : ConvertFrameFromPic(plugin, job, task, window);
             const FrameOutcome& outcome = outcomes[index];
+            for (const std::string& warning : outcome.warnings)
+                display.Message("pictool: warning: " + task.input + ": " +
+                                (job.sequence ? "frame " + std::to_string(task.frame) + ": " : "") +
+                                warning);
             if (outcome.skipped)
                 display.Message("pictool: " + SkippedText(task.output));
             else if (!outcome.ok || outcome.damaged)
@@ -440,7 +471,7 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     JsonObject object;
     BMMRES status = kResultSuccess;
     std::string error = runError;
-    std::vector<std::string> inputs, outputs;
+    std::vector<std::string> inputs, outputs, warnings;
     std::vector<JsonObject> failures, damaged;
     std::string firstDamage;
     const FrameOutcome* last = nullptr;
@@ -450,6 +481,8 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     for (size_t index = 0; index < outcomes.size(); ++index) {
         const FrameOutcome& outcome = outcomes[index];
         inputs.push_back(tasks[index].input);
+        for (const std::string& warning : outcome.warnings)
+            warnings.push_back(tasks[index].input + ": " + warning);
         driverMs += outcome.driverMs;
         if (outcome.damaged && damage == "null")
             damage = outcome.damage;
@@ -509,9 +542,13 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     object.AddJson("damage", damage);
     object.AddObjectList("damaged", damaged);
     // What the last frame written holds of the input's metadata.
-    object.AddNumber("aspect", last ? double(last->aspect) : 1.0);
+    if (last == nullptr || AspectIsKnown(last->aspect))
+        object.AddNumber("aspect", last ? double(last->aspect) : 1.0);
+    else
+        object.AddJson("aspect", "null");
     object.AddText("comment", last ? last->comment : "");
     object.AddTextList("carried", last ? last->carried : std::vector<std::string>{});
+    object.AddTextList("warnings", warnings);
     // The image itself may be on stdout: the summary then goes to stderr.
     std::fprintf(job.output == "-" ? stderr : stdout, "%s\n", object.Text().c_str());
     FlushStandardOutput();
@@ -618,7 +655,8 @@ std::string ConvertHelp()
            "\n"
            "Alpha. PIC alpha is carried byte for byte: a premultiplied render stays\n"
            "premultiplied (and may show dark edges where viewers expect straight\n"
-           "alpha).\n"
+           "alpha). TIFF output labels it associated, or unassociated after\n"
+           "--unpremult; a TIFF's alpha is read as stored, labelled either way.\n"
            "  --unpremult            reading PIC: colour = round(colour * 255 / alpha)\n"
            "                         (alpha 0 and 255 leave colour as it is)\n"
            "  --premult              writing PIC from an image: colour =\n"
@@ -648,6 +686,26 @@ std::string ConvertHelp()
            "  --save-options FILE    the driver's options block (SaveOptions) after the\n"
            "                         write, 96 bytes\n"
            "  An image without alpha written with alpha gets alpha 255 (opaque).\n"
+           "\n"
+           "Reading images (writing PIC):\n"
+           "  --part P               EXR: the part to read, by number (from 0) or name\n"
+           "  --ch LIST              EXR: a layer's name (diffuse), or 1 to 4 channel\n"
+           "                         names separated by commas, as oiiotool's --ch:\n"
+           "                         grey, grey and alpha, RGB or RGBA. Without these,\n"
+           "                         the first part with colour, and in it the\n"
+           "                         unnamed R, G, B, A, else the one layer that has\n"
+           "                         them; a warning names the parts and layers left\n"
+           "  --max-block-mib N      refuse an EXR block or tile (with all its\n"
+           "                         channels), a TIFF strip or tile, or a PNG chunk\n"
+           "                         other than pixels, that declares more than N MiB\n"
+           "                         decoded, before decoding it\n"
+           "                         (default " +
+           std::to_string(kDefaultMaxBlockMib) +
+           ")\n"
+           "  --max-scans N          refuse a JPEG at its scan N + 1 (default " +
+           std::to_string(kDefaultMaxScans) +
+           ";\n"
+           "                         progressive files have about 10)\n"
            "\n"
            "Reading PIC:\n"
            "  Outputs carry the file's own 8-bit values: RGB when the PIC has no\n"
@@ -709,8 +767,10 @@ std::string ConvertHelp()
            "                         'pictool check --json' gives it), damaged (every\n"
            "                         damaged PIC input: frame, null for a single image,\n"
            "                         file, row, offset, reason), and of the last\n"
-           "                         frame written: aspect, comment, and carried (which\n"
-           "                         of \"aspect\" and \"comment\" came from IN)\n"
+           "                         frame written: aspect (null when unknown),\n"
+           "                         comment, and carried (which of \"aspect\" and\n"
+           "                         \"comment\" came from IN and OUT holds), and\n"
+           "                         warnings (\"FILE: what was left\" of every frame)\n"
            "  --no-clobber, -n       leave an OUT (or a frame's output) that exists as it\n"
            "                         is: one line on stderr says it was skipped, and it\n"
            "                         is no failure; checked before the first frame starts\n"

@@ -12,6 +12,7 @@
 #include "pic/pic_header.h"
 #include "tools/pictool/commands/command.h"
 #include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/formats/image_format.h"
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
 #include "tools/pictool/formats/pic_format.h"
@@ -110,7 +111,10 @@ void PrintPlain(const std::string& file, const InfoReport& report)
     const bool rgba = info.Type() == kImageType32WithAlpha;
     std::printf("%s\n", file.c_str());
     std::printf("  size         %u x %u\n", unsigned(info.Width()), unsigned(info.Height()));
-    std::printf("  aspect       %g\n", double(info.Aspect()));
+    if (AspectIsKnown(info.Aspect()))
+        std::printf("  aspect       %g\n", double(info.Aspect()));
+    else
+        std::printf("  aspect       unknown (the header holds %g)\n", double(info.Aspect()));
     std::printf("  type         %s\n", rgba ? "32-bit RGBA" : "24-bit RGB");
     std::printf("  compression  colour %s", report.options.rgbCompressed == 1 ? "RLE" : "raw");
     if (rgba)
@@ -130,7 +134,10 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
         const BitmapInfo& info = report->info;
         object.AddInteger("width", info.Width());
         object.AddInteger("height", info.Height());
-        object.AddNumber("aspect", info.Aspect());
+        if (AspectIsKnown(info.Aspect()))
+            object.AddNumber("aspect", info.Aspect());
+        else
+            object.AddJson("aspect", "null"); // unknown: 0, negative or not finite
         object.AddNumber("gamma", info.Gamma());
         object.AddInteger("type", info.Type());
         object.AddInteger("firstFrame", info.FirstFrame());
@@ -146,7 +153,7 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
 // ReadOne's answers besides the driver's result codes.
 constexpr int kNoDriver = -1;
 constexpr int kOptionsRefused = -2;
-constexpr int kNameTooLong = -3; // `report.comment` says why
+constexpr int kSaysWhy = -3; // `report.comment` says why (a name too long, a failed read)
 
 // Reads one file through a fresh driver and returns the driver's result.
 int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* optionsBlock,
@@ -160,7 +167,7 @@ int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* o
     const ShortName name(file);
     if (!name.Fits()) {
         report.comment = name.Why();
-        return kNameTooLong;
+        return kSaysWhy;
     }
     report.info.SetName(name.Name().c_str());
     BMMClearReportedErrors();
@@ -171,7 +178,12 @@ int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* o
     if (driver->OptionsSize() != kPicOptionsSize || !driver->SaveOptions(block))
         return kNoDriver;
     std::memcpy(&report.options, block, sizeof block);
-    report.comment = PicHeaderComment(file);
+    std::string comment, error;
+    if (!ReadPicHeaderComment(file, comment, error)) {
+        report.comment = error;
+        return kSaysWhy;
+    }
+    report.comment = comment;
     return result;
 }
 
@@ -206,14 +218,14 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
         }
         std::string failure;
         if (result != kResultSuccess) {
-            failure = result == kNameTooLong
+            failure = result == kSaysWhy
                           ? report.comment
                           : DriverFailureText(readName, BMMRES(result), DriverTask::ReadInfo);
             std::fprintf(stderr, "pictool: %s: %s\n", file.c_str(), failure.c_str());
             status = kExitFailure;
         }
         if (parsed.json)
-            PrintJson(file, result == kNameTooLong ? kResultSystemError : BMMRES(result), failure,
+            PrintJson(file, result == kSaysWhy ? kResultSystemError : BMMRES(result), failure,
                       result == kResultSuccess ? &report : nullptr);
         else if (result == kResultSuccess)
             PrintPlain(file, report);
@@ -249,7 +261,9 @@ const PictoolCommand InfoCommand = {
             "\n"
             "type is the host's image type: 6 = 32-bit RGBA, 8 = 24-bit RGB. withAlpha,\n"
             "rgbCompressed and alphaCompressed are the driver's options after the read\n"
-            "(1 = set). The comment is the header's, up to its first zero byte.\n"
+            "(1 = set). The comment is the header's, up to its first zero byte. An\n"
+            "aspect that is not a finite number above 0 is unknown: 'unknown' (null in\n"
+            "JSON).\n"
             "\n"
             "Text in JSON is UTF-8 as it is; other bytes above 0x7F are \\u00XX.\n"
             "\n"

@@ -72,7 +72,8 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     Bitmap bitmap(&manager);
     LoadedPic loaded;
     FrameOutcome outcome;
-    if (!LoadPic(plugin, inputPath, task.input, job.maxPixels, bitmap, progress, loaded, outcome))
+    if (!LoadPic(plugin, inputPath, task.input, job.read.maxPixels, bitmap, progress, loaded,
+                 outcome))
         return outcome;
     BitmapStorage& storage = *bitmap.Storage();
 
@@ -80,7 +81,7 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     header.width = uint32_t(storage.Width());
     header.height = uint32_t(storage.Height());
     header.hasAlpha = loaded.hasAlpha;
-    header.haveAspect = true;
+    header.haveAspect = AspectIsKnown(loaded.aspect);
     header.aspect = loaded.aspect;
     header.haveComment = !loaded.comment.empty();
     header.comment = loaded.comment;
@@ -96,8 +97,9 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
     outcome.compressed = loaded.haveOptions && loaded.options.rgbCompressed == 1;
     outcome.aspect = header.aspect;
     outcome.comment = header.comment;
-    outcome.carried = {"aspect"};
-    if (header.haveComment)
+    if (job.outputFormat->keepsMetadata && header.haveAspect)
+        outcome.carried.push_back("aspect");
+    if (job.outputFormat->keepsMetadata && header.haveComment)
         outcome.carried.push_back("comment");
     NoteDamage(inputPath, task.input, outcome);
 
@@ -190,7 +192,12 @@ bool LoadPic(const Plugin& plugin, const std::string& path, const std::string& l
     loaded.hasAlpha = info.Type() == kImageType32WithAlpha;
     loaded.aspect = info.Aspect();
     loaded.haveOptions = SaveDriverOptions(*driver, loaded.options);
-    loaded.comment = PicUserComment(PicHeaderComment(path));
+    std::string comment, error;
+    if (!ReadPicHeaderComment(path, comment, error)) {
+        failure = FrameFailure(label, error);
+        return false;
+    }
+    loaded.comment = PicUserComment(comment);
     return true;
 }
 
@@ -225,7 +232,7 @@ FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, co
         ImageInput input;
         StagingFile staged;
         std::string error;
-        if (!input.Open(task.input, error) || !staged.Fill(input, job.maxPixels, error))
+        if (!input.Open(task.input, error) || !staged.Fill(input, job.read.maxPixels, error))
             return FrameFailure(task.input, error);
         return LoadAndWrite(plugin, job, task, staged.Path(), progress);
     } catch (const std::bad_alloc&) {

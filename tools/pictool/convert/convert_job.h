@@ -57,7 +57,7 @@ struct ConvertJob {
     bool unpremultiply = false; // --unpremult: colour divided by alpha on the way out
     bool allowDamaged = false;  // a damaged PIC input still exits 0
 
-    uint64_t maxPixels = kMaxImagePixels;
+    ReadSettings read; // --max-pixels and the other bounds; --part, --ch
     int jobs = 1;
     bool json = false;
     bool quiet = false;
@@ -99,6 +99,8 @@ struct FrameOutcome {
     float aspect = 1.0f;
     std::string comment;
     std::vector<std::string> carried;
+    // What the input's reader left behind (EXR parts, layers), one warning each.
+    std::vector<std::string> warnings;
 };
 
 // Each converts one frame with drivers of its own; thread-safe.

@@ -35,6 +35,7 @@ struct InputTraits {
     std::string comment;
     bool haveAspect = false;
     float aspect = 1.0f;
+    std::vector<std::string> notes; // what the reader left behind
 };
 
 // What the header keeps of a user's comment: its 80 bytes less the driver's
@@ -68,7 +69,7 @@ bool PrepareOptions(BitmapIO& driver, const ConvertJob& job, const InputTraits& 
     std::string comment;
     if (job.commentGiven) {
         comment = job.comment; // the parser cut it to what the header keeps
-    } else if (!block && input.haveComment) {
+    } else if (!block && input.haveComment && !input.comment.empty()) {
         comment = input.comment.substr(0, Utf8CutLength(input.comment, kCommentRoom));
         outcome.carried.push_back("comment");
     }
@@ -171,7 +172,7 @@ FrameOutcome WriteFrame(const Plugin& plugin, const ConvertJob& job, const Frame
         return FrameFailure(task.output, error);
     BitmapStorage& storage = *bitmap.Storage();
     outcome.aspect = job.aspectGiven ? job.aspect : input.haveAspect ? input.aspect : 1.0f;
-    if (!job.aspectGiven && input.haveAspect)
+    if (!job.aspectGiven && input.haveAspect && AspectIsKnown(input.aspect))
         outcome.carried.insert(outcome.carried.begin(), "aspect");
     storage.bi.SetAspect(outcome.aspect);
 
@@ -221,13 +222,19 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
             FrameFailure(task.input, "not an image pictool reads (" + ReadFormatNames() + ")");
         return false;
     }
+    if (!format->layered && (!job.read.part.empty() || !job.read.channels.empty())) {
+        failure = FrameFailure(task.input, std::string("--part and --ch apply to inputs with parts "
+                                                       "and layers (EXR), not ") +
+                                               format->name);
+        return false;
+    }
     // The driver, and readers that seek, take named files: standard input
     // goes to one first.
     std::unique_ptr<StagingFile> staged;
     std::string path = task.input;
     if (IsStream(task.input) && (format == &PicFormat() || format->namedFilesOnly)) {
         staged = std::make_unique<StagingFile>(format == &PicFormat() ? ".pic" : "");
-        if (!staged->Fill(*input, job.maxPixels, error)) {
+        if (!staged->Fill(*input, job.read.maxPixels, error)) {
             failure = FrameFailure(task.input, error);
             return false;
         }
@@ -240,7 +247,8 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     }
     if (format == &PicFormat()) {
         LoadedPic loaded;
-        if (!LoadPic(plugin, path, task.input, job.maxPixels, bitmap, progress, loaded, failure))
+        if (!LoadPic(plugin, path, task.input, job.read.maxPixels, bitmap, progress, loaded,
+                     failure))
             return false;
         traits.hasAlpha = loaded.hasAlpha;
         traits.knowsCompression = loaded.haveOptions;
@@ -253,7 +261,7 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
         NoteDamage(path, task.input, loadNotes);
         return true;
     }
-    std::unique_ptr<RowSource> source = format->newReader(*input, job.maxPixels);
+    std::unique_ptr<RowSource> source = format->newReader(*input, job.read);
     ImageHeader header;
     bool noStorage = false;
     if (!source->Start(header, error) ||
@@ -266,13 +274,14 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     traits.comment = header.comment;
     traits.haveAspect = header.haveAspect;
     traits.aspect = header.aspect;
+    traits.notes = std::move(header.notes);
     return true;
 }
 
 // A written frame's outcome with what loading its input noted (its time,
-// its damage). Moved, not copied: nothing may fail once the output is in
-// place.
-FrameOutcome WithLoadNotes(FrameOutcome&& outcome, FrameOutcome& loadNotes)
+// its damage, the reader's warnings). Moved, not copied: nothing may fail
+// once the output is in place.
+FrameOutcome WithLoadNotes(FrameOutcome&& outcome, FrameOutcome& loadNotes, InputTraits& traits)
 {
     if (outcome.ok) {
         outcome.driverMs += loadNotes.driverMs;
@@ -283,6 +292,7 @@ FrameOutcome WithLoadNotes(FrameOutcome&& outcome, FrameOutcome& loadNotes)
         outcome.damageReason = std::move(loadNotes.damageReason);
         outcome.error = std::move(loadNotes.error);
         outcome.errorFile = std::move(loadNotes.errorFile);
+        outcome.warnings = std::move(traits.notes);
     }
     return std::move(outcome);
 }
@@ -305,7 +315,7 @@ FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTas
         if (opened != FrameOutput::kReady)
             return OutputOutcome(opened, output, task);
         return WithLoadNotes(WriteFrame(plugin, job, task, output, bitmap, traits, progress),
-                             loadNotes);
+                             loadNotes, traits);
     }
     // The driver writes named files: standard output gets a copy of one.
     StagingFile staged;
@@ -315,7 +325,7 @@ FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTas
     FrameOutcome outcome = WriteFrame(plugin, job, task, output, bitmap, traits, progress);
     if (outcome.ok && !staged.CopyToStdout(error))
         return FrameFailure(task.output, error);
-    return WithLoadNotes(std::move(outcome), loadNotes);
+    return WithLoadNotes(std::move(outcome), loadNotes, traits);
 }
 
 } // namespace

@@ -24,11 +24,28 @@ std::string PixelLimitText(uint64_t width, uint64_t height, uint64_t maxPixels)
 {
     const std::string declared = "declares " + std::to_string(width) + " x " +
                                  std::to_string(height) + " (" + std::to_string(width * height) +
-                                 " pixels), more than ";
+                                 " pixels)";
     if (maxPixels >= kMaxStoragePixels)
-        return declared + "the host's storage holds (2^" + std::to_string(kMaxStoragePixelsLog2) +
-               " pixels)";
-    return declared + "--max-pixels " + std::to_string(maxPixels);
+        return declared + ", more than the host's storage holds (2^" +
+               std::to_string(kMaxStoragePixelsLog2) + " pixels)";
+    return LimitText(declared, "--max-pixels", maxPixels);
+}
+
+std::string LimitText(const std::string& what, const char* option, uint64_t limit)
+{
+    return what + ", more than " + option + " " + std::to_string(limit);
+}
+
+bool CheckBlockBytes(uint64_t bytes, const std::string& what, const ReadSettings& settings,
+                     std::string& error)
+{
+    constexpr uint64_t kMib = uint64_t(1) << 20;
+    if (bytes <= settings.maxBlockMib * kMib)
+        return true;
+    error = LimitText("declares " + what + " (" + std::to_string((bytes + kMib - 1) / kMib) +
+                          " MiB each, decoded)",
+                      "--max-block-mib", settings.maxBlockMib);
+    return false;
 }
 
 std::string SideLimitText()

@@ -58,9 +58,20 @@ size_t ImageInput::Read(void* bytes, size_t count)
     const size_t fromHead = std::min(count, headSize - headUsed);
     std::memcpy(out, head + headUsed, fromHead);
     headUsed += fromHead;
-    if (fromHead == count)
-        return count;
-    return fromHead + std::fread(out + fromHead, 1, count - fromHead, file);
+    const size_t got = fromHead == count
+                           ? count
+                           : fromHead + std::fread(out + fromHead, 1, count - fromHead, file);
+    position += got;
+    return got;
+}
+
+bool ImageInput::Seek(uint64_t offset)
+{
+    if (size == 0 || !SeekFile(file, offset))
+        return false;
+    headUsed = headSize; // what follows comes from the file
+    position = offset;
+    return true;
 }
 
 int ImageInput::ReadByte()

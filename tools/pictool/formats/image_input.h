@@ -1,6 +1,7 @@
 // The bytes of one input, a file or standard input ("-"), with its first
 // bytes read ahead so that its format can be told by its content. Read goes
-// on from the start, through the bytes read ahead.
+// on from the start, through the bytes read ahead; a regular file may also
+// be read from any offset (Seek), which readers that seek use.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,11 @@ public:
     size_t Read(void* bytes, size_t count);
     // One byte, or -1 at the end.
     int ReadByte();
+    // The offset of the next byte Read gives.
+    uint64_t Tell() const { return position; }
+    // Reads on from `offset`; false when the input is not a regular file or
+    // the system refuses.
+    bool Seek(uint64_t offset);
     // True once a read failed for a reason other than the end.
     bool Failed() const;
 
@@ -41,6 +47,7 @@ private:
     size_t headSize = 0;
     size_t headUsed = 0;
     uint64_t size = 0;
+    uint64_t position = 0;
 };
 
 // Whether `path` gives its bytes only once: "-" (standard input), a pipe, a
@@ -50,3 +57,5 @@ bool IsStream(const std::string& path);
 
 // Sets binary mode on a standard stream where the system has text mode.
 void UseBinaryMode(FILE* file);
+// Moves `file` to `offset` bytes from its start, past 2 GiB too.
+bool SeekFile(FILE* file, uint64_t offset);

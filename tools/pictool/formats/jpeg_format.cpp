@@ -1,7 +1,9 @@
 // JPEG files through libjpeg(-turbo): grey and colour JPEGs (baseline or
 // progressive) are read as RGB without alpha; written as 8-bit RGB at
 // --quality (default 90), alpha left out. The comment travels as a COM
-// marker, the pixel aspect ratio as the JFIF density (unit 0).
+// marker, the pixel aspect ratio as the JFIF density (unit 0). A file's
+// scans are counted as they come and bounded (--max-scans), since each
+// scan of a progressive file is a pass over the whole image.
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
@@ -19,7 +21,9 @@
 
 // libjpeg reports errors by calling error_exit, which jumps back to the
 // setjmp in the function that made the call; like the PNG reader, those
-// functions hold nothing with a destructor.
+// functions hold nothing with a destructor. The error manager is set, and
+// every call is made under a setjmp, from jpeg_create_* on: creating
+// allocates, and fails as any call does.
 
 namespace {
 
@@ -27,6 +31,8 @@ struct JpegError {
     jpeg_error_mgr manager;
     jmp_buf back;
     char message[JMSG_LENGTH_MAX] = "";
+    uint32_t maxScans = kDefaultMaxScans;
+    bool overScans = false; // the reader met scan maxScans + 1
 };
 
 void OnJpegError(j_common_ptr info)
@@ -37,6 +43,41 @@ void OnJpegError(j_common_ptr info)
 }
 
 void OnJpegMessage(j_common_ptr, int) {}
+
+// Called before each piece of input is decoded: a scan past the bound ends
+// the read before its work.
+void CheckScans(j_common_ptr info)
+{
+    auto* error = reinterpret_cast<JpegError*>(info->err);
+    const auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (uint32_t(decompress->input_scan_number) <= error->maxScans)
+        return;
+    error->overScans = true;
+    longjmp(error->back, 1);
+}
+
+void UseJpegErrors(jpeg_error_mgr& manager)
+{
+    jpeg_std_error(&manager);
+    manager.error_exit = OnJpegError;
+    manager.emit_message = OnJpegMessage;
+}
+
+int CreateDecompress(jpeg_decompress_struct& info, JpegError& error)
+{
+    if (setjmp(error.back))
+        return 1;
+    jpeg_create_decompress(&info);
+    return 0;
+}
+
+int CreateCompress(jpeg_compress_struct& info, JpegError& error)
+{
+    if (setjmp(error.back))
+        return 1;
+    jpeg_create_compress(&info);
+    return 0;
+}
 
 // Feeds libjpeg from an ImageInput, 64 KiB at a time.
 struct JpegFeed {
@@ -118,12 +159,24 @@ int FinishJpegRows(jpeg_decompress_struct& info, JpegError& error)
 
 class JpegSource : public RowSource {
 public:
-    JpegSource(ImageInput& input, uint64_t limit) : maxPixels(limit)
+    JpegSource(ImageInput& from, const ReadSettings& settings)
+        : input(from), maxPixels(settings.maxPixels)
     {
-        info.err = jpeg_std_error(&failure.manager);
-        failure.manager.error_exit = OnJpegError;
-        failure.manager.emit_message = OnJpegMessage;
-        jpeg_create_decompress(&info);
+        failure.maxScans = settings.maxScans;
+    }
+    ~JpegSource() override
+    {
+        if (created)
+            jpeg_destroy_decompress(&info);
+    }
+
+    bool Start(ImageHeader& header, std::string& error) override
+    {
+        info.err = &failure.manager;
+        UseJpegErrors(failure.manager);
+        if (CreateDecompress(info, failure) != 0)
+            return Corrupt(error);
+        created = true;
         source = std::make_unique<JpegFeed>();
         source->input = &input;
         source->cutShort = false;
@@ -133,15 +186,10 @@ public:
         source->manager.resync_to_restart = jpeg_resync_to_restart;
         source->manager.term_source = TermSource;
         info.src = &source->manager;
-    }
-    ~JpegSource() override { jpeg_destroy_decompress(&info); }
-
-    bool Start(ImageHeader& header, std::string& error) override
-    {
-        if (ReadJpegHeader(info, failure) != 0) {
-            error = std::string("JPEG data is corrupt or cut short (") + failure.message + ")";
-            return false;
-        }
+        progress.progress_monitor = CheckScans;
+        info.progress = &progress;
+        if (ReadJpegHeader(info, failure) != 0)
+            return Corrupt(error);
         if (!CheckImageSize(info.image_width, info.image_height, maxPixels, error))
             return false;
         if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
@@ -194,13 +242,20 @@ public:
 private:
     bool Corrupt(std::string& error)
     {
-        error = std::string("JPEG data is corrupt or cut short (") +
-                (failure.message[0] ? failure.message : "not RGB or grey") + ")";
+        if (failure.overScans)
+            error = LimitText("holds scan " + std::to_string(failure.maxScans + 1), "--max-scans",
+                              failure.maxScans);
+        else
+            error = std::string("JPEG data is corrupt or cut short (") +
+                    (failure.message[0] ? failure.message : "not RGB or grey") + ")";
         return false;
     }
 
+    ImageInput& input;
     uint64_t maxPixels;
     jpeg_decompress_struct info{};
+    bool created = false;
+    jpeg_progress_mgr progress{};
     JpegError failure;
     std::unique_ptr<JpegFeed> source;
     std::vector<JSAMPLE> row;
@@ -218,7 +273,7 @@ int BeginJpeg(jpeg_compress_struct& info, JpegError& error, FILE* file, const Im
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
-    if (header.haveAspect && header.aspect != 1.0f) {
+    if (AspectToWrite(header)) {
         uint32_t across = 1, down = 1;
         DensityFromAspect(header.aspect, 0xFFFF, across, down);
         info.density_unit = 0;
@@ -251,17 +306,21 @@ int EndJpeg(jpeg_compress_struct& info, JpegError& error)
 
 class JpegSink : public RowSink {
 public:
-    JpegSink(const std::string& name, int level) : path(name), quality(level)
+    JpegSink(const std::string& name, int level) : path(name), quality(level) {}
+    ~JpegSink() override
     {
-        info.err = jpeg_std_error(&failure.manager);
-        failure.manager.error_exit = OnJpegError;
-        failure.manager.emit_message = OnJpegMessage;
-        jpeg_create_compress(&info);
+        if (created)
+            jpeg_destroy_compress(&info);
     }
-    ~JpegSink() override { jpeg_destroy_compress(&info); }
 
     bool Start(const ImageHeader& header, std::string& error) override
     {
+        info.err = &failure.manager;
+        UseJpegErrors(failure.manager);
+        errno = 0;
+        if (!Check(CreateCompress(info, failure), error))
+            return false;
+        created = true;
         row.resize(size_t(header.width) * 3);
         FILE* file = output.Open(path, error);
         if (file == nullptr)
@@ -302,6 +361,7 @@ private:
     std::string path;
     int quality;
     jpeg_compress_struct info{};
+    bool created = false;
     JpegError failure;
     ImageOutput output;
     std::vector<JSAMPLE> row;
@@ -315,9 +375,9 @@ bool SniffJpeg(const uint8_t* head, size_t count)
     return count >= 3 && std::memcmp(head, kJpegSignature, 3) == 0;
 }
 
-std::unique_ptr<RowSource> NewJpegReader(ImageInput& input, uint64_t maxPixels)
+std::unique_ptr<RowSource> NewJpegReader(ImageInput& input, const ReadSettings& settings)
 {
-    return std::make_unique<JpegSource>(input, maxPixels);
+    return std::make_unique<JpegSource>(input, settings);
 }
 
 std::unique_ptr<RowSink> NewJpegWriter(const std::string& path, const WriteSettings& settings)
@@ -334,6 +394,8 @@ extern const ImageFormat kJpegFormat = {
     NewJpegReader,
     NewJpegWriter,
     false,
+    false,
+    true,
     false,
     "grey and colour, baseline and progressive; COM comment, JFIF aspect",
     "RGB (no alpha), 8 bits, --quality 1 to 100 (90); COM comment,\n"

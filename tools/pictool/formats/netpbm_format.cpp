@@ -344,14 +344,14 @@ bool SniffPnm(const uint8_t* head, size_t count)
            std::isspace(head[2]);
 }
 
-std::unique_ptr<RowSource> NewPamReader(ImageInput& input, uint64_t maxPixels)
+std::unique_ptr<RowSource> NewPamReader(ImageInput& input, const ReadSettings& settings)
 {
-    return std::make_unique<NetpbmSource>(input, maxPixels, true);
+    return std::make_unique<NetpbmSource>(input, settings.maxPixels, true);
 }
 
-std::unique_ptr<RowSource> NewPnmReader(ImageInput& input, uint64_t maxPixels)
+std::unique_ptr<RowSource> NewPnmReader(ImageInput& input, const ReadSettings& settings)
 {
-    return std::make_unique<NetpbmSource>(input, maxPixels, false);
+    return std::make_unique<NetpbmSource>(input, settings.maxPixels, false);
 }
 
 std::unique_ptr<RowSink> NewPamWriter(const std::string& path, const WriteSettings& settings)
@@ -369,12 +369,14 @@ extern const ImageFormat kPamFormat = {
     NewPamWriter,
     true,
     false,
+    false,
+    false,
     "GRAYSCALE, GRAYSCALE_ALPHA, RGB, RGB_ALPHA; MAXVAL 1 to 65535",
     "RGB or RGB_ALPHA, MAXVAL 255 or 65535 (--depth 16); --host-pixels",
 };
 
 extern const ImageFormat kPnmFormat = {
-    "PGM/PPM", "pgm ppm", SniffPnm, NewPnmReader,
-    nullptr,   false,     false,    "binary (P5, P6), MAXVAL 1 to 65535",
+    "PGM/PPM", "pgm ppm", SniffPnm, NewPnmReader, nullptr,
+    false,     false,     false,    false,        "binary (P5, P6), MAXVAL 1 to 65535",
     nullptr,
 };

@@ -1,18 +1,17 @@
 #include "tools/pictool/formats/pic_format.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "pic/pic_header.h"
 #include "tools/pictool/formats/image_format.h"
+#include "tools/pictool/support/system_error_text.h"
 
 namespace {
 
-constexpr uint8_t kPicSignature[4] = {0x53, 0x80, 0xF6, 0x34};
-
 bool SniffPic(const uint8_t* head, size_t count)
 {
-    return count >= 4 && std::memcmp(head, kPicSignature, 4) == 0;
+    return count >= 4 && PicMagicAgrees(head, 4);
 }
 
 } // namespace
@@ -25,22 +24,32 @@ extern const ImageFormat kPicFormat = {
     nullptr,
     false,
     false,
+    true,
+    false,
     "by the plug-in's LoadImage: RGB or RGBA, 8 bits",
     "by the plug-in's WriteFrame: RGB or RGBA, raw or run-length",
 };
 
-std::string PicHeaderComment(const std::string& path)
+bool ReadPicHeaderComment(const std::string& path, std::string& comment, std::string& error)
 {
     char start[8 + kPicCommentSize];
+    errno = 0;
     FILE* stream = std::fopen(path.c_str(), "rb");
-    if (stream == nullptr)
-        return "";
+    if (stream == nullptr) {
+        error = SystemErrorText(errno != 0 ? errno : EIO);
+        return false;
+    }
     const size_t got = std::fread(start, 1, sizeof start, stream);
+    const bool failed = std::ferror(stream) != 0;
+    const int readError = errno;
     std::fclose(stream);
-    if (got != sizeof start)
-        return "";
-    const char* comment = start + 8;
-    return std::string(comment, PicCommentLength(comment));
+    if (failed) {
+        error = SystemErrorText(readError != 0 ? readError : EIO);
+        return false;
+    }
+    // A file too short for the field has no comment; the driver says why.
+    comment = got == sizeof start ? std::string(start + 8, PicCommentLength(start + 8)) : "";
+    return true;
 }
 
 std::string PicUserComment(const std::string& headerComment)

@@ -6,8 +6,9 @@
 #include <string>
 
 // The comment field (bytes 8 to 87) of the PIC file `path` up to its first
-// zero byte; empty when it cannot be read.
-std::string PicHeaderComment(const std::string& path);
+// zero byte; false with the system's words when it cannot be read (a
+// comment lost to a failed read must not pass for an empty one).
+bool ReadPicHeaderComment(const std::string& path, std::string& comment, std::string& error);
 
 // The user's part of a header comment: what follows the prefix the driver
 // writes, or all of it when it has no such prefix. A comment carried to

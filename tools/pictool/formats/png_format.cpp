@@ -2,10 +2,13 @@
 // not. Palette and grey images become RGB, a tRNS chunk becomes alpha,
 // 16-bit samples are rounded to 8 bits and samples below 8 bits scaled up;
 // no gamma is applied. Written RGB or RGBA, 8 or 16 bits. The pixel aspect
-// ratio travels as pHYs, the comment as a tEXt chunk keyed "Comment"
-// ("Description" is read too, as other tools write it).
+// ratio travels as pHYs, the comment as a text chunk keyed "Comment"
+// ("Description" is read too, as other tools write it): tEXt or zTXt
+// (Latin-1) or iTXt (UTF-8) read, each made UTF-8; written as tEXt where
+// Latin-1 holds it, else iTXt.
 #include <png.h>
 
+#include <cctype>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -16,6 +19,7 @@
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/formats/image_output.h"
 #include "tools/pictool/support/system_error_text.h"
+#include "tools/pictool/support/utf8_text.h"
 
 // libpng reports errors by calling our handler, which jumps back to the
 // setjmp of the function that made the call. Those functions hold no object
@@ -30,7 +34,10 @@ struct PngSession {
     png_infop info = nullptr;
     ImageInput* input = nullptr;
     char message[200] = "";
-    bool overLimit = false; // libpng warned that a side passes the user limit
+    bool overLimit = false;     // libpng warned that a side passes the user limit
+    bool chunkTooLarge = false; // a chunk declared more than --max-block-mib
+    // The last 8 bytes libpng read in one piece: a chunk's length and type.
+    uint8_t chunkHeader[8] = {};
 };
 
 void OnPngError(png_structp png, png_const_charp text)
@@ -41,12 +48,18 @@ void OnPngError(png_structp png, png_const_charp text)
 }
 
 // libpng warns of a side over the user limit, then fails with "Invalid
-// IHDR data": the warning is what says why.
+// IHDR data": the warning is what says why. A chunk longer than the chunk
+// limit is only a warning to libpng, which then allocates it all the same
+// (a few bytes may declare 2 GiB): it ends the read here.
 void OnPngWarning(png_structp png, png_const_charp text)
 {
     auto* session = static_cast<PngSession*>(png_get_error_ptr(png));
     if (text != nullptr && std::strstr(text, "exceeds user limit") != nullptr)
         session->overLimit = true;
+    if (text != nullptr && std::strstr(text, "chunk data is too large") != nullptr) {
+        session->chunkTooLarge = true;
+        png_error(png, text);
+    }
 }
 
 void ReadFromInput(png_structp png, png_bytep bytes, png_size_t count)
@@ -54,6 +67,20 @@ void ReadFromInput(png_structp png, png_bytep bytes, png_size_t count)
     auto* session = static_cast<PngSession*>(png_get_error_ptr(png));
     if (session->input->Read(bytes, count) != count)
         png_error(png, "cut short");
+    if (count == sizeof session->chunkHeader)
+        std::memcpy(session->chunkHeader, bytes, count);
+}
+
+// "a zTXt chunk of 1898512411 bytes", from the chunk header read last.
+std::string ChunkText(const PngSession& session)
+{
+    const uint8_t* header = session.chunkHeader;
+    const uint32_t length = uint32_t(header[0]) << 24 | uint32_t(header[1]) << 16 |
+                            uint32_t(header[2]) << 8 | header[3];
+    std::string type;
+    for (int index = 4; index < 8; ++index)
+        type += std::isalpha(header[index]) ? char(header[index]) : '?';
+    return "a " + type + " chunk of " + std::to_string(length) + " bytes";
 }
 
 // What the rows look like once the read transforms are applied.
@@ -66,16 +93,24 @@ struct PngLayout {
     uint64_t storedBytes = 0; // the decompressed data as stored, filter bytes included
 };
 
+// The most text and unknown chunks kept: libpng's own default, which
+// Debian's build leaves unbounded.
+constexpr png_uint_32 kMaxPngChunks = 1000;
+
 // Deflate makes at most 1032 bytes of one; a file this much smaller than its
 // rows cannot hold them, whatever its header says.
 constexpr uint64_t kDeflateMaxRatio = 1032;
 
-bool ReadPngInfo(PngSession& session, PngLayout& layout)
+bool ReadPngInfo(PngSession& session, uint64_t maxChunkBytes, PngLayout& layout)
 {
     if (setjmp(png_jmpbuf(session.png)))
         return false;
     // The sides PIC holds at most; CheckImageSize gives the words for it.
     png_set_user_limits(session.png, kMaxImageSide, kMaxImageSide);
+    // A chunk other than the image data, or a compressed comment inflated,
+    // takes at most what one block may (--max-block-mib).
+    png_set_chunk_malloc_max(session.png, png_alloc_size_t(maxChunkBytes));
+    png_set_chunk_cache_max(session.png, kMaxPngChunks);
     png_read_info(session.png, session.info);
     const int colorType = png_get_color_type(session.png, session.info);
     const int bitDepth = png_get_bit_depth(session.png, session.info);
@@ -132,10 +167,14 @@ void ReadPngMetadata(const PngSession& session, ImageHeader& header)
     png_get_text(session.png, session.info, &texts, &count);
     for (const char* key : {"Comment", "Description"}) {
         for (int index = 0; index < count && !header.haveComment; ++index) {
-            if (std::strcmp(texts[index].key, key) != 0 || texts[index].text == nullptr)
+            const png_text& text = texts[index];
+            if (std::strcmp(text.key, key) != 0 || text.text == nullptr)
                 continue;
-            header.haveComment = true;
-            header.comment = std::string(texts[index].text, texts[index].text_length);
+            // iTXt gives its length in itxt_length, and is UTF-8 already.
+            const bool international = text.compression >= PNG_ITXT_COMPRESSION_NONE;
+            const std::string value(text.text, international ? text.itxt_length : text.text_length);
+            header.comment = international ? value : Latin1AsUtf8(value);
+            header.haveComment = !header.comment.empty();
         }
     }
 }
@@ -167,7 +206,10 @@ bool ReadEnd(PngSession& session)
 
 class PngSource : public RowSource {
 public:
-    PngSource(ImageInput& from, uint64_t limit) : maxPixels(limit) { session.input = &from; }
+    PngSource(ImageInput& from, const ReadSettings& asked) : settings(asked)
+    {
+        session.input = &from;
+    }
     ~PngSource() override { png_destroy_read_struct(&session.png, &session.info, nullptr); }
 
     bool Start(ImageHeader& header, std::string& error) override
@@ -181,14 +223,17 @@ public:
             return false;
         }
         png_set_read_fn(session.png, nullptr, ReadFromInput);
-        if (!ReadPngInfo(session, layout)) {
+        if (!ReadPngInfo(session, settings.maxBlockMib << 20, layout)) {
             if (session.overLimit)
                 error = "PNG image is wider or taller than " + SideLimitText();
+            else if (session.chunkTooLarge)
+                error = LimitText("declares " + ChunkText(session), "--max-block-mib",
+                                  settings.maxBlockMib);
             else
                 error = CorruptPng(session);
             return false;
         }
-        if (!CheckImageSize(layout.width, layout.height, maxPixels, error) ||
+        if (!CheckImageSize(layout.width, layout.height, settings.maxPixels, error) ||
             !CheckLayout(layout, error))
             return false;
         const uint64_t size = session.input->Size();
@@ -251,14 +296,15 @@ public:
 
 private:
     PngSession session;
-    uint64_t maxPixels;
+    ReadSettings settings;
     PngLayout layout;
     std::vector<uint8_t> bytes;
     std::vector<png_bytep> rows;
     uint32_t next = 0;
 };
 
-bool BeginPng(PngSession& session, FILE* file, const ImageHeader& header, int bitDepth)
+bool BeginPng(PngSession& session, FILE* file, const ImageHeader& header, int bitDepth,
+              png_text* comment)
 {
     if (setjmp(png_jmpbuf(session.png)))
         return false;
@@ -266,21 +312,33 @@ bool BeginPng(PngSession& session, FILE* file, const ImageHeader& header, int bi
     png_set_IHDR(session.png, session.info, header.width, header.height, bitDepth,
                  header.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (header.haveAspect && header.aspect != 1.0f) {
+    if (AspectToWrite(header)) {
         uint32_t across = 1, down = 1;
         DensityFromAspect(header.aspect, 0x7FFFFFFF, across, down);
         png_set_pHYs(session.png, session.info, across, down, PNG_RESOLUTION_UNKNOWN);
     }
-    png_text text{};
-    if (header.haveComment && !header.comment.empty()) {
-        text.compression = PNG_TEXT_COMPRESSION_NONE;
-        text.key = const_cast<char*>("Comment");
-        text.text = const_cast<char*>(header.comment.c_str());
-        text.text_length = header.comment.size();
-        png_set_text(session.png, session.info, &text, 1);
-    }
+    if (comment != nullptr)
+        png_set_text(session.png, session.info, comment, 1);
     png_write_info(session.png, session.info);
     return true;
+}
+
+// The comment's chunk: tEXt is Latin-1, so text past it goes as iTXt, in
+// UTF-8. `bytes` keeps the text the chunk points to.
+png_text CommentChunk(const std::string& comment, std::string& bytes)
+{
+    png_text text{};
+    const bool plain = Utf8AsLatin1(comment, bytes);
+    if (!plain)
+        bytes = comment;
+    text.compression = plain ? PNG_TEXT_COMPRESSION_NONE : PNG_ITXT_COMPRESSION_NONE;
+    text.key = const_cast<char*>("Comment");
+    text.text = const_cast<char*>(bytes.c_str());
+    if (plain)
+        text.text_length = bytes.size();
+    else
+        text.itxt_length = bytes.size();
+    return text;
 }
 
 bool WriteOneRow(PngSession& session, uint8_t* row)
@@ -323,8 +381,10 @@ public:
         file = output.Open(path, error);
         if (file == nullptr)
             return false;
+        const bool comment = header.haveComment && !header.comment.empty();
+        png_text chunk = comment ? CommentChunk(header.comment, commentBytes) : png_text{};
         errno = 0;
-        return Check(BeginPng(session, file, header, bitDepth), error);
+        return Check(BeginPng(session, file, header, bitDepth, comment ? &chunk : nullptr), error);
     }
 
     bool Row(const uint16_t* pixel, std::string& error) override
@@ -368,6 +428,7 @@ private:
     ImageOutput output;
     FILE* file = nullptr;
     std::vector<uint8_t> row;
+    std::string commentBytes;
     bool failed = false;
 };
 
@@ -378,9 +439,9 @@ bool SniffPng(const uint8_t* head, size_t count)
     return count >= 8 && std::memcmp(head, kPngSignature, 8) == 0;
 }
 
-std::unique_ptr<RowSource> NewPngReader(ImageInput& input, uint64_t maxPixels)
+std::unique_ptr<RowSource> NewPngReader(ImageInput& input, const ReadSettings& settings)
 {
-    return std::make_unique<PngSource>(input, maxPixels);
+    return std::make_unique<PngSource>(input, settings);
 }
 
 std::unique_ptr<RowSink> NewPngWriter(const std::string& path, const WriteSettings& settings)
@@ -398,6 +459,10 @@ extern const ImageFormat kPngFormat = {
     NewPngWriter,
     true,
     false,
-    "any colour type, 1 to 16 bits, interlaced, tRNS; pHYs, tEXt Comment",
-    "RGB or RGBA, 8 or 16 bits (--depth 16); pHYs, tEXt Comment",
+    true,
+    false,
+    "any colour type, 1 to 16 bits, interlaced, tRNS; pHYs, Comment in\n"
+    "           tEXt, zTXt or iTXt",
+    "RGB or RGBA, 8 or 16 bits (--depth 16); pHYs, Comment in tEXt\n"
+    "           (iTXt past Latin-1)",
 };

@@ -16,6 +16,14 @@ constexpr size_t kFirstReservation = size_t(8) << 20;
 bool ReadImageFile(const std::string& path, uint64_t maxPixels, HostImage& image,
                    std::string& error)
 {
+    ReadSettings settings;
+    settings.maxPixels = maxPixels;
+    return ReadImageFile(path, settings, image, error);
+}
+
+bool ReadImageFile(const std::string& path, const ReadSettings& settings, HostImage& image,
+                   std::string& error)
+{
     ImageInput input;
     if (!input.Open(path, error))
         return false;
@@ -24,7 +32,7 @@ bool ReadImageFile(const std::string& path, uint64_t maxPixels, HostImage& image
         error = "not an image pictool reads (" + ReadFormatNames() + ")";
         return false;
     }
-    std::unique_ptr<RowSource> source = format->newReader(input, maxPixels);
+    std::unique_ptr<RowSource> source = format->newReader(input, settings);
     ImageHeader header;
     if (!source->Start(header, error))
         return false;

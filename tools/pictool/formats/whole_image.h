@@ -21,6 +21,9 @@ struct HostImage {
 // reads it; false with a one-line message (without the file name). The
 // rows are kept as they decode, after a bounded first reservation, so a
 // file that lies about its size costs no more than the rows it holds.
+bool ReadImageFile(const std::string& path, const ReadSettings& settings, HostImage& image,
+                   std::string& error);
+// The same with the default settings but for --max-pixels.
 bool ReadImageFile(const std::string& path, uint64_t maxPixels, HostImage& image,
                    std::string& error);
 

@@ -53,3 +53,51 @@ size_t Utf8CharacterCount(const std::string& text, size_t length)
     }
     return count;
 }
+
+bool IsUtf8(const std::string& text)
+{
+    for (size_t at = 0; at < text.size();) {
+        const size_t step = Utf8CharacterLength(text.data() + at, text.size() - at);
+        if (step == 0)
+            return false;
+        at += step;
+    }
+    return true;
+}
+
+std::string Latin1AsUtf8(const std::string& text)
+{
+    if (IsUtf8(text))
+        return text;
+    std::string utf8;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += char(0xC0 | (byte >> 6));
+            utf8 += char(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+bool Utf8AsLatin1(const std::string& text, std::string& latin1)
+{
+    latin1.clear();
+    if (!IsUtf8(text)) {
+        latin1 = text;
+        return true;
+    }
+    for (size_t at = 0; at < text.size(); ++at) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        if (lead < 0x80) {
+            latin1 += text[at];
+        } else if (lead == 0xC2 || lead == 0xC3) { // U+0080 to U+00FF
+            latin1 += char(((lead & 0x03) << 6) | (static_cast<unsigned char>(text[++at]) & 0x3F));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}

@@ -16,3 +16,14 @@ size_t Utf8CutLength(const std::string& text, size_t maxBytes);
 
 // The number of characters in the first `length` bytes, counted as above.
 size_t Utf8CharacterCount(const std::string& text, size_t length);
+
+// True when the whole of `text` is well-formed UTF-8.
+bool IsUtf8(const std::string& text);
+
+// Latin-1 text (PNG's tEXt and zTXt) as UTF-8: text that is already UTF-8
+// is kept as it is, since writers put UTF-8 there too.
+std::string Latin1AsUtf8(const std::string& text);
+
+// UTF-8 text as Latin-1, for tEXt: false when a character is past U+00FF
+// (or the text is not UTF-8 at all: its bytes are then taken as Latin-1).
+bool Utf8AsLatin1(const std::string& text, std::string& latin1);
