@@ -25,6 +25,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,6 +35,7 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -164,25 +167,69 @@ int64_t FileSize(const std::string& name)
     return error ? 0 : int64_t(size);
 }
 
-void BM_WriteFrame(benchmark::State& state, FrameKind kind, bool compressed, bool withAlpha)
+// A new file each time, as a render's frames are written; with `replacing`,
+// over an earlier file of the same name, whose replacement's data reaches
+// the disk before it takes the name. The difference between the two is what
+// that sync costs a frame, in the bench folder (a disk's, not /dev/shm).
+void BM_WriteFrame(benchmark::State& state, FrameKind kind, bool compressed, bool withAlpha,
+                   bool replacing)
 {
     PicBitmapIO driver;
     driver.options.rgbCompressed = compressed ? 1 : 0;
     driver.options.withAlpha = withAlpha ? 1 : 0;
     BitmapInfo output;
-    const std::string name = Folder().File("written.pic");
+    const std::string name = Folder().File(replacing ? "replaced.pic" : "written.pic");
     output.SetName(name.c_str());
-    if (driver.OpenForWrite(&output, &FrameBitmap(kind)) != 0) {
+    if (driver.OpenForWrite(&output, &FrameBitmap(kind)) != 0 ||
+        (replacing && driver.WriteFrame(kSingleFrame) != 0)) {
         state.SkipWithError("OpenForWrite failed");
         return;
     }
     for (auto _ : state) {
+        if (!replacing) {
+            state.PauseTiming();
+            std::remove(name.c_str());
+            state.ResumeTiming();
+        }
         if (driver.WriteFrame(kSingleFrame) != 0) {
             state.SkipWithError("WriteFrame failed");
             return;
         }
     }
     SetRates(state, FileSize(name));
+}
+
+// fdatasync alone, on a file just written with the typical render's bytes
+// (compressed RGBA) in the bench folder: the sync a replacing frame adds.
+void BM_SyncWrittenFrame(benchmark::State& state)
+{
+    const std::string frame = FileName(kTypical, true, true);
+    if (!WriteFrameFile(kTypical, true, true, frame)) {
+        state.SkipWithError("cannot write the frame");
+        return;
+    }
+    std::ifstream in(frame, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+    const std::string name = Folder().File("synced.pic");
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::remove(name.c_str());
+        const int file = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const bool written =
+            file >= 0 && write(file, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+        state.ResumeTiming();
+        const bool synced = written && fdatasync(file) == 0;
+        state.PauseTiming();
+        if (file >= 0)
+            close(file);
+        state.ResumeTiming();
+        if (!synced) {
+            state.SkipWithError("cannot write and sync the frame");
+            return;
+        }
+    }
+    SetRates(state, int64_t(bytes.size()));
 }
 
 void BM_LoadImage(benchmark::State& state, FrameKind kind, bool compressed, bool withAlpha,
@@ -428,7 +475,7 @@ void RegisterAll()
                     std::string(compressed ? "rle" : "raw") + "/" + (withAlpha ? "rgba" : "rgb");
                 benchmark::RegisterBenchmark(
                     ("WriteFrame/" + std::string(kind.name) + "/" + layout).c_str(), BM_WriteFrame,
-                    kind.kind, compressed, withAlpha)
+                    kind.kind, compressed, withAlpha, false)
                     ->Unit(benchmark::kMillisecond);
                 for (const auto& memory : memories)
                     benchmark::RegisterBenchmark(
@@ -450,6 +497,11 @@ void RegisterAll()
                 ->Iterations(5)
                 ->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("WriteFrame/typical/rle/rgba/replacing", BM_WriteFrame, kTypical,
+                                 true, true, true)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("SyncWrittenFrame/typical/rle/rgba", BM_SyncWrittenFrame)
+        ->Unit(benchmark::kMillisecond);
     for (const bool withAlpha : {false, true})
         benchmark::RegisterBenchmark(withAlpha ? "CopyRawFile/rgba" : "CopyRawFile/rgb",
                                      BM_CopyRawFile, withAlpha)

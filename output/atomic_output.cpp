@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host/file_names.h"
 #include "host/host_api.h"
-#include "output/atomic_output_platform.h"
+#include "output/interrupts_platform.h"
 
-namespace atomic_output {
+using namespace atomic_output;
+
 namespace {
 
 // Exclusive creation refuses a name that exists; a clash with another
@@ -23,28 +23,9 @@ constexpr int kNameAttempts = 64;
 // within the target's own length when that is longer.
 constexpr size_t kLongestShortPath = size_t(kMaxPathLength) - 1;
 
-// Temporary files in use, for removal when the process is interrupted: fixed
-// slots that a signal handler can read without allocating or locking, and
-// that writers on several threads claim without a lock. A name too long for
-// a slot, or one more than the slots hold, is not tracked.
-constexpr int kPendingSlots = 8;
-constexpr size_t kPendingNameSize = 4096;
-enum PendingState { kSlotFree, kSlotClaimed, kSlotInUse };
-struct PendingFile {
-    std::atomic<int> state;
-    char name[kPendingNameSize];
-};
-static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
-PendingFile pendingFiles[kPendingSlots];
-
-// Length of the folder part of `path`, separator included (0 for a bare name).
-size_t FolderLength(const std::string& path)
-{
-    for (size_t i = path.size(); i > 0; --i)
-        if (IsPathSeparator(path[i - 1]))
-            return i;
-    return 0;
-}
+// The longest name of one file that file systems take (NAME_MAX; Windows
+// counts 255 characters).
+constexpr size_t kLongestFileName = 255;
 
 // Eight hex digits that differ between processes, calls and attempts.
 uint32_t NextTemporaryNumber()
@@ -56,149 +37,229 @@ uint32_t NextTemporaryNumber()
            (counter << 20) ^ counter;
 }
 
-// "<folder>.<name>.1a2b3c4d.tmp": beside the target, hidden from a plain
-// listing on POSIX, and naming the file it stands for, so that one left by a
-// killed process says whose it was. Where that would pass the length limit
-// (a long name), the name is cut short; where even the number does not fit
-// (a long folder), as many characters of "~1a2b3c4d" as do.
-std::string FormTemporaryName(const std::string& target, size_t folderLength, uint32_t number)
+// ".<name>.1a2b3c4d.tmp": hidden from a plain listing on POSIX, and naming
+// the file it stands for, so that one left by a killed process says whose
+// it was. Where the whole path would pass the longest path (or the
+// target's own length, if longer) or the name the longest file name, as
+// much of <name> as fits; where not even the number fits (a long folder),
+// as many characters of "~1a2b3c4d" as do.
+std::string FormTemporaryName(const TargetFacts& facts, uint32_t number)
 {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", unsigned(number));
     const size_t suffixLength = std::strlen(suffix);
-    const size_t limit = std::max(target.size(), kLongestShortPath);
-    const size_t room = limit > folderLength ? limit - folderLength : 1;
-    std::string fileName;
-    if (room > suffixLength + 1) {
-        fileName = "." + target.substr(folderLength, room - suffixLength - 1) + suffix;
-    } else {
-        std::snprintf(suffix, sizeof suffix, "~%08x", unsigned(number));
-        fileName.assign(suffix, std::min(room, std::strlen(suffix)));
-    }
-    return target.substr(0, folderLength) + fileName;
-}
-
-int TrackPending(const std::string& name)
-{
-    if (name.size() >= kPendingNameSize)
-        return -1;
-    for (int slot = 0; slot < kPendingSlots; ++slot) {
-        int expected = kSlotFree;
-        if (pendingFiles[slot].state.compare_exchange_strong(expected, kSlotClaimed)) {
-            std::memcpy(pendingFiles[slot].name, name.c_str(), name.size() + 1);
-            pendingFiles[slot].state.store(kSlotInUse);
-            return slot;
-        }
-    }
-    return -1;
-}
-
-void ForgetPending(int slot)
-{
-    if (slot >= 0)
-        pendingFiles[slot].state.store(kSlotFree);
+    const size_t targetLength = facts.folder.size() + facts.name.size();
+    const size_t limit = std::max(targetLength, kLongestShortPath);
+    const size_t room =
+        std::min(limit > facts.folder.size() ? limit - facts.folder.size() : 1, kLongestFileName);
+    if (room > suffixLength + 1)
+        return "." + facts.name.substr(0, room - suffixLength - 1) + suffix;
+    std::snprintf(suffix, sizeof suffix, "~%08x", unsigned(number));
+    return std::string(suffix, std::min(room, std::strlen(suffix)));
 }
 
 } // namespace
 
-void RemovePendingFiles()
+AtomicOutput::AtomicOutput()
+    : file(nullptr), inPlace(false), keep(false), handedOver(false), scratch(false),
+      temporarySlot(-1), secondSlot(-1)
 {
-    for (PendingFile& pending : pendingFiles)
-        if (pending.state.load() == kSlotInUse)
-            RemoveFileQuietly(pending.name);
 }
-
-} // namespace atomic_output
-
-using namespace atomic_output;
-
-AtomicOutput::AtomicOutput() : file(nullptr), inPlace(false), pendingSlot(-1) {}
 
 AtomicOutput::~AtomicOutput()
 {
     Discard();
 }
 
-void AtomicOutput::RemoveTemporaryFilesOnInterrupt()
+std::string AtomicOutput::TemporaryName() const
 {
-    InstallInterruptHandler();
+    return temporaryName.empty() ? std::string() : facts.folder + temporaryName;
 }
 
-FILE* AtomicOutput::Open(const char* target)
+bool AtomicOutput::Inspect(const char* target, Existing existing)
 {
     Discard();
     inPlace = false;
+    handedOver = false;
+    scratch = false;
+    keep = existing == Existing::Keep;
     targetName.clear();
     if (target == nullptr || target[0] == '\0') {
         errno = ENOENT;
+        return false;
+    }
+    targetName = target;
+    if (!InspectTarget(target, facts))
+        return false;
+    if (keep && facts.kind != TargetKind::Missing) {
+        ReleaseTarget(facts);
+        errno = EEXIST;
+        return false;
+    }
+    return true;
+}
+
+FILE* AtomicOutput::Open(const char* target, Existing existing)
+{
+    if (!Inspect(target, existing))
+        return nullptr;
+    if (facts.inPlace)
+        return OpenInPlace(target);
+    file = CreateTemporaryFile();
+    if (file == nullptr) {
+        // A folder that takes no new file may still hold a writable
+        // target: write that in place, as "wb" does. Anything else (a
+        // missing folder, a full disk) is the open's failure.
+        if ((errno == EACCES || errno == EPERM) && facts.kind == TargetKind::Regular)
+            return OpenInPlace(target);
+        ReleaseTarget(facts);
         return nullptr;
     }
-    TargetFacts facts;
-    if (!InspectTarget(target, facts))
+    if (!TakeOverFacts(file, facts)) {
+        const int error = errno;
+        Discard();
+        if (LacksRight(error))
+            return OpenInPlace(target);
+        errno = error;
         return nullptr;
-    targetName = facts.path;
-    if (facts.kind == TargetKind::Device || facts.inPlace)
-        return OpenInPlace();
+    }
+    return file;
+}
 
-    const size_t folderLength = FolderLength(targetName);
+FILE* AtomicOutput::OpenScratch(const char* path)
+{
+    if (!Inspect(path, Existing::Keep))
+        return nullptr;
+    scratch = true;
+    file = CreateTemporaryFile(facts.name);
+    if (file == nullptr) {
+        const int error = errno;
+        ReleaseTarget(facts);
+        errno = error;
+    }
+    return file;
+}
+
+FILE* AtomicOutput::CreateTemporaryFile(const std::string& fixedName)
+{
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string candidate =
-            FormTemporaryName(targetName, folderLength, NextTemporaryNumber());
-        temporaryName = candidate;
-        HeldInterrupts held;
-        HoldInterrupts(true, held);
-        file = CreateExclusive(candidate.c_str());
-        const int savedErrno = errno;
-        if (file != nullptr)
-            pendingSlot = TrackPending(candidate);
-        HoldInterrupts(false, held);
-        errno = savedErrno;
-        if (file == nullptr) {
-            temporaryName.clear();
-            if (errno == EEXIST)
-                continue;
-            // A folder that takes no new file may still hold a writable
-            // target: write that in place, as "wb" does. Anything else (a
-            // missing folder, a full disk) is the open's failure.
-            if ((errno == EACCES || errno == EPERM) && facts.kind == TargetKind::Regular)
-                return OpenInPlace();
+        const std::string name =
+            fixedName.empty() ? FormTemporaryName(facts, NextTemporaryNumber()) : fixedName;
+        // Listed before it is made, and made in a stretch an interrupt waits
+        // for, so that no moment goes by where it exists unlisted.
+        // Its name kept first, so that nothing that can fail (allocate) comes
+        // between its making and its keeping.
+        temporaryName = name;
+        const InterruptDeferral deferral;
+        temporarySlot = interrupts::ListPending(facts.folder + name);
+        FILE* created = CreateTemporary(facts, name);
+        if (created != nullptr)
+            return created;
+        const int error = errno;
+        interrupts::UnlistPending(temporarySlot);
+        temporarySlot = -1;
+        temporaryName.clear();
+        errno = error;
+        if (errno != EEXIST || !fixedName.empty())
             return nullptr;
-        }
-        if (facts.kind == TargetKind::Regular && !TakeOverFacts(file, facts)) {
-            Discard();
-            return OpenInPlace();
-        }
-        return file;
     }
     errno = EEXIST;
     return nullptr;
 }
 
-FILE* AtomicOutput::OpenInPlace()
+FILE* AtomicOutput::OpenInPlace(const char* target)
 {
     inPlace = true;
-    file = std::fopen(targetName.c_str(), "wb");
+    file = atomic_output::OpenInPlace(target, facts, keep);
+    const int error = errno;
+    ReleaseTarget(facts);
+    errno = error;
     return file;
+}
+
+const std::string& AtomicOutput::NameForAnotherWriter()
+{
+    if (!writerName.empty() || file == nullptr)
+        return writerName;
+    if (inPlace) {
+        writerName = targetName;
+        return writerName;
+    }
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        secondName = FormTemporaryName(facts, NextTemporaryNumber());
+        writerName = facts.folder + secondName;
+        const InterruptDeferral deferral;
+        secondSlot = interrupts::ListPending(writerName);
+        if (LinkInFolder(facts, temporaryName, secondName))
+            return writerName;
+        interrupts::UnlistPending(secondSlot);
+        secondSlot = -1;
+        secondName.clear();
+        writerName.clear();
+        if (errno != EEXIST)
+            break;
+    }
+    // No second name: the other writer writes a scratch file, or else the
+    // target, its own way.
+    if (scratch) {
+        writerName = TemporaryName();
+        return writerName;
+    }
+    Discard();
+    handedOver = true;
+    writerName = targetName;
+    return writerName;
 }
 
 int AtomicOutput::Commit()
 {
+    if (handedOver)
+        return 1;
     FILE* closing = file;
     file = nullptr;
     if (closing == nullptr) {
         errno = EBADF;
         return 0;
     }
-    if (inPlace)
+    if (inPlace || scratch)
         return std::fclose(closing) == 0 ? 1 : 0;
-    if (std::fclose(closing) != 0 || !MoveIntoPlace(temporaryName.c_str(), targetName.c_str())) {
+    file = closing; // Discard closes it on failure
+    if (!secondName.empty()) {
+        RemoveName(secondName, secondSlot);
+        if (!secondName.empty()) {
+            Discard();
+            return 0;
+        }
+    }
+    if (!FinishReplacement(file, facts)) {
         Discard();
         return 0;
     }
-    ForgetPending(pendingSlot);
-    pendingSlot = -1;
+    const std::string spare = FormTemporaryName(facts, NextTemporaryNumber());
+    file = nullptr;
+    if (std::fclose(closing) != 0 || !MoveIntoPlace(facts, temporaryName, spare, !keep)) {
+        Discard();
+        return 0;
+    }
+    interrupts::UnlistPending(temporarySlot);
+    temporarySlot = -1;
     temporaryName.clear();
+    ReleaseTarget(facts);
     return 1;
+}
+
+// Removes `name` from the target's folder, tried twice (a removal can fail
+// for a moment on a network file system), and takes it off the list when
+// it is gone; `name` stays set when it is not.
+void AtomicOutput::RemoveName(std::string& name, int& slot)
+{
+    if (!RemoveInFolder(facts, name) && errno != ENOENT && !RemoveInFolder(facts, name) &&
+        errno != ENOENT)
+        return;
+    // Removed before it is forgotten: an interrupt in between removes it too.
+    interrupts::UnlistPending(slot);
+    slot = -1;
+    name.clear();
 }
 
 void AtomicOutput::Discard()
@@ -209,19 +270,16 @@ void AtomicOutput::Discard()
         std::fclose(file);
         file = nullptr;
     }
-    // Removed before it is forgotten: an interrupt in between removes it too.
-    if (!temporaryName.empty()) {
-        std::remove(temporaryName.c_str());
-        temporaryName.clear();
-    }
-    ForgetPending(pendingSlot);
-    pendingSlot = -1;
+    if (!secondName.empty())
+        RemoveName(secondName, secondSlot);
+    if (!temporaryName.empty())
+        RemoveName(temporaryName, temporarySlot);
+    // A name that would not go stays listed, for an interrupt to try again.
+    secondName.clear();
+    secondSlot = -1;
+    temporaryName.clear();
+    temporarySlot = -1;
+    writerName.clear();
+    ReleaseTarget(facts);
     errno = savedErrno;
-}
-
-InterruptRemoval::InterruptRemoval(const std::string& name) : slot(TrackPending(name)) {}
-
-InterruptRemoval::~InterruptRemoval()
-{
-    ForgetPending(slot);
 }

@@ -1,5 +1,6 @@
-// What AtomicOutput asks of the platform; atomic_output_posix.cpp and
-// atomic_output_win32.cpp answer it, one of them chosen by CMake.
+// What AtomicOutput asks of the platform: atomic_output_posix.cpp with
+// output_target_posix.cpp and file_facts_posix.cpp, or atomic_output_win32.cpp,
+// chosen by CMake.
 #pragma once
 
 #include <cstdint>
@@ -14,58 +15,77 @@ enum class TargetKind {
     Device,  // anything else a "wb" open writes to: written in place
 };
 
+// What the system answered for a target, and what it keeps open for it.
 struct TargetFacts {
-    std::string path; // the file a "wb" open would write: symbolic links followed
     TargetKind kind = TargetKind::Missing;
-    // A replacement would lose what the file has (hard links), or could not
-    // be moved into place (an append-only folder).
+    // Written in place: devices, and regular files a replacement would lose
+    // something of (see atomic_output.h).
     bool inPlace = false;
+    // Where a replacement is made and moved: the folder, with its separator
+    // ("" for the current folder), of the file "wb" would write (a link's
+    // file, not the link), and that file's own name there.
+    std::string folder;
+    std::string name;
     // Regular files: what a replacement takes over (POSIX).
     unsigned mode = 0;
     unsigned owner = 0;
     unsigned group = 0;
+    // POSIX: the target as the kernel opened it for writing, and its folder
+    // (O_PATH); -1 when not open.
+    int file = -1;
+    int folderFile = -1;
 };
 
-// Finds what a "wb" open of `target` would write. 0, with errno set as the
-// open would set it, when such an open is refused (a file this process may
-// not write, a folder, a name that cannot be reached).
+// Opens `target` as a "wb" open would, but without creating or truncating
+// anything, and says what it is (a link to nothing: a regular file written
+// in place, which OpenInPlace makes). 0, with errno set as the open would
+// set it, where such an open is refused.
 int InspectTarget(const char* target, TargetFacts& facts);
 
-// Opens `name` for binary writing only if no file of that name exists
-// (errno EEXIST otherwise). Null with errno set on failure.
-FILE* CreateExclusive(const char* name);
+// Closes what InspectTarget opened.
+void ReleaseTarget(TargetFacts& facts);
+
+// The target itself, opened for writing in place as "wb" opens it (a
+// regular file truncated); with `keep`, only if nothing of that name
+// exists. Null with errno set.
+FILE* OpenInPlace(const char* target, TargetFacts& facts, bool keep);
+
+// Creates `name` in the target's folder only if no file of that name exists
+// (errno EEXIST otherwise), readable and writable by its owner alone, no
+// link followed. Null with errno set.
+FILE* CreateTemporary(const TargetFacts& facts, const std::string& name);
 
 // Gives a new replacement what the file it will replace carries besides its
-// bytes: owner, permission bits, access lists and other extended attributes
-// (POSIX). 0 when one of them cannot be given: the caller writes in place.
+// bytes and permission bits: owner, access lists and other extended
+// attributes, inode flags (POSIX); it stays private. 0 with errno set when
+// one of them cannot be given.
 int TakeOverFacts(FILE* replacement, const TargetFacts& facts);
 
-// Moves `from` over `to`, replacing a file of that name. 1 on success, else
-// 0 with errno set.
-int MoveIntoPlace(const char* from, const char* to);
+// Whether a failure of TakeOverFacts is for lack of the right to give a
+// fact (the output is then written in place), rather than of the system.
+bool LacksRight(int error);
 
-// Removes a file; safe to call from a signal handler.
-void RemoveFileQuietly(const char* name);
+// Once the replacement is whole: its buffered bytes written, the target's
+// permission bits (a new file's, for a new target) given, and, where it
+// replaces an earlier file, its data on the disk. 1, or 0 with errno set.
+int FinishReplacement(FILE* replacement, const TargetFacts& facts);
+
+// Gives the file `from` of the target's folder a second name `to` there.
+// 1, or 0 with errno set.
+int LinkInFolder(const TargetFacts& facts, const std::string& from, const std::string& to);
+
+// Moves `from`, in the target's folder, to the target's name: over a file of
+// that name, or with `replace` false never over one (errno EEXIST). `spare`
+// is a free name beside it that the move may use meanwhile. 1, or 0 with
+// errno set; a failure leaves the earlier file or the new one under the
+// target's name, never neither.
+int MoveIntoPlace(const TargetFacts& facts, const std::string& from, const std::string& spare,
+                  bool replace);
+
+// Removes the file `name` of the target's folder. 1, or 0 with errno set.
+int RemoveInFolder(const TargetFacts& facts, const std::string& name);
 
 // A number that differs between processes.
 uint32_t ProcessNumber();
-
-// What HoldInterrupts keeps of the signals held before (the caller's, not
-// thread-local data: a library's thread-local data is made on first use,
-// and the process ends when there is no memory for it).
-struct HeldInterrupts {
-    alignas(8) unsigned char mask[128];
-};
-
-// Holds back (true) or lets through (false) the interrupts that remove
-// temporary files, so that a file is never created without being tracked.
-// What was held before is held again afterwards.
-void HoldInterrupts(bool hold, HeldInterrupts& held);
-
-// Arranges for RemovePendingFiles to run when the process is interrupted.
-void InstallInterruptHandler();
-
-// Removes every temporary file still in use; safe in a signal handler.
-void RemovePendingFiles();
 
 } // namespace atomic_output

@@ -41,6 +41,9 @@ int ErrnoFor(DWORD error)
         return ENAMETOOLONG;
     case ERROR_INVALID_NAME:
         return EINVAL;
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+        return ENOTSUP;
     default:
         return EIO;
     }
@@ -102,6 +105,16 @@ void FinalPathOf(HANDLE handle, std::string& path)
     path = found;
 }
 
+// Splits `path` into its folder, with the separator, and its own name.
+void SplitPath(const std::string& path, TargetFacts& facts)
+{
+    size_t nameStart = path.size();
+    while (nameStart > 0 && !IsPathSeparator(path[nameStart - 1]))
+        --nameStart;
+    facts.folder = path.substr(0, nameStart);
+    facts.name = path.substr(nameStart);
+}
+
 // Whether a name that no file answers to is taken all the same: a symbolic
 // link to a missing file, which Wine shows as nothing at all. The probe
 // creates the name only when it is free, and the system removes it again
@@ -131,19 +144,43 @@ bool MayWriteSecurity(const char* target)
     return true;
 }
 
-BOOL WINAPI OnConsoleEvent(DWORD)
+bool Exists(const std::string& path)
 {
-    RemovePendingFiles();
-    return FALSE; // the system's own handler then ends the process
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A ReplaceFileA that failed with `error`. Its documented failures can leave
+// the target's name empty, the new file still under its own name and the
+// earlier one under the backup name; one of them is moved back into place:
+// the new file, or else the earlier one. 1 when the new file is in place.
+int RecoverFromReplace(DWORD error, const std::string& from, const std::string& to,
+                       const std::string& backup)
+{
+    if (Exists(to)) {
+        // Both files kept their names (or the earlier one is back).
+        DeleteFileA(backup.c_str());
+        errno = ErrnoFor(error);
+        return 0;
+    }
+    if (MoveFileExA(from.c_str(), to.c_str(), 0)) {
+        DeleteFileA(backup.c_str());
+        return 1;
+    }
+    error = GetLastError();
+    MoveFileExA(backup.c_str(), to.c_str(), 0);
+    errno = ErrnoFor(error);
+    return 0;
 }
 
 } // namespace
 
 int InspectTarget(const char* target, TargetFacts& facts)
 {
-    facts.path = target;
+    facts = TargetFacts();
+    SplitPath(target, facts);
     if (IsDeviceName(target)) {
         facts.kind = TargetKind::Device;
+        facts.inPlace = true;
         return 1;
     }
     const DWORD attributes = GetFileAttributesA(target);
@@ -175,12 +212,15 @@ int InspectTarget(const char* target, TargetFacts& facts)
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         facts.kind = TargetKind::Device;
+        facts.inPlace = true;
     } else {
         // Hard links would be split off by a replacement.
         if (GetFileInformationByHandle(handle, &information))
             facts.inPlace = information.nNumberOfLinks > 1;
         // A symbolic link stays: the file it leads to is the one replaced.
-        FinalPathOf(handle, facts.path);
+        std::string path = target;
+        FinalPathOf(handle, path);
+        SplitPath(path, facts);
         // The replacement takes the file's security descriptor only where
         // this process may write one.
         if (!facts.inPlace && !MayWriteSecurity(target))
@@ -195,10 +235,39 @@ int InspectTarget(const char* target, TargetFacts& facts)
     return 1;
 }
 
-FILE* CreateExclusive(const char* name)
+void ReleaseTarget(TargetFacts&) {}
+
+FILE* OpenInPlace(const char* target, TargetFacts& facts, bool keep)
 {
-    // Shared for deletion, so that an interrupt can remove it while it is open.
-    const HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+    if (!keep || facts.kind != TargetKind::Missing)
+        return std::fopen(target, "wb");
+    const HANDLE handle = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoFor(GetLastError());
+        return nullptr;
+    }
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    FILE* opened = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    if (opened == nullptr) {
+        if (descriptor >= 0)
+            _close(descriptor);
+        else
+            CloseHandle(handle);
+        errno = EMFILE;
+    }
+    return opened;
+}
+
+FILE* CreateTemporary(const TargetFacts& facts, const std::string& name)
+{
+    // Shared for deletion, so that an interrupt can remove it while it is
+    // open, and for writing, so that another writer can write it under its
+    // second name (NameForAnotherWriter).
+    const std::string path = facts.folder + name;
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = ErrnoFor(GetLastError());
@@ -208,14 +277,14 @@ FILE* CreateExclusive(const char* name)
         _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (descriptor < 0) {
         CloseHandle(handle);
-        DeleteFileA(name);
+        DeleteFileA(path.c_str());
         errno = EMFILE;
         return nullptr;
     }
     FILE* opened = _fdopen(descriptor, "wb");
     if (opened == nullptr) {
         _close(descriptor);
-        DeleteFileA(name);
+        DeleteFileA(path.c_str());
         errno = EMFILE;
     }
     return opened;
@@ -226,41 +295,74 @@ int TakeOverFacts(FILE*, const TargetFacts&)
     return 1; // ReplaceFile carries them when it moves the file into place
 }
 
-int MoveIntoPlace(const char* from, const char* to)
+bool LacksRight(int error)
 {
-    // The system's own replacement: the file keeps the replaced file's
-    // security descriptor, attributes, alternate streams and creation time.
-    if (::ReplaceFileA(to, from, nullptr, 0, nullptr, nullptr))
-        return 1;
-    DWORD error = GetLastError();
-    // No file to replace: a new one.
-    if (error == ERROR_FILE_NOT_FOUND) {
-        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
-            return 1;
-        error = GetLastError();
+    return error == EACCES || error == EPERM || error == ENOTSUP;
+}
+
+int FinishReplacement(FILE* replacement, const TargetFacts& facts)
+{
+    if (std::fflush(replacement) != 0)
+        return 0;
+    // Its data on the disk before it replaces the earlier file.
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(replacement)));
+    if (facts.kind == TargetKind::Regular && !FlushFileBuffers(handle)) {
+        errno = ErrnoFor(GetLastError());
+        return 0;
     }
-    errno = ErrnoFor(error);
+    return 1;
+}
+
+int LinkInFolder(const TargetFacts& facts, const std::string& from, const std::string& to)
+{
+    if (CreateHardLinkA((facts.folder + to).c_str(), (facts.folder + from).c_str(), nullptr))
+        return 1;
+    errno = ErrnoFor(GetLastError());
     return 0;
 }
 
-void RemoveFileQuietly(const char* name)
+int MoveIntoPlace(const TargetFacts& facts, const std::string& from, const std::string& spare,
+                  bool replace)
 {
-    DeleteFileA(name);
+    const std::string source = facts.folder + from;
+    const std::string target = facts.folder + facts.name;
+    if (!replace) {
+        if (MoveFileExA(source.c_str(), target.c_str(), 0))
+            return 1;
+        errno = ErrnoFor(GetLastError());
+        return 0;
+    }
+    // The system's own replacement: the file keeps the replaced file's
+    // security descriptor, attributes, alternate streams and creation time.
+    // The earlier file goes to the spare name first, so that a failure
+    // part way leaves it somewhere to come back from.
+    const std::string backup = facts.folder + spare;
+    if (::ReplaceFileA(target.c_str(), source.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
+        DeleteFileA(backup.c_str());
+        return 1;
+    }
+    const DWORD error = GetLastError();
+    // No file to replace: a new one.
+    if (error == ERROR_FILE_NOT_FOUND && !Exists(target)) {
+        if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return 1;
+        errno = ErrnoFor(GetLastError());
+        return 0;
+    }
+    return RecoverFromReplace(error, source, target, backup);
+}
+
+int RemoveInFolder(const TargetFacts& facts, const std::string& name)
+{
+    if (DeleteFileA((facts.folder + name).c_str()))
+        return 1;
+    errno = ErrnoFor(GetLastError());
+    return 0;
 }
 
 uint32_t ProcessNumber()
 {
     return uint32_t(_getpid());
-}
-
-void HoldInterrupts(bool, HeldInterrupts&)
-{
-    // The console handler runs on a thread of its own: nothing to hold back.
-}
-
-void InstallInterruptHandler()
-{
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 } // namespace atomic_output

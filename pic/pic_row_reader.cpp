@@ -107,3 +107,16 @@ PicRowsCheck CheckPicRows(PicByteSource& source, const std::vector<PicChannelPac
     }
     return check;
 }
+
+uint64_t PicMostRowBytes(const std::vector<PicChannelPacket>& packets, uint32_t width,
+                         uint32_t height)
+{
+    // At most 64 packets of 4 + 3 bytes a pixel, 65535 pixels a row and 65535
+    // rows: below 2^41, no overflow.
+    constexpr uint64_t kLongRunBytes = 3;
+    uint64_t rowBytes = 0;
+    for (const PicChannelPacket& packet : packets)
+        rowBytes += uint64_t(width) * (uint64_t(PacketPixelBytes(packet)) +
+                                       (packet.type == kPacketRaw ? 0 : kLongRunBytes));
+    return rowBytes * height;
+}

@@ -82,3 +82,10 @@ struct PicRowsCheck {
 // of one row (may throw std::bad_alloc).
 PicRowsCheck CheckPicRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
                           uint32_t width, uint32_t height);
+
+// The most bytes `height` rows of `width` pixels in `packets` can take in a
+// file: raw packets exactly, run-length ones at their worst, a long run
+// (count byte, 16-bit count, one pixel) for every pixel. A reader that stops
+// there has read every byte a load of the file uses.
+uint64_t PicMostRowBytes(const std::vector<PicChannelPacket>& packets, uint32_t width,
+                         uint32_t height);

@@ -1,7 +1,8 @@
 // picfile._core: the C++ half of the picfile package. It reads and writes
 // whole PIC images through pic/pic_image.h and writes files through
-// output/atomic_output.h; the Python half (picfile/__init__.py) turns the
-// facts it answers into arrays, warnings and exceptions.
+// output/atomic_output.h, for Pillow's writers too (Output); the Python half
+// (picfile/__init__.py) turns the facts it answers into arrays, warnings and
+// exceptions.
 //
 // Every read and write runs with the GIL released, so that threads reading
 // different files use every core.
@@ -224,6 +225,64 @@ void WriteFile(const std::string& path, const py::array_t<uint8_t, py::array::c_
     }
 }
 
+// An output file for Python's own writers (Pillow's), opened and committed
+// as every output of the project is (output/atomic_output.h): Python
+// writes through a duplicate of its descriptor, then commits or closes it,
+// which removes a file never committed.
+class Output {
+public:
+    explicit Output(const std::string& target)
+        : path(target), output(std::make_unique<AtomicOutput>())
+    {
+        {
+            py::gil_scoped_release released;
+            file = output->Open(path.c_str());
+            failure = file == nullptr ? (errno != 0 ? errno : EIO) : 0;
+        }
+        if (failure != 0)
+            Raise();
+    }
+    int FileNumber() const
+    {
+        if (file == nullptr)
+            throw py::value_error("the output is closed");
+        return fileno(file);
+    }
+    void Commit()
+    {
+        if (file == nullptr)
+            throw py::value_error("the output is closed");
+        file = nullptr;
+        int committed;
+        {
+            py::gil_scoped_release released;
+            committed = output->Commit();
+            failure = committed == 1 ? 0 : (errno != 0 ? errno : EIO);
+        }
+        if (committed != 1)
+            Raise();
+    }
+    void Close()
+    {
+        py::gil_scoped_release released;
+        file = nullptr;
+        output.reset();
+    }
+
+private:
+    [[noreturn]] void Raise()
+    {
+        errno = failure;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+        throw py::error_already_set();
+    }
+
+    std::string path;
+    std::unique_ptr<AtomicOutput> output;
+    FILE* file = nullptr;
+    int failure = 0;
+};
+
 class BytesOutput : public PicOutput {
 public:
     std::string bytes;
@@ -272,4 +331,9 @@ PYBIND11_MODULE(_core, module)
                py::arg("comment"), py::arg("aspect"));
     module.def("encode", &Encode, py::arg("array"), py::arg("compressed"), py::arg("comment"),
                py::arg("aspect"));
+    py::class_<Output>(module, "Output")
+        .def(py::init<const std::string&>(), py::arg("path"))
+        .def("fileno", &Output::FileNumber)
+        .def("commit", &Output::Commit)
+        .def("close", &Output::Close);
 }

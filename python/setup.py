@@ -28,10 +28,12 @@ def project_version():
     return ".".join(parts)
 
 
-platform_output = "atomic_output_win32.cpp" if sys.platform == "win32" else "atomic_output_posix.cpp"
+# output/'s shared files and this platform's half (as output/CMakeLists.txt picks them).
+other_platform = "_posix.cpp" if sys.platform == "win32" else "_win32.cpp"
 sources = [str(here / "picfile_module.cpp")]
 sources += sorted(str(path) for path in (root / "pic").glob("*.cpp"))
-sources += [str(root / "output" / "atomic_output.cpp"), str(root / "output" / platform_output)]
+sources += sorted(str(path) for path in (root / "output").glob("*.cpp")
+                  if not path.name.endswith(other_platform))
 
 setup(
     name="picfile",

@@ -15,8 +15,12 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <new>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -49,6 +53,13 @@ template <typename Function> Function* Next(Function* /*self*/, const char* name
     return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
 }
 
+// The mode an open's last argument holds, where its flags say one is given.
+mode_t ModeArgument(int flags, va_list arguments)
+{
+    const bool given = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return given ? mode_t(va_arg(arguments, int)) : 0;
+}
+
 // A stream's error indicator, as a failed read or write of the C library sets it.
 void SetStreamError(FILE* stream)
 {
@@ -60,8 +71,9 @@ void SetStreamError(FILE* stream)
 
 const char* FaultKindName(FaultKind kind)
 {
-    static const char* const kNames[kFaultKinds] = {"alloc", "open",  "read",  "write",
-                                                    "seek",  "flush", "close", "rename"};
+    static const char* const kNames[kFaultKinds] = {"alloc", "open",  "read",   "write", "seek",
+                                                    "flush", "close", "rename", "chmod", "xattr",
+                                                    "sync",  "link",  "unlink"};
     return kNames[int(kind)];
 }
 
@@ -251,21 +263,14 @@ FILE* fopen(const char* path, const char* mode)
     return next(path, mode);
 }
 
+// Counted and failed as the openat below, which it is.
 int open(const char* path, int flags, ...)
 {
-    static auto next = reinterpret_cast<int (*)(const char*, int, ...)>(dlsym(RTLD_NEXT, "open"));
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = mode_t(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    if (Fails(FaultKind::Open)) {
-        errno = EIO;
-        return -1;
-    }
-    return next(path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
+    return openat(AT_FDCWD, path, flags, mode);
 }
 
 size_t fread(void* bytes, size_t size, size_t count, FILE* stream)
@@ -351,6 +356,101 @@ int rename(const char* from, const char* to)
         return -1;
     }
     return next(from, to);
+}
+
+int openat(int folder, const char* path, int flags, ...)
+{
+    static auto next =
+        reinterpret_cast<int (*)(int, const char*, int, ...)>(dlsym(RTLD_NEXT, "openat"));
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
+    if (Fails(FaultKind::Open)) {
+        errno = EIO;
+        return -1;
+    }
+    return next(folder, path, flags, mode);
+}
+
+ssize_t write(int descriptor, const void* bytes, size_t count)
+{
+    static auto next = Next(&write, "write");
+    if (Fails(FaultKind::Write)) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return next(descriptor, bytes, count);
+}
+
+int renameat(int fromFolder, const char* from, int toFolder, const char* to)
+{
+    static auto next = Next(&renameat, "renameat");
+    if (Fails(FaultKind::Rename)) {
+        errno = EIO;
+        return -1;
+    }
+    return next(fromFolder, from, toFolder, to);
+}
+
+int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags)
+{
+    static auto next = Next(&renameat2, "renameat2");
+    if (Fails(FaultKind::Rename)) {
+        errno = EIO;
+        return -1;
+    }
+    return next(fromFolder, from, toFolder, to, flags);
+}
+
+// The calls that give a file its facts, sync it, and make and remove names:
+// each fails as the system fails it.
+#define PIC_FAULT_POINT(kind, error, result, name, parameters, arguments)                          \
+    result name parameters                                                                         \
+    {                                                                                              \
+        static auto next = Next(&name, #name);                                                     \
+        if (Fails(FaultKind::kind)) {                                                              \
+            errno = error;                                                                         \
+            return -1;                                                                             \
+        }                                                                                          \
+        return next arguments;                                                                     \
+    }
+PIC_FAULT_POINT(Chmod, EIO, int, fchmod, (int file, mode_t mode), (file, mode))
+PIC_FAULT_POINT(Chmod, EIO, int, fchown, (int file, uid_t owner, gid_t group), (file, owner, group))
+PIC_FAULT_POINT(Xattr, ENOSPC, ssize_t, flistxattr, (int file, char* list, size_t size),
+                (file, list, size))
+PIC_FAULT_POINT(Xattr, ENOSPC, ssize_t, fgetxattr,
+                (int file, const char* name, void* value, size_t size), (file, name, value, size))
+PIC_FAULT_POINT(Xattr, ENOSPC, int, fsetxattr,
+                (int file, const char* name, const void* value, size_t size, int flags),
+                (file, name, value, size, flags))
+PIC_FAULT_POINT(Xattr, ENOSPC, int, fremovexattr, (int file, const char* name), (file, name))
+PIC_FAULT_POINT(Sync, EIO, int, fdatasync, (int file), (file))
+PIC_FAULT_POINT(Sync, EIO, int, fsync, (int file), (file))
+PIC_FAULT_POINT(Link, EIO, int, link, (const char* from, const char* to), (from, to))
+PIC_FAULT_POINT(Link, EIO, int, linkat,
+                (int fromFolder, const char* from, int toFolder, const char* to, int flags),
+                (fromFolder, from, toFolder, to, flags))
+PIC_FAULT_POINT(Unlink, EIO, int, unlink, (const char* path), (path))
+PIC_FAULT_POINT(Unlink, EIO, int, unlinkat, (int folder, const char* path, int flags),
+                (folder, path, flags))
+#undef PIC_FAULT_POINT
+
+// Only the request that gives a file its inode flags fails: ioctl also asks
+// terminals their size.
+int ioctl(int file, unsigned long request, ...)
+{
+    static auto next =
+        reinterpret_cast<int (*)(int, unsigned long, void*)>(dlsym(RTLD_NEXT, "ioctl"));
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (request == FS_IOC_SETFLAGS && Fails(FaultKind::Chmod)) {
+        errno = EIO;
+        return -1;
+    }
+    return next(file, request, argument);
 }
 
 // The dynamic loader ends the process when it finds no memory for a

@@ -631,6 +631,34 @@ TEST(ImageOutput, AFullDiskKeepsTheEarlierFile)
     }
 }
 
+// --no-clobber's commit: a file that came while the output was written stays.
+TEST(ImageOutput, KeepingCommitsWithoutReplacingWhatCameMeanwhile)
+{
+    TempDir dir;
+    const std::string path = dir.File("t.pic");
+    AtomicOutput output;
+    FILE* file = output.Open(path.c_str(), AtomicOutput::Existing::Keep);
+    ASSERT_NE(file, nullptr);
+    std::fputs("new", file);
+    const Bytes came = {'c', 'a', 'm', 'e'};
+    WriteFileBytes(path, came);
+    errno = 0;
+    EXPECT_EQ(output.Commit(), 0);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(ReadFileBytes(path), came);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    EXPECT_EQ(output.Open(path.c_str(), AtomicOutput::Existing::Keep), nullptr);
+    EXPECT_EQ(errno, EEXIST);
+    // A link to nothing is a name that exists: kept, and nothing made where it leads.
+    if (MakeSymbolicLink("real.pic", dir.File("link.pic"))) {
+        EXPECT_EQ(output.Open(dir.File("link.pic").c_str(), AtomicOutput::Existing::Keep), nullptr);
+        EXPECT_EQ(errno, EEXIST);
+        EXPECT_FALSE(FileExists(dir.File("real.pic")));
+    }
+}
+
 TEST(ImageOutput, AReadOnlyFileIsReplacedOnlyWhereWbWould)
 {
     const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
@@ -676,7 +704,7 @@ TEST(ImageOutput, AnInterruptedWriteKeepsTheEarlierFile)
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+            RemoveTemporaryFilesOnInterrupt();
             std::string error;
             WriteImageFile(dir.File(output.name), *output.format,
                            WriteSettings{SampleDepth::Sixteen}, image, error);
@@ -710,11 +738,11 @@ TEST(StagingFile, AnInterruptRemovesIt)
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+        RemoveTemporaryFilesOnInterrupt();
         StagingFile staged;
-        FILE* file = std::fopen(staged.Path().c_str(), "wb");
+        std::string error;
         const std::string line = staged.Path() + "\n";
-        if (file == nullptr || write(names[1], line.data(), line.size()) < 0)
+        if (!staged.Create(error) || write(names[1], line.data(), line.size()) < 0)
             _exit(3);
         for (;;)
             pause();

@@ -14,6 +14,7 @@
 #else
 #include <dlfcn.h>
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -387,3 +388,40 @@ TEST_F(ModuleHost, DriverReadsImageInformationFromAFile)
     info.SetName(path.c_str());
     EXPECT_EQ(driver->ReadImageInfo(&info), kResultBadHeader);
 }
+
+#if !defined(_WIN32)
+// The host's signal handling stays the host's: writing frames (temporary
+// files and all) installs no handler of the plug-in's own.
+static void HostsOwnHandler(int) {}
+
+TEST_F(ModuleHost, WritingAFrameLeavesTheHostsSignalHandlersAlone)
+{
+    const int interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    struct sigaction before[4];
+    for (int index = 0; index < 4; ++index) {
+        struct sigaction own {};
+        own.sa_handler = HostsOwnHandler;
+        sigaction(interrupts[index], &own, &before[index]);
+    }
+    TempDir dir;
+    WriteFileBytes(dir.File("frame.pic"), {1, 2, 3});
+    BitmapManager manager;
+    Bitmap bitmap(&manager);
+    BitmapStorage* storage = BMMCreateStorage(&manager, kStorage64);
+    BitmapInfo size;
+    size.SetWidth(4);
+    size.SetHeight(2);
+    ASSERT_EQ(storage->AllocatePixels(&size, &manager, 1), 1);
+    bitmap.SetStorage(storage);
+    DriverPtr driver = NewDriver(descriptor);
+    BitmapInfo output;
+    output.SetName(dir.File("frame.pic").c_str());
+    ASSERT_EQ(driver->OpenForWrite(&output, &bitmap), kResultSuccess);
+    ASSERT_EQ(driver->WriteFrame(kSingleFrame), kResultSuccess);
+    for (int index = 0; index < 4; ++index) {
+        struct sigaction now {};
+        sigaction(interrupts[index], &before[index], &now);
+        EXPECT_EQ(now.sa_handler, HostsOwnHandler) << interrupts[index];
+    }
+}
+#endif

@@ -484,12 +484,6 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
          "a0001.pic: frame 1",
          "no such file or directory",
          2},
-        // Long PIC outputs are named in their folder's shorter name; a file's
-        // own name must fit.
-        {{dir.File("in.pam"), dir.File(std::string(kMaxPathLength - 15, 'f') + ".pic")},
-         std::string(kMaxPathLength - 15, 'f') + ".pic",
-         "name longer than the host's " + std::to_string(kMaxPathLength - 1) + "-byte name field",
-         0},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = c.arguments;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """pictool as its users see it: `info` (plain and --json) on PIC files built
 byte by byte here, as other software writes them, on files that are not PIC
-files, on missing files; `about`; the help; and every usage error.
+files, on missing files; `about`; the help; every usage error; and its
+outputs under interrupts, planted links and failing standard output.
 
 usage: pictool_test.py [--emulator PROGRAM] PICTOOL [unittest arguments...]
 With --emulator (e.g. wine) pictool is a Windows program run through it.
@@ -977,6 +978,209 @@ class CommandLines(PictoolTest):
                     for name in kept:
                         with open(os.path.join(folder, name), "rb") as kept_file:
                             self.assertEqual(kept_file.read(), files[name], name)
+
+
+def linux_only(test):
+    """Skips a test of Linux's own files and processes under an emulator."""
+    def run(self):
+        if EMULATOR or not sys.platform.startswith("linux"):
+            self.skipTest("files and processes of Linux")
+        test(self)
+    return run
+
+
+def as_nobody():
+    """For subprocess: the child gives up root for the user "nobody"."""
+    os.setgroups([])
+    os.setgid(65534)
+    os.setuid(65534)
+
+
+class Outputs(PictoolTest):
+    """pictool's outputs as an adversary and an unlucky user meet them:
+    standard output that cannot be written, interrupts, outputs that appear
+    meanwhile, planted links, the longest names and staged standard input."""
+
+    def test_every_command_fails_when_standard_output_cannot_be_written(self):
+        self.write("in.pam", pam(2, 1, range(6)))
+        self.write("raw.pic", RAW_RGB)
+        for arguments in (["info", "raw.pic"], ["info", "--json", "raw.pic"],
+                          ["check", "--json", "raw.pic"], ["about"], ["--help"], ["--version"],
+                          ["convert", "in.pam", "out.pic", "--json"]):
+            with self.subTest(arguments=arguments), open("/dev/full", "wb") as full:
+                completed = subprocess.run(EMULATOR + [PICTOOL] + arguments, stdout=full,
+                                           stderr=subprocess.PIPE, cwd=self.folder.name,
+                                           timeout=120)
+                err = completed.stderr.decode("latin-1")
+                self.assertEqual(completed.returncode, 1, err)
+                # Windows' C library gives no reason for a failed write.
+                self.assertIn("pictool: cannot write standard output (" +
+                              ("" if EMULATOR else "no space left on device)"), err)
+
+    @linux_only
+    def test_interrupts_leave_only_whole_outputs(self):
+        """SIGINT, SIGTERM and SIGHUP during a sequence of PIC writes, once a
+        random number of frames is out: the frames out are whole, nothing
+        else (a temporary file of pictool's or the driver's) is left."""
+        import random
+        import signal
+        import time
+        frames = 12
+        for frame in range(1, frames + 1):
+            self.write("in%d.pam" % frame, pam(1024, 512, bytes(range(256)) * 6144))
+        arguments = [PICTOOL, "convert", "in%d.pam", "o%d.pic", "--frames", "1-%d" % frames,
+                     "--quiet"]
+        subprocess.run(arguments + ["--jobs", "1"], cwd=self.folder.name, check=True, timeout=120)
+        with open(os.path.join(self.folder.name, "o1.pic"), "rb") as written:
+            whole = written.read()
+        interrupted = 0
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            for jobs, trial in ((jobs, trial) for jobs in ("1", "2") for trial in range(4)):
+                with self.subTest(signal=number, jobs=jobs, trial=trial), \
+                        tempfile.TemporaryDirectory(dir=self.folder.name) as out:
+                    line = arguments[:3] + [os.path.join(out, "o%d.pic")] + arguments[4:]
+                    process = subprocess.Popen(line + ["--jobs", jobs], cwd=self.folder.name)
+                    done = random.randrange(frames)
+                    while process.poll() is None and sum(
+                            re.fullmatch(r"o\d+\.pic", name) is not None
+                            for name in os.listdir(out)) < done:
+                        time.sleep(0.001)
+                    time.sleep(random.uniform(0.0, 0.005))
+                    process.send_signal(number)
+                    status = process.wait(timeout=60)
+                    self.assertIn(status, (0, -number))
+                    interrupted += status != 0
+                    for name in os.listdir(out):
+                        self.assertRegex(name, r"^o\d+\.pic$")
+                        with open(os.path.join(out, name), "rb") as written:
+                            self.assertEqual(written.read(), whole, name)
+        self.assertGreater(interrupted, 12)
+
+    @linux_only
+    def test_one_job_starts_no_thread_and_keeps_an_output_that_appears_meanwhile(self):
+        for frame in (1, 3):
+            self.write("in%d.pam" % frame, pam(2, 1, range(6)))
+        os.mkfifo(os.path.join(self.folder.name, "in2.pam"))
+        process = subprocess.Popen(
+            [PICTOOL, "convert", "in%d.pam", "o%d.pic", "--frames", "1-3", "-n", "--json",
+             "--jobs", "1"], cwd=self.folder.name, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # Frame 2's input holds pictool up until it is written.
+        with open(os.path.join(self.folder.name, "in2.pam"), "wb") as fifo:
+            threads = len(os.listdir("/proc/%d/task" % process.pid))
+            self.write("o2.pic", b"came meanwhile")
+            fifo.write(pam(2, 1, range(6)))
+        out, err = process.communicate(timeout=60)
+        self.assertEqual(threads, 1)
+        self.assertEqual(process.returncode, 0, err)
+        self.assertIn(b"pictool: o2.pic: exists; skipped (--no-clobber)", err)
+        self.assertIn(b'"outputs":["o1.pic","o3.pic"],"skipped":["o2.pic"]', out)
+        with open(os.path.join(self.folder.name, "o2.pic"), "rb") as kept:
+            self.assertEqual(kept.read(), b"came meanwhile")
+
+    @linux_only
+    def test_planted_links_and_files_in_sticky_folders_are_refused_as_wb_refuses_them(self):
+        if os.geteuid() != 0:
+            self.skipTest("only root plants another user's link and switches the protections")
+        switches = ["/proc/sys/fs/protected_symlinks", "/proc/sys/fs/protected_regular"]
+        before = [open(path).read() for path in switches]
+        try:
+            for path in switches:
+                with open(path, "w") as switch:
+                    switch.write("1\n")
+            for user in (None, as_nobody):
+                with self.subTest(nobody=user is not None):
+                    self.check_sticky_folder(user)
+        finally:
+            for path, value in zip(switches, before):
+                with open(path, "w") as switch:
+                    switch.write(value)
+
+    def check_sticky_folder(self, user):
+        folder = tempfile.mkdtemp(dir=self.folder.name)
+        os.chmod(self.folder.name, 0o755)
+        os.chmod(folder, 0o755)
+        for name in ("shared", "private"):
+            os.mkdir(os.path.join(folder, name))
+        os.chmod(os.path.join(folder, "shared"), 0o1777)
+        precious = os.path.join(folder, "private", "precious.txt")
+        with open(precious, "wb") as out:
+            out.write(b"precious")
+        os.symlink("../private/precious.txt", os.path.join(folder, "shared", "out.pic"))
+        os.symlink("../private/new.pic", os.path.join(folder, "shared", "new.pic"))
+        with open(os.path.join(folder, "shared", "theirs.pic"), "wb") as out:
+            out.write(b"theirs")
+        for name in ("out.pic", "new.pic", "theirs.pic"):
+            os.lchown(os.path.join(folder, "shared", name), 1234, 1234)
+        with open(os.path.join(folder, "in.pam"), "wb") as out:
+            out.write(pam(2, 1, range(6)))
+        for name in ("out.pic", "new.pic", "theirs.pic"):
+            target = os.path.join("shared", name)
+            completed = subprocess.run([PICTOOL, "convert", "in.pam", target], cwd=folder,
+                                       capture_output=True, timeout=60, preexec_fn=user)
+            self.assertEqual(completed.returncode, 1, completed.stderr)
+            self.assertIn(b"%s: permission denied" % target.encode(), completed.stderr)
+        self.assertEqual(sorted(os.listdir(os.path.join(folder, "private"))), ["precious.txt"])
+        self.assertEqual(open(precious, "rb").read(), b"precious")
+        self.assertEqual(open(os.path.join(folder, "shared", "theirs.pic"), "rb").read(),
+                         b"theirs")
+
+    @linux_only
+    def test_names_as_long_as_a_file_name_may_be(self):
+        self.write("in.pam", pam(2, 1, range(6)))
+        self.write("in.pic", RAW_RGB)
+        for extension in (".pic", ".png", ".pam"):
+            for length in (243, 255):
+                name = "n" * (length - len(extension)) + extension
+                with self.subTest(name=name):
+                    run = self.pictool("convert", "in.pam" if extension == ".pic" else "in.pic",
+                                       name)
+                    self.assertEqual(run.status, 0, run.err)
+                    self.assertTrue(os.path.exists(os.path.join(self.folder.name, name)))
+        self.assertEqual(len(os.listdir(self.folder.name)), 8)
+
+    @linux_only
+    def test_standard_input_is_staged_privately_and_no_more_than_the_picture_needs(self):
+        import threading
+        import time
+        staging = tempfile.mkdtemp(dir=self.folder.name)
+        picture = pic_header(64, 64) + packet(0, RAW, RGB) + bytes(range(256)) * 48
+        environment = dict(os.environ, TMPDIR=staging)
+        process = subprocess.Popen([PICTOOL, "convert", "-", "out.pic"], cwd=self.folder.name,
+                                   stdin=subprocess.PIPE, stderr=subprocess.PIPE, env=environment)
+        process.stdin.write(picture[:200])
+        process.stdin.flush()
+        for _ in range(500):
+            staged = os.listdir(staging)
+            if staged:
+                break
+            time.sleep(0.01)
+        self.assertEqual(len(staged), 1)
+        self.assertEqual(os.stat(os.path.join(staging, staged[0])).st_mode & 0o777, 0o600)
+        process.stdin.write(picture[200:])
+        process.stdin.close()
+        self.assertEqual(process.wait(timeout=60), 0, process.stderr.read())
+        process.stderr.close()
+        # A picture followed by bytes without end: pictool stops at the picture.
+        process = subprocess.Popen([PICTOOL, "convert", "-", "endless.pic"],
+                                   cwd=self.folder.name, stdin=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=environment)
+
+        def feed():
+            try:
+                process.stdin.write(picture)
+                while True:
+                    process.stdin.write(bytes(65536))
+            except (BrokenPipeError, ValueError):
+                pass
+
+        feeder = threading.Thread(target=feed, daemon=True)
+        feeder.start()
+        self.assertEqual(process.wait(timeout=60), 0, process.stderr.read())
+        process.stderr.close()
+        feeder.join(timeout=10)
+        self.assertEqual(os.listdir(staging), [])
+        self.assertEqual(open(os.path.join(self.folder.name, "endless.pic"), "rb").read(),
+                         open(os.path.join(self.folder.name, "out.pic"), "rb").read())
 
 
 class Install(PictoolTest):

@@ -22,6 +22,8 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -173,6 +175,30 @@ std::string AttributesText(const std::string& path)
 }
 #endif
 
+#if !defined(_WIN32)
+// ", flags dA" for the inode flags a file's owner chooses, as lsattr shows
+// them; "" for none.
+std::string FlagsText(const std::string& path)
+{
+    static const struct {
+        int flag;
+        char letter;
+    } kFlags[] = {{FS_SECRM_FL, 's'},  {FS_UNRM_FL, 'u'},    {FS_SYNC_FL, 'S'},
+                  {FS_NODUMP_FL, 'd'}, {FS_NOATIME_FL, 'A'}, {FS_COMPR_FL, 'c'},
+                  {FS_NOCOW_FL, 'C'},  {FS_NOTAIL_FL, 't'},  {FS_JOURNAL_DATA_FL, 'j'}};
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    int flags = 0;
+    const bool read = descriptor >= 0 && ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+    if (descriptor >= 0)
+        close(descriptor);
+    std::string letters;
+    for (const auto& item : kFlags)
+        if (read && (flags & item.flag) != 0)
+            letters += item.letter;
+    return letters.empty() ? "" : ", flags " + letters;
+}
+#endif
+
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
 {
     std::set<std::string> lines;
@@ -199,7 +225,8 @@ std::string DescribeFolder(const std::string& folder, const Bytes& earlier)
                 std::snprintf(owner, sizeof owner, ", owner %u group %u mode %04o",
                               unsigned(facts.st_uid), unsigned(facts.st_gid),
                               unsigned(facts.st_mode & 07777));
-                line += owner + AttributesText(entry.path().string());
+                line += owner + AttributesText(entry.path().string()) +
+                        FlagsText(entry.path().string());
             }
 #endif
         }
@@ -319,6 +346,40 @@ bool RunningUnderWine()
     return false;
 #endif
 }
+
+#if defined(_WIN32)
+void* ReplaceImport(const char* library, const char* function, void* replacement)
+{
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+    for (; imports.VirtualAddress != 0 && entry->Name != 0; ++entry) {
+        if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), library) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* named =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(named->Name), function) != 0)
+                continue;
+            DWORD protection = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                           &protection);
+            void* before = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+            return before;
+        }
+    }
+    return nullptr;
+}
+#endif
 
 bool MakeSymbolicLink(const std::string& text, const std::string& link)
 {

@@ -39,8 +39,9 @@ Bytes MakePicHeaderBytes(int width, int height, bool withAlpha, bool compressed,
 // within the folder, then "-> text" for a link (the folder's own path in it
 // written "<folder>"), "folder", "device", or for a
 // file "earlier" when it holds `earlier` and "written" otherwise, with its
-// hard-link count above 1 and, on POSIX, its owner, group, permission bits
-// and extended attributes (access lists among them).
+// hard-link count above 1 and, on POSIX, its owner, group, permission bits,
+// extended attributes (access lists among them) and the inode flags its owner
+// chooses.
 std::string DescribeFolder(const std::string& folder, const Bytes& earlier);
 
 // A file system of `bytes` mounted on a fresh folder while the object lives
@@ -74,6 +75,13 @@ std::string RunAsNobody(const std::function<std::string()>& work, std::string& s
 bool MakeSymbolicLink(const std::string& text, const std::string& link);
 // True when the Windows build runs under Wine.
 bool RunningUnderWine();
+#if defined(_WIN32)
+// Points this program's import of `function` from `library` (as the linker
+// named it: "KERNEL32.dll") at `replacement`, so that code linked into the
+// program calls the stand-in; answers the function called before, or null
+// where the program imports no such function.
+void* ReplaceImport(const char* library, const char* function, void* replacement);
+#endif
 
 // A program of the build, such as "pictool", in the folder of the running
 // test ("pictool.exe" on Windows).

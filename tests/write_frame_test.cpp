@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -29,6 +30,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
 #endif
@@ -340,10 +342,14 @@ TEST_F(FailedFrameTest, AFailedRowFetchKeepsTheEarlierFile)
 
 // Where a frame goes, against where a plain "wb" open goes. Each scene is
 // built twice, once for fopen(target, "wb") and once for the frame, and both
-// run as the same user (as root and as "nobody" when the tests run as root):
-// both write or both are refused for the same reason, a refused frame sends
-// no progress, and the two folders end alike, the frame's file where "wb"
-// truncated one, with its links, owner and permission bits.
+// run as the same user (as root and as "nobody" when the tests run as root),
+// in the scene's folder, with the kernel's protections for sticky folders
+// on: both write or both are refused for the same reason ("wb" writing the
+// frame's own bytes, so that a full disk fails both; a frame that sent
+// progress was refused while writing), and the folders end alike: the frame's where
+// "wb" wrote (its file where "wb" truncated one, with its links, owner,
+// permission bits, attributes and flags), or as built where it was refused.
+// Meanwhile no temporary file of the frame's is readable by others.
 namespace fs = std::filesystem;
 
 void MakeFile(const std::string& path, const Bytes& bytes, fs::perms mode)
@@ -357,21 +363,45 @@ struct OutputScene {
     const char* target; // within the scene's folder
     // Builds the scene in `folder`; false when this system cannot.
     std::function<bool(const std::string& folder, const Bytes& earlier)> build;
+    bool rootOnly = false; // holds only for a process that sees what root sees
 };
 
-std::string OracleOutcome(const std::string& target)
+std::string OracleOutcome(const std::string& target, const Bytes& bytes)
 {
     FILE* file = std::fopen(target.c_str(), "wb");
     if (file == nullptr)
         return std::string("refused: ") + std::strerror(errno);
-    std::fclose(file);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int error = errno;
+    if (std::fclose(file) != 0 || !written)
+        return std::string("refused while writing: ") + std::strerror(written ? errno : error);
     return "written";
+}
+
+// " (a temporary file readable by others)" when a file of the folder's that
+// is not the scene's own ("<name>.tmp") may be read by others; else "".
+std::string TemporaryFilesShown(const std::string& folder)
+{
+#if !defined(_WIN32)
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        struct stat facts;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+            lstat(entry.path().c_str(), &facts) == 0 && (facts.st_mode & 077) != 0)
+            return " (a temporary file readable by others)";
+    }
+#else
+    (void)folder;
+#endif
+    return "";
 }
 
 std::string FrameOutcome(const Pixels& picture, const std::string& target)
 {
     BMMClearReportedErrors();
     ProgressRecorder recorder;
+    std::string shown;
+    recorder.onProgress = [&](int) { shown = shown.empty() ? TemporaryFilesShown(".") : shown; };
     BitmapManager frameManager;
     Bitmap frame(&frameManager);
     frame.SetStorage(MakeStorage(3, 2, picture));
@@ -382,15 +412,25 @@ std::string FrameOutcome(const Pixels& picture, const std::string& target)
     writer.OpenForWrite(&info, &frame);
     const BMMRES result = writer.WriteFrame(kSingleFrame);
     if (result == kResultSuccess)
-        return "written";
+        return "written" + shown;
     BMMErrorRecord record{};
     BMMGetReportedError(0, &record);
-    std::string outcome = std::string("refused: ") + record.message;
+    std::string outcome =
+        std::string(recorder.Messages().empty() ? "refused: " : "refused while writing: ") +
+        record.message;
     if (result != kResultSystemError)
         outcome += " (code " + std::to_string(result) + ")";
-    if (!recorder.Messages().empty())
-        outcome += " after progress";
-    return outcome;
+    return outcome + shown;
+}
+
+// Runs `work` with `folder` as the current folder.
+std::string InFolder(const std::string& folder, const std::function<std::string()>& work)
+{
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder);
+    const std::string answer = work();
+    fs::current_path(previous);
+    return answer;
 }
 
 const fs::perms kReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
@@ -448,7 +488,79 @@ bool GiveDefaultAccessList(const std::string& folder)
         list.insert(list.end(), item.begin(), item.end());
     return setxattr(folder.c_str(), "system.posix_acl_default", list.data(), list.size(), 0) == 0;
 }
+
+// A folder anyone may add to, whose files only their owners may remove or
+// rename (as /tmp).
+bool MakeStickyFolder(const std::string& folder)
+{
+    return fs::create_directory(folder) && chmod(folder.c_str(), 01777) == 0;
+}
+
+// A symbolic link another user (1234) made; false where this process may
+// not give it away (only root may).
+bool PlantLink(const std::string& text, const std::string& link)
+{
+    return symlink(text.c_str(), link.c_str()) == 0 && lchown(link.c_str(), 1234, 1234) == 0;
+}
+
+// A tmpfs on `folder` holding t.pic (`earlier`, with a user attribute),
+// filled so that one more file can be made there but not one byte more be
+// stored, not even an attribute: a volume at its last inode and block. False
+// where this process may not mount one or the tmpfs keeps no user attributes.
+bool MountNearlyFullVolume(const std::string& folder, const Bytes& earlier)
+{
+    const std::string file = folder + "/t.pic";
+    const std::string filler = folder + "/filler";
+    const std::string probe = folder + "/probe";
+    if (!fs::create_directory(folder) ||
+        mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,nr_inodes=16") != 0)
+        return false;
+    WriteFileBytes(file, earlier);
+    WriteFileBytes(filler, {});
+    if (setxattr(file.c_str(), "user.note", "kept", 4, 0) != 0)
+        return false;
+    FILE* data = std::fopen(filler.c_str(), "ab");
+    while (data != nullptr && std::fputc(0xAA, data) != EOF && std::fflush(data) == 0) {
+    }
+    if (data != nullptr)
+        std::fclose(data);
+    // The inodes' room, taken by attributes down to what one more file needs.
+    const std::vector<char> value(4096, 'x');
+    int count = 0;
+    for (size_t size = value.size(); size > 0; size /= 2) {
+        for (;;) {
+            const std::string name = "user.fill" + std::to_string(count++);
+            if (setxattr(filler.c_str(), name.c_str(), value.data(), size, 0) != 0)
+                break;
+            const int made = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            if (made < 0) {
+                removexattr(filler.c_str(), name.c_str());
+                break;
+            }
+            close(made);
+            unlink(probe.c_str());
+        }
+    }
+    return true;
+}
+
+// Unmounts every file system mounted below `folder`.
+void UnmountBelow(const std::string& folder)
+{
+    std::ifstream mounts("/proc/self/mounts");
+    std::vector<std::string> points;
+    for (std::string device, point, rest; mounts >> device >> point && std::getline(mounts, rest);)
+        if (point.compare(0, folder.size() + 1, folder + "/") == 0)
+            points.push_back(point);
+    for (const std::string& point : points)
+        umount2(point.c_str(), MNT_DETACH);
+}
 #endif
+
+// Names as long as a file's name may be (255 bytes), and a dozen shorter:
+// too long for a temporary name that adds to the whole of it.
+const std::string kLongestName = std::string(251, 'n') + ".pic";
+const std::string kLongName = std::string(239, 'n') + ".pic";
 
 // clang-format off
 const OutputScene kOutputScenes[] = {
@@ -470,6 +582,7 @@ const OutputScene kOutputScenes[] = {
         return MakeSymbolicLink("real.pic", f + "/t.pic"); }},
     {"dangling link", "t.pic", [](const std::string& f, const Bytes&) {
         return MakeSymbolicLink("real.pic", f + "/t.pic"); }},
+    {"name of 255 bytes", kLongestName.c_str(), [](const std::string&, const Bytes&) { return true; }},
 #if defined(_WIN32)
     {"NUL", "NUL", [](const std::string&, const Bytes&) { return true; }},
     {"nul.pic", "nul.pic", [](const std::string&, const Bytes&) { return true; }},
@@ -532,6 +645,38 @@ const OutputScene kOutputScenes[] = {
     {"new file in an append-only folder", "sub/t.pic", [](const std::string& f, const Bytes&) {
         fs::create_directory(f + "/sub");
         return SetFileFlags(f + "/sub", FS_APPEND_FL); }},
+    {"earlier file with an attribute on a nearly full volume", "vol/t.pic",
+     [](const std::string& f, const Bytes& e) { return MountNearlyFullVolume(f + "/vol", e); }},
+    {"another user's link in a sticky folder, to a private file", "shared/out.pic",
+     [](const std::string& f, const Bytes& e) {
+        fs::create_directory(f + "/private");
+        MakeFile(f + "/private/precious.txt", e, fs::perms::owner_read | fs::perms::owner_write);
+        fs::permissions(f + "/private", fs::perms::owner_all);
+        return MakeStickyFolder(f + "/shared") &&
+               PlantLink("../private/precious.txt", f + "/shared/out.pic"); }},
+    {"another user's link to nothing in a sticky folder", "shared/new.pic",
+     [](const std::string& f, const Bytes&) {
+        fs::create_directory(f + "/private");
+        fs::permissions(f + "/private", fs::perms::owner_all);
+        return MakeStickyFolder(f + "/shared") &&
+               PlantLink("../private/new.pic", f + "/shared/new.pic"); }},
+    {"another user's file in a sticky folder", "shared/t.pic", [](const std::string& f, const Bytes& e) {
+        if (!MakeStickyFolder(f + "/shared"))
+            return false;
+        MakeFile(f + "/shared/t.pic", e, fs::perms::owner_read | fs::perms::owner_write |
+                                             fs::perms::group_read | fs::perms::group_write |
+                                             fs::perms::others_read | fs::perms::others_write);
+        return chown((f + "/shared/t.pic").c_str(), 1234, 1234) == 0; }},
+    {"file of mode 0600", "t.pic", [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/t.pic", e, fs::perms::owner_read | fs::perms::owner_write); return true; }},
+    {"earlier file named in 243 bytes", kLongName.c_str(), [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/" + kLongName, e, kReadWrite); return true; }},
+    {"file with the no-dump and no-atime flags", "t.pic", [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/t.pic", e, kReadWrite);
+        return SetFileFlags(f + "/t.pic", FS_NODUMP_FL | FS_NOATIME_FL); }},
+    {"file with a trusted attribute", "t.pic", [](const std::string& f, const Bytes& e) {
+        MakeFile(f + "/t.pic", e, kReadWrite);
+        return setxattr((f + "/t.pic").c_str(), "trusted.note", "kept", 4, 0) == 0; }, true},
 #endif
 };
 // clang-format on
@@ -568,10 +713,76 @@ void OpenFolders(const std::string& folder)
     }
 }
 
+#if !defined(_WIN32)
+// The kernel's rules against following another user's link, or writing
+// another user's file, in a sticky folder (fs.protected_symlinks and
+// fs.protected_regular, on in Debian), switched on while this lives and set
+// back after. Where this process may not (not root), they stay as they are:
+// the table holds either way.
+class StickyFolderProtections {
+public:
+    StickyFolderProtections()
+    {
+        for (Setting& setting : settings) {
+            std::ifstream in(setting.path);
+            in >> setting.before;
+            std::ofstream out(setting.path);
+            setting.changed = in && (out << "1\n") && out.flush();
+        }
+        if (!settings[0].changed || !settings[1].changed)
+            std::printf("not switched on: fs.protected_symlinks and fs.protected_regular "
+                        "(not root, or no /proc/sys)\n");
+    }
+    ~StickyFolderProtections()
+    {
+        for (const Setting& setting : settings)
+            if (setting.changed)
+                std::ofstream(setting.path) << setting.before << "\n";
+    }
+    StickyFolderProtections(const StickyFolderProtections&) = delete;
+    StickyFolderProtections& operator=(const StickyFolderProtections&) = delete;
+
+private:
+    struct Setting {
+        const char* path;
+        std::string before;
+        bool changed;
+    };
+    Setting settings[2] = {{"/proc/sys/fs/protected_symlinks", "", false},
+                           {"/proc/sys/fs/protected_regular", "", false}};
+};
+#endif
+
+// "wb"'s outcome and the frame's, in the scene's folders. Where "wb" fails
+// part way, the frame may fail before it writes, keeping the earlier file.
+std::string ParityOutcomes(const OutputScene& scene, const std::string& wb,
+                           const std::string& frame, const Bytes& frameBytes, const Pixels& picture)
+{
+    // A target with a drive ("Z:\\dev\\null") is the same for both.
+    std::string oracle = InFolder(wb, [&] { return OracleOutcome(scene.target, frameBytes); });
+    std::string written = InFolder(frame, [&] { return FrameOutcome(picture, scene.target); });
+    const std::string partWay = "refused while writing: ";
+    if (oracle.compare(0, partWay.size(), partWay) == 0) {
+        oracle = "refused: " + oracle.substr(partWay.size());
+        written = written.compare(0, partWay.size(), partWay) == 0
+                      ? "refused: " + written.substr(partWay.size())
+                      : written;
+    }
+    return oracle + "\n" + written;
+}
+
 TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
 {
     const Bytes earlier = Join(MakePicHeaderBytes(1, 1, false, false), {9, 9, 9});
-    const Pixels picture = MakeNoisePicture(3, 2, 7);
+    // Larger than a page of the nearly full volume, which "wb" frees first.
+    const Pixels picture = MakeNoisePicture(48, 32, 7);
+    SetPicture(48, 32, picture);
+    ASSERT_EQ(Open(dir.File("reference.pic")), 0);
+    ASSERT_EQ(driver.WriteFrame(kSingleFrame), 0);
+    const Bytes frameBytes = ReadFileBytes(dir.File("reference.pic"));
+#if !defined(_WIN32)
+    const StickyFolderProtections protections;
+#endif
     for (const bool asNobody : {false, true}) {
         for (const OutputScene& scene : kOutputScenes) {
             SCOPED_TRACE(std::string(scene.name) + (asNobody ? ", as nobody" : ""));
@@ -580,20 +791,23 @@ TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
             const std::string frame = scenes.File("frame");
             fs::create_directory(wb);
             fs::create_directory(frame);
-            if (!scene.build(wb, earlier) || !scene.build(frame, earlier)) {
-                std::printf("skipped \"%s\": this system cannot build it\n", scene.name);
+            const bool built = scene.build(wb, earlier) && scene.build(frame, earlier);
+            if (!built || (asNobody && scene.rootOnly)) {
+                std::printf("skipped \"%s\"%s\n", scene.name,
+                            built ? " as nobody, who cannot see such attributes"
+                                  : ": this system cannot build it");
+#if !defined(_WIN32)
+                UnmountBelow(scenes.Path());
+#endif
                 continue;
             }
-            // A target with a drive ("Z:\\dev\\null") is the same for both.
-            const bool absolute = std::strchr(scene.target, ':') != nullptr;
-            const auto run = [&] {
-                return OracleOutcome(absolute ? scene.target : wb + "/" + scene.target) + "\n" +
-                       FrameOutcome(picture, absolute ? scene.target : frame + "/" + scene.target);
-            };
+            if (asNobody)
+                HandOver(scenes.Path());
+            const std::string asBuilt = DescribeFolder(frame, earlier);
+            const auto run = [&] { return ParityOutcomes(scene, wb, frame, frameBytes, picture); };
             std::string outcomes;
             if (asNobody) {
                 std::string skipped;
-                HandOver(scenes.Path());
                 outcomes = RunAsNobody(run, skipped);
                 if (!skipped.empty()) {
                     std::printf("skipped running as nobody: %s\n", skipped.c_str());
@@ -607,7 +821,12 @@ TEST_F(WriteFrameTest, WritesWhereWbWritesAndIsRefusedWhereItIsRefused)
             EXPECT_EQ(outcomes.substr(split + 1), outcomes.substr(0, split));
             OpenFolders(wb);
             OpenFolders(frame);
-            EXPECT_EQ(DescribeFolder(frame, earlier), DescribeFolder(wb, earlier));
+            EXPECT_EQ(DescribeFolder(frame, earlier), outcomes.compare(0, 8, "refused:") == 0
+                                                          ? asBuilt
+                                                          : DescribeFolder(wb, earlier));
+#if !defined(_WIN32)
+            UnmountBelow(scenes.Path());
+#endif
         }
     }
 }
@@ -805,6 +1024,62 @@ TEST_F(WriteFrameTest, ADeviceTargetIsWrittenDirectlyAndNeverReplaced)
 #endif
 
 #if defined(_WIN32)
+// ReplaceFileA's documented failures part way, made by a stand-in that
+// leaves the files as the system may have left them and fails as it would:
+// the frame ends with the earlier file or the new one under the target's
+// name, never neither, and no other file.
+struct PartWay {
+    const char* name;
+    DWORD error;
+    bool earlierGone; // the earlier file is at the backup name, or gone
+    bool toBackup;    // ... at the backup name
+    bool newInPlace;  // the frame's file ends under the target's name
+};
+const PartWay* partWay = nullptr;
+
+BOOL WINAPI FailingReplaceFile(LPCSTR replaced, LPCSTR, LPCSTR backup, DWORD, LPVOID, LPVOID)
+{
+    if (partWay->earlierGone) {
+        if (partWay->toBackup && backup != nullptr)
+            MoveFileA(replaced, backup);
+        else
+            DeleteFileA(replaced);
+    }
+    SetLastError(partWay->error);
+    return FALSE;
+}
+
+TEST_F(FailedFrameTest, AReplacementFailingPartWayLeavesTheEarlierFileOrTheNewOne)
+{
+    const PartWay cases[] = {
+        {"the replacement could not be moved, both names kept", ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+         false, false, false},
+        {"the replacement could not be moved, the earlier file deleted",
+         ERROR_UNABLE_TO_MOVE_REPLACEMENT, true, false, true},
+        {"the replacement could not be moved, the earlier file at the backup name",
+         ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, true, true, true},
+        {"the earlier file could not be removed", ERROR_UNABLE_TO_REMOVE_REPLACED, false, false,
+         false},
+    };
+    void* system =
+        ReplaceImport("KERNEL32.dll", "ReplaceFileA", reinterpret_cast<void*>(FailingReplaceFile));
+    if (system == nullptr)
+        GTEST_SKIP() << "this program imports no ReplaceFileA to stand in for";
+    SetPicture(2, 1, MakeNoisePicture(2, 1, 3));
+    for (const PartWay& item : cases) {
+        SCOPED_TRACE(item.name);
+        partWay = &item;
+        WriteFileBytes(dir.File("frame.pic"), earlier);
+        PicBitmapIO writer;
+        output.SetName(dir.File("frame.pic").c_str());
+        ASSERT_EQ(writer.OpenForWrite(&output, &bitmap), 0);
+        EXPECT_EQ(writer.WriteFrame(kSingleFrame), item.newInPlace ? 0 : kResultSystemError);
+        EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"frame.pic"}));
+        EXPECT_EQ(ReadFileBytes(dir.File("frame.pic")) != earlier, item.newInPlace);
+    }
+    ReplaceImport("KERNEL32.dll", "ReplaceFileA", system);
+}
+
 TEST_F(WriteFrameTest, WinesUnixDevicesAreWrittenDirectly)
 {
     if (!RunningUnderWine())

@@ -13,6 +13,7 @@ CLUSTER_HELP = """
 where the tasks run (one per file):
   (neither)            in this process, one thread per core
   --local N            a local cluster of N worker processes on 127.0.0.1
+  Neither opens a dashboard, and Dask's own servers listen on 127.0.0.1 only.
   --scheduler ADDRESS  an existing dask.distributed scheduler, e.g.
                        tcp://10.0.0.5:8786; its workers must see the files
                        under the same names and have picfile installed
@@ -40,8 +41,10 @@ under a folder keeps its path below that folder; the extension becomes the
 output format's. RGBA stays RGBA. PIC output keeps the comment and aspect
 ratio. A damaged file gives what can be read of it, and a line with "damage"
 and "error"; it counts as failed unless --allow-damaged. Each output is
-written under a temporary name and moved into place when whole. Per file:
-file, output, ok, and error, or width, height, alpha and damage.
+written as pictool writes its outputs: privately under a temporary name and
+moved into place when whole, with an earlier file's mode, owner and
+attributes, or a new file's mode from the umask. Per file: file, output, ok,
+and error, or width, height, alpha and damage.
 """
 
 
@@ -117,6 +120,16 @@ def _output_name(path, base, output_dir, to):
     return os.path.join(output_dir, stem + "." + to)
 
 
+# A run of our own makes no dashboard, and Dask's servers (the scheduler's
+# and each worker's, with their status pages) listen on loopback alone:
+# without an address Dask listens on every one, port 8787 among them.
+LOOPBACK_ONLY = dict(
+    dashboard_address=None,
+    scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+    worker_dashboard_address="127.0.0.1:0",
+)
+
+
 def _client(arguments):
     from distributed import Client, LocalCluster
 
@@ -128,14 +141,14 @@ def _client(arguments):
             threads_per_worker=1,
             processes=True,
             host="127.0.0.1",
-            dashboard_address=None,
+            **LOOPBACK_ONLY,
         )
     else:
         cluster = LocalCluster(
             n_workers=1,
             threads_per_worker=os.cpu_count() or 1,
             processes=False,
-            dashboard_address=None,
+            **LOOPBACK_ONLY,
         )
     return Client(cluster), cluster
 

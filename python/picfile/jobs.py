@@ -13,7 +13,6 @@ import json
 import os
 import shutil
 import sys
-import tempfile
 import time
 import uuid
 
@@ -29,23 +28,18 @@ def check_file(path):
     return picfile.check_facts(path)
 
 
-def _replace_with(target, write):
-    """Writes through `write(temporary_name)` beside `target`, then moves it
-    over the target: a failed conversion leaves no partial file."""
-    folder = os.path.dirname(target) or "."
-    handle, temporary = tempfile.mkstemp(prefix=".picfile-", suffix=".tmp", dir=folder)
-    os.close(handle)
+def _write_output(target, write):
+    """Writes `target` through `write(stream)` as every output of the project
+    is written (picfile's C++ output): beside it, privately, moved over it
+    when whole, with an earlier file's mode and other facts, or a new file's
+    mode from the umask. A failed conversion leaves no partial file."""
+    output = picfile._core.Output(os.fsencode(target))
     try:
-        write(temporary)
-        if os.path.exists(target):
-            shutil.copymode(target, temporary)
-        os.replace(temporary, target)
-    except BaseException:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise
+        with os.fdopen(os.dup(output.fileno()), "wb") as stream:
+            write(stream)
+        output.commit()
+    finally:
+        output.close()
 
 
 def convert_file(path, target, to, compression):
@@ -66,7 +60,7 @@ def convert_file(path, target, to, compression):
             from PIL import Image
 
             image = Image.fromarray(array, "RGBA" if array.shape[2] == 4 else "RGB")
-            _replace_with(target, lambda name: image.save(name, format=to.upper()))
+            _write_output(target, lambda stream: image.save(stream, format=to.upper()))
         result.update(
             ok=True,
             width=int(array.shape[1]),

@@ -14,3 +14,16 @@ def check_or_die_once(marker, victim, path):
             note.write(str(os.getpid()))
         os.kill(os.getpid(), signal.SIGKILL)
     return jobs.check_file(path)
+
+
+def check_and_list_servers(root, path):
+    """Checks `path` and adds the addresses that the process `root` and its
+    children listen on meanwhile, as "host:port"."""
+    import psutil
+
+    top = psutil.Process(root)
+    listening = sorted({f"{connection.laddr.ip}:{connection.laddr.port}"
+                        for process in [top] + top.children(recursive=True)
+                        for connection in process.connections(kind="inet")
+                        if connection.status == psutil.CONN_LISTEN})
+    return dict(jobs.check_file(path), listening=listening)

@@ -7,7 +7,7 @@ import sys
 
 import numpy
 import pytest
-from cluster_tasks import check_or_die_once
+from cluster_tasks import check_and_list_servers, check_or_die_once
 from conftest import LAYOUTS, layout_file
 
 import picfile
@@ -116,3 +116,73 @@ def test_the_command_runs_on_local_worker_processes(tmp_path):
         expected[p] for p in sorted(expected)
     ]
     assert "\r" not in done.stderr  # no progress line off a terminal
+
+
+def test_local_runs_listen_on_loopback_alone_and_show_no_dashboard(tmp_path):
+    expected = archive(str(tmp_path), 1)
+    task = functools.partial(check_and_list_servers, os.getpid())
+    for where in ([], ["--local", "1"]):
+        out = io.StringIO()
+        main(["check", *expected, "-q", *where], function=task, stdout=out)
+        (line,) = lines(out.getvalue())
+        assert line["listening"], where
+        for address in line["listening"]:
+            host, port = address.rsplit(":", 1)
+            assert host in ("127.0.0.1", "::1") and port != "8787", (where, line["listening"])
+
+
+def _mode(path):
+    return os.stat(path).st_mode & 0o777
+
+
+def _note(path):
+    try:
+        return os.getxattr(path, "user.note")
+    except OSError:
+        return None
+
+
+def test_outputs_take_modes_from_the_umask_and_keep_an_earlier_files_facts(tmp_path):
+    """Every writer of picfile's: the archive's PNG, TIFF and PIC, imwrite and
+    the Pillow plug-in. A new output is 0666 less the umask (never 0600 for
+    it alone); an earlier file keeps its mode and attributes."""
+    from PIL import Image
+
+    import picfile.pillow  # noqa: F401 - registers PIC with Pillow
+
+    array = numpy.arange(3 * 4 * 3, dtype=numpy.uint8).reshape(3, 4, 3)
+    source = tmp_path / "shot.pic"
+    picfile.imwrite(source, array)
+
+    def archive_convert(to):
+        def write(path):
+            main(["convert", str(source), "--to", to, "-o", os.path.dirname(path), "-q"],
+                 stdout=io.StringIO())
+        return write
+
+    writers = {
+        "shot.png": archive_convert("png"),
+        "shot.tiff": archive_convert("tiff"),
+        "shot.pic": archive_convert("pic"),
+        "imwrite.pic": lambda path: picfile.imwrite(path, array),
+        "pillow.pic": lambda path: Image.fromarray(array).save(path),
+    }
+    before = os.umask(0o027)
+    try:
+        for name, write in writers.items():
+            folder = tmp_path / ("out-" + name)
+            folder.mkdir()
+            path = str(folder / name)
+            write(path)
+            assert _mode(path) == 0o640, name
+            os.chmod(path, 0o600)
+            try:
+                os.setxattr(path, "user.note", b"kept")
+            except OSError:
+                pass  # a file system without user attributes
+            note = _note(path)
+            write(path)
+            assert (_mode(path), _note(path)) == (0o600, note), name
+            assert sorted(os.listdir(folder)) == [name], name
+    finally:
+        os.umask(before)

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "output/atomic_output.h"
+#include "output/interrupts.h"
 #include "tools/pictool/commands/command.h"
+#include "tools/pictool/support/standard_output.h"
 
 // Every command, once. A new command is a file of its own and a line here.
 static const PictoolCommand* const kCommands[] = {
@@ -40,8 +41,8 @@ static void PrintOverview(FILE* out)
                  "  --help, -h     this text; 'pictool COMMAND --help' describes a command\n"
                  "  --version, -V  pictool's version\n"
                  "\n"
-                 "Exit status: 0 success, 1 failure (one line per failure on stderr),\n"
-                 "2 usage error.\n",
+                 "Exit status: 0 success, 1 failure (one line per failure on stderr, a\n"
+                 "standard output that cannot be written among them), 2 usage error.\n",
                  "help", "this text, or 'pictool help COMMAND' for one command");
 }
 
@@ -101,8 +102,8 @@ static int Usage(const char* message)
 
 static int RunPictool(int argc, char** argv)
 {
-    // An interrupted conversion leaves no unfinished PNG or PAM file behind.
-    AtomicOutput::RemoveTemporaryFilesOnInterrupt();
+    // An interrupted conversion leaves no unfinished file behind.
+    RemoveTemporaryFilesOnInterrupt();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string pluginPath = DefaultPluginPath();
     if (!TakePluginOption(arguments, pluginPath))
@@ -139,10 +140,11 @@ int main(int argc, char** argv)
 {
     // Memory that runs out anywhere ends the command with a failure, after
     // the unwinding has removed any unfinished output.
+    int status = kExitFailure;
     try {
-        return RunPictool(argc, argv);
+        status = RunPictool(argc, argv);
     } catch (const std::bad_alloc&) {
         std::fputs("pictool: out of memory\n", stderr);
-        return kExitFailure;
     }
+    return FinishStandardOutput(status);
 }

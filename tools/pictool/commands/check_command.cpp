@@ -11,6 +11,7 @@
 #include "tools/pictool/convert/failure_text.h"
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/support/json_writer.h"
+#include "tools/pictool/support/standard_output.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ int RunCheck(PictoolContext&, const std::vector<std::string>& arguments)
             PrintJson(name, facts);
         else
             PrintPlain(name, facts);
-        std::fflush(stdout);
+        FlushStandardOutput();
         whole += facts.Whole() ? 1 : 0;
     }
     const int total = int(files.size());

@@ -21,10 +21,12 @@
 #include "tools/pictool/commands/command.h"
 #include "tools/pictool/convert/convert_job.h"
 #include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/convert/frame_output.h"
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/support/json_writer.h"
 #include "tools/pictool/support/short_name.h"
+#include "tools/pictool/support/standard_output.h"
 #include "tools/pictool/support/system_error_text.h"
 #include "tools/pictool/support/utf8_text.h"
 
@@ -413,7 +415,7 @@ std::vector<std::string> SkipExistingOutputs(std::vector<FrameTask>& tasks)
             left.push_back(std::move(task));
             continue;
         }
-        std::fprintf(stderr, "pictool: %s: exists; skipped (--no-clobber)\n", task.output.c_str());
+        std::fprintf(stderr, "pictool: %s\n", SkippedText(task.output).c_str());
         skipped.push_back(task.output);
     }
     tasks = std::move(left);
@@ -438,7 +440,9 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
                 display.Message("pictool: warning: " + task.input + ": " +
                                 (job.sequence ? "frame " + std::to_string(task.frame) + ": " : "") +
                                 warning);
-            if (!outcome.ok || outcome.damaged)
+            if (outcome.skipped)
+                display.Message("pictool: " + SkippedText(task.output));
+            else if (!outcome.ok || outcome.damaged)
                 display.Message(std::string(outcome.ok ? "pictool: warning: " : "pictool: ") +
                                 outcome.errorFile + ": " +
                                 (job.sequence ? "frame " + std::to_string(task.frame) + ": " : "") +
@@ -460,24 +464,9 @@ std::vector<FrameOutcome> RunTasks(const Plugin& plugin, const ConvertJob& job,
     return outcomes;
 }
 
-bool SaveOptionsFile(const PicOptions& options, const std::string& path, std::string& error)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        error = "cannot create (" + SystemErrorText(errno) + ")";
-        return false;
-    }
-    const bool written = std::fwrite(&options, 1, sizeof options, file) == sizeof options;
-    if (std::fclose(file) != 0 || !written) {
-        error = "cannot write (" + SystemErrorText(errno) + ")";
-        return false;
-    }
-    return true;
-}
-
 void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
                   const std::vector<FrameOutcome>& outcomes, const std::string& runError,
-                  const std::vector<std::string>& skipped, bool failed)
+                  std::vector<std::string> skipped, bool failed)
 {
     JsonObject object;
     BMMRES status = kResultSuccess;
@@ -510,6 +499,10 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
             item.AddInteger("offset", static_cast<long long>(outcome.damageOffset));
             item.AddText("reason", outcome.damageReason);
             damaged.push_back(item);
+        }
+        if (outcome.skipped) {
+            skipped.push_back(tasks[index].output);
+            continue;
         }
         if (outcome.ok) {
             outputs.push_back(tasks[index].output);
@@ -558,7 +551,7 @@ void PrintSummary(const ConvertJob& job, const std::vector<FrameTask>& tasks,
     object.AddTextList("warnings", warnings);
     // The image itself may be on stdout: the summary then goes to stderr.
     std::fprintf(job.output == "-" ? stderr : stdout, "%s\n", object.Text().c_str());
-    std::fflush(stdout);
+    FlushStandardOutput();
 }
 
 int RunConvert(PictoolContext& context, const std::vector<std::string>& arguments)
@@ -588,7 +581,7 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
     }
     if (!job.saveOptionsPath.empty() && last != nullptr) {
         std::string error;
-        if (!SaveOptionsFile(last->options, job.saveOptionsPath, error)) {
+        if (!WriteOptionsFile(&last->options, job.saveOptionsPath, error)) {
             runError = job.saveOptionsPath + ": " + error;
             std::fprintf(stderr, "pictool: %s\n", runError.c_str());
             failed = true;
@@ -607,6 +600,14 @@ FrameOutcome FrameFailure(const std::string& file, const std::string& what, BMMR
     outcome.status = status;
     outcome.errorFile = file;
     outcome.error = what;
+    return outcome;
+}
+
+FrameOutcome FrameSkipped()
+{
+    FrameOutcome outcome;
+    outcome.ok = true;
+    outcome.skipped = true;
     return outcome;
 }
 
@@ -630,11 +631,17 @@ std::string ConvertHelp()
            "WriteFrame to write, drivers of its own for each frame.\n"
            "\n"
            "Names. IN may be '-' (standard input), /dev/stdin, a pipe or a FIFO; OUT\n"
-           "may be '-'. A PIC input may have any path the system takes (the driver is\n"
-           "handed a shorter name of the same file); a PIC output's name must fit the\n"
-           "host's " +
+           "may be '-'. PIC inputs and outputs may have any path the system takes: the\n"
+           "driver is handed a shorter name of the same file where the system has one\n"
+           "(where it has none, a PIC name must fit the host's " +
            std::to_string(kMaxPathLength - 1) +
-           "-byte name field, or that frame fails.\n"
+           "-byte name field, or\n"
+           "that frame fails).\n"
+           "\n"
+           "Outputs are written where \"wb\" would write them, the system deciding, under\n"
+           "a private temporary name beside them, and take their names when whole (an\n"
+           "earlier file keeps its mode, owner and attributes, and is never left half\n"
+           "written); Ctrl-C removes every temporary file.\n"
            "\n"
            "Formats of this pictool (name, extensions, what is read and written):\n" +
            FormatHelpLines() +
@@ -767,6 +774,8 @@ std::string ConvertHelp()
            "  --no-clobber, -n       leave an OUT (or a frame's output) that exists as it\n"
            "                         is: one line on stderr says it was skipped, and it\n"
            "                         is no failure; checked before the first frame starts\n"
+           "                         and as each output takes its name, so that one that\n"
+           "                         appears meanwhile is kept\n"
            "  --quiet, -q            no progress line\n"
            "  --help, -h             this text\n"
            "  --                     what follows are names, even if they start with '-'\n"
@@ -784,9 +793,9 @@ std::string ConvertHelp()
            "done of all, the current frame and its percentage.\n"
            "\n"
            "Exit status: 0 success; 1 an image failed (one line on stderr each, naming\n"
-           "the file and what happened) or a PIC input is damaged (without\n"
-           "--allow-damaged); 2 usage error, including an options file that is not a\n"
-           "96-byte block.\n";
+           "the file and what happened), a PIC input is damaged (without\n"
+           "--allow-damaged) or standard output cannot be written; 2 usage error,\n"
+           "including an options file that is not a 96-byte block.\n";
 }
 
 } // namespace

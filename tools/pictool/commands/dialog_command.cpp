@@ -2,9 +2,7 @@
 // through a driver's operation table, as the host does, so that a person can
 // try them (on Windows, or under Wine with a display). Where no window system
 // exists the operations answer as for a dialog that cannot be created.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -63,19 +61,16 @@ int ParseDialogArguments(const std::vector<std::string>& arguments, DialogArgume
     return kExitSuccess;
 }
 
-int WriteOptionsFile(BitmapIO& driver, const std::string& path)
+int SaveOptionsFile(BitmapIO& driver, const std::string& path)
 {
     uint8_t block[kPicOptionsSize];
     if (driver.OptionsSize() != kPicOptionsSize || !driver.SaveOptions(block)) {
         std::fprintf(stderr, "pictool: the driver hands out no options block\n");
         return kExitFailure;
     }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    const bool written =
-        file != nullptr && std::fwrite(block, 1, sizeof block, file) == sizeof block;
-    if (file == nullptr || std::fclose(file) != 0 || !written) {
-        std::fprintf(stderr, "pictool: %s: cannot write (%s)\n", path.c_str(),
-                     std::strerror(errno));
+    std::string error;
+    if (!WriteOptionsFile(block, path, error)) {
+        std::fprintf(stderr, "pictool: %s: %s\n", path.c_str(), error.c_str());
         return kExitFailure;
     }
     return kExitSuccess;
@@ -133,7 +128,7 @@ int ShowDialog(BitmapIO& driver, const DialogArguments& parsed)
                                           : "options not accepted (cancelled, or no dialog)");
     PrintOptions(driver);
     return parsed.saveOptionsPath.empty() ? kExitSuccess
-                                          : WriteOptionsFile(driver, parsed.saveOptionsPath);
+                                          : SaveOptionsFile(driver, parsed.saveOptionsPath);
 }
 
 int RunDialog(PictoolContext& context, const std::vector<std::string>& arguments)

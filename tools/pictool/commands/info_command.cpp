@@ -19,6 +19,7 @@
 #include "tools/pictool/support/json_writer.h"
 #include "tools/pictool/support/options_file.h"
 #include "tools/pictool/support/short_name.h"
+#include "tools/pictool/support/standard_output.h"
 #include "tools/pictool/support/utf8_text.h"
 
 namespace {
@@ -79,11 +80,8 @@ std::unique_ptr<StagingFile> StageStream(const std::string& file)
     if (!standardInput)
         std::fclose(input);
     auto staged = std::make_unique<StagingFile>();
-    FILE* output = std::fopen(staged->Path().c_str(), "wb");
-    if (output == nullptr)
-        return nullptr;
-    const bool written = std::fwrite(bytes, 1, got, output) == got;
-    return std::fclose(output) == 0 && written ? std::move(staged) : nullptr;
+    std::string error;
+    return staged->Write(bytes, got, error) ? std::move(staged) : nullptr;
 }
 
 // Printable ASCII and well-formed UTF-8 as they are, any other byte as \xNN.
@@ -231,7 +229,7 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
                       result == kResultSuccess ? &report : nullptr);
         else if (result == kResultSuccess)
             PrintPlain(file, report);
-        std::fflush(stdout);
+        FlushStandardOutput();
     }
     return status;
 }

@@ -1,6 +1,7 @@
 // PIC files to other images: a driver of the frame's own loads the file
 // into a host storage with LoadImage, and the storage's rows go one by one
 // to the output format's writer.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "pic/pic_image.h"
 #include "tools/pictool/convert/convert_job.h"
 #include "tools/pictool/convert/failure_text.h"
+#include "tools/pictool/convert/frame_output.h"
 #include "tools/pictool/convert/premultiply.h"
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/image_input.h"
@@ -56,6 +58,13 @@ bool StreamStorage(BitmapStorage& storage, const ImageHeader& header, bool unpre
     return sink.Finish(error);
 }
 
+// "cannot create (...)", or "is a directory", as a format's writer says it.
+std::string CreateFailureText(const std::string& path, int error)
+{
+    const std::string why = OutputFailureText(path, error);
+    return why == "is a directory" ? why : "cannot create (" + why + ")";
+}
+
 FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
                           const std::string& inputPath, ProgressWindow& progress)
 {
@@ -94,17 +103,33 @@ FrameOutcome LoadAndWrite(const Plugin& plugin, const ConvertJob& job, const Fra
         outcome.carried.push_back("comment");
     NoteDamage(inputPath, task.input, outcome);
 
-    // Formats that seek are written to a staging file on their way to standard output.
+    // The writer writes the frame's output, which is committed after it;
+    // formats that seek write a staging file on their way to standard output.
     const bool staged = task.output == "-" && job.outputFormat->namedFilesOnly;
     std::unique_ptr<StagingFile> staging;
-    if (staged)
-        staging = std::make_unique<StagingFile>("");
-    std::unique_ptr<RowSink> sink =
-        job.outputFormat->newWriter(staged ? staging->Path() : task.output, job.write);
+    FrameOutput output;
     std::string error;
+    if (staged) {
+        staging = std::make_unique<StagingFile>("");
+        if (!staging->Create(error))
+            return FrameFailure(task.output, error);
+        output.WriteUnder(staging->WriterName());
+    } else if (const FrameOutput::Result opened = output.Open(task.output, job.noClobber);
+               opened != FrameOutput::kReady) {
+        return opened == FrameOutput::kSkipped
+                   ? FrameSkipped()
+                   : FrameFailure(task.output,
+                                  CreateFailureText(task.output, output.SystemError()));
+    }
+    std::unique_ptr<RowSink> sink = job.outputFormat->newWriter(output.WriterName(), job.write);
     if (!StreamStorage(storage, header, job.unpremultiply, *sink, error))
         return FrameFailure(task.output, error);
     sink.reset();
+    if (const FrameOutput::Result committed = output.Commit(); committed != FrameOutput::kReady)
+        return committed == FrameOutput::kSkipped
+                   ? FrameSkipped()
+                   : FrameFailure(task.output,
+                                  OutputFailureText(task.output, output.SystemError()));
     if (staged && !staging->CopyToStdout(error))
         return FrameFailure(task.output, error);
     outcome.ok = true;
@@ -207,7 +232,7 @@ FrameOutcome ConvertFrameFromPic(const Plugin& plugin, const ConvertJob& job, co
         ImageInput input;
         StagingFile staged;
         std::string error;
-        if (!input.Open(task.input, error) || !staged.Fill(input, error))
+        if (!input.Open(task.input, error) || !staged.Fill(input, job.read.maxPixels, error))
             return FrameFailure(task.input, error);
         return LoadAndWrite(plugin, job, task, staged.Path(), progress);
     } catch (const std::bad_alloc&) {

@@ -78,6 +78,8 @@ struct FrameTask {
 // What one frame did.
 struct FrameOutcome {
     bool ok = false;
+    // --no-clobber kept an output that came while the frame was made (ok too).
+    bool skipped = false;
     BMMRES status = kResultSuccess; // the driver's failing result, else 0
     std::string error;              // in words, without the file name
     std::string errorFile;          // the file the error is about
@@ -129,6 +131,8 @@ void NoteDamage(const std::string& input, const std::string& label, FrameOutcome
 // A failed outcome about `file`.
 FrameOutcome FrameFailure(const std::string& file, const std::string& what,
                           BMMRES status = kResultSuccess);
+// The outcome of a frame whose output --no-clobber kept as it was.
+FrameOutcome FrameSkipped();
 // The driver's options block as the stored record, through SaveOptions;
 // false when the driver will not hand it out.
 bool SaveDriverOptions(BitmapIO& driver, PicOptions& options);

@@ -5,6 +5,7 @@
 // aspect ratio) is kept unless an option says otherwise.
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "host/bmm_functions.h"
 #include "pic/pic_header.h"
 #include "tools/pictool/convert/convert_job.h"
+#include "tools/pictool/convert/frame_output.h"
 #include "tools/pictool/convert/premultiply.h"
 #include "tools/pictool/convert/progress_bar.h"
 #include "tools/pictool/formats/format_table.h"
@@ -122,9 +124,43 @@ bool FillStorage(RowSource& source, ImageHeader& header, const ConvertJob& job,
     return source.Finish(header, error);
 }
 
-// Writes the storage `bitmap` holds through a new driver.
+// A frame whose output was kept (--no-clobber) or could not be made, as
+// the driver's own refusal of the file was reported.
+FrameOutcome OutputOutcome(FrameOutput::Result result, const FrameOutput& output,
+                           const FrameTask& task)
+{
+    if (result == FrameOutput::kSkipped)
+        return FrameSkipped();
+    return FrameFailure(task.output, OutputFailureText(task.output, output.SystemError()),
+                        kResultSystemError);
+}
+
+// Hands `name` to a new driver, bound with OpenForWrite, and writes the
+// storage `bitmap` holds with WriteFrame. The driver may make files of its
+// own meanwhile, which an interrupt cannot see: it waits for the call.
+BMMRES DriverWrite(BitmapIO& driver, const std::string& name, int frame, Bitmap& bitmap,
+                   ProgressWindow& progress, double& driverMs)
+{
+    BitmapInfo outputInfo;
+    outputInfo.SetName(name.c_str());
+    outputInfo.SetUpdateWindow(progress.Window());
+    const BMMRES opened = driver.OpenForWrite(&outputInfo, &bitmap);
+    if (opened != kResultSuccess)
+        return opened;
+    const Clock::time_point start = Clock::now();
+    BMMRES result;
+    {
+        const InterruptDeferral deferral;
+        result = driver.WriteFrame(frame);
+    }
+    driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return result;
+}
+
+// Writes the storage `bitmap` holds through a new driver, under the name
+// `output` gives it, and commits `output`.
 FrameOutcome WriteFrame(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
-                        const std::string& outputPath, Bitmap& bitmap, const InputTraits& input,
+                        FrameOutput& output, Bitmap& bitmap, const InputTraits& input,
                         ProgressWindow& progress)
 {
     DriverPtr driver = plugin.NewDriver();
@@ -140,32 +176,25 @@ FrameOutcome WriteFrame(const Plugin& plugin, const ConvertJob& job, const Frame
         outcome.carried.insert(outcome.carried.begin(), "aspect");
     storage.bi.SetAspect(outcome.aspect);
 
-    // A numbered output pattern was formatted by us: the driver writes that
-    // name as a single image. A plain name is the driver's template.
-    const bool driverNumbers = job.sequence && !job.outputNumbered;
     // The driver takes the name the host's field holds: a long one is named
-    // in its folder's shorter name, where the system has one.
-    const ShortName given(driverNumbers ? job.output : outputPath, ShortName::ToMake);
+    // by the file's or its folder's shorter name, where the system has one.
+    const std::string& name = output.WriterName();
+    std::error_code status;
+    const bool exists = std::filesystem::exists(name, status);
+    const ShortName given(name, exists ? ShortName::Existing : ShortName::ToMake);
     if (!given.Fits())
         return FrameFailure(task.output, given.Why());
-    BitmapInfo outputInfo;
-    outputInfo.SetName(given.Name().c_str());
-    outputInfo.SetUpdateWindow(progress.Window());
     progress.Begin(task.output);
-    const BMMRES opened = driver->OpenForWrite(&outputInfo, &bitmap);
-    if (opened != kResultSuccess)
-        return FrameFailure(task.output,
-                            DriverFailureText(outputPath, opened, DriverTask::Write, given.Name()),
-                            opened);
-    const Clock::time_point start = Clock::now();
-    const BMMRES result = driver->WriteFrame(driverNumbers ? task.frame : kSingleFrame);
-    const double driverMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const BMMRES result =
+        DriverWrite(*driver, given.Name(), kSingleFrame, bitmap, progress, outcome.driverMs);
     if (result != kResultSuccess)
         return FrameFailure(task.output,
-                            DriverFailureText(outputPath, result, DriverTask::Write, given.Name()),
+                            DriverFailureText(task.output, result, DriverTask::Write, given.Name()),
                             result);
+    const FrameOutput::Result committed = output.Commit();
+    if (committed != FrameOutput::kReady)
+        return OutputOutcome(committed, output, task);
     outcome.ok = true;
-    outcome.driverMs += driverMs;
     outcome.width = uint32_t(storage.Width());
     outcome.height = uint32_t(storage.Height());
     outcome.haveOptions = SaveDriverOptions(*driver, outcome.options);
@@ -205,7 +234,7 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     std::string path = task.input;
     if (IsStream(task.input) && (format == &PicFormat() || format->namedFilesOnly)) {
         staged = std::make_unique<StagingFile>(format == &PicFormat() ? ".pic" : "");
-        if (!staged->Fill(*input, error)) {
+        if (!staged->Fill(*input, job.read.maxPixels, error)) {
             failure = FrameFailure(task.input, error);
             return false;
         }
@@ -249,6 +278,25 @@ bool LoadInput(const Plugin& plugin, const ConvertJob& job, const FrameTask& tas
     return true;
 }
 
+// A written frame's outcome with what loading its input noted (its time,
+// its damage, the reader's warnings). Moved, not copied: nothing may fail
+// once the output is in place.
+FrameOutcome WithLoadNotes(FrameOutcome&& outcome, FrameOutcome& loadNotes, InputTraits& traits)
+{
+    if (outcome.ok) {
+        outcome.driverMs += loadNotes.driverMs;
+        outcome.damaged = loadNotes.damaged;
+        outcome.damage = std::move(loadNotes.damage);
+        outcome.damageRow = loadNotes.damageRow;
+        outcome.damageOffset = loadNotes.damageOffset;
+        outcome.damageReason = std::move(loadNotes.damageReason);
+        outcome.error = std::move(loadNotes.error);
+        outcome.errorFile = std::move(loadNotes.errorFile);
+        outcome.warnings = std::move(traits.notes);
+    }
+    return std::move(outcome);
+}
+
 FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTask& task,
                      ProgressWindow& progress)
 {
@@ -260,30 +308,24 @@ FrameOutcome Convert(const Plugin& plugin, const ConvertJob& job, const FrameTas
     FrameOutcome failure, loadNotes;
     if (!LoadInput(plugin, job, task, manager, bitmap, traits, progress, failure, loadNotes))
         return failure;
-    FrameOutcome outcome;
+    FrameOutput output;
+    std::string error;
     if (task.output != "-") {
-        outcome = WriteFrame(plugin, job, task, task.output, bitmap, traits, progress);
-    } else {
-        // The driver writes named files: standard output gets a copy of one.
-        StagingFile staged;
-        outcome = WriteFrame(plugin, job, task, staged.Path(), bitmap, traits, progress);
-        std::string error;
-        if (outcome.ok && !staged.CopyToStdout(error))
-            return FrameFailure(task.output, error);
+        const FrameOutput::Result opened = output.Open(task.output, job.noClobber);
+        if (opened != FrameOutput::kReady)
+            return OutputOutcome(opened, output, task);
+        return WithLoadNotes(WriteFrame(plugin, job, task, output, bitmap, traits, progress),
+                             loadNotes, traits);
     }
-    if (outcome.ok) {
-        // Moved, not copied: nothing may fail once the output is in place.
-        outcome.driverMs += loadNotes.driverMs;
-        outcome.damaged = loadNotes.damaged;
-        outcome.damage = std::move(loadNotes.damage);
-        outcome.damageRow = loadNotes.damageRow;
-        outcome.damageOffset = loadNotes.damageOffset;
-        outcome.damageReason = std::move(loadNotes.damageReason);
-        outcome.error = std::move(loadNotes.error);
-        outcome.errorFile = std::move(loadNotes.errorFile);
-        outcome.warnings = std::move(traits.notes);
-    }
-    return outcome;
+    // The driver writes named files: standard output gets a copy of one.
+    StagingFile staged;
+    if (!staged.Create(error))
+        return FrameFailure(task.output, error);
+    output.WriteUnder(staged.WriterName());
+    FrameOutcome outcome = WriteFrame(plugin, job, task, output, bitmap, traits, progress);
+    if (outcome.ok && !staged.CopyToStdout(error))
+        return FrameFailure(task.output, error);
+    return WithLoadNotes(std::move(outcome), loadNotes, traits);
 }
 
 } // namespace

@@ -1,11 +1,16 @@
 #include "tools/pictool/formats/image_output.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <random>
 #include <vector>
 
+#include "pic/byte_source.h"
+#include "pic/pic_header.h"
+#include "pic/pic_row_reader.h"
+#include "tools/pictool/formats/format_table.h"
 #include "tools/pictool/formats/image_input.h"
 #include "tools/pictool/support/system_error_text.h"
 
@@ -54,28 +59,74 @@ StagingFile::StagingFile(const char* extension)
     path = (folder / ("pictool-" + std::to_string(ProcessId()) + "-" + std::to_string(stamp) + "-" +
                       std::to_string(counter++) + extension))
                .string();
-    removal = std::make_unique<InterruptRemoval>(path);
 }
 
-StagingFile::~StagingFile()
+bool StagingFile::Create(std::string& error)
 {
-    std::remove(path.c_str());
+    if (file.OpenScratch(path.c_str()) != nullptr)
+        return true;
+    error = "cannot stage in " + path + " (" + SystemErrorText(errno) + ")";
+    return false;
 }
 
-bool StagingFile::Fill(ImageInput& input, std::string& error)
+namespace {
+
+// The header, packets and the most a PIC file's rows can take, from its
+// first bytes (`start`, `count`); a header that does not read, or that
+// declares more than `maxPixels` pixels, needs only the bytes read, which
+// its load refuses. Other formats: their samples at 4 channels of 8 bytes
+// (double TIFF) and a few MiB of headers and tables.
+uint64_t MostBytesNeeded(const uint8_t* start, size_t count, uint64_t maxPixels)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
+    constexpr uint64_t kMostBytesPerPixel = 32;
+    constexpr uint64_t kMostOtherBytes = uint64_t(64) << 20;
+    if (!PicFormat().sniff(start, count))
+        return maxPixels * kMostBytesPerPixel + kMostOtherBytes;
+    PicByteSource source(start, count);
+    PicHeader header{};
+    std::vector<PicChannelPacket> packets;
+    if (ReadPicHeader(source, header, packets) != PicHeaderStatus::Read ||
+        uint64_t(header.Width()) * header.Height() > maxPixels)
+        return count;
+    return uint64_t(kPicHeaderSize) + sizeof(PicChannelPacket) * packets.size() +
+           PicMostRowBytes(packets, header.Width(), header.Height());
+}
+
+} // namespace
+
+bool StagingFile::Write(const uint8_t* bytes, size_t count, std::string& error)
+{
+    FILE* stream = file.OpenScratch(path.c_str());
+    const bool written = stream != nullptr && std::fwrite(bytes, 1, count, stream) == count;
+    if (stream != nullptr && file.Commit() == 1 && written)
+        return true;
+    error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
+    return false;
+}
+
+bool StagingFile::Fill(ImageInput& input, uint64_t maxPixels, std::string& error)
+{
+    FILE* stream = file.OpenScratch(path.c_str());
+    if (stream == nullptr) {
         error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
         return false;
     }
+    // The first piece holds a PIC file's whole header and packet chain.
+    constexpr size_t kFirstPiece = size_t(kPicHeaderSize) + 4 * size_t(kMaxPicPackets);
     std::vector<uint8_t> buffer(size_t(1) << 16);
+    size_t got = input.Read(buffer.data(), kFirstPiece);
+    uint64_t left = MostBytesNeeded(buffer.data(), got, maxPixels);
     bool written = true;
-    for (size_t got; written && (got = input.Read(buffer.data(), buffer.size())) > 0;)
-        written = std::fwrite(buffer.data(), 1, got, file) == got;
+    while (written && got > 0) {
+        written = std::fwrite(buffer.data(), 1, got, stream) == got;
+        left -= got;
+        got = left == 0
+                  ? 0
+                  : input.Read(buffer.data(), size_t(std::min<uint64_t>(buffer.size(), left)));
+    }
     if (!written)
         error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
-    const bool closed = std::fclose(file) == 0;
+    const bool closed = file.Commit() == 1;
     if (written && !closed)
         error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
     if (written && closed && input.Failed())
@@ -85,18 +136,18 @@ bool StagingFile::Fill(ImageInput& input, std::string& error)
 
 bool StagingFile::CopyToStdout(std::string& error) const
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    FILE* copy = std::fopen(path.c_str(), "rb");
+    if (copy == nullptr) {
         error = SystemErrorText(errno);
         return false;
     }
     UseBinaryMode(stdout);
     std::vector<uint8_t> buffer(size_t(1) << 16);
     bool written = true;
-    for (size_t got; written && (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;)
+    for (size_t got; written && (got = std::fread(buffer.data(), 1, buffer.size(), copy)) > 0;)
         written = std::fwrite(buffer.data(), 1, got, stdout) == got;
-    const bool readFailed = std::ferror(file) != 0;
-    std::fclose(file);
+    const bool readFailed = std::ferror(copy) != 0;
+    std::fclose(copy);
     if (readFailed) {
         error = "cannot read " + path + " back";
         return false;

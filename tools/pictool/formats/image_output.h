@@ -3,8 +3,8 @@
 // output.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "output/atomic_output.h"
@@ -33,25 +33,34 @@ private:
     bool toStdout = false;
 };
 
-// A file of its own in the system's temporary folder, removed when the
-// object goes (on Ctrl-C too).
+// A file of its own in the system's temporary folder, private to this
+// user from its first byte, removed when the object goes (on Ctrl-C too).
 class StagingFile {
 public:
     // `extension` such as ".pic", so that a reader told by name takes it.
     explicit StagingFile(const char* extension = ".pic");
-    ~StagingFile();
     StagingFile(const StagingFile&) = delete;
     StagingFile& operator=(const StagingFile&) = delete;
 
+    // Makes the file; false with a message.
+    bool Create(std::string& error);
     const std::string& Path() const { return path; }
-    // Copies the rest of `input` (from its start) into the file.
-    bool Fill(ImageInput& input, std::string& error);
+    // Makes the file and copies `input` (from its start) into it, no more
+    // than its picture can need, whatever follows: a PIC file's header,
+    // packets and rows at their longest; another format's samples for
+    // `maxPixels` pixels. False with a message.
+    bool Fill(ImageInput& input, uint64_t maxPixels, std::string& error);
+    // Makes the file and writes `count` bytes into it; false with a message.
+    bool Write(const uint8_t* bytes, size_t count, std::string& error);
+    // The name a writer that opens files itself (the driver, a format's
+    // writer) writes the file under.
+    const std::string& WriterName() { return file.NameForAnotherWriter(); }
     // Copies the file to standard output.
     bool CopyToStdout(std::string& error) const;
 
 private:
     std::string path;
-    std::unique_ptr<InterruptRemoval> removal;
+    AtomicOutput file;
 };
 
 // This process's id, which a staging file's name carries.

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/atomic_output.h"
+#include "tools/pictool/support/system_error_text.h"
+
 int ReadOptionsFile(const std::string& path, OptionsBlock& block, std::string& error)
 {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -22,5 +25,21 @@ int ReadOptionsFile(const std::string& path, OptionsBlock& block, std::string& e
         return 0;
     }
     std::memcpy(block.bytes, bytes, sizeof block.bytes);
+    return 1;
+}
+
+int WriteOptionsFile(const void* block, const std::string& path, std::string& error)
+{
+    AtomicOutput output;
+    FILE* file = output.Open(path.c_str());
+    if (file == nullptr) {
+        error = "cannot create (" + SystemErrorText(errno) + ")";
+        return 0;
+    }
+    if (std::fwrite(block, 1, kPicOptionsSize, file) != size_t(kPicOptionsSize) ||
+        !output.Commit()) {
+        error = "cannot write (" + SystemErrorText(errno) + ")";
+        return 0;
+    }
     return 1;
 }
