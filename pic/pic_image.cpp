@@ -169,7 +169,8 @@ PicImage ReadImage(PicByteSource& source, const PicReadRequest& request, const u
             DecodeRows(source, image, nullptr, 0, 0);
         } else if (whole != nullptr) {
             const size_t start = size_t(source.Position());
-            DecodeRows(source, image, whole + start, wholeSize - start, start);
+            PicByteSource rows(whole + start, wholeSize - start);
+            DecodeRows(rows, image, whole + start, wholeSize - start, start);
         } else {
             const uint64_t start = source.Position();
             const std::vector<uint8_t> rest = ReadRest(source);

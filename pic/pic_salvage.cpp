@@ -1,5 +1,7 @@
 #include "pic/pic_salvage.h"
 
+#include <algorithm>
+
 namespace {
 
 // How a row, or a chain of rows, ended.
@@ -202,21 +204,69 @@ public:
             return false;
         std::vector<Chain> chains{Follow(first)};
         const size_t second = chains.front().second;
-        for (size_t start = first + 1; start < second && !scanner.Spent(); ++start) {
+        for (size_t start = first + 1; start <= second && !scanner.Spent(); ++start) {
             if (Confirms(start))
                 chains.push_back(Follow(start));
         }
-        taken = Choose(chains);
+        taken = Choose(chains, second);
         return true;
     }
 
 private:
-    static Chain Choose(const std::vector<Chain>& chains)
+    // Of the chains that end exactly at the end of the data, all of which
+    // run on the file's own rows in the end, the first that every other
+    // agrees with: each other chain has a row start at its start, or it one
+    // at theirs. Where two disagree, one began with a row made of other
+    // bytes that happened to end at a row start, and nothing tells which:
+    // the rows they dispute are left out.
+    bool ChooseExact(const std::vector<Chain>& chains, size_t second, Chain& taken)
     {
+        std::vector<const Chain*> exact;
         for (const Chain& chain : chains) {
             if (chain.ending == Ending::Whole)
-                return chain;
+                exact.push_back(&chain);
         }
+        if (exact.empty())
+            return false;
+        std::vector<std::vector<size_t>> starts(exact.size());
+        for (size_t index = 0; index < exact.size(); ++index) {
+            for (size_t offset = exact[index]->start; offset <= second && offset < size;) {
+                starts[index].push_back(offset);
+                const RowScan scan = scanner.Row(offset);
+                if (scan.ending != Ending::Whole)
+                    break;
+                offset = scan.next;
+            }
+        }
+        const auto hasStart = [&](size_t index, size_t offset) {
+            return std::binary_search(starts[index].begin(), starts[index].end(), offset);
+        };
+        // Failing that, the one the most others agree with, the latest of them.
+        size_t best = 0, bestAgreed = 0;
+        for (size_t index = 0; index < exact.size(); ++index) {
+            size_t agreed = 0;
+            for (size_t other = 0; other < exact.size(); ++other) {
+                agreed += other < index ? hasStart(other, exact[index]->start)
+                                        : hasStart(index, exact[other]->start);
+            }
+            if (agreed == exact.size()) {
+                best = index;
+                break;
+            }
+            if (agreed >= bestAgreed) {
+                best = index;
+                bestAgreed = agreed;
+            }
+        }
+        taken = *exact[best];
+        return true;
+    }
+
+    Chain Choose(const std::vector<Chain>& chains, size_t second)
+    {
+        Chain exact;
+        if (ChooseExact(chains, second, exact))
+            return exact;
         const Chain* farthest = &chains.front();
         for (const Chain& chain : chains) {
             if (chain.end > farthest->end)
@@ -243,17 +293,14 @@ void Place(const std::vector<Chain>& chains, uint32_t firstLost, uint32_t height
     uint64_t found = 0;
     for (const Chain& chain : chains)
         found += chain.rows;
-    const uint64_t room = height - firstLost;
-    const bool oneRowEach = found + chains.size() == room;
-    if (oneRowEach) {
-        uint32_t row = firstLost;
-        for (const Chain& chain : chains) {
-            ++row;
-            if (chain.rows != 0)
-                plan.found.push_back(PicSalvagedRows{row, chain.rows, chain.start});
-            row += chain.rows;
-        }
-        plan.salvage.recoveredRows = uint32_t(found);
+    // One chain after one break, ending where the rows would end: the break
+    // lost one row. Chains between breaks are not placed: a break that lost
+    // no row (damage that made its row decode, and the next fail) and one
+    // that lost two add up as well as two that lost one each.
+    const bool oneRow = chains.size() == 1 && found + 1 == uint64_t(height - firstLost);
+    if (oneRow) {
+        plan.found.push_back(PicSalvagedRows{firstLost + 1, chains[0].rows, chains[0].start});
+        plan.salvage.recoveredRows = chains[0].rows;
         return;
     }
     plan.salvage.unplacedRows = uint32_t(found < UINT32_MAX ? found : UINT32_MAX);

@@ -6,23 +6,24 @@
 // that does not decode, every later offset is tried, and one is taken only
 // where several rows in a row (or the rest of the file) decode exactly. At
 // a wrong offset a row seldom decodes exactly; where one does, the next few
-// do not. Rows of pictures with the same edges in many rows can decode
-// exactly from a start inside a row, shifted along; those chains never end
-// exactly at the end of the file, and of the starts within one row of each
-// other the chain that gets as far with the fewest rows is the row-aligned
-// one.
+// seldom do. Where rows share their packets' edges (stripes, noise coded as
+// literals of 128), chains shifted along the rows decode too, but never end
+// exactly at the end of the file; and a chain that starts with a stretch of
+// other bytes ending exactly where a row starts is told from the file's own
+// rows by which starts the chains near it agree on.
 //
-// Rows found after damage are placed by counting: rows before the damage
-// stand where they are, the chain that ends exactly at the file's end ends
-// at the picture's last row, and chains between breaks are placed only when
-// every break lost exactly one row (the rows add up to the height). A chain
-// whose place cannot be told is not placed: a row in the wrong place would
-// be a picture the file never held. Raw rows cannot lose step, and a file
-// cut short keeps what it has, so salvage only acts after a run-length row
-// that does not decode.
+// Rows found are placed by counting from the end: the chain that ends
+// exactly at the end of the file ends at the picture's last row (or a lone
+// chain one row after the break, when that makes the rows add up). Chains
+// between two breaks are not placed: a break that lost no row and one that
+// lost two add up as well as two that lost one each, and a row in the wrong
+// place would be a picture the file never held. Raw rows cannot lose step,
+// and a file cut short keeps what it has, so salvage only acts after a
+// run-length row that does not decode.
 //
 // The search is bounded: it reads at most kPicSalvageStepsPerByte packets a
-// byte of the rows' data (plus a fixed allowance), and then stops, saying so.
+// byte of the rows' data, plus kPicSalvageFixedSteps (and one confirmation
+// beyond), and then stops, saying so.
 #pragma once
 
 #include <cstddef>
@@ -58,8 +59,8 @@ struct PicSalvagePlan {
     PicSalvage salvage;                 // with lostRows as `found` leaves them
 };
 
-constexpr uint64_t kPicSalvageStepsPerByte = 4;
-constexpr uint64_t kPicSalvageFixedSteps = 1 << 16;
+constexpr uint64_t kPicSalvageStepsPerByte = 8;
+constexpr uint64_t kPicSalvageFixedSteps = 1 << 20;
 // Rows that must decode in a row before a start is taken.
 constexpr int kPicSalvageConfirmRows = 4;
 
