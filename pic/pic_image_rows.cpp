@@ -111,8 +111,7 @@ PicImageRows::PicImageRows(const std::vector<PicChannelPacket>& packets, uint32_
 
 PicRowStatus PicImageRows::Decode(PicByteSource& source, uint8_t* out)
 {
-    source.ClearShort();
-    const PicRowStatus status = reader.ReadRow(source);
+    const PicRowStatus status = Read(source);
     if (status == PicRowStatus::Whole)
         StoreRow(reader, channels, zeros.get(), out);
     return status;
@@ -120,11 +119,16 @@ PicRowStatus PicImageRows::Decode(PicByteSource& source, uint8_t* out)
 
 PicRowStatus PicImageRows::Decode(PicByteSource& source, uint16_t* out)
 {
-    source.ClearShort();
-    const PicRowStatus status = reader.ReadRow(source);
+    const PicRowStatus status = Read(source);
     if (status == PicRowStatus::Whole)
         StoreAnyRow(reader, channels, zeros.get(), out);
     return status;
+}
+
+PicRowStatus PicImageRows::Read(PicByteSource& source)
+{
+    source.ClearShort();
+    return reader.ReadRow(source);
 }
 
 bool NotePicImageRow(PicRowsCheck& check, uint32_t y, uint64_t offset, PicRowStatus status,

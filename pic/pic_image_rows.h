@@ -39,6 +39,8 @@ public:
     PicRowStatus Decode(PicByteSource& source, uint16_t* out);
 
 private:
+    PicRowStatus Read(PicByteSource& source);
+
     PicRowReader reader;
     int channels;
     std::unique_ptr<uint8_t[]> zeros; // stands in for a channel no packet carries
