@@ -38,25 +38,38 @@ private:
 };
 
 // Widens a row whose channels lie anywhere the row reader put them; the
-// driver's own layouts take the vector loops below instead.
+// driver's own layouts take the vector loops below instead. A 16-bit value
+// goes to the host as it is; an 8-bit value v as v << 8.
 void WidenAnyRow(const PicRowReader& rows, BMM_Color_64* out)
 {
-    const uint8_t* channel[4];
+    static const uint8_t kNoByte = 0;
+    const uint8_t* high[4];
+    const uint8_t* low[4];
     size_t stride[4];
+    size_t lowStride[4];
     for (int c = 0; c < 4; ++c) {
-        channel[c] = rows.Channel(c);
-        stride[c] = size_t(rows.Stride(c));
+        const bool covered = rows.Channel(c) != nullptr;
+        high[c] = covered ? rows.Channel(c) : &kNoByte;
+        stride[c] = covered ? size_t(rows.Stride(c)) : 0;
+        low[c] = rows.Low(c) != nullptr ? rows.Low(c) : &kNoByte;
+        lowStride[c] = rows.Low(c) != nullptr ? stride[c] : 0;
     }
     const size_t width = rows.Width();
     for (size_t x = 0; x < width; ++x) {
         uint16_t values[4];
         for (int c = 0; c < 4; ++c)
-            values[c] = uint16_t(channel[c] != nullptr ? channel[c][x * stride[c]] << 8 : 0);
+            values[c] = uint16_t(high[c][x * stride[c]] << 8 | low[c][x * lowStride[c]]);
         out[x].r = values[kRowRed];
         out[x].g = values[kRowGreen];
         out[x].b = values[kRowBlue];
         out[x].a = values[kRowAlpha];
     }
+}
+
+bool AnyLowBytes(const PicRowReader& rows)
+{
+    return rows.Low(kRowRed) != nullptr || rows.Low(kRowGreen) != nullptr ||
+           rows.Low(kRowBlue) != nullptr || rows.Low(kRowAlpha) != nullptr;
 }
 
 // Widens the row just read into host pixels.
@@ -66,12 +79,12 @@ void WidenRow(const PicRowReader& rows, BMM_Color_64* out)
     const uint8_t* red = rows.Channel(kRowRed);
     const uint8_t* alpha = rows.Channel(kRowAlpha);
     const bool alphaPlanar = alpha == nullptr || rows.Stride(kRowAlpha) == 1;
-    const bool colourCovered =
-        red != nullptr && rows.Channel(kRowGreen) != nullptr && rows.Channel(kRowBlue) != nullptr;
-    if (colourCovered && alphaPlanar && rows.Stride(kRowRed) == 3 &&
+    const bool eightBitColour = red != nullptr && rows.Channel(kRowGreen) != nullptr &&
+                                rows.Channel(kRowBlue) != nullptr && !AnyLowBytes(rows);
+    if (eightBitColour && alphaPlanar && rows.Stride(kRowRed) == 3 &&
         rows.Channel(kRowGreen) == red + 1 && rows.Channel(kRowBlue) == red + 2) {
         WidenInterleavedRow(red, alpha, width, out); // our raw rows
-    } else if (colourCovered && alphaPlanar && rows.Stride(kRowRed) == 1 &&
+    } else if (eightBitColour && alphaPlanar && rows.Stride(kRowRed) == 1 &&
                rows.Stride(kRowGreen) == 1 && rows.Stride(kRowBlue) == 1) {
         WidenPlanarRow(red, rows.Channel(kRowGreen), rows.Channel(kRowBlue), alpha, width, out);
     } else {

@@ -66,7 +66,7 @@ inline size_t StoredPrefix(const uint8_t* fromFile, const uint8_t* fromSource, s
 }
 
 // `decode(source, arrays, width)` decodes one row into `channelCount`
-// (1..4) arrays and answers 0 or 1.
+// (1..4, 6 or 8) arrays and answers 0 or 1.
 template <class SourceDecoder>
 int FuzzRows(const uint8_t* data, size_t size, int channelCount, SourceDecoder decode)
 {
@@ -89,7 +89,7 @@ int FuzzRows(const uint8_t* data, size_t size, int channelCount, SourceDecoder d
         for (int rowIndex = 0; rowIndex < kMaxRows; ++rowIndex) {
             const uint8_t fileFill = uint8_t(0x5A ^ rowIndex);
             const uint8_t sourceFills[kSources] = {uint8_t(~fileFill), uint8_t(fileFill ^ 0x0F)};
-            uint8_t* fileArrays[4];
+            uint8_t* fileArrays[8];
             for (int channel = 0; channel < channelCount; ++channel) {
                 ChannelArrays& arrays = channels[size_t(channel)];
                 std::memset(arrays.guarded.data(), fileFill, rowBytes);
@@ -103,7 +103,7 @@ int FuzzRows(const uint8_t* data, size_t size, int channelCount, SourceDecoder d
             }
 
             for (int which = 0; which < kSources; ++which) {
-                uint8_t* sourceArrays[4];
+                uint8_t* sourceArrays[8];
                 for (int channel = 0; channel < channelCount; ++channel) {
                     uint8_t* exact = channels[size_t(channel)].exact[which].get();
                     std::memset(exact, sourceFills[which], rowBytes);

@@ -50,15 +50,31 @@ int PacketPixelBytes(const PicChannelPacket& packet)
     int count = 0;
     for (const uint8_t bit : kChannelMasks)
         count += (packet.channel & bit) != 0 ? 1 : 0;
-    return count;
+    return packet.size == kPacketBits16 ? 2 * count : count;
+}
+
+int PicChainBits(const std::vector<PicChannelPacket>& packets)
+{
+    uint8_t bits[4] = {};
+    for (const PicChannelPacket& packet : packets) {
+        for (int channel = 0; channel < 4; ++channel) {
+            if ((packet.channel & kChannelMasks[channel]) != 0)
+                bits[channel] = packet.size;
+        }
+    }
+    for (const uint8_t size : bits) {
+        if (size == kPacketBits16)
+            return 16;
+    }
+    return 8;
 }
 
 namespace {
 
 bool PacketIsRead(const PicChannelPacket& packet)
 {
-    return packet.size == 8 && packet.type <= kPacketMixedRunLength &&
-           (packet.channel & kChannelBits) != 0;
+    return (packet.size == kPacketBits8 || packet.size == kPacketBits16) &&
+           packet.type <= kPacketMixedRunLength && (packet.channel & kChannelBits) != 0;
 }
 
 } // namespace

@@ -13,9 +13,10 @@
 //      104  4*n packets  chained, size, type, channel (one byte each)
 //
 // Row data follows the packets: per row, packet after packet in chain order,
-// `width` pixels of that packet's channels (one byte each, in the order red,
-// green, blue, alpha), raw or run-length coded as the packet's type says. No
-// row markers: a row ends where its data adds up to the width.
+// `width` pixels of that packet's channels (in the order red, green, blue,
+// alpha; one byte each, or two big-endian bytes in a packet of size 16), raw
+// or run-length coded as the packet's type says. No row markers: a row ends
+// where its data adds up to the width.
 #pragma once
 
 #include <cstddef>
@@ -92,14 +93,32 @@ static_assert(offsetof(PicHeader, comment) == 8 && offsetof(PicHeader, id) == 88
 
 struct PicChannelPacket {
     uint8_t chained; // 1 = another packet follows
-    uint8_t size;    // bits per channel: 8 is the only size read
+    uint8_t size;    // bits per channel: 8, or 16 (two bytes, high first)
     uint8_t type;    // 0 raw, 1 pure run-length, 2 mixed run-length
     uint8_t channel; // mask: 0x80 red, 0x40 green, 0x20 blue, 0x10 alpha
 };
 static_assert(sizeof(PicChannelPacket) == 4, "a channel packet is 4 bytes");
 
-// Bytes per pixel of a packet's data: one per channel its mask covers (1..4).
+// Channel packet sizes read: bits per channel value.
+constexpr uint8_t kPacketBits8 = 8;
+constexpr uint8_t kPacketBits16 = 16;
+
+// A 16-bit value to 8 bits, rounded: round(v * 255 / 65535), which is
+// round(v / 257) and never a tie. An 8-bit v widens to v * 257, which this
+// gives back.
+constexpr uint8_t RoundTo8Bits(uint16_t value)
+{
+    return uint8_t((uint32_t(value) + 128) / 257);
+}
+
+// Bytes per pixel of a packet's data: per channel its mask covers, one byte,
+// or two in a 16-bit packet (1..4, or 2, 4, 6, 8).
 int PacketPixelBytes(const PicChannelPacket& packet);
+
+// Bits per channel of the picture a chain gives: 16 when some channel's
+// values come from a 16-bit packet (the last packet covering a channel
+// gives it), else 8.
+int PicChainBits(const std::vector<PicChannelPacket>& packets);
 
 // Converts the numeric fields between the file's big-endian order and the
 // host's order, in place; comment and id are bytes and stay as they are. The
@@ -112,7 +131,8 @@ enum class PicHeaderStatus {
     HeaderCutShort,  // the file ends inside the first 104 bytes, after a magic
     BadMagic,        // bytes 0-3 (or as many as there are) are not 53 80 F6 34
     PacketsCutShort, // the file ends inside the packet chain
-    BadPacket,       // a packet of another size or type, or naming no channel
+    BadPacket,       // a packet of a size other than 8 or 16, of another type,
+                     // or naming no channel
     TooManyPackets,  // a chain longer than kMaxPicPackets
     ReadFailed,      // the stream reported an error, not the file's end
 };
@@ -122,8 +142,9 @@ enum class PicHeaderStatus {
 const char* PicHeaderStatusText(PicHeaderStatus status);
 
 // Reads the header and the packet chain: packets while `chained` is exactly
-// 1, in any order, at most kMaxPicPackets. Each must have size 8, type 0, 1
-// or 2, and a mask with some of its high four bits set. When Read, the source
+// 1, in any order, at most kMaxPicPackets. Each must have size 8 or 16 (one
+// chain may mix them: each packet's data says its own size), type 0, 1 or 2,
+// and a mask with some of its high four bits set. When Read, the source
 // is at the first row's data and `packets` holds the chain. Otherwise
 // `packets` is unchanged, while `header` holds whatever was read.
 PicHeaderStatus ReadPicHeader(PicByteSource& source, PicHeader& header,

@@ -14,23 +14,93 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
-// The rows of `image.facts`, standing at the first row's data: checked as
-// CheckPicRows checks them, and kept as the driver loads them.
-void DecodeRows(PicByteSource& source, PicImage& image)
+// Where decoded rows go: the picture's, at its depth, or one scratch row
+// when the rows are only checked.
+class RowTarget {
+public:
+    RowTarget(PicImage& image, const PicImageRows& rows)
+        : eight(image.pixels.get()), sixteen(image.pixels16.get()), values(rows.RowBytes())
+    {
+        if (eight == nullptr && sixteen == nullptr)
+            scratch.reset(new uint8_t[values + 1]);
+    }
+
+    PicRowStatus Decode(PicImageRows& rows, PicByteSource& source, uint32_t y)
+    {
+        if (sixteen != nullptr)
+            return rows.Decode(source, sixteen + y * values);
+        return rows.Decode(source, eight != nullptr ? eight + y * values : scratch.get());
+    }
+
+    // Rows first to height - 1 become 0: transparent black.
+    void Clear(uint32_t first, uint32_t height)
+    {
+        const size_t count = (height - first) * values;
+        if (sixteen != nullptr)
+            std::memset(sixteen + first * values, 0, count * sizeof *sixteen);
+        else if (eight != nullptr)
+            std::memset(eight + first * values, 0, count);
+    }
+
+private:
+    uint8_t* eight;
+    uint16_t* sixteen;
+    size_t values;
+    std::unique_ptr<uint8_t[]> scratch;
+};
+
+// Decodes the rows salvage found; a row that does not decode after all ends
+// its stretch, and what is lost is told from what was stored.
+void DecodeSalvaged(const uint8_t* rowData, size_t size, PicSalvagePlan& plan, PicImageRows& rows,
+                    RowTarget& target)
+{
+    uint32_t recovered = 0;
+    for (PicSalvagedRows& found : plan.found) {
+        PicByteSource source(rowData + found.offset, size - found.offset);
+        uint32_t count = 0;
+        while (count < found.count &&
+               target.Decode(rows, source, found.row + count) == PicRowStatus::Whole &&
+               !source.WentShort())
+            ++count;
+        found.count = count;
+        recovered += count;
+    }
+    plan.salvage.unplacedRows += plan.salvage.recoveredRows - recovered;
+    plan.salvage.recoveredRows = recovered;
+}
+
+// The rows of `image.facts`, from `source` standing at the first row's data:
+// checked as CheckPicRows checks them, and kept (or, checking, read into a
+// scratch row) as the driver loads them. `rowData`, when not null, holds the
+// `size` bytes the source reads, at `base` in the file: what salvage
+// searches.
+void DecodeRows(PicByteSource& source, PicImage& image, const uint8_t* rowData, size_t size,
+                uint64_t base)
 {
     PicImageFacts& facts = image.facts;
-    const size_t rowBytes = size_t(facts.width) * size_t(facts.Channels());
     PicImageRows rows(facts.packets, facts.width, facts.Channels());
+    RowTarget target(image, rows);
     PicRowsCheck& check = facts.rows;
     uint32_t y = 0;
+    uint64_t offset = 0;
     for (; y < facts.height; ++y) {
-        const uint64_t offset = source.Position();
-        const PicRowStatus status = rows.Decode(source, image.pixels.get() + y * rowBytes);
-        if (!NotePicImageRow(check, y, offset, status, source.WentShort()))
+        offset = source.Position();
+        const PicRowStatus status = target.Decode(rows, source, y);
+        if (!NotePicImageRow(check, y, base + offset, status, source.WentShort()))
             break;
     }
     if (y < facts.height)
-        std::memset(image.pixels.get() + y * rowBytes, 0, (facts.height - y) * rowBytes);
+        target.Clear(y, facts.height);
+    if (y < facts.height && rowData != nullptr) {
+        // Row y, at `offset`, ended the picture (the damage noted may be an
+        // earlier row cut short).
+        PicSalvagePlan plan = PlanPicSalvage(rowData, size, facts.packets, facts.width,
+                                             facts.height, y, size_t(offset));
+        DecodeSalvaged(rowData, size, plan, rows, target);
+        plan.salvage.lostRows = PicLostRows(plan.found, y, facts.height);
+        facts.salvaged = true;
+        facts.salvage = std::move(plan.salvage);
+    }
     if (check.damaged)
         return;
     while (source.Fill(PicByteSource::kBufferSize) != 0) {
@@ -39,23 +109,26 @@ void DecodeRows(PicByteSource& source, PicImage& image)
     }
 }
 
+// The rest of `source`, read into memory.
+std::vector<uint8_t> ReadRest(PicByteSource& source)
+{
+    std::vector<uint8_t> rest;
+    while (source.Fill(PicByteSource::kBufferSize) != 0) {
+        rest.insert(rest.end(), source.Data(), source.Data() + source.Buffered());
+        source.Skip(source.Buffered());
+    }
+    return rest;
+}
+
 const char* TypeName(uint8_t type)
 {
     return type == kPacketRaw ? "raw" : type == kPacketPureRunLength ? "pure" : "mixed";
 }
 
-} // namespace
-
-bool PicImageFacts::Alpha() const
-{
-    for (const PicChannelPacket& packet : packets) {
-        if ((packet.channel & kChannelAlpha) != 0)
-            return true;
-    }
-    return false;
-}
-
-PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels)
+// Reads as ReadPicImage does; `whole`, when not null, holds every byte the
+// source reads from its position 0, so that salvage need not copy them.
+PicImage ReadImage(PicByteSource& source, const PicReadRequest& request, const uint8_t* whole,
+                   size_t wholeSize)
 {
     PicImage image;
     PicImageFacts& facts = image.facts;
@@ -70,30 +143,80 @@ PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels)
         facts.height = header.Height();
         std::memcpy(facts.comment, header.comment, kPicCommentSize);
         facts.aspect = header.ratio;
-        if (!decode) {
+        if (!request.decode && !request.salvage) {
             facts.rows = CheckPicRows(source, facts.packets, facts.width, facts.height);
             if (facts.Pixels() == 0)
                 facts.status = PicImageStatus::NoPixels;
             return image;
         }
-        // Both sides are at most 65535: the product fits 32 bits, the bytes 64.
-        const uint64_t pixels = uint64_t(facts.width) * facts.height;
-        const uint64_t bytes = pixels * uint64_t(facts.Channels());
-        if (pixels > maxPixels || bytes > uint64_t(SIZE_MAX)) {
-            facts.status = PicImageStatus::TooLarge;
-            return image;
+        if (request.decode) {
+            image.bits = request.depth == PicDepth::Stored ? facts.Bits() : 8;
+            // Both sides are at most 65535: the product fits 32 bits, the bytes 64.
+            const uint64_t pixels = uint64_t(facts.width) * facts.height;
+            const uint64_t bytes = pixels * uint64_t(facts.Channels()) * uint64_t(image.bits / 8);
+            if (pixels > request.maxPixels || bytes > uint64_t(SIZE_MAX)) {
+                facts.status = PicImageStatus::TooLarge;
+                return image;
+            }
+            // Left unset: every row is stored or zeroed by DecodeRows.
+            const size_t values = size_t(pixels) * size_t(facts.Channels());
+            if (image.bits == 16)
+                image.pixels16.reset(new uint16_t[values]);
+            else
+                image.pixels.reset(new uint8_t[values]);
         }
-        // Left unset: every row is stored or zeroed by DecodeRows.
-        image.pixels.reset(new uint8_t[size_t(bytes)]);
-        DecodeRows(source, image);
+        if (!request.salvage) {
+            DecodeRows(source, image, nullptr, 0, 0);
+        } else if (whole != nullptr) {
+            const size_t start = size_t(source.Position());
+            PicByteSource rows(whole + start, wholeSize - start);
+            DecodeRows(rows, image, whole + start, wholeSize - start, start);
+        } else {
+            const uint64_t start = source.Position();
+            const std::vector<uint8_t> rest = ReadRest(source);
+            PicByteSource memory(rest.data(), rest.size());
+            DecodeRows(memory, image, rest.data(), rest.size(), start);
+        }
+        if (!request.decode && facts.Pixels() == 0)
+            facts.status = PicImageStatus::NoPixels;
     } catch (const std::bad_alloc&) {
         image.pixels.reset();
+        image.pixels16.reset();
         facts.status = PicImageStatus::NoMemory;
     }
     return image;
 }
 
-PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels)
+PicReadRequest RequestOf(bool decode, uint64_t maxPixels)
+{
+    PicReadRequest request;
+    request.decode = decode;
+    request.maxPixels = maxPixels;
+    return request;
+}
+
+} // namespace
+
+bool PicImageFacts::Alpha() const
+{
+    for (const PicChannelPacket& packet : packets) {
+        if ((packet.channel & kChannelAlpha) != 0)
+            return true;
+    }
+    return false;
+}
+
+PicImage ReadPicImage(PicByteSource& source, const PicReadRequest& request)
+{
+    return ReadImage(source, request, nullptr, 0);
+}
+
+PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels)
+{
+    return ReadPicImage(source, RequestOf(decode, maxPixels));
+}
+
+PicImage ReadPicImageFile(const char* path, const PicReadRequest& request)
 {
     // A folder opens for reading on some systems and fails at its first read.
     std::error_code status;
@@ -113,7 +236,7 @@ PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels)
     }
     try {
         PicByteSource source(file.get());
-        return ReadPicImage(source, decode, maxPixels);
+        return ReadPicImage(source, request);
     } catch (const std::bad_alloc&) {
         PicImage image;
         image.facts.status = PicImageStatus::NoMemory;
@@ -121,10 +244,20 @@ PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels)
     }
 }
 
-PicImage ReadPicImageMemory(const uint8_t* data, size_t size, bool decode, uint64_t maxPixels)
+PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels)
+{
+    return ReadPicImageFile(path, RequestOf(decode, maxPixels));
+}
+
+PicImage ReadPicImageMemory(const uint8_t* data, size_t size, const PicReadRequest& request)
 {
     PicByteSource source(data, size);
-    return ReadPicImage(source, decode, maxPixels);
+    return ReadImage(source, request, data, size);
+}
+
+PicImage ReadPicImageMemory(const uint8_t* data, size_t size, bool decode, uint64_t maxPixels)
+{
+    return ReadPicImageMemory(data, size, RequestOf(decode, maxPixels));
 }
 
 std::string PicDamageText(const PicImageFacts& facts)
@@ -159,6 +292,33 @@ std::string PicStatusText(const PicImageFacts& facts)
     return "";
 }
 
+std::string PicSalvageText(const PicImageFacts& facts)
+{
+    if (!facts.salvaged)
+        return "";
+    const PicSalvage& salvage = facts.salvage;
+    const std::vector<PicRowRange>& lost = salvage.lostRows;
+    std::string text;
+    for (size_t index = 0; index < lost.size(); ++index) {
+        if (index != 0)
+            text += index + 1 == lost.size() ? " and " : ", ";
+        text += std::to_string(lost[index].first);
+        if (lost[index].last != lost[index].first)
+            text += "-" + std::to_string(lost[index].last);
+    }
+    const bool oneRow = lost.size() == 1 && lost[0].first == lost[0].last;
+    text = lost.empty() ? "no rows lost" : (oneRow ? "row " : "rows ") + text + " lost";
+    if (salvage.recoveredRows == 0)
+        text += ", no rows found after the damage";
+    else
+        text += ", " + std::to_string(salvage.recoveredRows) + " rows found again after the damage";
+    if (salvage.unplacedRows != 0)
+        text += ", " + std::to_string(salvage.unplacedRows) + " rows found but not placed";
+    if (salvage.searchStopped)
+        text += ", search stopped at its limit";
+    return text;
+}
+
 std::string PicPacketsText(const std::vector<PicChannelPacket>& packets)
 {
     std::string text;
@@ -169,6 +329,8 @@ std::string PicPacketsText(const std::vector<PicChannelPacket>& packets)
             if ((packet.channel & kChannelMasks[channel]) != 0)
                 text += letters[channel];
         }
+        if (packet.size == kPacketBits16)
+            text += "16";
     }
     return text;
 }

@@ -4,10 +4,14 @@
 // Reading takes any layout ReadPicHeader accepts, from a named file or from
 // bytes in memory, and gives the header's facts, how far the rows are whole
 // (the same PicRowsCheck that CheckPicRows gives) and, when asked, the
-// pixels as 8-bit interleaved RGB, or RGBA when some packet carries alpha.
-// A channel no packet carries reads as 0. The pixels of a damaged file are
-// those the driver loads: rows up to a run-length row that fails to decode
-// (that row and the rest stay 0), raw bytes past the end of the file as 255.
+// pixels as interleaved RGB, or RGBA when some packet carries alpha, 8 bits
+// a channel or, when asked for the depth stored and some packet is 16-bit,
+// 16 (see PicImageRows for the rules between the two). A channel no packet
+// carries reads as 0. The pixels of a damaged file are those the driver
+// loads: rows up to a run-length row that fails to decode (that row and the
+// rest stay 0), raw bytes past the end of the file as 255. Asked to salvage,
+// the reader also looks for rows after such a row (pic/pic_salvage.h), and
+// says in `facts.salvage` what it found and what is lost.
 //
 // Writing goes through PicRowWriter, the driver's writer too, so the same
 // pixels, aspect and 80-byte comment field give the bytes WriteFrame writes.
@@ -24,6 +28,7 @@
 #include "pic/pic_header.h"
 #include "pic/pic_row_reader.h"
 #include "pic/pic_row_writer.h"
+#include "pic/pic_salvage.h"
 
 enum class PicImageStatus {
     Ok,         // the header reads; `rows` says how far the rows are whole
@@ -44,27 +49,48 @@ struct PicImageFacts {
     char comment[kPicCommentSize] = {}; // the header's 80 bytes as stored
     float aspect = 0.0f;                // the header's pixel ratio as stored
     std::vector<PicChannelPacket> packets;
-    PicRowsCheck rows;
+    PicRowsCheck rows;     // as read without salvage
+    bool salvaged = false; // salvage was asked for and the rows were damaged
+    PicSalvage salvage;    // when salvaged: what was lost and found again
 
     bool Alpha() const; // some packet carries alpha: the pixels are RGBA
     int Channels() const { return Alpha() ? 4 : 3; }
+    int Bits() const { return PicChainBits(packets); } // 8, or 16 when some channel is
     bool Whole() const { return status == PicImageStatus::Ok && !rows.damaged; }
     uint64_t Pixels() const { return uint64_t(width) * height; }
 };
 
 struct PicImage {
     PicImageFacts facts;
-    // height rows of width * Channels() bytes, top row first; null unless
-    // the pixels were asked for and the status is Ok.
+    // height rows of width * Channels() values, top row first, in `pixels`
+    // (bits 8) or `pixels16` (bits 16, host order); both null unless the
+    // pixels were asked for and the status is Ok.
+    int bits = 8;
     std::unique_ptr<uint8_t[]> pixels;
-    size_t PixelBytes() const
+    std::unique_ptr<uint16_t[]> pixels16;
+    size_t Values() const
     {
         return size_t(facts.width) * size_t(facts.height) * size_t(facts.Channels());
     }
+    size_t PixelBytes() const { return Values() * size_t(bits / 8); }
 };
 
 // No limit on the pixels decoded beyond what memory gives.
 constexpr uint64_t kPicNoPixelLimit = UINT64_MAX;
+
+enum class PicDepth {
+    Eight,  // 8 bits a channel, 16-bit values rounded
+    Stored, // 16 bits a channel when some channel is stored so, else 8
+};
+
+struct PicReadRequest {
+    bool decode = true; // keep the pixels; false only checks the rows
+    uint64_t maxPixels = kPicNoPixelLimit;
+    PicDepth depth = PicDepth::Eight;
+    // After a run-length row that does not decode, look for the rows after
+    // it. Reads the rest of a file into memory first.
+    bool salvage = false;
+};
 
 // Reads the header and every row from `source`, standing at the file's first
 // byte. With `decode` false only checks the rows (no pixel buffer); with it
@@ -74,6 +100,10 @@ PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels = k
 PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels = kPicNoPixelLimit);
 PicImage ReadPicImageMemory(const uint8_t* data, size_t size, bool decode,
                             uint64_t maxPixels = kPicNoPixelLimit);
+// The same as asked in `request`.
+PicImage ReadPicImage(PicByteSource& source, const PicReadRequest& request);
+PicImage ReadPicImageFile(const char* path, const PicReadRequest& request);
+PicImage ReadPicImageMemory(const uint8_t* data, size_t size, const PicReadRequest& request);
 
 // The words `pictool check` uses: "cut short in row 17 of 1080 (offset
 // 48213)" for damage, and per status the system's reason in lower case ("no
@@ -83,7 +113,14 @@ PicImage ReadPicImageMemory(const uint8_t* data, size_t size, bool decode,
 std::string PicDamageText(const PicImageFacts& facts);
 std::string PicStatusText(const PicImageFacts& facts);
 
-// The words for a packet chain: "mixed RGB + mixed A".
+// The words for what salvage did: "rows 17-20 and 300 lost, 1040 rows found
+// again after the damage", "no rows found after the damage", with ", 12
+// rows found but not placed" and ", search stopped at its limit" as they
+// apply ("" unless salvaged).
+std::string PicSalvageText(const PicImageFacts& facts);
+
+// The words for a packet chain: "mixed RGB + mixed A", "raw RGBA16" for a
+// 16-bit packet.
 std::string PicPacketsText(const std::vector<PicChannelPacket>& packets);
 
 // `pixels`: height rows of width * channels bytes (3 RGB, 4 RGBA), each

@@ -16,9 +16,45 @@ inline uint32_t PixelWord(uint32_t first, uint32_t second, uint32_t third, uint3
 #endif
 }
 
+// One value of a channel, at the output's depth.
+inline uint8_t ValueOf(uint8_t high, const uint8_t* low, uint8_t*)
+{
+    return low != nullptr ? RoundTo8Bits(uint16_t(high << 8 | *low)) : high;
+}
+inline uint16_t ValueOf(uint8_t high, const uint8_t* low, uint16_t*)
+{
+    return low != nullptr ? uint16_t(high << 8 | *low) : uint16_t(high * 257);
+}
+
+// Interleaves the row just read into `out`, a value at a time: any channel
+// of either size into either depth.
+template <typename Value>
+void StoreAnyRow(const PicRowReader& rows, int channels, const uint8_t* zeros, Value* out)
+{
+    const size_t width = rows.Width();
+    for (int c = 0; c < channels; ++c) {
+        const uint8_t* high = rows.Channel(c) != nullptr ? rows.Channel(c) : zeros;
+        const uint8_t* low = rows.Low(c);
+        const size_t stride = rows.Channel(c) != nullptr ? size_t(rows.Stride(c)) : 1;
+        Value* to = out + c;
+        for (size_t x = 0; x < width; ++x, to += channels)
+            *to = ValueOf(high[x * stride], low != nullptr ? low + x * stride : nullptr, to);
+    }
+}
+
+bool AnyLowBytes(const PicRowReader& rows)
+{
+    return rows.Low(0) != nullptr || rows.Low(1) != nullptr || rows.Low(2) != nullptr ||
+           rows.Low(3) != nullptr;
+}
+
 // Interleaves the row just read into `out` (width * channels bytes).
 void StoreRow(const PicRowReader& rows, int channels, const uint8_t* zeros, uint8_t* out)
 {
+    if (AnyLowBytes(rows)) {
+        StoreAnyRow(rows, channels, zeros, out);
+        return;
+    }
     const size_t width = rows.Width();
     const uint8_t* source[4];
     size_t stride[4];
@@ -75,11 +111,24 @@ PicImageRows::PicImageRows(const std::vector<PicChannelPacket>& packets, uint32_
 
 PicRowStatus PicImageRows::Decode(PicByteSource& source, uint8_t* out)
 {
-    source.ClearShort();
-    const PicRowStatus status = reader.ReadRow(source);
+    const PicRowStatus status = Read(source);
     if (status == PicRowStatus::Whole)
         StoreRow(reader, channels, zeros.get(), out);
     return status;
+}
+
+PicRowStatus PicImageRows::Decode(PicByteSource& source, uint16_t* out)
+{
+    const PicRowStatus status = Read(source);
+    if (status == PicRowStatus::Whole)
+        StoreAnyRow(reader, channels, zeros.get(), out);
+    return status;
+}
+
+PicRowStatus PicImageRows::Read(PicByteSource& source)
+{
+    source.ClearShort();
+    return reader.ReadRow(source);
 }
 
 bool NotePicImageRow(PicRowsCheck& check, uint32_t y, uint64_t offset, PicRowStatus status,

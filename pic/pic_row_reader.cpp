@@ -1,10 +1,31 @@
 #include "pic/pic_row_reader.h"
 
-PicRowReader::PicRowReader(const std::vector<PicChannelPacket>& packets, uint32_t rowWidth)
-    : width(rowWidth), bytes(new uint8_t[8 * size_t(rowWidth) + 1]()),
-      interleaved(bytes.get() + 4 * size_t(rowWidth))
+namespace {
+
+bool AnyWidePacket(const std::vector<PicChannelPacket>& packets)
 {
-    // Only the last raw packet of several channels keeps its bytes
+    for (const PicChannelPacket& packet : packets) {
+        if (packet.size == kPacketBits16)
+            return true;
+    }
+    return false;
+}
+
+// Bytes per pixel of the arrays: four channels, their low bytes when some
+// packet is 16-bit, and the interleaved row, as wide as the widest pixel.
+size_t ArrayBytesPerPixel(bool wide)
+{
+    return wide ? 16 : 8;
+}
+
+} // namespace
+
+PicRowReader::PicRowReader(const std::vector<PicChannelPacket>& packets, uint32_t rowWidth)
+    : width(rowWidth),
+      bytes(new uint8_t[ArrayBytesPerPixel(AnyWidePacket(packets)) * size_t(rowWidth) + 1]()),
+      interleaved(bytes.get() + (AnyWidePacket(packets) ? 8 : 4) * size_t(rowWidth))
+{
+    // Only the last raw packet of several bytes a pixel keeps its bytes
     // interleaved; an earlier one would be overwritten by it.
     size_t lastInterleaved = packets.size();
     for (size_t index = 0; index < packets.size(); ++index) {
@@ -14,6 +35,7 @@ PicRowReader::PicRowReader(const std::vector<PicChannelPacket>& packets, uint32_
     steps.reserve(packets.size());
     for (size_t index = 0; index < packets.size(); ++index) {
         const PicChannelPacket& packet = packets[index];
+        const int valueBytes = packet.size == kPacketBits16 ? 2 : 1;
         Step step{};
         step.type = packet.type;
         step.pixelBytes = PacketPixelBytes(packet);
@@ -23,15 +45,21 @@ PicRowReader::PicRowReader(const std::vector<PicChannelPacket>& packets, uint32_
         for (int channel = 0; channel < 4; ++channel) {
             if ((packet.channel & kChannelMasks[channel]) == 0)
                 continue;
-            step.planes[slot] = bytes.get() + size_t(channel) * width;
+            uint8_t* const high = bytes.get() + size_t(channel) * width;
+            uint8_t* const low = bytes.get() + size_t(4 + channel) * width;
+            step.planes[slot] = high;
+            if (valueBytes == 2)
+                step.planes[slot + 1] = low;
             if (step.keptInterleaved) {
                 channels[channel] = interleaved + slot;
+                lows[channel] = valueBytes == 2 ? interleaved + slot + 1 : nullptr;
                 strides[channel] = step.pixelBytes;
             } else {
-                channels[channel] = step.planes[slot];
+                channels[channel] = high;
+                lows[channel] = valueBytes == 2 ? low : nullptr;
                 strides[channel] = 1;
             }
-            ++slot;
+            slot += valueBytes;
         }
         steps.push_back(step);
     }

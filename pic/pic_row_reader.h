@@ -2,11 +2,13 @@
 // packet chain, into byte arrays that a loader widens and stores.
 //
 // Per row each packet's data is decoded in chain order: raw packets of one
-// channel and run-length packets into one array per channel; raw packets of
-// several channels as they lie in the file, interleaved, so that our own raw
-// colour rows reach the loader without a copy. Channel(c) then says where
-// channel c of the row lies (a later packet covering a channel wins), or null
-// when no packet covers it.
+// 8-bit channel and run-length packets into arrays of their own; raw
+// packets of several bytes a pixel as they lie in the file, interleaved, so
+// that our own raw colour rows reach the loader without a copy. Channel(c)
+// then says where channel c of the row lies (a later packet covering a
+// channel wins), or null when no packet covers it. A channel from a 16-bit
+// packet has its high bytes there and its low bytes at Low(c), with the same
+// stride; Low(c) is null for an 8-bit channel.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +27,9 @@ constexpr int kRowAlpha = 3;
 
 class PicRowReader {
 public:
-    // `packets` as ReadPicHeader gives them (sizes 1..4 bytes per pixel),
-    // `width` up to 65535. Allocates 8 bytes per pixel (may throw
-    // std::bad_alloc).
+    // `packets` as ReadPicHeader gives them (1..8 bytes per pixel), `width`
+    // up to 65535. Allocates 8 bytes per pixel, 16 when some packet is 16-bit
+    // (may throw std::bad_alloc).
     PicRowReader(const std::vector<PicChannelPacket>& packets, uint32_t width);
 
     // Decodes the next row from `source`. Whole unless a run-length packet
@@ -37,8 +39,11 @@ public:
     // stored.
     PicRowStatus ReadRow(PicByteSource& source);
 
-    // Channel c's byte of pixel x is Channel(c)[x * Stride(c)].
+    // Channel c's byte of pixel x is Channel(c)[x * Stride(c)]; for a 16-bit
+    // channel that is the value's high byte, and Low(c)[x * Stride(c)] its
+    // low byte.
     const uint8_t* Channel(int c) const { return channels[c]; }
+    const uint8_t* Low(int c) const { return lows[c]; }
     int Stride(int c) const { return strides[c]; }
     uint32_t Width() const { return width; }
 
@@ -46,16 +51,19 @@ private:
     struct Step {
         uint8_t type;
         int pixelBytes;
-        uint8_t* planes[4];   // one array per covered channel, in pixel order
+        uint8_t* planes[8];   // one array per byte of a pixel, in pixel order
         bool interleaved;     // raw, several channels, read into `interleaved`
         bool keptInterleaved; // ... and left there for the loader
     };
 
     uint32_t width;
     std::vector<Step> steps;
-    std::unique_ptr<uint8_t[]> bytes; // four channel arrays, then the interleaved row
+    // Four channel arrays, four arrays of low bytes when some packet is
+    // 16-bit, then the interleaved row.
+    std::unique_ptr<uint8_t[]> bytes;
     uint8_t* interleaved;
     const uint8_t* channels[4] = {};
+    const uint8_t* lows[4] = {};
     int strides[4] = {};
 };
 
@@ -78,8 +86,8 @@ struct PicRowsCheck {
 };
 
 // Reads `height` rows of `width` pixels from `source`, standing at the first
-// row's data, and says how far they are whole. Allocates 8 bytes per pixel
-// of one row (may throw std::bad_alloc).
+// row's data, and says how far they are whole. Allocates what a PicRowReader
+// does (may throw std::bad_alloc).
 PicRowsCheck CheckPicRows(PicByteSource& source, const std::vector<PicChannelPacket>& packets,
                           uint32_t width, uint32_t height);
 

@@ -45,10 +45,13 @@ enum class PicRowStatus {
     ZeroCount,  // a pure run-length count of 0
 };
 
-// Any row of `pixelBytes` (1..4) channels, each into its own array of
-// `planes`: the mixed form as above (DecodeRgbRow and DecodeChannelRow are
-// its 3- and 1-byte cases), and the pure form, whose pixel bytes past the end
-// of the file also read as 255. A width of 0 holds no pure pair.
+// Any row of pixels of `pixelBytes` bytes (1..4, 6 or 8), each byte of a
+// pixel into its own array of `planes`: the mixed form as above
+// (DecodeRgbRow and DecodeChannelRow are its 3- and 1-byte cases), and the
+// pure form, whose pixel bytes past the end of the file also read as 255. A
+// width of 0 holds no pure pair. A 16-bit packet's pixels are two bytes a
+// channel, so its rows are these rows with twice the bytes: the high and
+// the low byte of each value go to arrays of their own.
 PicRowStatus DecodeMixedRow(PicByteSource& source, uint8_t* const* planes, int pixelBytes,
                             int width);
 PicRowStatus DecodePureRow(PicByteSource& source, uint8_t* const* planes, int pixelBytes,

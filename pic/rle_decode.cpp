@@ -4,7 +4,8 @@
 #include "pic/rle_codec.h"
 
 // One algorithm per encoding, over our byte source (a file or memory) and
-// rows of 1 to 4 channels. Mixed run-length packet bounds, in stream bytes:
+// rows of pixels of 1 to 8 bytes (1 to 4 channels, of one or two bytes). Mixed run-length packet
+// bounds, in stream bytes:
 //   literal   1 + (c + 1) * bytesPerPixel      at most 1 + 128 * bytesPerPixel
 //   long run  1 + 2 + bytesPerPixel
 //   short run 1 + bytesPerPixel
@@ -64,6 +65,14 @@ inline void CopyBytes(uint8_t* out, const uint8_t* in, size_t count)
 template <int kPixel> struct PlanarRow {
     static constexpr int kBytesPerPixel = kPixel;
     uint8_t* planes[size_t(kPixel)];
+
+    static PlanarRow Of(uint8_t* const* arrays)
+    {
+        PlanarRow row;
+        for (size_t index = 0; index < size_t(kPixel); ++index)
+            row.planes[index] = arrays[index];
+        return row;
+    }
 
     void Fill(int position, int pixels, const uint8_t* pixel) const
     {
@@ -258,9 +267,13 @@ PicRowStatus DecodeMixedRow(PicByteSource& source, uint8_t* const* planes, int p
         return DecodeRowBuffered(source, PlanarRow<2>{{planes[0], planes[1]}}, width);
     case 3:
         return DecodeRowBuffered(source, PlanarRow<3>{{planes[0], planes[1], planes[2]}}, width);
-    default:
+    case 4:
         return DecodeRowBuffered(source, PlanarRow<4>{{planes[0], planes[1], planes[2], planes[3]}},
                                  width);
+    case 6:
+        return DecodeRowBuffered(source, PlanarRow<6>::Of(planes), width);
+    default:
+        return DecodeRowBuffered(source, PlanarRow<8>::Of(planes), width);
     }
 }
 
@@ -273,9 +286,13 @@ PicRowStatus DecodePureRow(PicByteSource& source, uint8_t* const* planes, int pi
         return DecodePureRowOf(source, PlanarRow<2>{{planes[0], planes[1]}}, width);
     case 3:
         return DecodePureRowOf(source, PlanarRow<3>{{planes[0], planes[1], planes[2]}}, width);
-    default:
+    case 4:
         return DecodePureRowOf(source, PlanarRow<4>{{planes[0], planes[1], planes[2], planes[3]}},
                                width);
+    case 6:
+        return DecodePureRowOf(source, PlanarRow<6>::Of(planes), width);
+    default:
+        return DecodePureRowOf(source, PlanarRow<8>::Of(planes), width);
     }
 }
 

@@ -6,12 +6,19 @@ namespace {
 
 using Pixel = std::vector<uint8_t>;
 
-Pixel PixelAt(uint32_t x, uint32_t y, uint8_t mask)
+Pixel PixelAt(uint32_t x, uint32_t y, const LayoutPacket& packet)
 {
     Pixel pixel;
-    for (int channel = 0; channel < 4; ++channel)
-        if ((mask & (0x80 >> channel)) != 0)
+    for (int channel = 0; channel < 4; ++channel) {
+        if ((packet.mask & (0x80 >> channel)) == 0)
+            continue;
+        if (packet.bits == 16) {
+            const uint16_t value = LayoutValue16(x, y, channel);
+            pixel.insert(pixel.end(), {uint8_t(value >> 8), uint8_t(value)});
+        } else {
             pixel.push_back(LayoutValue(x, y, channel));
+        }
+    }
     return pixel;
 }
 
@@ -29,7 +36,9 @@ uint32_t RunLength(const std::vector<Pixel>& row, uint32_t x, uint32_t most)
     return length;
 }
 
-void EncodeMixed(const std::vector<Pixel>& row, Bytes& out)
+// Marks in `inLiteral` (one flag per pixel of the row) the pixels it leaves
+// out of literals.
+void EncodeMixed(const std::vector<Pixel>& row, Bytes& out, std::vector<bool>::iterator inLiteral)
 {
     const uint32_t width = uint32_t(row.size());
     for (uint32_t x = 0; x < width;) {
@@ -41,6 +50,8 @@ void EncodeMixed(const std::vector<Pixel>& row, Bytes& out)
                 out.insert(out.end(), {128, uint8_t(run >> 8), uint8_t(run)});
             }
             Append(out, row[x]);
+            for (uint32_t index = 0; index < run; ++index)
+                inLiteral[x + index] = false;
             x += run;
             continue;
         }
@@ -74,6 +85,11 @@ uint8_t LayoutValue(uint32_t x, uint32_t y, int channel)
     return uint8_t((x / 3) * 37 + y * 11 + c * 71);
 }
 
+uint16_t LayoutValue16(uint32_t x, uint32_t y, int channel)
+{
+    return uint16_t(LayoutValue(x, y, channel) * 251u + (x / 3) * 13 + y * 3 + uint32_t(channel));
+}
+
 LayoutFile BuildLayoutFile(uint32_t width, uint32_t height,
                            const std::vector<LayoutPacket>& packets)
 {
@@ -82,21 +98,27 @@ LayoutFile BuildLayoutFile(uint32_t width, uint32_t height,
     file.bytes.resize(104);
     for (size_t index = 0; index < packets.size(); ++index) {
         const uint8_t chained = index + 1 < packets.size() ? 1 : 0;
-        file.bytes.insert(file.bytes.end(), {chained, 8, packets[index].type, packets[index].mask});
+        file.bytes.insert(file.bytes.end(),
+                          {chained, packets[index].bits, packets[index].type, packets[index].mask});
     }
     std::vector<Pixel> row(width);
+    file.literal.assign(size_t(width) * height, true);
     for (uint32_t y = 0; y < height; ++y) {
         file.rowStarts.push_back(file.bytes.size());
+        const auto literal = file.literal.begin() + long(y * width);
         for (const LayoutPacket& packet : packets) {
             for (uint32_t x = 0; x < width; ++x)
-                row[x] = PixelAt(x, y, packet.mask);
+                row[x] = PixelAt(x, y, packet);
+            if (packet.type == 2) {
+                EncodeMixed(row, file.bytes, literal);
+                continue;
+            }
+            std::fill(literal, literal + long(width), false);
             if (packet.type == 0) {
                 for (const Pixel& pixel : row)
                     Append(file.bytes, pixel);
-            } else if (packet.type == 1) {
-                EncodePure(row, file.bytes);
             } else {
-                EncodeMixed(row, file.bytes);
+                EncodePure(row, file.bytes);
             }
         }
     }

@@ -52,8 +52,8 @@ struct Answer {
 // Per pixel at most: the reader's RGB or RGBA, and the RGBA handed out.
 constexpr uint64_t kBytesPerPixel = 3 + 4;
 // Beyond the pixels: the reader's row buffers (9 bytes a pixel of a row of
-// at most 65535) and the answer's strings.
-constexpr uint64_t kSlackBytes = 1 << 20;
+// at most 65535, 17 when some packet is 16-bit) and the answer's strings.
+constexpr uint64_t kSlackBytes = 2 << 20;
 
 // Whether the memory a decode of `facts` needs can be had: reserved once and
 // given back, so that the decode's own allocations find it.
