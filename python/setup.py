@@ -1,6 +1,6 @@
 """Builds picfile with setuptools and pybind11's helpers, both from Debian:
 
-    python3 -m venv --system-site-packages venv
+    /usr/bin/python3 -m venv --system-site-packages venv
     venv/bin/pip install --no-build-isolation ./python
 
 The C++ sources are the project's own pic/ and output/ folders, compiled
