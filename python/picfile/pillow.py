@@ -11,6 +11,7 @@ raises OSError unless PIL.ImageFile.LOAD_TRUNCATED_IMAGES is true, and then
 gives the partial picture with a picfile.PicDamageWarning.
 """
 
+import io
 import warnings
 
 import numpy
@@ -32,7 +33,7 @@ class PicImageFile(ImageFile.ImageFile):
     def _open(self):
         data = self.fp.read()
         try:
-            pic = picfile.PicFile(data)
+            pic = picfile.PicFile(io.BytesIO(data))
         except picfile.PicError as error:
             # Pillow takes SyntaxError as "not this format".
             raise SyntaxError(str(error)) from error
@@ -50,7 +51,7 @@ class PicImageFile(ImageFile.ImageFile):
     def load(self):
         if self._pic_data is not None:
             data, self._pic_data = self._pic_data, None
-            array, damage = picfile._imread_quietly(data)
+            array, damage = picfile._imread_quietly(io.BytesIO(data))
             if damage is not None:
                 if not ImageFile.LOAD_TRUNCATED_IMAGES:
                     raise OSError(f"image file is damaged: {damage}")

@@ -32,7 +32,7 @@ def test_the_readmes_line_installs_from_the_system_packages_alone(tmp_path):
     assert install.returncode == 0, install.stdout + install.stderr
     script = ("import numpy, picfile, picfile.pillow\n"
               "print(picfile.__file__)\n"
-              "print(picfile.imread(picfile.imencode(numpy.ones((2, 3, 4), numpy.uint8))).sum())\n")
+              "print(picfile.imdecode(picfile.imencode(numpy.ones((2, 3, 4), numpy.uint8))).sum())\n")
     venv = tmp_path / "venv"
     used = subprocess.run([str(venv / "bin" / "python"), "-c", script], capture_output=True,
                           text=True, env=environment, cwd=tmp_path, check=True)
