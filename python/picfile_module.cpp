@@ -2,7 +2,8 @@
 // whole PIC images through pic/pic_image.h and writes files through
 // output/atomic_output.h, for Pillow's writers too (Output); the Python half
 // (picfile/__init__.py) turns the facts it answers into arrays, warnings and
-// exceptions.
+// exceptions. What Python knows of the format (the magic a file starts
+// with, whether packets carry alpha, the words of a refusal) it asks here.
 //
 // Every read and write runs with the GIL released, so that threads reading
 // different files use every core.
@@ -64,6 +65,7 @@ py::dict FactsDict(const PicImageFacts& facts)
         return out;
     out["width"] = facts.width;
     out["height"] = facts.height;
+    out["alpha"] = facts.Alpha();
     out["comment"] = py::bytes(facts.comment, kPicCommentSize);
     out["aspect"] = facts.aspect;
     py::list packets;
@@ -356,6 +358,15 @@ py::bytes Encode(const py::array_t<uint8_t, py::array::c_style>& array, bool com
     return py::bytes(output.bytes);
 }
 
+// Whether `prefix`, a file's first bytes, starts with the whole PIC magic:
+// the sniff of Pillow's and imageio's registrations.
+bool StartsAsPic(const py::bytes& prefix)
+{
+    const std::string_view bytes(prefix);
+    return bytes.size() >= sizeof(kPicMagic) &&
+           PicMagicAgrees(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 } // namespace
 
 PYBIND11_MODULE(_core, module)
@@ -365,6 +376,7 @@ PYBIND11_MODULE(_core, module)
     module.attr("COMMENT_SIZE") = kPicCommentSize;
     module.attr("MAX_SIDE") = kPicMaxSide;
     py::register_exception<PicRefused>(module, "PicError", PyExc_ValueError);
+    module.def("starts_as_pic", &StartsAsPic, py::arg("prefix"));
     module.def("read_file", &ReadFile, py::arg("path"), py::arg("decode"), py::arg("max_pixels"));
     module.def("read_memory", &ReadMemory, py::arg("data"), py::arg("decode"),
                py::arg("max_pixels"));

@@ -328,7 +328,7 @@ class PicFile:
         self.width = facts["width"]
         self.height = facts["height"]
         self.packets = _packets(facts)
-        self.alpha = any(mask & 0x10 for _, mask in facts["packets"])
+        self.alpha = facts["alpha"]
         self.comment = facts["comment"].split(b"\0", 1)[0]
         self.aspect = facts["aspect"]
         self.closed = False

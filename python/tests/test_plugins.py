@@ -1,3 +1,5 @@
+"""The registrations with other libraries."""
+
 import io
 import warnings
 
@@ -25,6 +27,8 @@ def test_round_trips_exactly(tmp_path, mode, compression):
         assert (image.format, image.mode, image.size) == ("PIC", mode, (33, 17))
         assert image.info == {"comment": b"take 3", "aspect": 2.0}
         numpy.testing.assert_array_equal(numpy.asarray(image), array)
+        image.save(tmp_path / "again.pic", compression=compression)
+    assert (tmp_path / "again.pic").read_bytes() == (tmp_path / "a.pic").read_bytes()
     with Image.open(io.BytesIO(picfile.imencode(array))) as image:
         numpy.testing.assert_array_equal(numpy.asarray(image), array)
 
@@ -42,7 +46,13 @@ def test_other_formats_and_modes(tmp_path):
 
 def test_a_damaged_file_loads_as_a_truncated_one_does():
     array = numpy.full((20, 8, 3), 9, numpy.uint8)
-    cut = picfile.imencode(array, compression="raw")[:-30]
+    whole = picfile.imencode(array, compression="raw")
+    cut = whole[:-30]
+    with Image.open(io.BytesIO(whole)) as image:
+        image.verify()
+    with Image.open(io.BytesIO(cut)) as image:
+        with pytest.raises(OSError, match="damaged: cut short in row 18"):
+            image.verify()
     with Image.open(io.BytesIO(cut)) as image:
         with pytest.raises(OSError, match="damaged: cut short in row 18"):
             image.load()
@@ -56,3 +66,4 @@ def test_a_damaged_file_loads_as_a_truncated_one_does():
         ImageFile.LOAD_TRUNCATED_IMAGES = False
     assert [w.category for w in caught] == [picfile.PicDamageWarning]
     numpy.testing.assert_array_equal(loaded[:18], array[:18])
+
