@@ -45,6 +45,6 @@ setup(
     ],
     cmdclass={"build_ext": build_ext},
     install_requires=["numpy"],
-    extras_require={"pillow": ["Pillow"], "cluster": ["distributed"]},
+    extras_require={"pillow": ["Pillow"], "imageio": ["imageio"], "cluster": ["distributed"]},
     python_requires=">=3.9",
 )

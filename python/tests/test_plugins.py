@@ -1,13 +1,15 @@
-"""The registrations with other libraries."""
+"""The registrations with Pillow and imageio."""
 
 import io
 import warnings
 
+import imageio
 import numpy
 import pytest
 from PIL import Image, ImageFile
 
 import picfile
+import picfile.imageio  # noqa: F401 - registers PIC
 import picfile.pillow  # noqa: F401 - registers PIC
 
 
@@ -67,3 +69,18 @@ def test_a_damaged_file_loads_as_a_truncated_one_does():
     assert [w.category for w in caught] == [picfile.PicDamageWarning]
     numpy.testing.assert_array_equal(loaded[:18], array[:18])
 
+
+def test_imageio_reads_and_writes_with_the_meta(tmp_path):
+    array = numpy.arange(4 * 5 * 4, dtype=numpy.uint8).reshape(4, 5, 4)
+    picfile.imwrite(tmp_path / "a.pic", array, comment="take 4", aspect=0.5)
+    data = (tmp_path / "a.pic").read_bytes()
+    for source in (str(tmp_path / "a.pic"), data, io.BytesIO(data)):
+        read = imageio.imread(source)
+        numpy.testing.assert_array_equal(read, array)
+        assert read.meta == {"comment": b"take 4", "aspect": 0.5}
+    imageio.imwrite(tmp_path / "again.pic", read)
+    assert (tmp_path / "again.pic").read_bytes() == data
+    written = imageio.imwrite("<bytes>", array[..., :3], format="PIC", compression="raw")
+    assert written == picfile.imencode(array[..., :3], compression="raw")
+    with pytest.raises(ValueError, match="uint8"):
+        imageio.imwrite(tmp_path / "b.pic", array.astype(numpy.float32))
