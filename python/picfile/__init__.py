@@ -268,6 +268,20 @@ def imencode(array, *, compression="rle", comment="", aspect=1.0):
     return _core.encode(array, _compressed(compression), _comment_bytes(comment), float(aspect))
 
 
+def _carried(info):
+    """(comment, aspect) of an image's metadata (Pillow's info, imageio's
+    meta) as far as a PIC header holds them: a comment from another format
+    that is longer than 79 bytes stays out, as does an aspect that is no
+    number."""
+    comment = info.get("comment", b"")
+    if isinstance(comment, str):
+        comment = comment.encode("utf-8")
+    if not isinstance(comment, bytes) or len(comment) >= _core.COMMENT_SIZE:
+        comment = b""
+    aspect = info.get("aspect", 1.0)
+    return comment, aspect if isinstance(aspect, (int, float)) else 1.0
+
+
 def _packets(facts):
     return [{"type": kind, "mask": mask} for kind, mask in facts["packets"]]
 

@@ -103,13 +103,16 @@ class PicFormat(Format):
         def _append_data(self, image, meta):
             if self._written:
                 raise RuntimeError("a PIC file holds one image")
-            meta = {**self._meta, **meta}
-            options = dict(self._options)
-            for key, default in (("comment", b""), ("aspect", 1.0)):
-                if options[key] is None:
-                    options[key] = meta.get(key, default)
+            comment, aspect = picfile._carried({**self._meta, **meta})
+            given = self._options
             name = _name(self.request)
-            picfile.imwrite(name if name is not None else self.request.get_file(), image, **options)
+            picfile.imwrite(
+                name if name is not None else self.request.get_file(),
+                image,
+                compression=given["compression"],
+                comment=comment if given["comment"] is None else given["comment"],
+                aspect=aspect if given["aspect"] is None else given["aspect"],
+            )
             self._written = True
 
 

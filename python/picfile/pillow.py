@@ -71,23 +71,11 @@ class PicImageFile(ImageFile.ImageFile):
         return Image.Image.load(self)
 
 
-def _carried(image):
-    """(comment, aspect): the image's own, as far as a PIC header holds them
-    (a comment from another format that is longer than 79 bytes stays out)."""
-    comment = image.info.get("comment", b"")
-    if isinstance(comment, str):
-        comment = comment.encode("utf-8")
-    if not isinstance(comment, bytes) or len(comment) >= picfile._core.COMMENT_SIZE:
-        comment = b""
-    aspect = image.info.get("aspect", 1.0)
-    return comment, aspect if isinstance(aspect, (int, float)) else 1.0
-
-
 def _save(image, fp, filename):
     if image.mode not in ("RGB", "RGBA"):
         raise OSError(f"cannot write mode {image.mode} as PIC (convert to RGB or RGBA)")
     options = image.encoderinfo
-    comment, aspect = _carried(image)
+    comment, aspect = picfile._carried(image.info)
     data = picfile.imencode(
         numpy.asarray(image),
         compression=options.get("compression", "rle"),

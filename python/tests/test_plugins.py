@@ -39,6 +39,11 @@ def test_other_formats_and_modes(tmp_path):
     with pytest.raises(OSError, match="cannot write mode L"):
         Image.new("L", (2, 2)).save(tmp_path / "grey.pic")
     Image.new("RGB", (2, 2)).save(tmp_path / "not.png")
+    long_comment = Image.new("RGB", (2, 2))
+    long_comment.info.update(comment=b"x" * 80, aspect="wide")  # as another format's may be
+    long_comment.save(tmp_path / "plain.pic")
+    with picfile.PicFile(tmp_path / "plain.pic") as pic:
+        assert (pic.comment, pic.aspect) == (b"", 1.0)
     with Image.open(tmp_path / "not.png") as image:
         assert image.format == "PNG"
     (tmp_path / "junk.pic").write_bytes(b"\x53\x80\xf6\x34 and nothing more")
