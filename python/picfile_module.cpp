@@ -2,7 +2,8 @@
 // whole PIC images through pic/pic_image.h and writes files through
 // output/atomic_output.h, for Pillow's writers too (Output); the Python half
 // (picfile/__init__.py) turns the facts it answers into arrays, warnings and
-// exceptions.
+// exceptions. What Python knows of the format (the magic a file starts
+// with, whether packets carry alpha, the words of a refusal) it asks here.
 //
 // Every read and write runs with the GIL released, so that threads reading
 // different files use every core.
@@ -13,7 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "host/bitmap_storage.h"
 #include "output/atomic_output.h"
@@ -22,6 +25,12 @@
 namespace py = pybind11;
 
 namespace {
+
+// A request no PIC image can answer, raised in Python as picfile.PicError.
+class PicRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 const char* StatusName(PicImageStatus status)
 {
@@ -56,6 +65,7 @@ py::dict FactsDict(const PicImageFacts& facts)
         return out;
     out["width"] = facts.width;
     out["height"] = facts.height;
+    out["alpha"] = facts.Alpha();
     out["comment"] = py::bytes(facts.comment, kPicCommentSize);
     out["aspect"] = facts.aspect;
     py::list packets;
@@ -76,8 +86,14 @@ py::dict FactsDict(const PicImageFacts& facts)
 }
 
 // (facts, array or None): the array owns the decoded pixels, no copy made.
+// A picture of no pixels is refused as a check refuses it: a header that
+// declares a width or height of 0 holds no image to hand out.
 py::tuple Answer(PicImage& image)
 {
+    if (image.facts.status == PicImageStatus::Ok && image.facts.Pixels() == 0) {
+        image.facts.status = PicImageStatus::NoPixels;
+        image.pixels.reset();
+    }
     py::object array = py::none();
     if (image.pixels != nullptr) {
         const py::ssize_t width = py::ssize_t(image.facts.width);
@@ -90,8 +106,18 @@ py::tuple Answer(PicImage& image)
     return py::make_tuple(FactsDict(image.facts), array);
 }
 
+// A file name as the system takes it: one with a zero byte in it would name
+// another file, so it is refused as Python's open() refuses it.
+const char* SystemPath(const std::string& path)
+{
+    if (path.find('\0') != std::string::npos)
+        throw py::value_error("embedded null byte");
+    return path.c_str();
+}
+
 py::tuple ReadFile(const std::string& path, bool decode, uint64_t maxPixels)
 {
+    SystemPath(path);
     PicImage image;
     {
         py::gil_scoped_release released;
@@ -100,15 +126,23 @@ py::tuple ReadFile(const std::string& path, bool decode, uint64_t maxPixels)
     return Answer(image);
 }
 
+// The bytes of a one-dimensional buffer of bytes (the Python half casts
+// any other to one).
+std::string_view BufferBytes(const py::buffer_info& bytes)
+{
+    if (bytes.ndim != 1 || bytes.itemsize != 1 || bytes.strides[0] != 1)
+        throw py::value_error("PIC data must be contiguous bytes");
+    return std::string_view(static_cast<const char*>(bytes.ptr), size_t(bytes.size));
+}
+
 py::tuple ReadMemory(const py::buffer& data, bool decode, uint64_t maxPixels)
 {
-    const py::buffer_info bytes = data.request();
-    if (bytes.ndim != 1 || bytes.itemsize != 1 || (bytes.ndim == 1 && bytes.strides[0] != 1))
-        throw py::value_error("PIC data must be contiguous bytes");
+    const py::buffer_info buffer = data.request();
+    const std::string_view bytes = BufferBytes(buffer);
     PicImage image;
     {
         py::gil_scoped_release released;
-        image = ReadPicImageMemory(static_cast<const uint8_t*>(bytes.ptr), size_t(bytes.size),
+        image = ReadPicImageMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
                                    decode, maxPixels);
     }
     return Answer(image);
@@ -139,7 +173,7 @@ py::dict ReadHeaderFacts(PicByteSource& source)
 py::dict ReadHeaderFile(const std::string& path)
 {
     errno = 0;
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = std::fopen(SystemPath(path), "rb");
     if (file == nullptr) {
         PicImageFacts facts;
         facts.status = PicImageStatus::CannotOpen;
@@ -151,9 +185,10 @@ py::dict ReadHeaderFile(const std::string& path)
     return ReadHeaderFacts(source);
 }
 
-py::dict ReadHeaderMemory(const py::bytes& data)
+py::dict ReadHeaderMemory(const py::buffer& data)
 {
-    const std::string_view bytes(data);
+    const py::buffer_info buffer = data.request();
+    const std::string_view bytes = BufferBytes(buffer);
     PicByteSource source(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     return ReadHeaderFacts(source);
 }
@@ -174,6 +209,13 @@ WriteRequest MakeRequest(const py::array_t<uint8_t, py::array::c_style>& array, 
         throw py::value_error("expected an array of shape (H, W, 3) or (H, W, 4)");
     if (array.shape(0) > py::ssize_t(kPicMaxSide) || array.shape(1) > py::ssize_t(kPicMaxSide))
         throw py::value_error(PicTooLargeText());
+    if (array.shape(0) == 0 || array.shape(1) == 0) {
+        PicImageFacts facts;
+        facts.status = PicImageStatus::NoPixels;
+        facts.width = uint32_t(array.shape(1));
+        facts.height = uint32_t(array.shape(0));
+        throw PicRefused(PicStatusText(facts));
+    }
     const std::string_view text(comment);
     if (text.size() >= size_t(kPicCommentSize))
         throw py::value_error("comment longer than 79 bytes");
@@ -188,6 +230,7 @@ WriteRequest MakeRequest(const py::array_t<uint8_t, py::array::c_style>& array, 
 void WriteFile(const std::string& path, const py::array_t<uint8_t, py::array::c_style>& array,
                bool compressed, const py::bytes& comment, float aspect)
 {
+    SystemPath(path);
     const WriteRequest request = MakeRequest(array, compressed, comment, aspect);
     int failure = 0;
     bool noMemory = false;
@@ -234,6 +277,7 @@ public:
     explicit Output(const std::string& target)
         : path(target), output(std::make_unique<AtomicOutput>())
     {
+        SystemPath(path);
         {
             py::gil_scoped_release released;
             file = output->Open(path.c_str());
@@ -314,6 +358,15 @@ py::bytes Encode(const py::array_t<uint8_t, py::array::c_style>& array, bool com
     return py::bytes(output.bytes);
 }
 
+// Whether `prefix`, a file's first bytes, starts with the whole PIC magic:
+// the sniff of Pillow's and imageio's registrations.
+bool StartsAsPic(const py::bytes& prefix)
+{
+    const std::string_view bytes(prefix);
+    return bytes.size() >= sizeof(kPicMagic) &&
+           PicMagicAgrees(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 } // namespace
 
 PYBIND11_MODULE(_core, module)
@@ -322,6 +375,8 @@ PYBIND11_MODULE(_core, module)
     module.attr("DEFAULT_MAX_PIXELS") = kMaxStoragePixels;
     module.attr("COMMENT_SIZE") = kPicCommentSize;
     module.attr("MAX_SIDE") = kPicMaxSide;
+    py::register_exception<PicRefused>(module, "PicError", PyExc_ValueError);
+    module.def("starts_as_pic", &StartsAsPic, py::arg("prefix"));
     module.def("read_file", &ReadFile, py::arg("path"), py::arg("decode"), py::arg("max_pixels"));
     module.def("read_memory", &ReadMemory, py::arg("data"), py::arg("decode"),
                py::arg("max_pixels"));

@@ -1,6 +1,6 @@
 """Builds picfile with setuptools and pybind11's helpers, both from Debian:
 
-    python3 -m venv --system-site-packages venv
+    /usr/bin/python3 -m venv --system-site-packages venv
     venv/bin/pip install --no-build-isolation ./python
 
 The C++ sources are the project's own pic/ and output/ folders, compiled
@@ -45,6 +45,6 @@ setup(
     ],
     cmdclass={"build_ext": build_ext},
     install_requires=["numpy"],
-    extras_require={"pillow": ["Pillow"], "cluster": ["distributed"]},
+    extras_require={"pillow": ["Pillow"], "imageio": ["imageio"], "cluster": ["distributed"]},
     python_requires=">=3.9",
 )

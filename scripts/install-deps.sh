@@ -16,7 +16,7 @@ native=(
   help2man googletest libbenchmark-dev libpng-dev libjpeg-dev libstb-dev libtiff-dev libopenexr-dev
   acl attr imagemagick pngcheck libtiff-tools openexr
   python3-dev pybind11-dev python3-pybind11 python3-setuptools python3-pip python3-venv
-  python3-numpy python3-pil python3-distributed python3-pytest
+  python3-numpy python3-pil python3-imageio python3-distributed python3-pytest
   pkg-config libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info libglib2.0-bin
   python3-gi gir1.2-gdkpixbuf-2.0
 )

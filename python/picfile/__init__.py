@@ -16,6 +16,7 @@ Decoding and encoding release the GIL.
 """
 
 import errno as _errno
+import io
 import os
 import warnings
 
@@ -27,6 +28,7 @@ __all__ = [
     "imread",
     "imwrite",
     "imencode",
+    "imdecode",
     "PicFile",
     "PicError",
     "PicDamageWarning",
@@ -36,9 +38,10 @@ __all__ = [
 DEFAULT_MAX_PIXELS = _core.DEFAULT_MAX_PIXELS
 _COMPRESSIONS = {"rle": True, "raw": False}
 
-
-class PicError(ValueError):
-    """The data is no PIC image that can be read, or it is damaged (strict)."""
+# Raised by the C++ half too, for a request no PIC image can answer.
+PicError = _core.PicError
+PicError.__module__ = __name__
+PicError.__doc__ = "The data is no PIC image that can be read, has no pixels, or is damaged (strict)."
 
 
 class PicDamageWarning(UserWarning):
@@ -56,62 +59,106 @@ class PicDamageWarning(UserWarning):
         self.reason = reason
 
 
-def _source_of(source):
-    """("path", str) or ("memory", bytes-like) for a path, bytes or file."""
-    if isinstance(source, (str, os.PathLike)):
-        return "path", os.fsdecode(source)
-    if isinstance(source, (bytes, bytearray, memoryview)):
-        return "memory", source
+class _Source:
+    """Where a PIC file is read from: a path (`value`: its bytes for the
+    system, `name`: as text), or bytes in memory (`value`: a memoryview)."""
+
+    def __init__(self, kind, value, name):
+        self.kind, self.value, self.name = kind, value, name
+
+    def prefix(self):
+        """What an error message starts with: the file's name, if it has one."""
+        return f"{self.name}: " if self.kind == "path" else ""
+
+
+def _memory(data):
+    """Any buffer-protocol object as a one-dimensional view of its bytes."""
+    try:
+        view = memoryview(data)
+    except TypeError:
+        raise TypeError(
+            f"expected PIC data as a bytes-like object, not {type(data).__name__}"
+        ) from None
+    if not view.c_contiguous:
+        view = memoryview(view.tobytes())
+    return _Source("memory", view.cast("B"), "<memory>")
+
+
+def _refuse_text_mode(file, what, mode):
+    if isinstance(file, io.TextIOBase):
+        name = f" {file.name!r}" if hasattr(file, "name") else ""
+        raise TypeError(f"{what} takes a binary file, not the text-mode {type(file).__name__}"
+                        f"{name}: open it with {mode!r}")
+
+
+def _source_of(source, what):
+    """A path (str, bytes or os.PathLike) or a binary file as a _Source.
+    Bytes are a name, as os.listdir(b".") gives them: data in memory goes
+    through imdecode or a binary file (io.BytesIO)."""
+    if isinstance(source, _Source):
+        return source
+    if isinstance(source, (str, bytes, os.PathLike)):
+        path = os.fsencode(source)
+        return _Source("path", path, os.fsdecode(path))
     if hasattr(source, "read"):
-        return "memory", source.read()
-    raise TypeError(f"expected a path, bytes or a binary file, not {type(source).__name__}")
+        _refuse_text_mode(source, what, "rb")
+        data = source.read()
+        if isinstance(data, str):
+            raise TypeError(f"{what} takes a binary file, but {type(source).__name__}.read() "
+                            "gave str: open it with 'rb'")
+        return _memory(data)
+    try:
+        memoryview(source)
+        hint = "; for PIC data in memory use picfile.imdecode"
+    except TypeError:
+        hint = ""
+    raise TypeError(f"{what} takes a path (str, bytes, os.PathLike) or a binary file, "
+                    f"not {type(source).__name__}{hint}")
 
 
-def _name_of(kind, value):
-    return value if kind == "path" else "<memory>"
-
-
-def _raise_for(facts, kind, value):
+def _raise_for(facts, source):
     status = facts["status"]
     if status == "ok":
         return
     if status == "cannot open":
         code = facts["errno"] or _errno.EIO
-        raise OSError(code, os.strerror(code), value)
+        raise OSError(code, os.strerror(code), source.name)
     if status == "no memory":
         raise MemoryError("out of memory")
-    prefix = f"{value}: " if kind == "path" else ""
-    raise PicError(prefix + facts["error"])
+    raise PicError(source.prefix() + facts["error"])
 
 
-def _check_directory(kind, value):
+def _check_directory(source):
     # A folder opens for reading on POSIX and then reads nothing; say what it is.
-    if kind == "path" and os.path.isdir(value):
-        raise IsADirectoryError(_errno.EISDIR, os.strerror(_errno.EISDIR), value)
+    if source.kind == "path" and os.path.isdir(source.value):
+        raise IsADirectoryError(_errno.EISDIR, os.strerror(_errno.EISDIR), source.name)
 
 
-def _read(source, decode, max_pixels):
-    kind, value = _source_of(source)
-    _check_directory(kind, value)
-    if kind == "path":
-        facts, array = _core.read_file(os.fsencode(value), decode, max_pixels)
-    else:
-        facts, array = _core.read_memory(value, decode, max_pixels)
-    _raise_for(facts, kind, value)
-    return kind, value, facts, array
+def _facts(source, decode, max_pixels):
+    """(facts, array or None) of a _Source, as the C++ half answers them."""
+    if source.kind == "path":
+        return _core.read_file(source.value, decode, max_pixels)
+    return _core.read_memory(source.value, decode, max_pixels)
 
 
-def _damage_warning(facts, kind, value):
+def _read(source, decode, max_pixels, what):
+    source = _source_of(source, what)
+    _check_directory(source)
+    facts, array = _facts(source, decode, max_pixels)
+    _raise_for(facts, source)
+    return source, facts, array
+
+
+def _damage_warning(facts, source):
     """The PicDamageWarning for a damaged image, else None."""
     if facts["damage"] is None:
         return None
     row, offset, reason, text = facts["damage"]
-    message = (f"{value}: " if kind == "path" else "") + "damaged: " + text
-    return PicDamageWarning(message, row, offset, reason)
+    return PicDamageWarning(source.prefix() + "damaged: " + text, row, offset, reason)
 
 
-def _damage(facts, kind, value, strict, stacklevel):
-    warning = _damage_warning(facts, kind, value)
+def _damage(facts, source, strict, stacklevel):
+    warning = _damage_warning(facts, source)
     if warning is None:
         return
     if strict:
@@ -122,21 +169,39 @@ def _damage(facts, kind, value, strict, stacklevel):
 def _imread_quietly(source, max_pixels=DEFAULT_MAX_PIXELS):
     """(array, PicDamageWarning or None): imread without the warnings
     machinery, whose catch_warnings is not safe in threads."""
-    kind, value, facts, array = _read(source, True, max_pixels)
-    return array, _damage_warning(facts, kind, value)
+    source, facts, array = _read(source, True, max_pixels, "imread")
+    return array, _damage_warning(facts, source)
+
+
+def _verify(source):
+    """Decodes every row of `source`, keeping no pixels: PicError unless it
+    is a whole PIC image with pixels, OSError when it cannot be read."""
+    source, facts, _ = _read(source, False, 0, "verify")
+    _damage(facts, source, True, 1)
 
 
 def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
     """The pixels of a PIC image as a C-contiguous uint8 array (H, W, 3|4).
 
-    `source` is a path, bytes (or any bytes-like object) or a binary file.
-    Raises PicError when it is no PIC image we read or holds more than
-    `max_pixels` pixels, OSError when it cannot be opened. A damaged image
-    gives its partial picture and a PicDamageWarning, or with strict=True
-    raises PicError.
+    `source` is a path (str, bytes as os.listdir(b".") gives them, or
+    os.PathLike) or a binary file. Bytes are a name, not the file's
+    content: data in memory goes through imdecode.
+    Raises PicError when it is no PIC image we read, has no pixels or holds
+    more than `max_pixels` pixels, OSError when it cannot be opened. A
+    damaged image gives its partial picture and a PicDamageWarning, or with
+    strict=True raises PicError.
     """
-    kind, value, facts, array = _read(source, True, max_pixels)
-    _damage(facts, kind, value, strict, 2)
+    source, facts, array = _read(source, True, max_pixels, "imread")
+    _damage(facts, source, strict, 2)
+    return array
+
+
+def imdecode(data, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
+    """The pixels of the PIC file in `data`, as imread gives them: the
+    inverse of imencode. `data` is any bytes-like object (bytes, bytearray,
+    memoryview, mmap, a numpy buffer, ...)."""
+    source, facts, array = _read(_memory(data), True, max_pixels, "imdecode")
+    _damage(facts, source, strict, 2)
     return array
 
 
@@ -176,22 +241,45 @@ def _compressed(compression):
 def imwrite(path, array, *, compression="rle", comment="", aspect=1.0):
     """Writes a uint8 array (H, W, 3) or (H, W, 4) as a PIC file.
 
-    RGB arrays make one RGB packet, RGBA arrays an RGB and an alpha packet,
-    both run-length coded ("rle") or raw. `comment` (str as UTF-8, or bytes)
-    is stored as given, at most 79 bytes; `aspect` is the pixel ratio. The
-    file is written under a temporary name and moved into place when whole,
-    so a failed write leaves an earlier file of that name as it was.
+    `path` is a path (str, bytes or os.PathLike) or a binary file. RGB
+    arrays make one RGB packet, RGBA arrays an RGB and an alpha packet, both
+    run-length coded ("rle") or raw. `comment` (str as UTF-8, or bytes) is
+    stored as given, at most 79 bytes; `aspect` is the pixel ratio. An array
+    of no pixels raises PicError. A named file is written under a temporary
+    name and moved into place when whole, so a failed write leaves an
+    earlier file of that name as it was.
     """
     array = _checked_array(array)
     compressed = _compressed(compression)
     comment = _comment_bytes(comment)
-    _core.write_file(os.fsencode(path), array, compressed, comment, float(aspect))
+    if isinstance(path, (str, bytes, os.PathLike)):
+        _core.write_file(os.fsencode(path), array, compressed, comment, float(aspect))
+    elif hasattr(path, "write"):
+        _refuse_text_mode(path, "imwrite", "wb")
+        path.write(_core.encode(array, compressed, comment, float(aspect)))
+    else:
+        raise TypeError("imwrite takes a path (str, bytes, os.PathLike) or a binary file, "
+                        f"not {type(path).__name__}")
 
 
 def imencode(array, *, compression="rle", comment="", aspect=1.0):
     """The bytes of a PIC file of `array`, as imwrite writes them."""
     array = _checked_array(array)
     return _core.encode(array, _compressed(compression), _comment_bytes(comment), float(aspect))
+
+
+def _carried(info):
+    """(comment, aspect) of an image's metadata (Pillow's info, imageio's
+    meta) as far as a PIC header holds them: a comment from another format
+    that is longer than 79 bytes stays out, as does an aspect that is no
+    number."""
+    comment = info.get("comment", b"")
+    if isinstance(comment, str):
+        comment = comment.encode("utf-8")
+    if not isinstance(comment, bytes) or len(comment) >= _core.COMMENT_SIZE:
+        comment = b""
+    aspect = info.get("aspect", 1.0)
+    return comment, aspect if isinstance(aspect, (int, float)) else 1.0
 
 
 def _packets(facts):
@@ -201,19 +289,16 @@ def _packets(facts):
 def check_facts(source, name=None):
     """What `pictool check --json` says of one file, as a dict.
 
-    Keys: file, result (0; 13 for a bad header or no pixels, 2 when the file cannot be
-    opened, 3 out of memory: then only file and result, and error), width,
-    height, packets, rowsComplete, damage (None or {row, offset, reason}),
-    trailingBytes.
+    `source` is a path (str, bytes or os.PathLike) or a binary file. Keys:
+    file, result (0; 13 for a bad header or no pixels, 2 when the file
+    cannot be opened, 3 out of memory: then only file and result, and
+    error), width, height, packets, rowsComplete, damage (None or {row,
+    offset, reason}), trailingBytes.
     """
-    kind, value = _source_of(source)
-    shown = name if name is not None else _name_of(kind, value)
-    if kind == "path":
-        facts, _ = _core.read_file(os.fsencode(value), False, 0)
-    else:
-        facts, _ = _core.read_memory(value, False, 0)
+    source = _source_of(source, "check")
+    facts, _ = _facts(source, False, 0)
     result = {"ok": 0, "cannot open": 2, "no memory": 3}.get(facts["status"], 13)
-    out = {"file": shown, "result": result}
+    out = {"file": name if name is not None else source.name, "result": result}
     if result != 0:
         out["error"] = facts["error"]
         return out
@@ -240,27 +325,25 @@ class PicFile:
             pic.check()    # as pictool check --json
             pic.asarray()  # as imread
 
-    Opening reads the header only (PicError for a file we do not read,
-    OSError when it cannot be opened); check() and asarray() read the rows.
+    `source` is a path (str, bytes or os.PathLike) or a binary file, as for
+    imread. Opening reads the header only (PicError for a file we do not
+    read, OSError when it cannot be opened); check() and asarray() read the
+    rows.
     """
 
     def __init__(self, source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
-        kind, value = _source_of(source)
-        if kind == "memory":
-            value = bytes(value)
-        _check_directory(kind, value)
-        facts = (
-            _core.read_header_file(os.fsencode(value)) if kind == "path" else _core.read_header_memory(value)
-        )
-        _raise_for(facts, kind, value)
-        self._kind, self._value = kind, value
+        source = _source_of(source, "PicFile")
+        _check_directory(source)
+        read_header = _core.read_header_file if source.kind == "path" else _core.read_header_memory
+        facts = read_header(source.value)
+        _raise_for(facts, source)
+        self._source, self._name = source, source.name
         self._strict, self._max_pixels = strict, max_pixels
         self.width = facts["width"]
         self.height = facts["height"]
         self.packets = _packets(facts)
-        self.alpha = any(mask & 0x10 for _, mask in facts["packets"])
-        raw = facts["comment"]
-        self.comment = raw.split(b"\0", 1)[0]
+        self.alpha = facts["alpha"]
+        self.comment = facts["comment"].split(b"\0", 1)[0]
         self.aspect = facts["aspect"]
         self.closed = False
 
@@ -278,17 +361,17 @@ class PicFile:
 
     def check(self):
         self._open()
-        return check_facts(self._value, None if self._kind == "path" else "<memory>")
+        return check_facts(self._source)
 
     def asarray(self):
         self._open()
-        kind, value, facts, array = _read(self._value, True, self._max_pixels)
-        _damage(facts, kind, value, self._strict, 2)
+        source, facts, array = _read(self._source, True, self._max_pixels, "PicFile")
+        _damage(facts, source, self._strict, 2)
         return array
 
     def close(self):
         self.closed = True
-        self._value = None
+        self._source = None
 
     def __enter__(self):
         return self
@@ -298,5 +381,4 @@ class PicFile:
         return False
 
     def __repr__(self):
-        name = self._value if self._kind == "path" and not self.closed else "<memory>"
-        return f"<PicFile {name!r} {self.width} x {self.height} {'RGBA' if self.alpha else 'RGB'}>"
+        return f"<PicFile {self._name!r} {self.width} x {self.height} {'RGBA' if self.alpha else 'RGB'}>"

@@ -39,8 +39,9 @@ Converts PIC files to PNG or TIFF (through Pillow) or to PIC again, into
 --output-dir: a file named on the command line keeps its name, a file found
 under a folder keeps its path below that folder; the extension becomes the
 output format's. RGBA stays RGBA. PIC output keeps the comment and aspect
-ratio. A damaged file gives what can be read of it, and a line with "damage"
-and "error"; it counts as failed unless --allow-damaged. Each output is
+ratio. A damaged file gives what can be read of it, and a line with "damage";
+it fails ("ok": false, with the damage as "error") unless --allow-damaged,
+as pictool convert's. Each output is
 written as pictool writes its outputs: privately under a temporary name and
 moved into place when whole, with an earlier file's mode, owner and
 attributes, or a new file's mode from the umask. Per file: file, output, ok,
@@ -167,7 +168,7 @@ def main(argv=None, *, function=None, stdout=None):
     else:
         items = [
             (path, _output_name(path, base, arguments.output_dir, arguments.to), arguments.to,
-             arguments.compression)
+             arguments.compression, arguments.allow_damaged)
             for path, base in files
         ]
         outputs = [item[1] for item in items]
@@ -185,9 +186,7 @@ def main(argv=None, *, function=None, stdout=None):
         if arguments.command == "check":
             bad = result.get("result") != 0 or result.get("damage") is not None
         else:
-            bad = not result["ok"] or (
-                result.get("damage") is not None and not arguments.allow_damaged
-            )
+            bad = not result["ok"]
         failures += 1 if bad else 0
         stdout.write(jobs.json_line(result) + "\n")
         stdout.flush()

@@ -42,8 +42,10 @@ def _write_output(target, write):
         output.close()
 
 
-def convert_file(path, target, to, compression):
-    """Converts one PIC file to PNG, TIFF (through Pillow) or PIC."""
+def convert_file(path, target, to, compression, allow_damaged=False):
+    """Converts one PIC file to PNG, TIFF (through Pillow) or PIC. A damaged
+    input gives what can be read of it, and its line says "ok": false with
+    the damage as the error, unless `allow_damaged`."""
     result = {"file": path, "output": target, "ok": False}
     try:
         # Tasks run in threads: no catch_warnings, which is process-wide.
@@ -62,13 +64,13 @@ def convert_file(path, target, to, compression):
             image = Image.fromarray(array, "RGBA" if array.shape[2] == 4 else "RGB")
             _write_output(target, lambda stream: image.save(stream, format=to.upper()))
         result.update(
-            ok=True,
+            ok=warning is None or allow_damaged,
             width=int(array.shape[1]),
             height=int(array.shape[0]),
             alpha=bool(array.shape[2] == 4),
             damage=damage,
         )
-        if warning is not None:
+        if not result["ok"]:
             result["error"] = str(warning)
     except (OSError, ValueError, MemoryError) as error:
         result["error"] = str(error)

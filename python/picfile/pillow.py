@@ -4,13 +4,17 @@
     from PIL import Image
     image = Image.open("shot.pic")        # mode "RGB" or "RGBA"
     image.info["comment"], image.info["aspect"]
+    image.verify()                        # decodes every row: OSError when damaged
     image.save("copy.pic", compression="raw", comment="take 2", aspect=1.0)
 
 A damaged file behaves as a truncated image does in Pillow: loading it
 raises OSError unless PIL.ImageFile.LOAD_TRUNCATED_IMAGES is true, and then
-gives the partial picture with a picfile.PicDamageWarning.
+gives the partial picture with a picfile.PicDamageWarning. Saving keeps the
+image's info["comment"] and info["aspect"] unless `comment` or `aspect` is
+given: a PIC opened and saved again keeps both.
 """
 
+import io
 import warnings
 
 import numpy
@@ -18,11 +22,9 @@ from PIL import Image, ImageFile
 
 import picfile
 
-_MAGIC = b"\x53\x80\xf6\x34"
-
 
 def _accept(prefix):
-    return prefix[:4] == _MAGIC
+    return picfile._core.starts_as_pic(bytes(prefix))
 
 
 class PicImageFile(ImageFile.ImageFile):
@@ -32,7 +34,7 @@ class PicImageFile(ImageFile.ImageFile):
     def _open(self):
         data = self.fp.read()
         try:
-            pic = picfile.PicFile(data)
+            pic = picfile.PicFile(io.BytesIO(data))
         except picfile.PicError as error:
             # Pillow takes SyntaxError as "not this format".
             raise SyntaxError(str(error)) from error
@@ -47,13 +49,23 @@ class PicImageFile(ImageFile.ImageFile):
         self._pic_data = data
         self.tile = []
 
+    def verify(self):
+        """Decodes every row, keeping no pixels: OSError when the file is
+        damaged or has no pixels."""
+        if self._pic_data is None:
+            raise RuntimeError("verify must be called directly after open")
+        try:
+            picfile._verify(io.BytesIO(self._pic_data))
+        except picfile.PicError as error:
+            raise OSError(f"image file is not whole: {error}") from error
+
     def load(self):
         if self._pic_data is not None:
             data, self._pic_data = self._pic_data, None
-            array, damage = picfile._imread_quietly(data)
+            array, damage = picfile._imread_quietly(io.BytesIO(data))
             if damage is not None:
                 if not ImageFile.LOAD_TRUNCATED_IMAGES:
-                    raise OSError(f"image file is damaged: {damage}")
+                    raise OSError(f"image file is not whole: {damage}")
                 warnings.warn(damage, stacklevel=2)
             self.im = Image.fromarray(array, self.mode).im
         return Image.Image.load(self)
@@ -63,11 +75,12 @@ def _save(image, fp, filename):
     if image.mode not in ("RGB", "RGBA"):
         raise OSError(f"cannot write mode {image.mode} as PIC (convert to RGB or RGBA)")
     options = image.encoderinfo
+    comment, aspect = picfile._carried(image.info)
     data = picfile.imencode(
         numpy.asarray(image),
         compression=options.get("compression", "rle"),
-        comment=options.get("comment", ""),
-        aspect=options.get("aspect", 1.0),
+        comment=options.get("comment", comment),
+        aspect=options.get("aspect", aspect),
     )
     fp.write(data)
 

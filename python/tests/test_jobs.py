@@ -62,7 +62,9 @@ def test_converts_to_png_tiff_and_pic(tmp_path):
         assert status == 1  # the cut file is damaged
         results = {os.path.basename(r["file"]): r for r in lines(out.getvalue())}
         assert results["shot.pic"]["ok"] and results["shot.pic"]["damage"] is None
-        assert results["cut.pic"]["damage"]["reason"] == "cut short"
+        cut = results["cut.pic"]
+        assert cut["damage"]["reason"] == "cut short" and not cut["ok"]
+        assert cut["error"] == f"{source / 'cut.pic'}: damaged: cut short in row 4 of 5 (offset 224)"
         written = tmp_path / to / f"shot.{to}"
         if to == "pic":
             numpy.testing.assert_array_equal(picfile.imread(written), array)
@@ -72,9 +74,11 @@ def test_converts_to_png_tiff_and_pic(tmp_path):
             with Image.open(written) as image:
                 numpy.testing.assert_array_equal(numpy.asarray(image), array)
         assert sorted(os.listdir(tmp_path / to)) == [f"cut.{to}", f"shot.{to}"]
-    status = main(["convert", str(source / "shot.pic"), "--to", "png", "-o", str(tmp_path / "x"),
-                   "-q", "--allow-damaged"], stdout=io.StringIO())
-    assert status == 0
+    out = io.StringIO()
+    status = main(["convert", str(source / "cut.pic"), "--to", "png", "-o", str(tmp_path / "x"),
+                   "-q", "--allow-damaged"], stdout=out)
+    (line,) = lines(out.getvalue())
+    assert status == 0 and line["ok"] and line["damage"] and "error" not in line
 
 
 def test_usage_errors_exit_2(tmp_path):
