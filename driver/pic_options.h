@@ -36,5 +36,14 @@ static_assert(offsetof(PicOptions, withAlpha) == 4 && offsetof(PicOptions, rgbCo
                   offsetof(PicOptions, comment) == 16,
               "PicOptions fields sit at their stored offsets");
 
-// Signature set, alpha on, compression on, empty comment.
-PicOptions DefaultPicOptions();
+// Signature set, alpha on, compression on, empty comment: what a new
+// driver holds, and what pic/'s writer starts from where no driver writes.
+inline PicOptions DefaultPicOptions()
+{
+    PicOptions options{};
+    options.signature = kPicOptionsSignature;
+    options.withAlpha = 1;
+    options.rgbCompressed = 1;
+    options.alphaCompressed = 1;
+    return options;
+}

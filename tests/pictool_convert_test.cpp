@@ -21,11 +21,11 @@
 #include <unistd.h>
 #endif
 
-#if defined(PICTOOL_HAVE_PNG) && defined(CONVERT_TEST_HAVE_STB)
+#if defined(ENGINE_HAVE_PNG) && defined(CONVERT_TEST_HAVE_STB)
 #define CONVERT_TEST_PNG 1
 #include <png.h>
 #include <zlib.h>
-#if defined(PICTOOL_HAVE_JPEG)
+#if defined(ENGINE_HAVE_JPEG)
 #include <jpeglib.h>
 #endif
 #define STB_IMAGE_IMPLEMENTATION
@@ -375,10 +375,10 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{pic, pam, "--premult"}, "--premult applies when writing PIC"},
         {{in, pic, "--unpremult"}, "--unpremult applies when reading PIC"},
         {{pic, pam, "--depth", "12"}, "--depth must be 8 or 16"},
-#if defined(PICTOOL_HAVE_PNG)
+#if defined(ENGINE_HAVE_PNG)
         {{pic, dir.File("out.png"), "--host-pixels"}, "--host-pixels applies to PAM output"},
 #endif
-#if defined(PICTOOL_HAVE_JPEG)
+#if defined(ENGINE_HAVE_JPEG)
         {{pic, dir.File("out.jpg"), "--quality", "0"},
          "--quality '0': give a number from 1 to 100"},
         {{pic, dir.File("out.jpg"), "--depth", "16"}, "--depth applies to "},
@@ -609,7 +609,7 @@ TEST(PictoolConvert, HelpTellsTheOptions)
     // The formats of this build, from the table.
     for (const char* format : {"PIC      .pic", "PAM      .pam", "PGM/PPM  .pgm .ppm"})
         EXPECT_TRUE(Contains(run.out, format)) << format;
-#if defined(PICTOOL_HAVE_PNG)
+#if defined(ENGINE_HAVE_PNG)
     EXPECT_TRUE(Contains(run.out, "PNG      .png"));
 #else
     EXPECT_FALSE(Contains(run.out, ".png "));
@@ -871,7 +871,7 @@ TEST(PictoolConvertPng, BadPngFailsWithOneBeforeAllocating)
     }
 }
 
-#if defined(PICTOOL_HAVE_JPEG)
+#if defined(ENGINE_HAVE_JPEG)
 // A JPEG is told by its content, whatever its name, and decodes as RGB.
 TEST(PictoolConvertPng, JpegInputIsToldByItsContent)
 {

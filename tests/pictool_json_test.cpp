@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "tools/pictool/support/json_writer.h"
+#include "engine/support/json_writer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "output/atomic_output.h"
-#include "tools/pictool/support/system_error_text.h"
+#include "engine/support/system_error_text.h"
 
 int ReadOptionsFile(const std::string& path, OptionsBlock& block, std::string& error)
 {
