@@ -157,10 +157,8 @@ bool LoadInput(PicCodec& codec, const ConvertJob& job, const FrameTask& task,
         return false;
     }
     const ImageFormat* format = FormatOfHead(input.bytes.Data(), input.bytes.Size());
-    if (format == &PicFormat())
-        return ReadPic(codec, job, task, input, progress, traits, failure);
     // Every format the table sniffs has a reader here, or is PIC.
-    if (format == nullptr || format->newReader == nullptr) {
+    if (format == nullptr || (format != &PicFormat() && format->newReader == nullptr)) {
         failure = FrameFailure(task.input, "not an image read here (" + ReadFormatNames() + ")");
         return false;
     }
@@ -170,6 +168,8 @@ bool LoadInput(PicCodec& codec, const ConvertJob& job, const FrameTask& task,
                                                format->name);
         return false;
     }
+    if (format == &PicFormat())
+        return ReadPic(codec, job, task, input, progress, traits, failure);
     return ReadImage(codec, job, task, *format, input.bytes, traits, failure);
 }
 

@@ -10,8 +10,8 @@ std::string NotPicText(const uint8_t* head, size_t count, bool loading)
     if (format == nullptr || format == &PicFormat())
         return PicHeaderStatusText(PicHeaderStatus::BadMagic);
     if (loading)
-        return std::string("input is a ") + format->name + "; the output must be .pic";
-    return std::string("not a PIC file (a ") + format->name + " image)";
+        return "input is " + NameWithArticle(*format) + "; the output must be .pic";
+    return "not a PIC file (" + NameWithArticle(*format) + " image)";
 }
 
 std::string PicFactsFailureText(const PicImageFacts& facts, const uint8_t* head, size_t count)

@@ -139,6 +139,13 @@ std::string OutputWords(bool dots)
     return Join(words);
 }
 
+std::string NameWithArticle(const ImageFormat& format)
+{
+    // Read letter by letter: "an EXR", "a PNG".
+    const bool vowel = std::string("AEIOU").find(format.name[0]) != std::string::npos;
+    return (vowel ? "an " : "a ") + std::string(format.name);
+}
+
 std::string SixteenBitFormatNames()
 {
     return FormatNamesWith(&ImageFormat::sixteenBitOutput);

@@ -31,6 +31,8 @@ std::string ReadFormatNames();
 std::string OutputWords(bool dots);
 // The formats whose writers take --depth 16, joined: "PNG, PAM or TIFF".
 std::string SixteenBitFormatNames();
+// "a PNG", "an EXR": the format's name with its article.
+std::string NameWithArticle(const ImageFormat& format);
 // The written formats whose row sets `flag`, joined: "JPEG".
 std::string FormatNamesWith(bool ImageFormat::*flag);
 // One help line per format: its name, extensions, and what is read and written.

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "engine/convert/convert_summary.h"
+#include "engine/formats/format_table.h"
+#include "engine/support/input_bytes.h"
 #include "tools/pictool/commands/command.h"
 #include "tools/pictool/commands/convert_options.h"
 #include "tools/pictool/convert/frame_jobs.h"
@@ -18,6 +20,34 @@
 std::string ConvertHelp();
 
 namespace {
+
+// A sequence whose frames this command cannot take at all is one usage
+// error, not a line per frame: told from the first of the first thousand
+// frames listed whose input exists (its first bytes only).
+int CheckFirstFrame(const ConvertRequest& request)
+{
+    FrameCursor cursor(request.frames);
+    int frame = 0;
+    for (int tried = 0; request.sequence && tried < 1000 && cursor.Next(frame); ++tried) {
+        const std::string name = FrameName(request.inputPattern, frame);
+        InputBytes bytes;
+        if (!bytes.Open(name))
+            continue;
+        const ImageFormat* format =
+            bytes.ReadUpTo(kSniffBytes) ? FormatOfHead(bytes.Data(), bytes.Size()) : nullptr;
+        const ConvertJob& job = request.job;
+        if (format == nullptr)
+            return kExitSuccess;
+        if (!job.toPic && format != &PicFormat())
+            return UsageError("convert", name + " is " + NameWithArticle(*format) +
+                                             ": reading it, the output must be .pic");
+        if (job.toPic && !format->layered && (!job.read.part.empty() || !job.read.channels.empty()))
+            return UsageError("convert", "--part and --ch apply to inputs with parts and layers "
+                                         "(EXR), and " + name + " is " + NameWithArticle(*format));
+        return kExitSuccess;
+    }
+    return kExitSuccess;
+}
 
 // The driver's block after the last frame written, to --save-options.
 void SaveOptions(const ConvertRequest& request, FrameLog& log)
@@ -38,6 +68,8 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
 {
     ConvertRequest request;
     if (const int status = ParseConvertArguments(arguments, request))
+        return status;
+    if (const int status = CheckFirstFrame(request))
         return status;
     const Plugin* plugin = context.LoadedPlugin();
     if (plugin == nullptr)

@@ -238,7 +238,7 @@ std::vector<Row> SequenceRows()
               "... 97), 10-1\n(down), 10-1x3 (10, 7, 4, 1), 1-10y3 (all but\nevery 3rd), "
               "1,5,10-20, in the order given, each\nonce; frames 0 to 99999999. IN is a name\n"
               "pattern with one %d, %Nd or %0Nd (N from 1 to 9;\n%% is a '%'), or '#' (4 digits) "
-              "and '@' (1 digit)\nsuch as in.####.png. OUT is a pattern too, or for\nPIC a plain "
+              "and '@' (1 digit)\nsuch as in.#.png. OUT is a pattern too, or for\nPIC a plain "
               "name that the driver numbers:\nout.pic gives out0001.pic, ... Missing frames are\n"
               "counted and reported as ranges, failed ones each\nwith its reason, and the others "
               "go on.",

@@ -145,7 +145,10 @@ void FrameLog::Finish()
     SayMissing();
     run.missing = missing.Text();
     run.missingFrames = missing.Count();
-    if (run.missingFrames > 0)
+    if (run.missingFrames == 1)
+        run.missingError = FrameName(request.inputPattern, std::stoi(run.missing)) + ": " +
+                           SystemErrorText(ENOENT);
+    else if (run.missingFrames > 1)
         run.missingError = request.input + ": frames " + run.missing + ": " +
                            SystemErrorText(ENOENT);
     bool failed = run.missingFrames > 0;

@@ -214,9 +214,10 @@ void FrameRuns::Add(int frame)
         }
         // A run of two is two frames: the second may start the next run.
         if (run.last - run.first == run.step) {
-            runs.push_back(Run{run.last, frame, step});
+            const Run second{run.last, frame, step};
             run.last = run.first;
             run.step = 0;
+            runs.push_back(second);
             return;
         }
     }

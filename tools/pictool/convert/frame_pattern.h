@@ -1,5 +1,5 @@
 // Numbered file names for sequences: a user's name pattern such as
-// "in%04d.png" or "in.####.png" and a frame list such as "1-100x2,200", as
+// "in%04d.png" or "in.#.png" and a frame list such as "1-100x2,200", as
 // oiiotool takes them. The pattern is parsed here and formatted by us; user
 // text never reaches printf as a format. A list is kept as its ranges, so
 // that it costs memory by its parts, not by its frames.
