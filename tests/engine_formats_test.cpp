@@ -18,8 +18,6 @@
 #include <csignal>
 #endif
 
-#include "output/atomic_output.h"
-#include "tests/test_support.h"
 #include "engine/convert/premultiply.h"
 #include "engine/formats/format_table.h"
 #include "engine/formats/image_input.h"
@@ -27,6 +25,8 @@
 #include "engine/formats/whole_image.h"
 #include "engine/support/system_error_text.h"
 #include "engine/support/utf8_text.h"
+#include "output/atomic_output.h"
+#include "tests/test_support.h"
 #if defined(ENGINE_HAVE_PNG)
 #include <png.h>
 #endif

@@ -42,10 +42,9 @@ TEST(FramePattern, AcceptsOneNumberConversion)
 
 TEST(FramePattern, RefusesEverythingElse)
 {
-    for (const char* text :
-         {"in.png", "",    "%%",   "%d%d", "%s",  "%x",  "%n", "%ld", "%-4d", "%+d",   "% d",
-          "%00d",   "%0d", "%10d", "%.3d", "%*d", "in%", "%4", "%5%", "%d%n", "%04d%s",
-          "#%d",    "a#b@"}) {
+    for (const char* text : {"in.png", "",    "%%",  "%d%d", "%s",     "%x",   "%n",   "%ld",
+                             "%-4d",   "%+d", "% d", "%00d", "%0d",    "%10d", "%.3d", "%*d",
+                             "in%",    "%4",  "%5%", "%d%n", "%04d%s", "#%d",  "a#b@"}) {
         FramePattern pattern;
         std::string error;
         EXPECT_FALSE(ParseFramePattern(text, pattern, error)) << text;

@@ -964,6 +964,40 @@ class CommandLines(PictoolTest):
             ({"100%d.pam": image}, ["convert", "100%d.pam", "a.pic"], 2,
              "write %% for a '%' in a name", []),
         ]
+        # The options block, not the PIC input, says how the rows are laid
+        # out; and an input with no options keeps its own layout.
+        rle, raw = options_block(rgb_compressed=1), options_block(rgb_compressed=0)
+        cases += [
+            ({"raw.pic": RAW_RGB, "rle.opt": rle},
+             ["convert", "raw.pic", "o.pic", "--options", "rle.opt", "--json"], 0,
+             '"alpha":true,"compressed":true,', []),
+            ({"rle.pic": MIXED_RGBA, "raw.opt": raw},
+             ["convert", "rle.pic", "o.pic", "--options", "raw.opt", "--json"], 0,
+             '"alpha":true,"compressed":false,', []),
+            ({"raw.pic": RAW_RGB}, ["convert", "raw.pic", "o.pic", "--json"], 0,
+             '"alpha":false,"compressed":false,', []),
+        ]
+        if not EMULATOR and sys.platform.startswith("linux"):
+            cases += [
+                # A link to nowhere exists as a name: it is kept.
+                ({"out.pic": "->nowhere.pic"}, ["convert", "missing.pam", "out.pic", "-n"], 0,
+                 "pictool: out.pic: exists; skipped (--no-clobber)", []),
+                # A read that fails inside the header says so, with the
+                # driver's result for a header it cannot read.
+                ({}, ["check", "--json", "/proc/self/mem"], 1,
+                 '{"file":"/proc/self/mem","result":13,"error":"input/output error"}', []),
+                ({}, ["info", "/proc/self/mem"], 1,
+                 "pictool: /proc/self/mem: input/output error", []),
+                ({}, ["convert", "/proc/self/mem", "o.pam"], 1,
+                 "pictool: /proc/self/mem: input/output error", []),
+                # Names that are not UTF-8 keep their bytes apart from those
+                # that are.
+                ({"caf\xe9.pic": RAW_RGB, "caf\xc3\xa9.pic": RAW_RGB},
+                 ["check", "--json", "caf\xe9.pic", "caf\xc3\xa9.pic"], 0,
+                 '{"file":"caf\\udce9.pic","result":0,', []),
+                ({"caf\xc3\xa9.pic": RAW_RGB}, ["check", "--json", "caf\xc3\xa9.pic"], 0,
+                 '{"file":"caf\xc3\xa9.pic","result":0,', []),
+            ]
         if not EMULATOR:  # no window system for the plug-in's dialogs
             cases += [
                 ({"raw.pic": RAW_RGB}, ["dialog", "info", "raw.pic"], 0,
@@ -976,11 +1010,16 @@ class CommandLines(PictoolTest):
             with self.subTest(arguments=arguments):
                 with tempfile.TemporaryDirectory(dir=self.folder.name) as folder:
                     for name, data in files.items():
-                        with open(os.path.join(folder, name), "wb") as out:
+                        if isinstance(data, str):  # "->TARGET": a symbolic link
+                            os.symlink(data[2:], os.path.join(folder, name))
+                            continue
+                        with open(os.path.join(folder, name).encode("latin-1"), "wb") as out:
                             out.write(data)
-                    completed = subprocess.run(EMULATOR + [PICTOOL] + arguments, cwd=folder,
-                                               capture_output=True, text=True,
-                                               encoding="latin-1", timeout=120)
+                    # Names as bytes: "caf\xe9.pic" is Latin-1, not UTF-8.
+                    completed = subprocess.run(
+                        EMULATOR + [PICTOOL] + [a.encode("latin-1") for a in arguments],
+                        cwd=folder, capture_output=True, text=True, encoding="latin-1",
+                        timeout=120)
                     run = Run(completed)
                     self.assertEqual(run.status, status, run.err)
                     lines = run.out.splitlines() + run.err_lines

@@ -33,17 +33,17 @@ struct ConvertJob {
     std::string comment; // already cut to what the header holds (FitUserComment)
     bool aspectGiven = false;
     float aspect = 1.0f;
-    bool premultiply = false;        // colour times alpha on the way in
-    bool haveOptionsBlock = false;   // a saved block the writer starts from
-    PicOptions optionsBlock{};       // its 96 bytes (signature checked)
-    std::string optionsBlockName;    // for messages
+    bool premultiply = false;      // colour times alpha on the way in
+    bool haveOptionsBlock = false; // a saved block the writer starts from
+    PicOptions optionsBlock{};     // its 96 bytes (signature checked)
+    std::string optionsBlockName;  // for messages
 
     // Towards other formats.
     WriteSettings write;
     bool unpremultiply = false; // colour divided by alpha on the way out
     bool allowDamaged = false;  // a damaged PIC input is no failure
 
-    ReadSettings read; // the bounds on what inputs may cost; EXR part and channels
+    ReadSettings read;      // the bounds on what inputs may cost; EXR part and channels
     bool noClobber = false; // outputs that exist are left alone
 };
 
@@ -74,7 +74,7 @@ struct FrameOutcome {
     bool haveOptions = false;
     PicOptions options{}; // the PIC side's options block after the frame
     double driverMs = 0.0;
-    bool damaged = false;        // the PIC input is damaged (its rows up to the damage were written)
+    bool damaged = false; // the PIC input is damaged (its rows up to the damage were written)
     std::string damage = "null"; // its damage, as JSON
     uint32_t damageRow = 0;      // the first row that is not whole
     uint64_t damageOffset = 0;   // where that row's data begins in the file

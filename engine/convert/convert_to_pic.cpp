@@ -153,7 +153,8 @@ bool LoadInput(PicCodec& codec, const ConvertJob& job, const FrameTask& task,
     PicInput input;
     input.opened = input.bytes.Open(task.input);
     if (!input.opened || !input.bytes.ReadUpTo(kSniffBytes)) {
-        failure = FrameFailure(task.input, PicInputFailureText(input), PicInputFailureResult(input));
+        failure =
+            FrameFailure(task.input, PicInputFailureText(input), PicInputFailureResult(input));
         return false;
     }
     const ImageFormat* format = FormatOfHead(input.bytes.Data(), input.bytes.Size());

@@ -104,8 +104,7 @@ bool LibraryPicCodec::Load(PicInput& input, const std::string& label, uint64_t m
                            FrameProgress& progress, PicLoaded& loaded, FrameOutcome& failure)
 {
     progress.Begin(label);
-    PicImage image =
-        ReadPicImageMemory(input.bytes.Data(), input.bytes.Size(), true, maxPixels);
+    PicImage image = ReadPicImageMemory(input.bytes.Data(), input.bytes.Size(), true, maxPixels);
     if (image.facts.status == PicImageStatus::NoMemory)
         throw std::bad_alloc();
     if (image.facts.status != PicImageStatus::Ok) {

@@ -145,7 +145,9 @@ extern const ImageFormat kExrFormat = {
     false,
     true,
     true,
-    true, false, false,
+    true,
+    false,
+    false,
     "RGB, RGBA, Y, YA, luminance-chroma; half, float or uint; scanlines\n"
     "           or tiles; any part and layer (--part, --ch); the display\n"
     "           window; pixelAspectRatio, comments",

@@ -7,12 +7,12 @@
 #include <random>
 #include <vector>
 
-#include "pic/byte_source.h"
-#include "pic/pic_header.h"
-#include "pic/pic_row_reader.h"
 #include "engine/formats/format_table.h"
 #include "engine/formats/image_input.h"
 #include "engine/support/system_error_text.h"
+#include "pic/byte_source.h"
+#include "pic/pic_header.h"
+#include "pic/pic_row_reader.h"
 
 FILE* ImageOutput::Open(const std::string& path, std::string& error)
 {

@@ -396,7 +396,9 @@ extern const ImageFormat kJpegFormat = {
     false,
     false,
     true,
-    false, true, false,
+    false,
+    true,
+    false,
     "grey and colour, baseline and progressive; COM comment, JFIF aspect",
     "RGB (no alpha), 8 bits, --quality 1 to 100 (90); COM comment,\n"
     "           JFIF aspect",

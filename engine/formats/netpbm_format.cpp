@@ -370,13 +370,15 @@ extern const ImageFormat kPamFormat = {
     true,
     false,
     false,
-    false, false, true,
+    false,
+    false,
+    true,
     "GRAYSCALE, GRAYSCALE_ALPHA, RGB, RGB_ALPHA; MAXVAL 1 to 65535",
     "RGB or RGB_ALPHA, MAXVAL 255 or 65535 (--depth 16); --host-pixels",
 };
 
 extern const ImageFormat kPnmFormat = {
-    "PGM/PPM", "pgm ppm", SniffPnm, NewPnmReader, nullptr,
-    false,     false,     false,    false, false, false,        "binary (P5, P6), MAXVAL 1 to 65535",
+    "PGM/PPM", "pgm ppm", SniffPnm, NewPnmReader, nullptr, false,
+    false,     false,     false,    false,        false,   "binary (P5, P6), MAXVAL 1 to 65535",
     nullptr,
 };

@@ -22,7 +22,9 @@ extern const ImageFormat kPicFormat = {
     false,
     false,
     true,
-    false, false, false,
+    false,
+    false,
+    false,
     "by the plug-in's LoadImage: RGB or RGBA, 8 bits",
     "by the plug-in's WriteFrame: RGB or RGBA, raw or run-length",
 };

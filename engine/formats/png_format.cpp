@@ -460,7 +460,9 @@ extern const ImageFormat kPngFormat = {
     true,
     false,
     true,
-    false, false, false,
+    false,
+    false,
+    false,
     "any colour type, 1 to 16 bits, interlaced, tRNS; pHYs, Comment in\n"
     "           tEXt, zTXt or iTXt",
     "RGB or RGBA, 8 or 16 bits (--depth 16); pHYs, Comment in tEXt\n"

@@ -284,7 +284,9 @@ extern const ImageFormat kTiffFormat = {
     true,
     true,
     true,
-    false, false, false,
+    false,
+    false,
+    false,
     "grey, RGB, palette, with or without alpha; 1 to 32-bit integer,\n"
     "           signed or not, 16 to 64-bit float; contiguous or planar;\n"
     "           strips or tiles; BigTIFF; CMYK, YCbCr, JPEG, L*a*b*, ... as\n"

@@ -66,11 +66,11 @@ bool InputMemory::Reserve(size_t bytes)
     // Without a memory file (an old kernel, a sandbox) the memory is anonymous.
     if (descriptor >= 0 && ftruncate(descriptor, off_t(wanted)) != 0)
         return false;
-    void* mapped = data == nullptr
-                       ? mmap(nullptr, wanted, PROT_READ | PROT_WRITE,
-                              descriptor >= 0 ? MAP_SHARED : MAP_PRIVATE | MAP_ANONYMOUS,
-                              descriptor, 0)
-                       : mremap(data, capacity, wanted, MREMAP_MAYMOVE);
+    void* mapped =
+        data == nullptr
+            ? mmap(nullptr, wanted, PROT_READ | PROT_WRITE,
+                   descriptor >= 0 ? MAP_SHARED : MAP_PRIVATE | MAP_ANONYMOUS, descriptor, 0)
+            : mremap(data, capacity, wanted, MREMAP_MAYMOVE);
     if (mapped == MAP_FAILED)
         return false;
     data = static_cast<uint8_t*>(mapped);

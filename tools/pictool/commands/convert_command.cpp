@@ -43,7 +43,8 @@ int CheckFirstFrame(const ConvertRequest& request)
                                              ": reading it, the output must be .pic");
         if (job.toPic && !format->layered && (!job.read.part.empty() || !job.read.channels.empty()))
             return UsageError("convert", "--part and --ch apply to inputs with parts and layers "
-                                         "(EXR), and " + name + " is " + NameWithArticle(*format));
+                                         "(EXR), and " +
+                                             name + " is " + NameWithArticle(*format));
         return kExitSuccess;
     }
     return kExitSuccess;
@@ -78,8 +79,8 @@ int RunConvert(PictoolContext& context, const std::vector<std::string>& argument
     const int cores = int(std::max(1u, std::min(std::thread::hardware_concurrency(), 64u)));
     const int threads =
         int(std::min<uint64_t>(uint64_t(request.jobs > 0 ? request.jobs : cores), queue.Count()));
-    auto display = std::make_unique<ProgressDisplay>(!request.quiet && StderrIsTerminal(),
-                                                     int(queue.Count()));
+    auto display =
+        std::make_unique<ProgressDisplay>(!request.quiet && StderrIsTerminal(), int(queue.Count()));
     FrameLog log(request, *display);
     RunFrames(*plugin, request, queue, threads, *display, log);
     log.Finish();

@@ -58,8 +58,8 @@ bool ParseCount(const std::string& text, uint64_t most, uint64_t& value, std::st
 using Row = OptionRow<ConvertRequest>;
 using Take = bool (*)(ConvertRequest&, const std::string&, std::string&);
 
-Row Flag(const char* name, char shortName, OptionScope scope, const char* section,
-         std::string help, Take take)
+Row Flag(const char* name, char shortName, OptionScope scope, const char* section, std::string help,
+         Take take)
 {
     return Row{{name, shortName, nullptr, scope, nullptr, section, std::move(help)}, take};
 }
@@ -196,8 +196,7 @@ std::vector<Row> ReadingPicRows()
                              return value == "8" || value == "16";
                          }),
                    &ImageFormat::sixteenBitOutput),
-        ForFormats(Value("--quality", "N", kAny, kReadingPic,
-                         "JPEG quality, 1 to 100 (default 90)",
+        ForFormats(Value("--quality", "N", kAny, kReadingPic, "JPEG quality, 1 to 100 (default 90)",
                          [](ConvertRequest& r, const std::string& value, std::string& why) {
                              uint64_t quality = 0;
                              const bool ok = ParseCount(value, 100, quality, why);
@@ -274,8 +273,8 @@ std::vector<Row> OtherRows()
         Value("--max-pixels", "N", kAny, kOther,
               "refuse inputs that declare more than N pixels,\nPIC headers included, before "
               "anything is\nallocated (default " +
-                  std::to_string(kMaxImagePixels) + ", 2^" +
-                  std::to_string(kMaxStoragePixelsLog2) + ",\nwhat the host's storage holds)",
+                  std::to_string(kMaxImagePixels) + ", 2^" + std::to_string(kMaxStoragePixelsLog2) +
+                  ",\nwhat the host's storage holds)",
               [](ConvertRequest& r, const std::string& value, std::string& why) {
                   return ParseCount(value, kMaxImagePixels, r.job.read.maxPixels, why,
                                     " (2^" + std::to_string(kMaxStoragePixelsLog2) + ")");
@@ -363,7 +362,7 @@ int CheckDirection(ConvertRequest& request)
     job.toPic = job.outputFormat == &PicFormat();
     if (request.hostPixels && !request.depth.empty())
         return UsageError("convert", "--host-pixels writes 16 bits: leave out --depth");
-    job.write.depth = request.hostPixels    ? SampleDepth::HostPixels
+    job.write.depth = request.hostPixels      ? SampleDepth::HostPixels
                       : request.depth == "16" ? SampleDepth::Sixteen
                                               : SampleDepth::Eight;
     return kExitSuccess;
@@ -454,8 +453,8 @@ int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertRequ
     request.output = line.names[1];
     if (const int status = CheckDirection(request))
         return status;
-    if (const int status = CheckOptionScopes("convert", line, *request.job.outputFormat,
-                                             request.job.toPic))
+    if (const int status =
+            CheckOptionScopes("convert", line, *request.job.outputFormat, request.job.toPic))
         return status;
     if (const int status = CheckSequence(request, line.literalFrom))
         return status;

@@ -227,8 +227,8 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
     int status = kExitSuccess;
     for (const std::string& file : parsed.files) {
         InfoReport report;
-        const int result = ReadOne(*plugin, file,
-                                   parsed.optionsPath.empty() ? nullptr : &optionsBlock, report);
+        const int result =
+            ReadOne(*plugin, file, parsed.optionsPath.empty() ? nullptr : &optionsBlock, report);
         if (result == kNoDriver) {
             std::fprintf(stderr, "pictool: the plug-in made no working driver\n");
             return kExitFailure;

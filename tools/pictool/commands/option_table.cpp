@@ -9,8 +9,8 @@ namespace {
 const OptionInfo* FindRow(const std::vector<const OptionInfo*>& rows, const std::string& name)
 {
     for (const OptionInfo* row : rows) {
-        if (name == row->name ||
-            (row->shortName != 0 && name.size() == 2 && name[0] == '-' && name[1] == row->shortName))
+        if (name == row->name || (row->shortName != 0 && name.size() == 2 && name[0] == '-' &&
+                                  name[1] == row->shortName))
             return row;
     }
     return nullptr;
@@ -45,14 +45,15 @@ int SplitOptions(const char* command, const std::vector<const OptionInfo*>& rows
             line.names.push_back(argument); // "-" is standard input or output
             continue;
         }
-        const size_t equals = argument.compare(0, 2, "--") == 0 ? argument.find('=') : std::string::npos;
+        const size_t equals =
+            argument.compare(0, 2, "--") == 0 ? argument.find('=') : std::string::npos;
         const OptionInfo* row = FindRow(rows, argument.substr(0, equals));
         if (row == nullptr || (row->value == nullptr && equals != std::string::npos))
             return UsageError(command, "unknown option '" + argument + "'");
         if (row->value != nullptr && equals == std::string::npos && index + 1 == arguments.size())
             return UsageError(command, std::string(row->name) + " needs a value");
         line.given.push_back(row);
-        values.push_back(row->value == nullptr          ? std::string()
+        values.push_back(row->value == nullptr         ? std::string()
                          : equals != std::string::npos ? argument.substr(equals + 1)
                                                        : arguments[++index]);
     }

@@ -20,17 +20,16 @@ enum class OptionScope {
 };
 
 struct OptionInfo {
-    const char* name;      // "--frames"
-    char shortName;        // 'n' for -n, or 0
-    const char* value;     // the value's word ("LIST"), null for a flag
-    OptionScope scope;     // where it applies
+    const char* name;              // "--frames"
+    char shortName;                // 'n' for -n, or 0
+    const char* value;             // the value's word ("LIST"), null for a flag
+    OptionScope scope;             // where it applies
     bool ImageFormat::*formatFlag; // non-null: only output formats whose row sets this
-    const char* section;   // the help's heading it stands under
-    std::string help;      // its help lines, '\n' between them
+    const char* section;           // the help's heading it stands under
+    std::string help;              // its help lines, '\n' between them
 };
 
-template <class Request>
-struct OptionRow {
+template <class Request> struct OptionRow {
     OptionInfo info;
     // Keeps `value` ("" for a flag) in `request`; false with why not. Null
     // for what the command's caller takes (--help) and "--".

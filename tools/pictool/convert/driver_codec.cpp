@@ -177,8 +177,8 @@ bool DriverPicCodec::Load(PicInput& input, const std::string& label, uint64_t, F
     return true;
 }
 
-std::unique_ptr<Frame> DriverPicCodec::NewFrame(uint32_t width, uint32_t height,
-                                                std::string& error, bool& noStorage)
+std::unique_ptr<Frame> DriverPicCodec::NewFrame(uint32_t width, uint32_t height, std::string& error,
+                                                bool& noStorage)
 {
     auto frame = std::make_unique<StorageFrame>();
     BitmapStorage* storage = BMMCreateStorage(&frame->manager, kStorage64);
@@ -245,8 +245,8 @@ std::string WriteFailureText(const std::string& label, BMMRES result, const std:
 } // namespace
 
 bool DriverPicCodec::Write(Frame& frame, const PicOptions& options, float aspect,
-                           const std::string& writerName, const std::string& label,
-                           FrameProgress&, FrameOutcome& written)
+                           const std::string& writerName, const std::string& label, FrameProgress&,
+                           FrameOutcome& written)
 {
     // The pipeline hands a codec only frames it made.
     Bitmap& bitmap = static_cast<StorageFrame&>(frame).bitmap;

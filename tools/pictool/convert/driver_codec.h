@@ -47,8 +47,7 @@ bool SaveDriverOptions(BitmapIO& driver, PicOptions& options);
 // depend on the file: "out of memory", ..., else the host's record of the
 // error about `file` (or `given`, the name the driver was handed), else
 // "failed (result N)".
-std::string DriverResultText(BMMRES result, const std::string& file,
-                             const std::string& given = "");
+std::string DriverResultText(BMMRES result, const std::string& file, const std::string& given = "");
 
 // A name a driver opens to read the bytes `input` holds: its memory file,
 // else (no memory file here) the file's own name or one the host's field

@@ -133,8 +133,8 @@ void FrameLog::SayMissing()
         display.Message("pictool: " + FrameName(request.inputPattern, frame) + ": frame " +
                         missingNow.Text() + ": " + why);
     } else {
-        display.Message("pictool: " + request.input + ": frames " + missingNow.Text() + ": " +
-                        why + " (" + std::to_string(missingNow.Count()) + " frames)");
+        display.Message("pictool: " + request.input + ": frames " + missingNow.Text() + ": " + why +
+                        " (" + std::to_string(missingNow.Count()) + " frames)");
     }
     missingNow = FrameRuns();
 }
@@ -149,8 +149,8 @@ void FrameLog::Finish()
         run.missingError = FrameName(request.inputPattern, std::stoi(run.missing)) + ": " +
                            SystemErrorText(ENOENT);
     else if (run.missingFrames > 1)
-        run.missingError = request.input + ": frames " + run.missing + ": " +
-                           SystemErrorText(ENOENT);
+        run.missingError =
+            request.input + ": frames " + run.missing + ": " + SystemErrorText(ENOENT);
     bool failed = run.missingFrames > 0;
     for (const FrameOutcome& outcome : run.outcomes)
         failed = failed || !outcome.ok || (outcome.damaged && !request.job.allowDamaged);
@@ -165,8 +165,8 @@ const FrameOutcome* FrameLog::LastWithOptions() const
     return nullptr;
 }
 
-void RunFrames(const Plugin& plugin, const ConvertRequest& request, FrameQueue& queue,
-               int threads, ProgressDisplay& display, FrameLog& log)
+void RunFrames(const Plugin& plugin, const ConvertRequest& request, FrameQueue& queue, int threads,
+               ProgressDisplay& display, FrameLog& log)
 {
     const auto work = [&] {
         ProgressWindow window(display);

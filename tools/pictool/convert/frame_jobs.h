@@ -37,8 +37,8 @@ private:
 // What one frame came to.
 struct FrameReport {
     FrameTask task;
-    bool missing = false;      // its input does not exist
-    bool keptEarly = false;    // its output existed before it started (--no-clobber)
+    bool missing = false;   // its input does not exist
+    bool keptEarly = false; // its output existed before it started (--no-clobber)
     FrameOutcome outcome;
 };
 
@@ -69,5 +69,5 @@ private:
 };
 
 // Converts every frame of `queue` on up to `threads` threads.
-void RunFrames(const Plugin& plugin, const ConvertRequest& request, FrameQueue& queue,
-               int threads, ProgressDisplay& display, FrameLog& log);
+void RunFrames(const Plugin& plugin, const ConvertRequest& request, FrameQueue& queue, int threads,
+               ProgressDisplay& display, FrameLog& log);

@@ -119,10 +119,11 @@ bool ParseFramePart(const std::string& part, FrameSpan& span, std::string& why)
     } else {
         const std::string end = part.substr(
             dash + 1, times == std::string::npos ? std::string::npos : times - dash - 1);
-        numbers = (times == std::string::npos || times > dash) &&
-                  ParseFrameNumber(part.substr(0, dash), span.first) &&
-                  ParseFrameNumber(end, span.last) &&
-                  (times == std::string::npos || ParseFrameNumber(part.substr(times + 1), span.step));
+        numbers =
+            (times == std::string::npos || times > dash) &&
+            ParseFrameNumber(part.substr(0, dash), span.first) &&
+            ParseFrameNumber(end, span.last) &&
+            (times == std::string::npos || ParseFrameNumber(part.substr(times + 1), span.step));
         span.skip = times != std::string::npos && part[times] == 'y';
     }
     if (!numbers)
