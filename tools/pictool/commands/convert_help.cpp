@@ -4,7 +4,10 @@
 #include "host/host_api.h"
 #include "tools/pictool/commands/convert_options.h"
 
-std::string ConvertHelp()
+namespace {
+
+// What the command does, and its formats.
+std::string AboutConvert()
 {
     return "Usage: pictool convert [OPTIONS] IN OUT\n"
            "\n"
@@ -47,7 +50,14 @@ std::string ConvertHelp()
            "the formats that hold them (PNG pHYs and tEXt Comment, TIFF X/Y\n"
            "resolution and ImageDescription, EXR pixelAspectRatio and comments, JPEG\n"
            "JFIF density and COM). The driver's \"Created with ...:\" prefix stays\n"
-           "behind, so PIC -> PNG -> PIC gives the same comment.\n"
+           "behind, so PIC -> PNG -> PIC gives the same comment.\n";
+}
+
+} // namespace
+
+std::string ConvertHelp()
+{
+    return AboutConvert() +
            "\n"
            "Writing PIC (without these, what IN has; from an image without them,\n"
            "the driver's defaults: RLE on, empty comment, aspect 1):\n" +

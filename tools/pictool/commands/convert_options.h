@@ -9,8 +9,9 @@
 #include "tools/pictool/commands/option_table.h"
 #include "tools/pictool/convert/convert_request.h"
 
-// The rows, in the order the help lists them.
+// The rows, in the order the help lists them (convert_option_rows.cpp).
 const std::vector<OptionRow<ConvertRequest>>& ConvertOptions();
+std::vector<OptionRow<ConvertRequest>> ConvertOptionRows();
 
 // Parses and checks `arguments`; a usage error's exit status, else 0.
 int ParseConvertArguments(const std::vector<std::string>& arguments, ConvertRequest& request);
