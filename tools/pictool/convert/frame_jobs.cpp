@@ -86,10 +86,18 @@ FrameLog::FrameLog(const ConvertRequest& asked, ProgressDisplay& shown)
     run.sequence = asked.sequence;
 }
 
+void FrameLog::Expect(size_t index)
+{
+    const std::lock_guard<std::mutex> held(lock);
+    pending.emplace(index, FrameReport());
+    run.tasks.reserve(run.tasks.size() + pending.size());
+    run.outcomes.reserve(run.outcomes.size() + pending.size());
+}
+
 void FrameLog::Done(size_t index, FrameReport&& report)
 {
     const std::lock_guard<std::mutex> held(lock);
-    pending.emplace(index, std::move(report));
+    pending[index] = std::move(report);
     for (auto due = pending.find(next); due != pending.end(); due = pending.find(++next)) {
         Say(due->second);
         if (due->second.missing) {
@@ -173,6 +181,7 @@ void RunFrames(const Plugin& plugin, const ConvertRequest& request, FrameQueue& 
         DriverPicCodec codec(plugin, window);
         size_t index = 0;
         for (FrameTask task; queue.Next(index, task);) {
+            log.Expect(index);
             log.Done(index, Convert(codec, request, std::move(task), window));
             display.FrameDone();
         }

@@ -45,6 +45,10 @@ struct FrameReport {
 class FrameLog {
 public:
     FrameLog(const ConvertRequest& request, ProgressDisplay& display);
+    // Makes room for frame `index`'s report before the frame runs, so that
+    // taking a whole frame's report allocates nothing once its output is in
+    // place: running out of memory then cannot fail a frame that is done.
+    void Expect(size_t index);
     // Takes frame `index`'s report and says, in frame order, what is now due.
     void Done(size_t index, FrameReport&& report);
     // Says what is left (a last run of missing frames).
