@@ -72,10 +72,7 @@ void NarrowRow(const uint16_t* row, uint32_t width, const PicRowArrays& arrays)
 bool WriteRows(Frame& frame, const PicOptions& options, float aspect, FILE* file,
                FrameProgress& progress, std::string& error)
 {
-    PicWriteOptions layout;
-    layout.compressed = options.rgbCompressed == 1;
-    layout.aspect = aspect;
-    ComposeHeaderComment(options.comment, layout.comment);
+    const PicWriteOptions layout = PicWriteOptionsOf(options, aspect);
     PicByteSink sink(file);
     PicRowWriter writer(sink);
     const uint32_t width = frame.Width(), height = frame.Height();

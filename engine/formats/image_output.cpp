@@ -7,12 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "engine/formats/format_table.h"
 #include "engine/formats/image_input.h"
 #include "engine/support/system_error_text.h"
-#include "pic/byte_source.h"
-#include "pic/pic_header.h"
-#include "pic/pic_row_reader.h"
 
 FILE* ImageOutput::Open(const std::string& path, std::string& error)
 {
@@ -71,25 +67,15 @@ bool StagingFile::Create(std::string& error)
 
 namespace {
 
-// The header, packets and the most a PIC file's rows can take, from its
-// first bytes (`start`, `count`); a header that does not read, or that
-// declares more than `maxPixels` pixels, needs only the bytes read, which
-// its load refuses. Other formats: their samples at 4 channels of 8 bytes
-// (double TIFF) and a few MiB of headers and tables.
-uint64_t MostBytesNeeded(const uint8_t* start, size_t count, uint64_t maxPixels)
+// The most bytes an image of another format than PIC (which is held in
+// memory, convert/pic_input.h) can need of a stream: its samples at 4
+// channels of 8 bytes (double TIFF) for `maxPixels` pixels, and a few MiB
+// of headers and tables.
+uint64_t MostBytesNeeded(uint64_t maxPixels)
 {
     constexpr uint64_t kMostBytesPerPixel = 32;
     constexpr uint64_t kMostOtherBytes = uint64_t(64) << 20;
-    if (!PicFormat().sniff(start, count))
-        return maxPixels * kMostBytesPerPixel + kMostOtherBytes;
-    PicByteSource source(start, count);
-    PicHeader header{};
-    std::vector<PicChannelPacket> packets;
-    if (ReadPicHeader(source, header, packets) != PicHeaderStatus::Read ||
-        uint64_t(header.Width()) * header.Height() > maxPixels)
-        return count;
-    return uint64_t(kPicHeaderSize) + sizeof(PicChannelPacket) * packets.size() +
-           PicMostRowBytes(packets, header.Width(), header.Height());
+    return maxPixels * kMostBytesPerPixel + kMostOtherBytes;
 }
 
 } // namespace
@@ -111,11 +97,9 @@ bool StagingFile::Fill(ImageInput& input, uint64_t maxPixels, std::string& error
         error = "cannot stage standard input in " + path + " (" + SystemErrorText(errno) + ")";
         return false;
     }
-    // The first piece holds a PIC file's whole header and packet chain.
-    constexpr size_t kFirstPiece = size_t(kPicHeaderSize) + 4 * size_t(kMaxPicPackets);
     std::vector<uint8_t> buffer(size_t(1) << 16);
-    size_t got = input.Read(buffer.data(), kFirstPiece);
-    uint64_t left = MostBytesNeeded(buffer.data(), got, maxPixels);
+    uint64_t left = MostBytesNeeded(maxPixels);
+    size_t got = input.Read(buffer.data(), size_t(std::min<uint64_t>(buffer.size(), left)));
     bool written = true;
     while (written && got > 0) {
         written = std::fwrite(buffer.data(), 1, got, stream) == got;

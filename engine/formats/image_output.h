@@ -45,10 +45,10 @@ public:
     // Makes the file; false with a message.
     bool Create(std::string& error);
     const std::string& Path() const { return path; }
-    // Makes the file and copies `input` (from its start) into it, no more
-    // than its picture can need, whatever follows: a PIC file's header,
-    // packets and rows at their longest; another format's samples for
-    // `maxPixels` pixels. False with a message.
+    // Makes the file and copies `input` (from its start, an image of
+    // another format than PIC) into it, no more than its picture can need,
+    // whatever follows: its samples for `maxPixels` pixels. False with a
+    // message.
     bool Fill(ImageInput& input, uint64_t maxPixels, std::string& error);
     // Makes the file and writes `count` bytes into it; false with a message.
     bool Write(const uint8_t* bytes, size_t count, std::string& error);

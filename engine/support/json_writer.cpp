@@ -91,14 +91,7 @@ void JsonObject::AddName(const char* key, const std::string& name)
 
 void JsonObject::AddNameList(const char* key, const std::vector<std::string>& names)
 {
-    AddKey(key);
-    members += '[';
-    for (size_t index = 0; index < names.size(); ++index) {
-        if (index != 0)
-            members += ',';
-        members += JsonString(names[index].data(), names[index].size(), true);
-    }
-    members += ']';
+    AddList(key, names, true);
 }
 
 void JsonObject::AddInteger(const char* key, long long value)
@@ -128,12 +121,17 @@ void JsonObject::AddBool(const char* key, bool value)
 
 void JsonObject::AddTextList(const char* key, const std::vector<std::string>& texts)
 {
+    AddList(key, texts, false);
+}
+
+void JsonObject::AddList(const char* key, const std::vector<std::string>& texts, bool names)
+{
     AddKey(key);
     members += '[';
     for (size_t index = 0; index < texts.size(); ++index) {
         if (index != 0)
             members += ',';
-        members += JsonString(texts[index].data(), texts[index].size());
+        members += JsonString(texts[index].data(), texts[index].size(), names);
     }
     members += ']';
 }

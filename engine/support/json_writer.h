@@ -36,6 +36,7 @@ public:
 
 private:
     void AddKey(const char* key);
+    void AddList(const char* key, const std::vector<std::string>& texts, bool names);
     std::string members;
 };
 
