@@ -97,8 +97,10 @@ void FrameLog::Expect(size_t index)
 void FrameLog::Done(size_t index, FrameReport&& report)
 {
     const std::lock_guard<std::mutex> held(lock);
+    report.done = true;
     pending[index] = std::move(report);
-    for (auto due = pending.find(next); due != pending.end(); due = pending.find(++next)) {
+    for (auto due = pending.find(next); due != pending.end() && due->second.done;
+         due = pending.find(++next)) {
         Say(due->second);
         if (due->second.missing) {
             missingNow.Add(due->second.task.frame);

@@ -36,6 +36,7 @@ private:
 
 // What one frame came to.
 struct FrameReport {
+    bool done = false; // false: room made for a frame still running
     FrameTask task;
     bool missing = false;   // its input does not exist
     bool keptEarly = false; // its output existed before it started (--no-clobber)
