@@ -77,9 +77,12 @@ int CheckOptionScopes(const char* command, const ParsedLine& line, const ImageFo
             return UsageError(command, name + " applies when writing PIC");
         if (row->scope == OptionScope::PicInput && toPic)
             return UsageError(command, name + " applies when reading PIC");
-        if (row->formatFlag != nullptr && !(output.*(row->formatFlag)))
-            return UsageError(command,
-                              name + " applies to " + FormatNamesWith(row->formatFlag) + " output");
+        if (row->formatFlag != nullptr && !(output.*(row->formatFlag))) {
+            const std::string formats = FormatNamesWith(row->formatFlag);
+            return UsageError(command, name + " applies to " +
+                                           (formats.empty() ? "no format this build writes"
+                                                            : formats + " output"));
+        }
     }
     return kExitSuccess;
 }
