@@ -32,10 +32,10 @@ Bytes MakePam(int width, int height, bool alpha)
 
 // Converts `input` to `output` through `codec`; the outcome with its time cleared.
 FrameOutcome ConvertOne(PicCodec& codec, const ConvertJob& job, const std::string& input,
-                 const std::string& output, FrameProgress& progress)
+                        const std::string& output, FrameProgress& progress)
 {
-    FrameOutcome outcome = ConvertFrame(codec, job, FrameTask{kSingleFrame, input, output},
-                                        progress);
+    FrameOutcome outcome =
+        ConvertFrame(codec, job, FrameTask{kSingleFrame, input, output}, progress);
     outcome.driverMs = 0.0;
     return outcome;
 }
@@ -101,9 +101,11 @@ TEST_F(Codecs, GiveTheSameFilesAndJsonForEveryFormat)
     made.comment = "take 2";
     made.aspectGiven = true;
     made.aspect = 1.25f;
-    ASSERT_TRUE(ConvertOne(*driver, made, inputs.File("rgba.pam"), inputs.File("rle.pic"), window).ok);
+    ASSERT_TRUE(
+        ConvertOne(*driver, made, inputs.File("rgba.pam"), inputs.File("rle.pic"), window).ok);
     made.compressed = Switch::Off;
-    ASSERT_TRUE(ConvertOne(*driver, made, inputs.File("rgb.pam"), inputs.File("raw.pic"), window).ok);
+    ASSERT_TRUE(
+        ConvertOne(*driver, made, inputs.File("rgb.pam"), inputs.File("raw.pic"), window).ok);
     Bytes cut = ReadFileBytes(inputs.File("rle.pic"));
     cut.resize(cut.size() - 40);
     WriteFileBytes(inputs.File("cut.pic"), cut);
