@@ -246,7 +246,8 @@ std::vector<Row> SequenceRows()
               "convert N frames at once (default: the number of\ncores; 1 is one after "
               "another). Outputs and what\nstderr says, in frame order, do not depend on N.\n"
               "Each frame in work holds its pixels once, 8 bytes\na pixel in the host's storage, "
-              "and rows stream\nthrough it: N frames of W x H take about\nN * 8 * W * H bytes.",
+              "and rows stream\nthrough it: N frames of W x H take about\nN * 8 * W * H bytes, and "
+              "each PIC input its size.",
               [](ConvertRequest& r, const std::string& value, std::string& why) {
                   uint64_t jobs = 0;
                   const bool ok = ParseCount(value, kMaxJobs, jobs, why);
