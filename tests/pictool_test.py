@@ -1029,6 +1029,20 @@ class CommandLines(PictoolTest):
                             self.assertEqual(kept_file.read(), files[name], name)
 
 
+class FrameOrder(PictoolTest):
+    def test_jobs_keep_stderr_in_frame_order(self):
+        image = pam(2, 1, range(6))
+        for frame in range(1, 9):
+            self.write("in%d.pam" % frame, b"hello" if frame in (2, 5, 7) else image)
+        expected = ["pictool: in%d.pam: frame %d: not an image read here" % (frame, frame)
+                    for frame in (2, 5, 7)]
+        for _ in range(3):
+            run = self.pictool("convert", "in%d.pam", "o%d.pic", "--frames", "1-9", "--jobs", "4")
+            self.assertEqual(run.status, 1, run.err)
+            self.assertEqual([line.split(" (")[0] for line in run.err_lines],
+                             expected + ["pictool: in9.pam: frame 9: no such file or directory"])
+
+
 def linux_only(test):
     """Skips a test of Linux's own files and processes under an emulator."""
     def run(self):
