@@ -17,19 +17,26 @@ PicCheck CheckPicFile(const std::string& path)
             check.error = PicInputFailureText(input);
             return check;
         }
-        const InputBytes& bytes = input.bytes;
-        check.facts = ReadPicImageMemory(bytes.Data(), bytes.Size(), false).facts;
-        // Bytes past what the picture can need were counted, not kept.
-        check.facts.rows.trailingBytes += trailing;
-        check.result = PicCheckResult(check.facts);
-        if (check.facts.status != PicImageStatus::Ok)
-            check.error = PicFactsFailureText(check.facts, bytes.Data(), bytes.Size());
+        return CheckPicBytes(input.bytes.Data(), input.bytes.Size(), trailing);
     } catch (const std::bad_alloc&) {
-        check.facts = PicImageFacts();
         check.facts.status = PicImageStatus::NoMemory;
         check.result = kResultNoMemory;
         check.error = PicStatusText(check.facts);
     }
+    return check;
+}
+
+PicCheck CheckPicBytes(const uint8_t* data, size_t size, uint64_t trailing)
+{
+    PicCheck check;
+    check.facts = ReadPicImageMemory(data, size, false).facts;
+    // Bytes past what the picture can need were counted, not kept; like
+    // those kept, they count where no row is damaged.
+    if (!check.facts.rows.damaged)
+        check.facts.rows.trailingBytes += trailing;
+    check.result = PicCheckResult(check.facts);
+    if (check.facts.status != PicImageStatus::Ok)
+        check.error = PicFactsFailureText(check.facts, data, size);
     return check;
 }
 

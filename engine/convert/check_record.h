@@ -19,6 +19,9 @@ struct PicCheck {
 
 // Reads `path` ("-" is standard input) once and checks it.
 PicCheck CheckPicFile(const std::string& path);
+// Checks a file's bytes already in memory (`data`, `size`), `trailing`
+// more bytes having followed them unread.
+PicCheck CheckPicBytes(const uint8_t* data, size_t size, uint64_t trailing = 0);
 
 // {"file", "result", and "error", or "width", "height", "packets",
 // "rowsComplete", "damage", "trailingBytes"}, one line without its newline.
