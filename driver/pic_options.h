@@ -36,5 +36,27 @@ static_assert(offsetof(PicOptions, withAlpha) == 4 && offsetof(PicOptions, rgbCo
                   offsetof(PicOptions, comment) == 16,
               "PicOptions fields sit at their stored offsets");
 
-// Signature set, alpha on, compression on, empty comment.
-PicOptions DefaultPicOptions();
+// What a file written with `options` holds besides its pixels: rows
+// run-length coded when rgbCompressed is 1, `aspect`, and the comment
+// field the driver stores (its prefix, then the options' comment). The
+// driver's WriteFrame and pic/'s writer where no driver writes both take it.
+inline PicWriteOptions PicWriteOptionsOf(const PicOptions& options, float aspect)
+{
+    PicWriteOptions layout;
+    layout.compressed = options.rgbCompressed == 1;
+    layout.aspect = aspect;
+    ComposeHeaderComment(options.comment, layout.comment);
+    return layout;
+}
+
+// Signature set, alpha on, compression on, empty comment: what a new
+// driver holds, and what pic/'s writer starts from where no driver writes.
+inline PicOptions DefaultPicOptions()
+{
+    PicOptions options{};
+    options.signature = kPicOptionsSignature;
+    options.withAlpha = 1;
+    options.rgbCompressed = 1;
+    options.alphaCompressed = 1;
+    return options;
+}

@@ -22,10 +22,7 @@ constexpr int kProgressTotal = 100;
 RowWriteResult WritePicFile(FILE* file, const PicOptions& options, BitmapStorage* storage,
                             int width, int height, float ratio, HostWindow window, int* failedRow)
 {
-    PicWriteOptions layout;
-    layout.compressed = options.rgbCompressed == 1;
-    layout.aspect = ratio;
-    ComposeHeaderComment(options.comment, layout.comment);
+    const PicWriteOptions layout = PicWriteOptionsOf(options, ratio);
     PicByteSink sink(file);
     PicRowWriter writer(sink);
     const PicWriteResult started =

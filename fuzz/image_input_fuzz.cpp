@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/pictool/formats/whole_image.h"
+#include "engine/formats/whole_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

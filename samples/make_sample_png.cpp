@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "tools/pictool/formats/format_table.h"
-#include "tools/pictool/formats/whole_image.h"
+#include "engine/formats/format_table.h"
+#include "engine/formats/whole_image.h"
 
 namespace {
 

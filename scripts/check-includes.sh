@@ -23,8 +23,9 @@ may_include() {
     driver) echo "driver output pic host" ;;
     ui) echo "ui driver pic host" ;;
     module) echo "module ui driver pic host" ;;
-    tools) echo "tools driver output pic host" ;;
-    python) echo "python output pic host" ;;
+    engine) echo "engine driver output pic host" ;;
+    tools) echo "tools engine driver output pic host" ;;
+    python) echo "python engine output pic host" ;;
     desktop) echo "desktop pic host" ;;
     web) echo "web pic" ;;
     tests | fuzz | bench | samples) echo "*" ;;
@@ -64,14 +65,22 @@ unit_of() { # unit_of FILE
 unit_edges=$(mktemp)
 trap 'rm -f "$unit_edges"' EXIT
 
-# Within pictool, likewise: support/ < formats/ < convert/ < commands/ < main.
+# Within pictool, likewise: support/ < convert/ < commands/ < main.
 pictool_may_include() {
   case $1 in
     support) echo "support" ;;
+    convert) echo "convert support" ;;
+    *) echo "commands convert support" ;;
+  esac
+}
+
+# Within the engine: support/ < formats/ < convert/. Of driver/ it takes the
+# options block's stored layout alone, never the driver's code.
+engine_may_include() {
+  case $1 in
+    support) echo "support" ;;
     formats) echo "formats support" ;;
-    convert) echo "convert formats support" ;;
-    commands) echo "commands convert formats support" ;;
-    *) echo "commands convert formats support" ;;
+    *) echo "convert formats support" ;;
   esac
 }
 
@@ -111,6 +120,19 @@ while IFS= read -r file; do
           *" $wanted "*) ;;
           *) cross "$file:$line" "pictool's $part/ may not include \"$target\"" ;;
         esac
+      fi
+      if [[ $file == engine/* && $target == engine/* ]]; then
+        part=${file#engine/}
+        part=${part%%/*}
+        wanted=${target#engine/}
+        wanted=${wanted%%/*}
+        case " $(engine_may_include "$part") " in
+          *" $wanted "*) ;;
+          *) cross "$file:$line" "the engine's $part/ may not include \"$target\"" ;;
+        esac
+      fi
+      if [[ $folder == engine && $target == driver/* && $target != driver/pic_options.h ]]; then
+        cross "$file:$line" "engine/ takes only driver/pic_options.h of driver/"
       fi
       case " $allowed " in
         *" ${target%%/*} "*) ;;

@@ -21,11 +21,11 @@
 #include <unistd.h>
 #endif
 
-#if defined(PICTOOL_HAVE_PNG) && defined(CONVERT_TEST_HAVE_STB)
+#if defined(ENGINE_HAVE_PNG) && defined(CONVERT_TEST_HAVE_STB)
 #define CONVERT_TEST_PNG 1
 #include <png.h>
 #include <zlib.h>
-#if defined(PICTOOL_HAVE_JPEG)
+#if defined(ENGINE_HAVE_JPEG)
 #include <jpeglib.h>
 #endif
 #define STB_IMAGE_IMPLEMENTATION
@@ -330,7 +330,8 @@ TEST(PictoolConvert, SequencesGoOnPastMissingFramesWhateverTheJobs)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_TRUE(Contains(run.out, "\"frames\":3")) << run.out;
-        EXPECT_TRUE(Contains(run.out, "\"failures\":[{\"frame\":10,")) << run.out;
+        EXPECT_TRUE(Contains(run.out, "\"failures\":[],\"missing\":\"10\",\"missingFrames\":1,"))
+            << run.out;
     }
     EXPECT_FALSE(FileExists(dir.File("shot.pic")));
     for (const char* frame : {"8", "9", "11"}) {
@@ -371,14 +372,18 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{in, pic, "--aspect", "1e400"}, "larger than a 32-bit float holds"},
         {{in, pic, "--aspect", "2x"}, "not a number"},
         {{in, pic, "--depth", "16"}, "--depth applies to "},
+#if defined(ENGINE_HAVE_JPEG)
         {{pic, pam, "--quality", "80"}, "--quality applies to JPEG output"},
+#else
+        {{pic, pam, "--quality", "80"}, "--quality applies to no format this build writes"},
+#endif
         {{pic, pam, "--premult"}, "--premult applies when writing PIC"},
         {{in, pic, "--unpremult"}, "--unpremult applies when reading PIC"},
-        {{pic, pam, "--depth", "12"}, "--depth must be 8 or 16"},
-#if defined(PICTOOL_HAVE_PNG)
+        {{pic, pam, "--depth", "12"}, "--depth '12': give 8 or 16"},
+#if defined(ENGINE_HAVE_PNG)
         {{pic, dir.File("out.png"), "--host-pixels"}, "--host-pixels applies to PAM output"},
 #endif
-#if defined(PICTOOL_HAVE_JPEG)
+#if defined(ENGINE_HAVE_JPEG)
         {{pic, dir.File("out.jpg"), "--quality", "0"},
          "--quality '0': give a number from 1 to 100"},
         {{pic, dir.File("out.jpg"), "--depth", "16"}, "--depth applies to "},
@@ -395,7 +400,8 @@ TEST(PictoolConvert, UsageErrorsExitWithTwo)
         {{dir.File("in%-4d.pam"), pic, "--frames", "1-2"}, "only %d"},
         {{dir.File("in.pam"), pic, "--frames", "1-2"}, "has no frame number"},
         {{dir.File("in%d.pic"), pam, "--frames", "1-2"}, "has no frame number"},
-        {{dir.File("in%d.pam"), pic, "--frames", "3-1"}, "--frames '3-1': '3-1' lists no frame"},
+        {{dir.File("in%d.pam"), pic, "--frames", "3-3y2"},
+         "--frames '3-3y2': '3-3y2' lists no frame"},
         {{dir.File("in%d.pam"), pic, "--frames", "1-4x0"}, "the step after 'x' is 1 or more"},
         {{dir.File("in%d.pam"), pic, "--frames", "1-100000000"}, "frames go from 0 to 99999999"},
         {{dir.File("100%d.pam"), pic}, "write %% for a '%' in a name"},
@@ -439,10 +445,10 @@ TEST(PictoolConvert, FailuresSayWhatHappenedToWhichFile)
         {{dir.File("missing.pam"), dir.File("a.pic")},
          "missing.pam",
          "no such file or directory",
-         0},
-        {{dir.File("folder.pic"), dir.File("a.pic")}, "folder.pic", "is a directory", 0},
+         2},
+        {{dir.File("folder.pic"), dir.File("a.pic")}, "folder.pic", "is a directory", 2},
         {{dir.File("cut.pam"), dir.File("a.pic")}, "cut.pam", "pixel data cut short at row 0", 0},
-        {{dir.File("text.pam"), dir.File("a.pic")}, "text.pam", "not an image pictool reads", 0},
+        {{dir.File("text.pam"), dir.File("a.pic")}, "text.pam", "not an image read here", 0},
         {{dir.File("in.pam"), dir.File("a.pic"), "--max-pixels", "3"},
          "in.pam",
          "declares 2 x 2 (4 pixels), more than --max-pixels 3",
@@ -508,7 +514,7 @@ TEST(PictoolConvert, JsonSummarisesTheRun)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const char* field :
          {"{\"status\":0,\"ok\":true,\"width\":6,\"height\":4,\"alpha\":false,\"compressed\":true,",
-          "\"frames\":1,\"failures\":[],\"driverMs\":"})
+          "\"frames\":1,\"failures\":[],\"missing\":\"\",\"missingFrames\":0,\"driverMs\":"})
         EXPECT_TRUE(Contains(run.out, field)) << field << " in " << run.out;
     EXPECT_TRUE(Contains(run.out, "\"outputs\":[\"" + dir.File("out.pic").substr(0, 2))) << run.out;
     EXPECT_EQ(run.out.back(), '\n');
@@ -609,7 +615,7 @@ TEST(PictoolConvert, HelpTellsTheOptions)
     // The formats of this build, from the table.
     for (const char* format : {"PIC      .pic", "PAM      .pam", "PGM/PPM  .pgm .ppm"})
         EXPECT_TRUE(Contains(run.out, format)) << format;
-#if defined(PICTOOL_HAVE_PNG)
+#if defined(ENGINE_HAVE_PNG)
     EXPECT_TRUE(Contains(run.out, "PNG      .png"));
 #else
     EXPECT_FALSE(Contains(run.out, ".png "));
@@ -871,7 +877,7 @@ TEST(PictoolConvertPng, BadPngFailsWithOneBeforeAllocating)
     }
 }
 
-#if defined(PICTOOL_HAVE_JPEG)
+#if defined(ENGINE_HAVE_JPEG)
 // A JPEG is told by its content, whatever its name, and decodes as RGB.
 TEST(PictoolConvertPng, JpegInputIsToldByItsContent)
 {

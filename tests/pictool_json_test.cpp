@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "tools/pictool/support/json_writer.h"
+#include "engine/support/json_writer.h"
 
 namespace {
 
@@ -40,6 +40,22 @@ TEST(JsonString, EscapesWhatJsonRequiresAndHighBytes)
     };
     for (const auto& entry : cases)
         EXPECT_EQ(Json(entry.bytes), entry.json);
+}
+
+// File names: a byte outside UTF-8 is a lone surrogate, \udcXX, as Python's
+// surrogateescape reads it, so that Latin-1 and UTF-8 names stay apart.
+TEST(JsonString, NamesKeepBytesOutsideUtf8Apart)
+{
+    const struct {
+        std::string bytes;
+        const char* json;
+    } cases[] = {
+        {"caf\xE9.pic", "\"caf\\udce9.pic\""},
+        {"caf\xC3\xA9.pic", "\"caf\xC3\xA9.pic\""},
+        {"\xC3\xA9\xA9\x7f\t", "\"\xC3\xA9\\udca9\\u007F\\t\""},
+    };
+    for (const auto& entry : cases)
+        EXPECT_EQ(JsonString(entry.bytes.data(), entry.bytes.size(), true), entry.json);
 }
 
 TEST(JsonString, EveryLoneByteGivesPrintableAscii)

@@ -8,19 +8,21 @@
 #include <vector>
 
 #include "driver/pic_options.h"
+#include "engine/convert/failure_text.h"
+#include "engine/convert/pic_input.h"
+#include "engine/formats/image_format.h"
+#include "engine/formats/image_output.h"
+#include "engine/support/json_writer.h"
+#include "engine/support/utf8_text.h"
 #include "host/bmm_functions.h"
+#include "pic/byte_source.h"
 #include "pic/pic_header.h"
 #include "tools/pictool/commands/command.h"
-#include "tools/pictool/convert/failure_text.h"
-#include "tools/pictool/formats/image_format.h"
-#include "tools/pictool/formats/image_input.h"
-#include "tools/pictool/formats/image_output.h"
-#include "tools/pictool/formats/pic_format.h"
-#include "tools/pictool/support/json_writer.h"
+#include "tools/pictool/commands/option_table.h"
+#include "tools/pictool/convert/driver_codec.h"
 #include "tools/pictool/support/options_file.h"
 #include "tools/pictool/support/short_name.h"
 #include "tools/pictool/support/standard_output.h"
-#include "tools/pictool/support/utf8_text.h"
 
 namespace {
 
@@ -30,58 +32,50 @@ struct InfoArguments {
     std::vector<std::string> files;
 };
 
-// What one successful read found.
+// What one read found, or why it failed.
 struct InfoReport {
+    BMMRES result = kResultSuccess;
+    std::string failure;
     BitmapInfo info;
-    PicOptions options;
+    PicOptions options{};
     std::string comment;
 };
 
+const std::vector<OptionRow<InfoArguments>>& InfoOptions()
+{
+    static const std::vector<OptionRow<InfoArguments>> rows = {
+        {{"--json", 0, nullptr, OptionScope::Any, nullptr, "",
+          "JSON Lines: one JSON object per file, one per line, with\nthe keys file, result, "
+          "width, height, aspect, gamma,\ntype, firstFrame, lastFrame, withAlpha, "
+          "rgbCompressed,\nalphaCompressed and comment; for a file that cannot be\nread file, "
+          "result (the driver's code) and error (words)"},
+         [](InfoArguments& parsed, const std::string&, std::string&) {
+             parsed.json = true;
+             return true;
+         }},
+        {{"--options", 0, "BLOCK", OptionScope::Any, nullptr, "",
+          "a saved 96-byte options block, given to each driver\n(LoadOptions) before it reads"},
+         [](InfoArguments& parsed, const std::string& value, std::string&) {
+             parsed.optionsPath = value;
+             return true;
+         }},
+        {{"--help", 'h', nullptr, OptionScope::Any, nullptr, "", "this text"}, nullptr},
+        {{"--", 0, nullptr, OptionScope::Any, nullptr, "",
+          "what follows is a file, even if it starts with '-'"},
+         nullptr},
+    };
+    return rows;
+}
+
 int ParseInfoArguments(const std::vector<std::string>& arguments, InfoArguments& parsed)
 {
-    bool optionsEnded = false;
-    for (size_t index = 0; index < arguments.size(); ++index) {
-        const std::string& argument = arguments[index];
-        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
-            parsed.files.push_back(argument);
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (argument == "--json") {
-            parsed.json = true;
-        } else if (argument == "--options") {
-            if (index + 1 >= arguments.size())
-                return UsageError("info", "--options needs a file");
-            parsed.optionsPath = arguments[++index];
-        } else {
-            return UsageError("info", "unknown option '" + argument + "'");
-        }
-    }
+    ParsedLine line;
+    if (const int status = ParseOptions("info", InfoOptions(), arguments, parsed, line))
+        return status;
+    parsed.files = line.names;
     if (parsed.files.empty())
         return UsageError("info", "no file given");
     return kExitSuccess;
-}
-
-// Standard input, a pipe, a FIFO or a terminal gives its bytes once, but the
-// file is read twice (the driver, then the comment): its header and the
-// longest packet chain read go to a staging file, which both read. Null for
-// anything that can be opened again.
-std::unique_ptr<StagingFile> StageStream(const std::string& file)
-{
-    if (!IsStream(file))
-        return nullptr;
-    const bool standardInput = file == "-";
-    if (standardInput)
-        UseBinaryMode(stdin);
-    FILE* input = standardInput ? stdin : std::fopen(file.c_str(), "rb");
-    if (input == nullptr)
-        return nullptr;
-    uint8_t bytes[kPicHeaderSize + kMaxPicPackets * sizeof(PicChannelPacket)];
-    const size_t got = std::fread(bytes, 1, sizeof bytes, input);
-    if (!standardInput)
-        std::fclose(input);
-    auto staged = std::make_unique<StagingFile>();
-    std::string error;
-    return staged->Write(bytes, got, error) ? std::move(staged) : nullptr;
 }
 
 // Printable ASCII and well-formed UTF-8 as they are, any other byte as \xNN.
@@ -126,7 +120,7 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
                const InfoReport* report)
 {
     JsonObject object;
-    object.AddText("file", file);
+    object.AddName("file", file);
     object.AddInteger("result", result);
     if (report == nullptr)
         object.AddText("error", error);
@@ -153,38 +147,69 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
 // ReadOne's answers besides the driver's result codes.
 constexpr int kNoDriver = -1;
 constexpr int kOptionsRefused = -2;
-constexpr int kSaysWhy = -3; // `report.comment` says why (a name too long, a failed read)
+constexpr int kSaysWhy = -3; // `report.failure` says why (a name too long, a failed read)
 
-// Reads one file through a fresh driver and returns the driver's result.
+// Why a driver's ReadImageInfo refused `input`.
+std::string InfoFailureText(const PicInput& input, BMMRES result, const std::string& name)
+{
+    if (result != kResultBadHeader)
+        return DriverResultText(result, name);
+    if (input.headerStatus == PicHeaderStatus::BadMagic)
+        return NotPicText(input.bytes.Data(), input.bytes.Size(), false);
+    if (!input.HeaderRead())
+        return PicHeaderStatusText(input.headerStatus);
+    return "not a PIC file (its header is not understood)";
+}
+
+// Reads one file's header once, then its image information through a
+// fresh driver from those bytes; returns the driver's result.
 int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* optionsBlock,
             InfoReport& report)
 {
+    PicInput input;
+    std::unique_ptr<ShortName> shortName;
+    std::unique_ptr<StagingFile> staged;
+    if (!ReadPicInputHeader(file, input)) {
+        report.failure = PicInputFailureText(input);
+        report.result = PicInputFailureResult(input);
+        return kSaysWhy;
+    }
+    const std::string name = DriverInputName(input, shortName, staged, report.failure);
+    if (name.empty()) {
+        report.result = kResultSystemError;
+        return kSaysWhy;
+    }
     DriverPtr driver = plugin.NewDriver();
     if (!driver)
         return kNoDriver;
     if (optionsBlock != nullptr && !driver->LoadOptions(optionsBlock->bytes))
         return kOptionsRefused;
-    const ShortName name(file);
-    if (!name.Fits()) {
-        report.comment = name.Why();
-        return kSaysWhy;
-    }
-    report.info.SetName(name.Name().c_str());
+    report.info.SetName(name.c_str());
     BMMClearReportedErrors();
-    const BMMRES result = driver->ReadImageInfo(&report.info);
-    if (result != kResultSuccess)
-        return result;
-    uint8_t block[kPicOptionsSize];
-    if (driver->OptionsSize() != kPicOptionsSize || !driver->SaveOptions(block))
-        return kNoDriver;
-    std::memcpy(&report.options, block, sizeof block);
-    std::string comment, error;
-    if (!ReadPicHeaderComment(file, comment, error)) {
-        report.comment = error;
-        return kSaysWhy;
+    report.result = driver->ReadImageInfo(&report.info);
+    if (report.result != kResultSuccess) {
+        report.failure = InfoFailureText(input, report.result, name);
+        return report.result;
     }
-    report.comment = comment;
-    return result;
+    if (!SaveDriverOptions(*driver, report.options))
+        return kNoDriver;
+    report.comment = std::string(input.header.comment, PicCommentLength(input.header.comment));
+    return report.result;
+}
+
+// One file's lines: its information, or why it could not be read (on
+// stderr, and in JSON); false when it could not.
+bool ReportOne(const std::string& file, bool json, InfoReport& report, int result)
+{
+    if (result != kResultSuccess)
+        std::fprintf(stderr, "pictool: %s: %s\n", file.c_str(), report.failure.c_str());
+    if (json)
+        PrintJson(file, report.result, report.failure,
+                  result == kResultSuccess ? &report : nullptr);
+    else if (result == kResultSuccess)
+        PrintPlain(file, report);
+    FlushStandardOutput();
+    return result == kResultSuccess;
 }
 
 int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
@@ -199,14 +224,11 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
     const Plugin* plugin = context.LoadedPlugin();
     if (plugin == nullptr)
         return kExitFailure;
-
     int status = kExitSuccess;
     for (const std::string& file : parsed.files) {
         InfoReport report;
-        const std::unique_ptr<StagingFile> staged = StageStream(file);
-        const std::string& readName = staged ? staged->Path() : file;
-        const int result = ReadOne(*plugin, readName,
-                                   parsed.optionsPath.empty() ? nullptr : &optionsBlock, report);
+        const int result =
+            ReadOne(*plugin, file, parsed.optionsPath.empty() ? nullptr : &optionsBlock, report);
         if (result == kNoDriver) {
             std::fprintf(stderr, "pictool: the plug-in made no working driver\n");
             return kExitFailure;
@@ -216,22 +238,39 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
                          parsed.optionsPath.c_str());
             return kExitFailure;
         }
-        std::string failure;
-        if (result != kResultSuccess) {
-            failure = result == kSaysWhy
-                          ? report.comment
-                          : DriverFailureText(readName, BMMRES(result), DriverTask::ReadInfo);
-            std::fprintf(stderr, "pictool: %s: %s\n", file.c_str(), failure.c_str());
+        if (!ReportOne(file, parsed.json, report, result))
             status = kExitFailure;
-        }
-        if (parsed.json)
-            PrintJson(file, result == kSaysWhy ? kResultSystemError : BMMRES(result), failure,
-                      result == kResultSuccess ? &report : nullptr);
-        else if (result == kResultSuccess)
-            PrintPlain(file, report);
-        FlushStandardOutput();
     }
     return status;
+}
+
+std::string InfoHelp()
+{
+    std::vector<const OptionInfo*> rows;
+    for (const OptionRow<InfoArguments>& row : InfoOptions())
+        rows.push_back(&row.info);
+    return "Usage: pictool info [--json] [--options BLOCK] FILE...\n"
+           "\n"
+           "Reads each file's image information through a driver of the plug-in\n"
+           "(its ReadImageInfo operation), one fresh driver per file, from the\n"
+           "file's header read once. FILE may be '-' (standard input), a pipe or a\n"
+           "FIFO, and a path of any length the system takes.\n"
+           "\n"
+           "Options:\n" +
+           OptionsHelp(rows, "") +
+           "\n"
+           "type is the host's image type: 6 = 32-bit RGBA, 8 = 24-bit RGB. withAlpha,\n"
+           "rgbCompressed and alphaCompressed are the driver's options after the read\n"
+           "(1 = set). The comment is the header's, up to its first zero byte. An\n"
+           "aspect that is not a finite number above 0 is unknown: 'unknown' (null in\n"
+           "JSON).\n"
+           "\n"
+           "Text in JSON is UTF-8 as it is; other bytes above 0x7F are \\u00XX, but in\n"
+           "file names \\udcXX, as Python's surrogateescape reads them.\n"
+           "\n"
+           "Exit status: 0 when every file was read, 1 when any was not (one line on\n"
+           "stderr each, saying what is wrong with it), 2 for a usage error or an\n"
+           "options block that cannot be used.\n";
 }
 
 } // namespace
@@ -239,37 +278,6 @@ int RunInfo(PictoolContext& context, const std::vector<std::string>& arguments)
 const PictoolCommand InfoCommand = {
     "info",
     "image information of PIC files, read by the plug-in",
-    [] {
-        return std::string(
-            "Usage: pictool info [--json] [--options BLOCK] FILE...\n"
-            "\n"
-            "Reads each file's image information through a driver of the plug-in\n"
-            "(its ReadImageInfo operation), one fresh driver per file. FILE may be '-'\n"
-            "(standard input), a pipe or a FIFO, and a path of any length the system\n"
-            "takes (the driver gets a shorter name for the same file).\n"
-            "\n"
-            "Options:\n"
-            "  --json           JSON Lines: one JSON object per file, one per line, with\n"
-            "                   the keys file, result, width, height, aspect, gamma,\n"
-            "                   type, firstFrame, lastFrame, withAlpha, rgbCompressed,\n"
-            "                   alphaCompressed and comment; for a file that cannot be\n"
-            "                   read file, result (the driver's code) and error (words)\n"
-            "  --options BLOCK  a saved 96-byte options block, given to each driver\n"
-            "                   (LoadOptions) before it reads\n"
-            "  --help, -h       this text\n"
-            "  --               what follows is a file, even if it starts with '-'\n"
-            "\n"
-            "type is the host's image type: 6 = 32-bit RGBA, 8 = 24-bit RGB. withAlpha,\n"
-            "rgbCompressed and alphaCompressed are the driver's options after the read\n"
-            "(1 = set). The comment is the header's, up to its first zero byte. An\n"
-            "aspect that is not a finite number above 0 is unknown: 'unknown' (null in\n"
-            "JSON).\n"
-            "\n"
-            "Text in JSON is UTF-8 as it is; other bytes above 0x7F are \\u00XX.\n"
-            "\n"
-            "Exit status: 0 when every file was read, 1 when any was not (one line on\n"
-            "stderr each, saying what is wrong with it), 2 for a usage error or an\n"
-            "options block that cannot be used.\n");
-    },
+    InfoHelp,
     RunInfo,
 };

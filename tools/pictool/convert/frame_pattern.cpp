@@ -1,7 +1,5 @@
 #include "tools/pictool/convert/frame_pattern.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <utility>
 
 namespace {
@@ -28,6 +26,16 @@ size_t ConversionLength(const std::string& text, size_t at, bool& zeroPad, int& 
     return next + 1 - at;
 }
 
+// A run of '#' (4 digits each) and '@' (1 digit each) at text[at]: its length.
+size_t HashRunLength(const std::string& text, size_t at, int& width)
+{
+    size_t next = at;
+    width = 0;
+    for (; next < text.size() && (text[next] == '#' || text[next] == '@'); ++next)
+        width += text[next] == '#' ? 4 : 1;
+    return next - at;
+}
+
 // Decimal digits only, at most 9 of them, so no overflow.
 bool ParseFrameNumber(const std::string& text, int& value)
 {
@@ -48,31 +56,32 @@ bool ParseFrameNumber(const std::string& text, int& value)
 bool ParseFramePattern(const std::string& text, FramePattern& pattern, std::string& error)
 {
     FramePattern parsed;
-    int conversions = 0;
+    int numbers = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        std::string& side = conversions ? parsed.suffix : parsed.prefix;
-        if (text[i] != '%') {
+        std::string& side = numbers ? parsed.suffix : parsed.prefix;
+        size_t length = 1;
+        if (text[i] == '#' || text[i] == '@') {
+            length = HashRunLength(text, i, parsed.minimumWidth);
+            parsed.zeroPad = true;
+        } else if (text[i] != '%') {
             side += text[i];
             continue;
-        }
-        if (i + 1 < text.size() && text[i + 1] == '%') {
+        } else if (i + 1 < text.size() && text[i + 1] == '%') {
             side += '%';
             ++i;
             continue;
-        }
-        const size_t length = ConversionLength(text, i, parsed.zeroPad, parsed.minimumWidth);
-        if (length == 0) {
+        } else if ((length = ConversionLength(text, i, parsed.zeroPad, parsed.minimumWidth)) == 0) {
             error = "'" + text + "': only %d, %Nd or %0Nd (N from 1 to 9) may number frames";
             return false;
         }
-        if (++conversions > 1) {
+        if (++numbers > 1) {
             error = "'" + text + "' has more than one frame number";
             return false;
         }
         i += length - 1;
     }
-    if (conversions == 0) {
-        error = "'" + text + "' has no frame number such as %04d";
+    if (numbers == 0) {
+        error = "'" + text + "' has no frame number such as %04d or ####";
         return false;
     }
     pattern = parsed;
@@ -87,70 +96,149 @@ std::string FrameName(const FramePattern& pattern, int frame)
     return pattern.prefix + digits + pattern.suffix;
 }
 
+bool FrameSpan::Holds(int frame) const
+{
+    const bool down = first > last;
+    if (down ? (frame > first || frame < last) : (frame < first || frame > last))
+        return false;
+    const bool stepped = (down ? first - frame : frame - first) % step == 0;
+    return stepped != skip;
+}
+
 namespace {
 
-// One part of a frame list: "N", "A-B" or "A-BxS". False with the reason.
-bool ParseFramePart(const std::string& part, int& first, int& last, int& step, std::string& why)
+// One part of a frame list: "N", "A-B", "A-BxS" or "A-ByS". False with the reason.
+bool ParseFramePart(const std::string& part, FrameSpan& span, std::string& why)
 {
     const size_t dash = part.find('-');
-    const size_t times = part.find('x');
-    step = 1;
+    const size_t times = part.find_first_of("xy");
     bool numbers = false;
     if (dash == std::string::npos) {
-        numbers = times == std::string::npos && ParseFrameNumber(part, first);
-        last = first;
+        numbers = times == std::string::npos && ParseFrameNumber(part, span.first);
+        span.last = span.first;
     } else {
         const std::string end = part.substr(
             dash + 1, times == std::string::npos ? std::string::npos : times - dash - 1);
-        numbers = (times == std::string::npos || times > dash) &&
-                  ParseFrameNumber(part.substr(0, dash), first) && ParseFrameNumber(end, last) &&
-                  (times == std::string::npos || ParseFrameNumber(part.substr(times + 1), step));
+        numbers =
+            (times == std::string::npos || times > dash) &&
+            ParseFrameNumber(part.substr(0, dash), span.first) &&
+            ParseFrameNumber(end, span.last) &&
+            (times == std::string::npos || ParseFrameNumber(part.substr(times + 1), span.step));
+        span.skip = times != std::string::npos && part[times] == 'y';
     }
     if (!numbers)
-        why = "give FIRST-LAST, FIRST-LASTxSTEP or N, comma-separated (such as 1-100, 1-100x4, "
-              "1,5,10-20)";
-    else if (first > kMaxFrameNumber || last > kMaxFrameNumber)
+        why = "give FIRST-LAST, FIRST-LASTxSTEP, FIRST-LASTySTEP or N, comma-separated (such as "
+              "1-100, 1-100x4, 10-1, 1,5,10-20)";
+    else if (span.first > kMaxFrameNumber || span.last > kMaxFrameNumber)
         why = "frames go from 0 to " + std::to_string(kMaxFrameNumber);
-    else if (step == 0)
-        why = "the step after 'x' is 1 or more";
-    else if (first > last)
-        why = "'" + part + "' lists no frame (" + std::to_string(first) + " is above " +
-              std::to_string(last) + ")";
+    else if (span.step == 0)
+        why = std::string("the step after '") + part[times] + "' is 1 or more";
+    else if (span.skip && (span.step == 1 || span.first == span.last))
+        why = "'" + part + "' lists no frame (" + part.substr(times) + " leaves none)";
     return why.empty();
 }
 
 } // namespace
 
-bool ParseFrameRange(const std::string& text, FrameRange& range, std::string& error)
+bool ParseFrameList(const std::string& text, FrameList& list, std::string& error)
 {
-    FrameRange parsed;
-    // Which frames are listed already: one bit each, 12.5 MB at most.
-    std::vector<bool> listed;
+    FrameList parsed;
     size_t start = 0;
     for (;;) {
         const size_t comma = text.find(',', start);
         const std::string part =
             text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        int first = 0, last = 0, step = 1;
+        FrameSpan span;
         std::string why;
-        if (!ParseFramePart(part, first, last, step, why)) {
-            error = "--frames '" + text + "': " + why;
+        if (!ParseFramePart(part, span, why)) {
+            error = why;
             return false;
         }
-        if (listed.size() <= size_t(last))
-            listed.resize(size_t(last) + 1);
-        // In 64 bits: a step may carry the frame past the largest int.
-        for (int64_t frame = first; frame <= last; frame += step) {
-            if (listed[size_t(frame)])
-                continue;
-            listed[size_t(frame)] = true;
-            parsed.frames.push_back(int(frame));
-            parsed.largest = std::max(parsed.largest, int(frame));
-        }
+        parsed.spans.push_back(span);
         if (comma == std::string::npos)
             break;
         start = comma + 1;
     }
-    range = std::move(parsed);
+    list = std::move(parsed);
     return true;
+}
+
+uint64_t FrameList::Count() const
+{
+    uint64_t count = 0;
+    FrameCursor cursor(*this);
+    for (int frame = 0; cursor.Next(frame);)
+        ++count;
+    return count;
+}
+
+bool FrameCursor::Next(int& frame)
+{
+    while (span < list.spans.size()) {
+        const FrameSpan& part = list.spans[span];
+        const int64_t direction = part.first <= part.last ? 1 : -1;
+        // In 64 bits: a step may carry the frame past the largest int.
+        at = fresh ? part.first : at + direction * (part.skip ? 1 : part.step);
+        fresh = false;
+        if (direction * at > direction * part.last) {
+            ++span;
+            fresh = true;
+            continue;
+        }
+        if (!part.Holds(int(at)))
+            continue;
+        bool earlier = false;
+        for (size_t before = 0; before < span && !earlier; ++before)
+            earlier = list.spans[before].Holds(int(at));
+        if (!earlier) {
+            frame = int(at);
+            return true;
+        }
+    }
+    return false;
+}
+
+void FrameRuns::Add(int frame)
+{
+    ++count;
+    if (!runs.empty()) {
+        Run& run = runs.back();
+        const int step = frame - run.last;
+        if (run.step == 0 && step != 0) {
+            run.step = step;
+            run.last = frame;
+            return;
+        }
+        if (step == run.step) {
+            run.last = frame;
+            return;
+        }
+        // A run of two is two frames: the second may start the next run.
+        if (run.last - run.first == run.step) {
+            const Run second{run.last, frame, step};
+            run.last = run.first;
+            run.step = 0;
+            runs.push_back(second);
+            return;
+        }
+    }
+    runs.push_back(Run{frame, frame, 0});
+}
+
+std::string FrameRuns::Text() const
+{
+    std::string text;
+    for (const Run& run : runs) {
+        if (!text.empty())
+            text += ',';
+        text += std::to_string(run.first);
+        if (run.step == 0)
+            continue;
+        const int step = run.step < 0 ? -run.step : run.step;
+        if (run.last - run.first == run.step) // two frames
+            text += "," + std::to_string(run.last);
+        else
+            text += "-" + std::to_string(run.last) + (step == 1 ? "" : "x" + std::to_string(step));
+    }
+    return text;
 }

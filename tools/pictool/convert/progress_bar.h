@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/convert/pic_codec.h"
 #include "host/host_api.h"
 
 class ProgressDisplay {
@@ -46,19 +47,20 @@ private:
     std::string drawn; // the text on the line now
 };
 
-class ProgressWindow {
+class ProgressWindow : public FrameProgress {
 public:
     explicit ProgressWindow(ProgressDisplay& display);
-    ~ProgressWindow();
+    ~ProgressWindow() override;
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
     // The update window to give a driver; null when nothing is drawn.
     HostWindow Window() const { return window; }
     // Names the frame the next messages are about.
-    void Begin(const std::string& frameLabel);
-    // The message receiver.
+    void Begin(const std::string& frameLabel) override;
+    // The message receiver, and the steps of a frame no driver works on.
     void OnProgress(long long doneAmount, long long total);
+    void Step(long long doneAmount, long long total) override { OnProgress(doneAmount, total); }
 
 private:
     ProgressDisplay& display;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/support/system_error_text.h"
 #include "output/atomic_output.h"
-#include "tools/pictool/support/system_error_text.h"
 
 int ReadOptionsFile(const std::string& path, OptionsBlock& block, std::string& error)
 {

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "tools/pictool/support/system_error_text.h"
+#include "engine/support/system_error_text.h"
 
 std::string NameTooLongText()
 {

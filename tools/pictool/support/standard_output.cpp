@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/pictool/support/system_error_text.h"
+#include "engine/support/system_error_text.h"
 
 namespace {
 

@@ -1,0 +1,8 @@
+#include <process.h>
+
+#include "engine/formats/image_output.h"
+
+unsigned ProcessId()
+{
+    return unsigned(_getpid());
+}
