@@ -1,9 +1,10 @@
 // picfile._core: the C++ half of the picfile package. It reads and writes
 // whole PIC images through pic/pic_image.h and writes files through
-// output/atomic_output.h, for Pillow's writers too (Output); the Python half
-// (picfile/__init__.py) turns the facts it answers into arrays, warnings and
-// exceptions. What Python knows of the format (the magic a file starts
-// with, whether packets carry alpha, the words of a refusal) it asks here.
+// output/atomic_output.h; checks and conversions are the engine's
+// (picfile_engine.cpp). The Python half (picfile/__init__.py) turns the
+// facts it answers into arrays, warnings and exceptions. What Python knows
+// of the format (the magic a file starts with, whether packets carry alpha,
+// the words of a refusal, a check's line and result) it asks here.
 //
 // Every read and write runs with the GIL released, so that threads reading
 // different files use every core.
@@ -21,6 +22,7 @@
 #include "host/bitmap_storage.h"
 #include "output/atomic_output.h"
 #include "pic/pic_image.h"
+#include "python/picfile_engine.h"
 
 namespace py = pybind11;
 
@@ -104,15 +106,6 @@ py::tuple Answer(PicImage& image)
                                      {width * channels, channels, py::ssize_t(1)}, pixels, owner);
     }
     return py::make_tuple(FactsDict(image.facts), array);
-}
-
-// A file name as the system takes it: one with a zero byte in it would name
-// another file, so it is refused as Python's open() refuses it.
-const char* SystemPath(const std::string& path)
-{
-    if (path.find('\0') != std::string::npos)
-        throw py::value_error("embedded null byte");
-    return path.c_str();
 }
 
 py::tuple ReadFile(const std::string& path, bool decode, uint64_t maxPixels)
@@ -268,65 +261,6 @@ void WriteFile(const std::string& path, const py::array_t<uint8_t, py::array::c_
     }
 }
 
-// An output file for Python's own writers (Pillow's), opened and committed
-// as every output of the project is (output/atomic_output.h): Python
-// writes through a duplicate of its descriptor, then commits or closes it,
-// which removes a file never committed.
-class Output {
-public:
-    explicit Output(const std::string& target)
-        : path(target), output(std::make_unique<AtomicOutput>())
-    {
-        SystemPath(path);
-        {
-            py::gil_scoped_release released;
-            file = output->Open(path.c_str());
-            failure = file == nullptr ? (errno != 0 ? errno : EIO) : 0;
-        }
-        if (failure != 0)
-            Raise();
-    }
-    int FileNumber() const
-    {
-        if (file == nullptr)
-            throw py::value_error("the output is closed");
-        return fileno(file);
-    }
-    void Commit()
-    {
-        if (file == nullptr)
-            throw py::value_error("the output is closed");
-        file = nullptr;
-        int committed;
-        {
-            py::gil_scoped_release released;
-            committed = output->Commit();
-            failure = committed == 1 ? 0 : (errno != 0 ? errno : EIO);
-        }
-        if (committed != 1)
-            Raise();
-    }
-    void Close()
-    {
-        py::gil_scoped_release released;
-        file = nullptr;
-        output.reset();
-    }
-
-private:
-    [[noreturn]] void Raise()
-    {
-        errno = failure;
-        PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-        throw py::error_already_set();
-    }
-
-    std::string path;
-    std::unique_ptr<AtomicOutput> output;
-    FILE* file = nullptr;
-    int failure = 0;
-};
-
 class BytesOutput : public PicOutput {
 public:
     std::string bytes;
@@ -386,9 +320,5 @@ PYBIND11_MODULE(_core, module)
                py::arg("comment"), py::arg("aspect"));
     module.def("encode", &Encode, py::arg("array"), py::arg("compressed"), py::arg("comment"),
                py::arg("aspect"));
-    py::class_<Output>(module, "Output")
-        .def(py::init<const std::string&>(), py::arg("path"))
-        .def("fileno", &Output::FileNumber)
-        .def("commit", &Output::Commit)
-        .def("close", &Output::Close);
+    AddEngineFunctions(module);
 }

@@ -17,6 +17,7 @@ Decoding and encoding release the GIL.
 
 import errno as _errno
 import io
+import json
 import os
 import warnings
 
@@ -286,6 +287,16 @@ def _packets(facts):
     return [{"type": kind, "mask": mask} for kind, mask in facts["packets"]]
 
 
+def _check_line(source, name=None):
+    """(line, whole): the line `pictool check --json` writes for `source`
+    (a path or a binary file), naming it `name`, and whether it is whole."""
+    source = _source_of(source, "check")
+    name = os.fsencode(name if name is not None else source.name)
+    if source.kind == "path":
+        return _core.check_line(source.value, name)
+    return _core.check_memory_line(bytes(source.value), name)
+
+
 def check_facts(source, name=None):
     """What `pictool check --json` says of one file, as a dict.
 
@@ -293,28 +304,11 @@ def check_facts(source, name=None):
     file, result (0; 13 for a bad header or no pixels, 2 when the file
     cannot be opened, 3 out of memory: then only file and result, and
     error), width, height, packets, rowsComplete, damage (None or {row,
-    offset, reason}), trailingBytes.
+    offset, reason}), trailingBytes. A name that is not UTF-8 keeps its
+    bytes as os.fsdecode gives them.
     """
-    source = _source_of(source, "check")
-    facts, _ = _facts(source, False, 0)
-    result = {"ok": 0, "cannot open": 2, "no memory": 3}.get(facts["status"], 13)
-    out = {"file": name if name is not None else source.name, "result": result}
-    if result != 0:
-        out["error"] = facts["error"]
-        return out
-    damage = None
-    if facts["damage"] is not None:
-        row, offset, reason, _ = facts["damage"]
-        damage = {"row": row, "offset": offset, "reason": reason}
-    out.update(
-        width=facts["width"],
-        height=facts["height"],
-        packets=_packets(facts),
-        rowsComplete=facts["rowsComplete"],
-        damage=damage,
-        trailingBytes=facts["trailingBytes"],
-    )
-    return out
+    line, _ = _check_line(source, name)
+    return json.loads(line)
 
 
 class PicFile:
