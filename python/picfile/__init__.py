@@ -1,7 +1,7 @@
 """Read and write Softimage PIC images as numpy arrays.
 
     >>> import picfile
-    >>> pixels = picfile.imread("shot0001.pic")      # (H, W, 3) or (H, W, 4) uint8
+    >>> pixels = picfile.imread("shot0001.pic")      # (H, W, 3|4) uint8, uint16 if stored so
     >>> picfile.imwrite("copy.pic", pixels, compression="rle", comment="take 2")
     >>> with picfile.PicFile("shot0001.pic") as pic:
     ...     print(pic.width, pic.height, pic.alpha, pic.check())
@@ -135,17 +135,19 @@ def _check_directory(source):
         raise IsADirectoryError(_errno.EISDIR, os.strerror(_errno.EISDIR), source.name)
 
 
-def _facts(source, decode, max_pixels):
-    """(facts, array or None) of a _Source, as the C++ half answers them."""
+def _facts(source, decode, max_pixels, **how):
+    """(facts, array or None) of a _Source, as the C++ half answers them;
+    `how`: stored=True for 16-bit values where the file stores them,
+    salvage=True for the rows after damage."""
     if source.kind == "path":
-        return _core.read_file(source.value, decode, max_pixels)
-    return _core.read_memory(source.value, decode, max_pixels)
+        return _core.read_file(source.value, decode, max_pixels, **how)
+    return _core.read_memory(source.value, decode, max_pixels, **how)
 
 
-def _read(source, decode, max_pixels, what):
+def _read(source, decode, max_pixels, what, **how):
     source = _source_of(source, what)
     _check_directory(source)
-    facts, array = _facts(source, decode, max_pixels)
+    facts, array = _facts(source, decode, max_pixels, **how)
     _raise_for(facts, source)
     return source, facts, array
 
@@ -155,6 +157,8 @@ def _damage_warning(facts, source):
     if facts["damage"] is None:
         return None
     row, offset, reason, text = facts["damage"]
+    if facts["salvage"] is not None:
+        text += "; salvaged: " + facts["salvage"]
     return PicDamageWarning(source.prefix() + "damaged: " + text, row, offset, reason)
 
 
@@ -181,8 +185,9 @@ def _verify(source):
     _damage(facts, source, True, 1)
 
 
-def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
-    """The pixels of a PIC image as a C-contiguous uint8 array (H, W, 3|4).
+def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS, salvage=False):
+    """The pixels of a PIC image as a C-contiguous array (H, W, 3|4): uint8,
+    or uint16 with the values stored when some packet holds 16 bits.
 
     `source` is a path (str, bytes as os.listdir(b".") gives them, or
     os.PathLike) or a binary file. Bytes are a name, not the file's
@@ -190,18 +195,23 @@ def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
     Raises PicError when it is no PIC image we read, has no pixels or holds
     more than `max_pixels` pixels, OSError when it cannot be opened. A
     damaged image gives its partial picture and a PicDamageWarning, or with
-    strict=True raises PicError.
+    strict=True raises PicError. With salvage=True the rows after a
+    run-length row that does not decode are looked for and kept where they
+    can be placed (rows lost stay 0, transparent black); the warning says
+    what was found.
     """
-    source, facts, array = _read(source, True, max_pixels, "imread")
+    source, facts, array = _read(source, True, max_pixels, "imread", stored=True,
+                                 salvage=salvage)
     _damage(facts, source, strict, 2)
     return array
 
 
-def imdecode(data, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
+def imdecode(data, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS, salvage=False):
     """The pixels of the PIC file in `data`, as imread gives them: the
     inverse of imencode. `data` is any bytes-like object (bytes, bytearray,
     memoryview, mmap, a numpy buffer, ...)."""
-    source, facts, array = _read(_memory(data), True, max_pixels, "imdecode")
+    source, facts, array = _read(_memory(data), True, max_pixels, "imdecode", stored=True,
+                                 salvage=salvage)
     _damage(facts, source, strict, 2)
     return array
 
@@ -354,12 +364,14 @@ class PicFile:
             raise ValueError("I/O operation on closed PicFile")
 
     def check(self):
+        # A check is the engine's (pictool check --json); a check with
+        # salvage, and its words, come with the engine's own.
         self._open()
         return check_facts(self._source)
 
     def asarray(self):
         self._open()
-        source, facts, array = _read(self._source, True, self._max_pixels, "PicFile")
+        source, facts, array = _read(self._source, True, self._max_pixels, "PicFile", stored=True)
         _damage(facts, source, self._strict, 2)
         return array
 

@@ -185,6 +185,32 @@ def test_damage_warns_with_the_partial_picture_or_raises_when_strict():
             pic.asarray()
 
 
+def test_sixteen_bits_read_as_stored_and_salvage_keeps_the_rows_after_damage(tmp_path):
+    from PIL import Image
+
+    import picfile.pillow  # noqa: F401 - registers PIC with Pillow
+
+    stored = os.path.join(os.path.dirname(__file__), "..", "..", "fuzz", "corpus", "check_fuzz",
+                          "rgba16_raw_3x2.pic")
+    wide = picfile.imread(stored)
+    assert wide.dtype == numpy.uint16 and (wide % 257).any()  # not 8-bit values widened
+    with Image.open(stored) as image:  # Pillow's modes hold 8 bits: rounded there
+        numpy.testing.assert_array_equal(numpy.asarray(image), (wide / 257 + 0.5).astype(numpy.uint8))
+    data, starts = layout_file(41, 12, LAYOUTS["mixed RGB + mixed A"])
+    whole = picfile.imdecode(data)
+    broken = bytearray(data)
+    broken[starts[3]] = 0xFF  # a run of 128 in a row of 41
+    for salvage, kept in ((False, range(3)), (True, [*range(3), *range(4, 12)])):
+        array, (warning,) = read_quietly(io.BytesIO(broken), salvage=salvage)
+        assert (warning.message.row, warning.message.reason) == (3, "run past row end")
+        assert str(warning.message).endswith(
+            "; salvaged: row 3 lost, 8 rows found again after the damage" if salvage else "(offset 454)")
+        assert [y for y in range(12) if array[y].any()] == list(kept), salvage
+        numpy.testing.assert_array_equal(array[list(kept)], whole[list(kept)])
+    with pytest.raises(picfile.PicError, match="salvaged: row 3 lost"):
+        picfile.imdecode(broken, strict=True, salvage=True)
+
+
 def test_errors_say_what_pictool_says(tmp_path, pictool):
     files = {"junk.pic": b"not a picture at all", "empty.pic": b"", "missing.pic": None,
              "folder": "folder", "no rows.pic": header_bytes(480, 0, [(0, 0xE0)]),
