@@ -38,10 +38,12 @@ CONVERT_DESCRIPTION = """\
 Converts PIC files, as `pictool convert --json IN OUT` converts each, into
 --output-dir: a file named on the command line keeps its name, a file found
 under a folder keeps its path below that folder; the extension becomes the
---to word. --to takes every format pictool writes ({words}); the picture,
-its alpha, comment and aspect ratio go where pictool puts them, the same
-bytes. Each input is read once. A damaged file gives what can be read of it;
-it fails ("ok": false, with the damage as "error") unless --allow-damaged.
+--to word. --to takes an extension of any format pictool writes:
+  {words}
+The picture, its alpha, comment and aspect ratio go where pictool puts
+them, the same bytes. Each input is read once. A damaged file gives what
+can be read of it; it fails ("ok": false, with the damage as "error")
+unless --allow-damaged.
 Each output is written as pictool writes its outputs: privately under a
 temporary name and moved into place when whole, with an earlier file's mode,
 owner and attributes, or a new file's mode from the umask. Per file, the
