@@ -7,7 +7,7 @@ import sys
 
 import numpy
 import pytest
-from cluster_tasks import check_and_list_servers, check_or_die_once
+from cluster_tasks import check_and_list_servers, check_or_die_once, fail
 from conftest import LAYOUTS, layout_file
 
 import picfile
@@ -74,6 +74,12 @@ def test_converts_to_every_format_with_damage_failing_unless_allowed(tmp_path):
                    "-q", "--allow-damaged"], stdout=out)
     (line,) = lines(out.getvalue())
     assert status == 0 and line["ok"] and line["damage"] and "error" not in line
+    for command in (["check"], ["convert", "--to", "png", "-o", str(tmp_path / "x")]):
+        out = io.StringIO()
+        main([*command, str(source / "cut.pic"), "-q"], function=fail, stdout=out)
+        (line,) = lines(out.getvalue())  # a task that never gives a line is a failure of the system
+        assert (line.get("result", line.get("status")), line.get("ok", False)) == (2, False)
+        assert line["error"].endswith("RuntimeError: lost")
 
 
 def test_usage_errors_exit_2(tmp_path):
