@@ -40,6 +40,9 @@ constexpr uint32_t kTrimRows = 8;
 // Rows on each side of a gap that tell how long the rows in it are.
 constexpr uint32_t kSpanRows = 8;
 constexpr size_t kSpanLeast = 3;
+// Rows around a row that tell it is odd: fewer, in a picture whose rows
+// vary, make good rows look odd.
+constexpr size_t kOddLeast = 8;
 // How far past its path's end a stretch may be followed by the next: in
 // rows as long as the longest found.
 constexpr uint64_t kGapRows = 16;
@@ -90,12 +93,12 @@ public:
         values[place] = length;
     }
     // Their range, less the longest and the shortest of four or more: one
-    // of them may be a row of other bytes. Fewer than kSpanLeast say
-    // nothing (an empty span).
-    Span Range() const
+    // of them may be a row of other bytes. Fewer than `least` say nothing
+    // (an empty span).
+    Span Range(size_t least = kSpanLeast) const
     {
         Span span;
-        if (count < kSpanLeast)
+        if (count < least)
             return span;
         const size_t trim = count >= 4 ? 1 : 0;
         span.low = values[trim];
@@ -209,7 +212,7 @@ void Placement::MeasureRows()
             }
             const uint64_t length = search.RowStart(path, row + 1) - search.RowStart(path, row);
             longest = std::max(longest, length);
-            const Span span = around.Range();
+            const Span span = around.Range(kOddLeast);
             const uint64_t off = Off(length, 1, span, false);
             sums[row + 1] = sums[row] + (off > std::max<uint64_t>(2, span.high / 8) ? off : 0);
         }
