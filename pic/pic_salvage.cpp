@@ -13,6 +13,9 @@ namespace {
 // leaves out is exact.
 constexpr uint64_t kRowWeight = 6;
 constexpr uint64_t kByteWeight = 2;
+// A damaged row: of two explanations that lose as many rows, the one that
+// takes fewer damaged rows wins.
+constexpr uint64_t kBreakWeight = 4;
 // Explanations that cost at most this more than the best are possible too.
 constexpr uint64_t kDoubt = 3;
 // Two paths can run beside each other, row for row a few bytes apart and
@@ -126,6 +129,11 @@ uint64_t Off(uint64_t gap, uint64_t lost, const Span& span, bool cut)
 
 // The cost of `gap` bytes holding `lost` rows: kNever when they are further
 // off than an eighth of the longest row, which no damage we know explains.
+// A gap between two stretches also costs kBreakWeight for each row in it
+// that must be damaged: one where it holds one row, two where it holds
+// more, as its first row and its last are then both damaged (an intact row
+// before a path's first would have begun the path, one after its last would
+// have gone on with it).
 uint64_t GapCost(uint64_t gap, uint64_t lost, const Span& span, bool cut = false)
 {
     if (lost == 0 && !cut)
@@ -133,7 +141,8 @@ uint64_t GapCost(uint64_t gap, uint64_t lost, const Span& span, bool cut = false
     const uint64_t off = Off(gap, lost, span, cut);
     if (off > std::max<uint64_t>(2, span.high / 8))
         return kNever;
-    return off * kByteWeight + lost * kRowWeight;
+    const uint64_t damaged = cut ? 0 : lost >= 2 ? 2 : 1;
+    return off * kByteWeight + lost * kRowWeight + damaged * kBreakWeight;
 }
 
 class Placement {
@@ -214,7 +223,8 @@ void Placement::MeasureRows()
             longest = std::max(longest, length);
             const Span span = around.Range(kOddLeast);
             const uint64_t off = Off(length, 1, span, false);
-            sums[row + 1] = sums[row] + (off > std::max<uint64_t>(2, span.high / 8) ? off : 0);
+            const bool damaged = off > std::max<uint64_t>(2, span.high / 8);
+            sums[row + 1] = sums[row] + (damaged ? off * kByteWeight + kBreakWeight : 0);
         }
     }
 }
@@ -371,7 +381,7 @@ uint64_t Placement::Cost(uint32_t from, uint32_t to, uint32_t row, uint32_t kept
     const Node& node = nodes[state.node];
     const size_t end = search.RowStart(node.path, node.skip + kept);
     const uint64_t next = uint64_t(state.row) + kept;
-    const uint64_t inside = Inside(node.path, node.skip, kept) * kByteWeight;
+    const uint64_t inside = Inside(node.path, node.skip, kept);
     // The data's end, where no path ends exactly, may be cut short, but
     // still holds no more bytes than the rows lost after the last placed.
     if (to == kToEnd) {
