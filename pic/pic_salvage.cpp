@@ -1,6 +1,7 @@
 #include "pic/pic_salvage.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_map>
 
 #include "pic/pic_salvage_search.h"
@@ -270,11 +271,13 @@ bool Placement::Twins(int32_t a, int32_t b) const
 
 uint32_t Placement::MedianSeam(int32_t path) const
 {
+    // The seams between kSeamRows rows: one fewer.
     uint32_t seams[kSeamRows - 1];
     for (uint32_t row = 1; row < kSeamRows; ++row)
         seams[row - 1] = search.Seam(search.RowStart(path, row - 1), search.RowStart(path, row));
-    std::nth_element(seams, seams + kSeamRows / 2, seams + kSeamRows - 1);
-    return seams[kSeamRows / 2];
+    uint32_t* const middle = seams + (kSeamRows - 1) / 2;
+    std::nth_element(seams, middle, std::end(seams));
+    return *middle;
 }
 
 // Which paths run beside the file's own rows (see kSeamRatio).
