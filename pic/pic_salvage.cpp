@@ -53,6 +53,8 @@ constexpr uint64_t kGapRows = 16;
 constexpr uint64_t kNever = UINT64_MAX / 4;
 constexpr uint64_t kFallback = kNever / 2;
 constexpr uint32_t kToEnd = UINT32_MAX;
+// The first limit on what an explanation may cost: a break or two.
+constexpr uint64_t kFirstLimit = 16;
 
 // Where a stretch of rows may begin: row `skip` of a path.
 struct Node {
@@ -154,6 +156,7 @@ public:
     }
 
     void Solve();
+    void Weigh();
     std::vector<uint32_t> WindowsToWiden() const;
     bool OpenAtOddRows() const;
     void Place(PicSalvagePlan& plan) const;
@@ -167,8 +170,10 @@ private:
     uint64_t Inside(int32_t path, uint32_t first, uint32_t count) const;
     uint32_t StateOf(uint32_t node, uint32_t row);
     void AddEdge(uint32_t from, uint32_t to, uint32_t kept, uint64_t cost);
-    Span SpanAround(const Node& before, uint32_t kept, const Node* after) const;
-    uint64_t Cost(uint32_t from, uint32_t to, uint32_t row, uint32_t kept) const;
+    std::vector<Span> SpansAround(const Node& before, uint32_t least, uint32_t most,
+                                  const Node* after) const;
+    uint64_t Cost(uint32_t from, uint32_t to, uint32_t row, uint32_t kept,
+                  const Span* span = nullptr) const;
     uint64_t EdgeCost(const Edge& edge, uint32_t kept) const;
     uint32_t Least(uint32_t from, bool known, uint32_t most) const;
     uint32_t MaxKept(const State& state, size_t offset) const;
@@ -176,7 +181,8 @@ private:
     void ToEnd(uint32_t from);
     void Backward();
     void Guess();
-    uint64_t Bound() const { return std::min(best, guess); }
+    uint64_t Bound() const { return std::min({best, guess, limit}); }
+    bool Beyond(uint64_t cost);
     uint32_t KeptAtMost(const Edge& edge) const;
     void Mark(std::vector<size_t>& rowAt, std::unordered_map<size_t, uint32_t>& offsetRow,
               std::vector<bool>& doubt) const;
@@ -191,7 +197,9 @@ private:
     std::vector<Edge> edges;
     uint64_t best = kNever;
     uint32_t bestEdge = kToEnd;
-    uint64_t guess = kNever; // the cost of some explanation, known before the best
+    uint64_t guess = kNever;  // the cost of some explanation, known before the best
+    uint64_t limit = kNever;  // explanations dearer are not followed (see Solve)
+    uint64_t pruned = kNever; // the least cost the limit left out
     // Per path, over its own rows: how far their lengths are off those of
     // the rows around them in bytes, summed from its first row on.
     std::vector<std::vector<uint64_t>> odd;
@@ -207,12 +215,11 @@ void Placement::MeasureRows()
 {
     const std::vector<PicRowPath>& paths = search.Paths();
     odd.resize(paths.size());
-    for (int32_t path = 0; path < int32_t(paths.size()); ++path) {
+    for (int32_t path = 0; path < int32_t(paths.size()) && !search.Spent(); ++path) {
         const uint32_t rows = uint32_t(paths[size_t(path)].starts.size() - 1);
         const uint32_t total = search.Rows(path);
         std::vector<uint64_t>& sums = odd[size_t(path)];
         sums.assign(rows + 1, 0);
-        search.Charge(rows);
         for (uint32_t row = 0; row < rows; ++row) {
             Lengths around;
             const uint32_t first = row > kSpanRows ? row - kSpanRows : 0;
@@ -290,8 +297,7 @@ void Placement::FindBeside()
         if (!search.ReachesEnd(path) && search.Rows(path) >= kSeamRows)
             middle.push_back(path);
     }
-    search.Charge(middle.size() * middle.size());
-    for (size_t first = 0; first < middle.size(); ++first) {
+    for (size_t first = 0; first < middle.size() && !search.Spent(); ++first) {
         for (size_t second = first + 1; second < middle.size(); ++second) {
             const int32_t a = middle[first], b = middle[second];
             if (!Twins(a, b))
@@ -360,25 +366,46 @@ void Placement::AddEdge(uint32_t from, uint32_t to, uint32_t kept, uint64_t cost
 }
 
 // How long the last kSpanRows rows `before` keeps and the first kSpanRows
-// of `after` are.
-Span Placement::SpanAround(const Node& before, uint32_t kept, const Node* after) const
+// of `after` are, for each number of rows kept from `least` to `most`
+// (spans[kept - least]): the rows are looked up once for all of them.
+std::vector<Span> Placement::SpansAround(const Node& before, uint32_t least, uint32_t most,
+                                         const Node* after) const
 {
-    Lengths lengths;
-    const auto take = [&](int32_t path, uint32_t row) {
-        lengths.Add(search.RowStart(path, row + 1) - search.RowStart(path, row));
+    const auto lengths = [&](int32_t path, uint32_t first, uint32_t end) {
+        std::vector<uint64_t> found;
+        size_t start = first < end ? search.RowStart(path, first) : 0;
+        for (uint32_t row = first; row < end; ++row) {
+            const size_t next = search.RowStart(path, row + 1);
+            found.push_back(next - start);
+            start = next;
+        }
+        return found;
     };
-    const uint32_t end = before.skip + kept;
-    for (uint32_t row = end > before.skip + kSpanRows ? end - kSpanRows : before.skip; row < end;
-         ++row)
-        take(before.path, row);
-    for (uint32_t row = 0; after != nullptr && row < kSpanRows && row < after->rows; ++row)
-        take(after->path, after->skip + row);
-    return lengths.Range();
+    const uint32_t first = least > kSpanRows ? least - kSpanRows : 0;
+    const std::vector<uint64_t> kept =
+        lengths(before.path, before.skip + first, before.skip + most);
+    const std::vector<uint64_t> next =
+        after != nullptr
+            ? lengths(after->path, after->skip, after->skip + std::min(kSpanRows, after->rows))
+            : std::vector<uint64_t>();
+    std::vector<Span> spans;
+    for (uint32_t count = least; count <= most; ++count) {
+        Lengths around;
+        for (uint32_t row = count > first + kSpanRows ? count - kSpanRows : first; row < count;
+             ++row)
+            around.Add(kept[row - first]);
+        for (const uint64_t length : next)
+            around.Add(length);
+        spans.push_back(around.Range());
+    }
+    return spans;
 }
 
 // The cost of state `from` keeping `kept` rows, then node `to` as picture
-// row `row` (or, for kToEnd, the end).
-uint64_t Placement::Cost(uint32_t from, uint32_t to, uint32_t row, uint32_t kept) const
+// row `row` (or, for kToEnd, the end); `span`, when given, is their
+// SpansAround.
+uint64_t Placement::Cost(uint32_t from, uint32_t to, uint32_t row, uint32_t kept,
+                         const Span* span) const
 {
     const State& state = states[from];
     const Node& node = nodes[state.node];
@@ -389,13 +416,16 @@ uint64_t Placement::Cost(uint32_t from, uint32_t to, uint32_t row, uint32_t kept
     // still holds no more bytes than the rows lost after the last placed.
     if (to == kToEnd) {
         const uint64_t cost =
-            GapCost(search.Size() - end, height - next, SpanAround(node, kept, nullptr), !anchored);
+            GapCost(search.Size() - end, height - next,
+                    span != nullptr ? *span : SpansAround(node, kept, kept, nullptr)[0], !anchored);
         return cost < kNever ? cost + inside : cost;
     }
     const Node& after = nodes[to];
     if (row < next)
         return kNever;
-    const uint64_t cost = GapCost(after.offset - end, row - next, SpanAround(node, kept, &after));
+    const uint64_t cost =
+        GapCost(after.offset - end, row - next,
+                span != nullptr ? *span : SpansAround(node, kept, kept, &after)[0]);
     return cost < kNever ? cost + inside : cost;
 }
 
@@ -441,20 +471,19 @@ void Placement::ToNode(uint32_t from, uint32_t node)
     const uint32_t least = Least(from, after.fixed >= 0, most);
     if (most < least || (after.fixed >= 0 && after.fixed < int64_t(state.row) + least))
         return;
-    search.Charge(most - least + 1);
     std::vector<std::pair<uint32_t, uint32_t>> rows; // (row, kept) tried
-    for (uint32_t kept = most + 1; kept-- > least;) {
+    const std::vector<Span> spans = SpansAround(before, least, most, &after);
+    for (uint32_t kept = most + 1; kept-- > least && !search.Spent();) {
         const uint64_t next = uint64_t(state.row) + kept;
         const uint64_t gap = after.offset - search.RowStart(before.path, before.skip + kept);
-        if (after.fixed >= 0) {
-            if (gap != 0)
-                rows.emplace_back(uint32_t(after.fixed), kept);
-            continue;
-        }
         // No gap is the rows going on: the path itself, not a new stretch.
         if (gap == 0)
             continue;
-        const Span span = SpanAround(before, kept, &after);
+        const Span& span = spans[kept - least];
+        if (after.fixed >= 0) {
+            rows.emplace_back(uint32_t(after.fixed), kept);
+            continue;
+        }
         const uint64_t middle = (span.low + span.high) / 2;
         const uint64_t near = std::max<uint64_t>(1, (gap + middle / 2) / middle);
         for (uint64_t lost = std::max<uint64_t>(1, near - 1); lost <= near + 1; ++lost) {
@@ -469,14 +498,15 @@ void Placement::ToNode(uint32_t from, uint32_t node)
         uint64_t cheapest = kNever;
         uint32_t kept = 0;
         for (; index < rows.size() && rows[index].first == row; ++index) {
-            const uint64_t cost = Cost(from, node, row, rows[index].second);
+            const uint64_t cost =
+                Cost(from, node, row, rows[index].second, &spans[rows[index].second - least]);
             if (cost < cheapest || (cost == cheapest && rows[index].second > kept)) {
                 cheapest = cost;
                 kept = rows[index].second;
             }
         }
         // No explanation through a state dearer than the best one yet.
-        if (cheapest < kNever && state.forward + cheapest <= Bound() + kDoubt)
+        if (cheapest < kNever && !Beyond(state.forward + cheapest))
             AddEdge(from, StateOf(node, row), kept, cheapest);
     }
 }
@@ -488,10 +518,9 @@ void Placement::ToEnd(uint32_t from)
     const uint32_t most = std::min(node.rows, height - state.row), least = Least(from, true, most);
     if (most < least)
         return;
-    search.Charge(most - least + 1);
     uint64_t cheapest = kNever;
     uint32_t kept = most;
-    for (uint32_t rows = most + 1; rows-- > least;) {
+    for (uint32_t rows = most + 1; rows-- > least && !search.Spent();) {
         const uint64_t cost = Cost(from, kToEnd, 0, rows);
         if (cost < cheapest) {
             cheapest = cost;
@@ -514,28 +543,50 @@ void Placement::Solve()
 {
     AddNodes();
     MeasureRows();
-    states.push_back(State{0, 0});
+    // Most explanations cost far more than the best, and are not followed
+    // once it is known. Before, they are weighed under a limit, raised to
+    // the least cost it left out until the best lies within it.
+    for (limit = kFirstLimit; !search.Spent(); limit = std::max(limit + limit / 2, pruned)) {
+        Weigh();
+        if (best <= limit || pruned == kNever)
+            break;
+    }
+    Backward();
+}
+
+void Placement::Weigh()
+{
+    for (std::vector<uint32_t>& nodeStates : at)
+        nodeStates.clear();
+    states.assign(1, State{0, 0});
     states[0].forward = 0;
     at[0].push_back(0);
-    // The plain read's rows alone, however little budget is left.
+    edges.clear();
+    pruned = kNever;
+    best = kNever;
+    bestEdge = kToEnd;
+    // The plain read's rows alone.
     ToEnd(0);
-    Guess();
+    if (guess == kNever)
+        Guess();
     for (uint32_t node = 0; node < nodes.size() && !search.Spent(); ++node) {
-        for (size_t index = 0; index < at[node].size(); ++index) {
+        for (size_t index = 0; index < at[node].size() && !search.Spent(); ++index) {
             const uint32_t from = at[node][index];
-            if (states[from].forward > Bound() + kDoubt)
+            if (Beyond(states[from].forward))
                 continue;
             if (from != 0)
                 ToEnd(from);
+            // A gap loses a row at least, and takes a damaged one.
+            if (Beyond(states[from].forward + kRowWeight + kBreakWeight))
+                continue;
             const Node& before = nodes[node];
             const size_t end = search.RowStart(before.path, before.skip + before.rows);
             const uint64_t reach = end + kGapRows * longest;
-            for (uint32_t next = node + 1; next < nodes.size() && nodes[next].offset <= reach;
-                 ++next)
+            for (uint32_t next = node + 1;
+                 next < nodes.size() && nodes[next].offset <= reach && !search.Spent(); ++next)
                 ToNode(from, next);
         }
     }
-    Backward();
 }
 
 // The cost of the plain read's rows followed by one path to the end of the
@@ -547,10 +598,19 @@ void Placement::Guess()
             continue;
         const uint32_t row = uint32_t(nodes[node].fixed);
         const uint32_t most = std::min(MaxKept(states[0], nodes[node].offset), row);
-        search.Charge(most + 1);
-        for (uint32_t kept = 0; kept <= most; ++kept)
+        for (uint32_t kept = 0; kept <= most && !search.Spent(); ++kept)
             guess = std::min(guess, Cost(0, node, row, kept));
     }
+}
+
+// Whether an explanation that costs `cost` so far is left out: dearer by
+// more than kDoubt than the best known, or than the limit.
+bool Placement::Beyond(uint64_t cost)
+{
+    const bool beyond = cost > Bound() + kDoubt;
+    if (beyond && cost <= std::min(best, guess) + kDoubt)
+        pruned = std::min(pruned, cost);
+    return beyond;
 }
 
 void Placement::Backward()
@@ -721,16 +781,23 @@ PicSalvagePlan PlanPicSalvage(const uint8_t* rows, size_t size,
     PicPathSearch search(rows, size, packets, width, height, budget);
     search.Start();
     search.Explore();
+    // Until a placement is weighed in full, the plain read's rows stand.
+    plan.salvage.plainRows = firstLost;
     for (;;) {
         Placement placement(search, firstLost);
         placement.Solve();
+        // Explanations left unweighed may put any row in doubt: the last
+        // placement weighed in full stands.
+        if (search.Spent())
+            break;
+        PicSalvagePlan weighed;
+        placement.Place(weighed);
+        plan = std::move(weighed);
         bool widened = placement.OpenAtOddRows();
         for (const uint32_t window : placement.WindowsToWiden())
             widened = search.Widen(window) || widened;
-        if (!widened) {
-            placement.Place(plan);
+        if (!widened)
             break;
-        }
         search.Explore();
     }
     plan.salvage.searchStopped = search.Spent();

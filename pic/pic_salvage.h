@@ -21,9 +21,11 @@
 // place. Raw rows cannot lose step, and a file cut short keeps what it has,
 // so salvage only acts after a run-length row that does not decode.
 //
-// The search is bounded: it reads at most kPicSalvageStepsPerByte packets a
-// byte of the rows' data, plus kPicSalvageFixedSteps, counting the
-// placing's own work alike, and then stops, saying so.
+// The search is bounded: it takes at most kPicSalvageStepsPerByte steps a
+// byte of the rows' data, plus kPicSalvageFixedSteps, and then stops,
+// saying so. A step is a packet read or a look-up of a row's start, which
+// is most of the placing's work. Stopped, it keeps the last placing it
+// weighed in full, or else the plain read's rows.
 #pragma once
 
 #include <cstddef>

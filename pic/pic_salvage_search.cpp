@@ -151,6 +151,7 @@ uint32_t PicPathSearch::Rows(int32_t path) const
 {
     uint32_t rows = 0;
     for (;;) {
+        ++used;
         const PicRowPath& own = paths[size_t(path)];
         rows += uint32_t(own.starts.size() - 1);
         if (own.joins < 0)
@@ -163,6 +164,7 @@ uint32_t PicPathSearch::Rows(int32_t path) const
 size_t PicPathSearch::RowStart(int32_t path, uint32_t row) const
 {
     for (;;) {
+        ++used;
         const PicRowPath& own = paths[size_t(path)];
         const uint32_t ownRows = uint32_t(own.starts.size() - 1);
         if (row <= ownRows)
@@ -174,7 +176,7 @@ size_t PicPathSearch::RowStart(int32_t path, uint32_t row) const
 
 bool PicPathSearch::ReachesEnd(int32_t path) const
 {
-    while (paths[size_t(path)].joins >= 0)
+    for (++used; paths[size_t(path)].joins >= 0; ++used)
         path = paths[size_t(path)].joins;
     return paths[size_t(path)].end == PicPathEnd::Exact;
 }

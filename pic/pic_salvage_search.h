@@ -17,8 +17,10 @@
 // before it: a path the plain read followed out of step after damage can run
 // beside the file's own rows for many rows before it fails.
 //
-// Every row tried costs its packet reads, counted against a budget; when it
-// is spent the search stops where it is.
+// Every row tried costs its packet reads, counted against a budget, and so
+// does every step along a path's rows when looking one up (PlanPicSalvage's
+// weighing does little else); when it is spent the search stops where it
+// is.
 #pragma once
 
 #include <cstddef>
@@ -98,8 +100,6 @@ public:
     uint32_t Height() const { return height; }
     bool Spent() const { return used >= allowed; }
     uint64_t Steps() const { return used; }
-    // Counts work done elsewhere against the same budget.
-    void Charge(uint64_t work) { used += work; }
 
 private:
     struct Step {
@@ -134,7 +134,7 @@ private:
     uint32_t width;
     uint32_t height;
     uint64_t allowed;
-    uint64_t used = 0;
+    mutable uint64_t used = 0; // looking rows up counts too
     std::vector<Step> steps;
     std::vector<PicRowPath> paths;
     std::vector<PicSearchWindow> windows;

@@ -287,9 +287,7 @@ TEST(Salvage, FindsTheUntouchedRowsOfDamagedFiles)
                     100.0 * double(tally.recovered) / untouched, (unsigned long long)tally.wrong,
                     (unsigned long long)tally.wrongBefore, 100.0 * double(tally.plain) / untouched,
                     (unsigned long long)tally.worstSteps);
-        // Several breaks in one file still lose a little more than one.
-        EXPECT_GE(double(tally.recovered), (kind == Several ? 0.98 : 0.99) * untouched)
-            << kKindNames[kind];
+        EXPECT_GE(double(tally.recovered), 0.99 * untouched) << kKindNames[kind];
         EXPECT_EQ(tally.wrong + tally.wrongBefore, 0u) << kKindNames[kind];
     }
 }
