@@ -311,12 +311,15 @@ std::string PicSalvageText(const PicImageFacts& facts)
     }
     const bool oneRow = lost.size() == 1 && lost[0].first == lost[0].last;
     text = lost.empty() ? "no rows lost" : (oneRow ? "row " : "rows ") + text + " lost";
+    const auto rows = [](uint32_t count) {
+        return std::to_string(count) + (count == 1 ? " row" : " rows");
+    };
     if (salvage.recoveredRows == 0)
         text += ", no rows found after the damage";
     else
-        text += ", " + std::to_string(salvage.recoveredRows) + " rows found again after the damage";
+        text += ", " + rows(salvage.recoveredRows) + " found again after the damage";
     if (salvage.unplacedRows != 0)
-        text += ", " + std::to_string(salvage.unplacedRows) + " rows found but not placed";
+        text += ", " + rows(salvage.unplacedRows) + " found but not placed";
     if (salvage.searchStopped)
         text += ", search stopped at its limit";
     return text;
