@@ -217,20 +217,28 @@ void Placement::MeasureRows()
     odd.resize(paths.size());
     for (int32_t path = 0; path < int32_t(paths.size()) && !search.Spent(); ++path) {
         const uint32_t rows = uint32_t(paths[size_t(path)].starts.size() - 1);
-        const uint32_t total = search.Rows(path);
+        // Its rows' lengths, and those of the rows it joins that are near.
+        std::vector<uint64_t> lengths;
+        size_t start = 0;
+        for (uint32_t row = 0; row <= std::min(search.Rows(path), rows + kSpanRows); ++row) {
+            const size_t next = search.RowStart(path, row);
+            if (row != 0)
+                lengths.push_back(next - start);
+            start = next;
+        }
         std::vector<uint64_t>& sums = odd[size_t(path)];
         sums.assign(rows + 1, 0);
         for (uint32_t row = 0; row < rows; ++row) {
             Lengths around;
             const uint32_t first = row > kSpanRows ? row - kSpanRows : 0;
-            for (uint32_t other = first; other < total && other <= row + kSpanRows; ++other) {
+            for (uint32_t other = first; other < lengths.size() && other <= row + kSpanRows;
+                 ++other) {
                 if (other != row)
-                    around.Add(search.RowStart(path, other + 1) - search.RowStart(path, other));
+                    around.Add(lengths[other]);
             }
-            const uint64_t length = search.RowStart(path, row + 1) - search.RowStart(path, row);
-            longest = std::max(longest, length);
+            longest = std::max(longest, lengths[row]);
             const Span span = around.Range(kOddLeast);
-            const uint64_t off = Off(length, 1, span, false);
+            const uint64_t off = Off(lengths[row], 1, span, false);
             const bool damaged = off > std::max<uint64_t>(2, span.high / 8);
             sums[row + 1] = sums[row] + (damaged ? off * kByteWeight + kBreakWeight : 0);
         }
@@ -518,10 +526,11 @@ void Placement::ToEnd(uint32_t from)
     const uint32_t most = std::min(node.rows, height - state.row), least = Least(from, true, most);
     if (most < least)
         return;
+    const std::vector<Span> spans = SpansAround(node, least, most, nullptr);
     uint64_t cheapest = kNever;
     uint32_t kept = most;
     for (uint32_t rows = most + 1; rows-- > least && !search.Spent();) {
-        const uint64_t cost = Cost(from, kToEnd, 0, rows);
+        const uint64_t cost = Cost(from, kToEnd, 0, rows, &spans[rows - least]);
         if (cost < cheapest) {
             cheapest = cost;
             kept = rows;
@@ -598,8 +607,9 @@ void Placement::Guess()
             continue;
         const uint32_t row = uint32_t(nodes[node].fixed);
         const uint32_t most = std::min(MaxKept(states[0], nodes[node].offset), row);
+        const std::vector<Span> spans = SpansAround(nodes[0], 0, most, &nodes[node]);
         for (uint32_t kept = 0; kept <= most && !search.Spent(); ++kept)
-            guess = std::min(guess, Cost(0, node, row, kept));
+            guess = std::min(guess, Cost(0, node, row, kept, &spans[kept]));
     }
 }
 
