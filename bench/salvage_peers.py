@@ -15,7 +15,7 @@ import sys
 import tempfile
 
 KINDS = ["flipped count byte", "flipped value byte", "inserted byte", "deleted byte",
-         "burst of 16 bytes", "three flipped counts"]
+         "burst of 16 bytes", "three flipped counts", "counts in first, last"]
 
 
 def rows_of(pixels, channels, width, height):

@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const PicSalvage& salvage = facts.salvage;
-    const uint64_t bound =
-        (kPicSalvageStepsPerByte + kPicSalvageConfirmRows) * uint64_t(size) + kPicSalvageFixedSteps;
+    const uint64_t bound = kPicSalvageStepsPerByte * uint64_t(size) + kPicSalvageFixedSteps;
     Check(salvage.steps <= bound, "salvage read past its bound");
     static double worst = 0;
     const double ratio = double(salvage.steps) / double(size);

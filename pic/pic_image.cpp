@@ -32,10 +32,10 @@ public:
         return rows.Decode(source, eight != nullptr ? eight + y * values : scratch.get());
     }
 
-    // Rows first to height - 1 become 0: transparent black.
-    void Clear(uint32_t first, uint32_t height)
+    // Rows first to last - 1 become 0: transparent black.
+    void Clear(uint32_t first, uint32_t last)
     {
-        const size_t count = (height - first) * values;
+        const size_t count = (last - first) * values;
         if (sixteen != nullptr)
             std::memset(sixteen + first * values, 0, count * sizeof *sixteen);
         else if (eight != nullptr)
@@ -62,6 +62,7 @@ void DecodeSalvaged(const uint8_t* rowData, size_t size, PicSalvagePlan& plan, P
                target.Decode(rows, source, found.row + count) == PicRowStatus::Whole &&
                !source.WentShort())
             ++count;
+        target.Clear(found.row + count, found.row + found.count);
         found.count = count;
         recovered += count;
     }
@@ -92,12 +93,14 @@ void DecodeRows(PicByteSource& source, PicImage& image, const uint8_t* rowData, 
     if (y < facts.height)
         target.Clear(y, facts.height);
     if (y < facts.height && rowData != nullptr) {
-        // Row y, at `offset`, ended the picture (the damage noted may be an
-        // earlier row cut short).
-        PicSalvagePlan plan = PlanPicSalvage(rowData, size, facts.packets, facts.width,
-                                             facts.height, y, size_t(offset));
+        // Row y ended the picture (the damage noted may be an earlier row
+        // cut short). Rows before it that salvage does not keep were read
+        // out of step.
+        PicSalvagePlan plan =
+            PlanPicSalvage(rowData, size, facts.packets, facts.width, facts.height, y);
+        target.Clear(plan.salvage.plainRows, y);
         DecodeSalvaged(rowData, size, plan, rows, target);
-        plan.salvage.lostRows = PicLostRows(plan.found, y, facts.height);
+        plan.salvage.lostRows = PicLostRows(plan.found, plan.salvage.plainRows, facts.height);
         facts.salvaged = true;
         facts.salvage = std::move(plan.salvage);
     }
@@ -308,12 +311,15 @@ std::string PicSalvageText(const PicImageFacts& facts)
     }
     const bool oneRow = lost.size() == 1 && lost[0].first == lost[0].last;
     text = lost.empty() ? "no rows lost" : (oneRow ? "row " : "rows ") + text + " lost";
+    const auto rows = [](uint32_t count) {
+        return std::to_string(count) + (count == 1 ? " row" : " rows");
+    };
     if (salvage.recoveredRows == 0)
         text += ", no rows found after the damage";
     else
-        text += ", " + std::to_string(salvage.recoveredRows) + " rows found again after the damage";
+        text += ", " + rows(salvage.recoveredRows) + " found again after the damage";
     if (salvage.unplacedRows != 0)
-        text += ", " + std::to_string(salvage.unplacedRows) + " rows found but not placed";
+        text += ", " + rows(salvage.unplacedRows) + " found but not placed";
     if (salvage.searchStopped)
         text += ", search stopped at its limit";
     return text;
