@@ -6,6 +6,7 @@
 
 #include "pic/byte_source.h"
 #include "pic/pic_header.h"
+#include "pic/pic_image.h"
 #include "pic/pic_image_rows.h"
 
 PictureFeed::PictureFeed(PictureRows& pictureRows, uint64_t pixelLimit)
@@ -68,20 +69,15 @@ bool PictureFeed::Advance(bool fileEnded)
 bool PictureFeed::ReadHeader(bool fileEnded)
 {
     PicByteSource source(pending.data(), pending.size());
-    PicHeader header;
-    facts.headerStatus = ReadPicHeader(source, header, facts.packets);
+    facts = ReadPicImageHeader(source);
     const bool cutShort = facts.headerStatus == PicHeaderStatus::HeaderCutShort ||
                           facts.headerStatus == PicHeaderStatus::PacketsCutShort;
     if (cutShort && !fileEnded) {
         retryAt = pending.size() + 1;
         return true;
     }
-    if (facts.headerStatus != PicHeaderStatus::Read)
+    if (facts.status == PicImageStatus::BadHeader)
         return Fail(PicImageStatus::BadHeader);
-    facts.width = header.Width();
-    facts.height = header.Height();
-    std::memcpy(facts.comment, header.comment, kPicCommentSize);
-    facts.aspect = header.ratio;
     if (facts.Pixels() == 0)
         return Fail(PicImageStatus::NoPixels);
     if (facts.Pixels() > maxPixels)

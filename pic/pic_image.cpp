@@ -136,16 +136,9 @@ PicImage ReadImage(PicByteSource& source, const PicReadRequest& request, const u
     PicImage image;
     PicImageFacts& facts = image.facts;
     try {
-        PicHeader header;
-        facts.headerStatus = ReadPicHeader(source, header, facts.packets);
-        if (facts.headerStatus != PicHeaderStatus::Read) {
-            facts.status = PicImageStatus::BadHeader;
+        facts = ReadPicImageHeader(source);
+        if (facts.status == PicImageStatus::BadHeader)
             return image;
-        }
-        facts.width = header.Width();
-        facts.height = header.Height();
-        std::memcpy(facts.comment, header.comment, kPicCommentSize);
-        facts.aspect = header.ratio;
         if (!request.decode && !request.salvage) {
             facts.rows = CheckPicRows(source, facts.packets, facts.width, facts.height);
             if (facts.Pixels() == 0)
@@ -199,6 +192,22 @@ PicReadRequest RequestOf(bool decode, uint64_t maxPixels)
 }
 
 } // namespace
+
+PicImageFacts ReadPicImageHeader(PicByteSource& source)
+{
+    PicImageFacts facts;
+    PicHeader header;
+    facts.headerStatus = ReadPicHeader(source, header, facts.packets);
+    if (facts.headerStatus != PicHeaderStatus::Read) {
+        facts.status = PicImageStatus::BadHeader;
+        return facts;
+    }
+    facts.width = header.Width();
+    facts.height = header.Height();
+    std::memcpy(facts.comment, header.comment, kPicCommentSize);
+    facts.aspect = header.ratio;
+    return facts;
+}
 
 bool PicImageFacts::Alpha() const
 {

@@ -100,6 +100,10 @@ PicImage ReadPicImage(PicByteSource& source, bool decode, uint64_t maxPixels = k
 PicImage ReadPicImageFile(const char* path, bool decode, uint64_t maxPixels = kPicNoPixelLimit);
 PicImage ReadPicImageMemory(const uint8_t* data, size_t size, bool decode,
                             uint64_t maxPixels = kPicNoPixelLimit);
+// The header's facts alone (size, comment, aspect, packets, or BadHeader),
+// read from `source` standing at the file's first byte; the rows are not
+// read. May throw std::bad_alloc.
+PicImageFacts ReadPicImageHeader(PicByteSource& source);
 // The same as asked in `request`.
 PicImage ReadPicImage(PicByteSource& source, const PicReadRequest& request);
 PicImage ReadPicImageFile(const char* path, const PicReadRequest& request);

@@ -174,17 +174,9 @@ py::tuple ReadMemory(const py::buffer& data, bool decode, uint64_t maxPixels, bo
 // The header alone, for PicFile's attributes.
 py::dict ReadHeaderFacts(PicByteSource& source)
 {
-    PicImageFacts facts;
-    PicHeader header;
-    facts.headerStatus = ReadPicHeader(source, header, facts.packets);
-    if (facts.headerStatus != PicHeaderStatus::Read) {
-        facts.status = PicImageStatus::BadHeader;
+    const PicImageFacts facts = ReadPicImageHeader(source);
+    if (facts.status == PicImageStatus::BadHeader)
         return FactsDict(facts);
-    }
-    facts.width = header.Width();
-    facts.height = header.Height();
-    std::memcpy(facts.comment, header.comment, kPicCommentSize);
-    facts.aspect = header.ratio;
     py::dict out = FactsDict(facts);
     // Rows are not read here.
     out["rowsComplete"] = py::none();

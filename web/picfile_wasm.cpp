@@ -70,19 +70,8 @@ bool CanReserve(const PicImageFacts& facts)
 // The facts of the header alone, as ReadPicImage finds them.
 PicImageFacts HeaderFacts(const uint8_t* data, size_t size)
 {
-    PicImageFacts facts;
     PicByteSource source(data, size);
-    PicHeader header;
-    facts.headerStatus = ReadPicHeader(source, header, facts.packets);
-    if (facts.headerStatus != PicHeaderStatus::Read) {
-        facts.status = PicImageStatus::BadHeader;
-        return facts;
-    }
-    facts.width = header.Width();
-    facts.height = header.Height();
-    std::memcpy(facts.comment, header.comment, kPicCommentSize);
-    facts.aspect = header.ratio;
-    return facts;
+    return ReadPicImageHeader(source);
 }
 
 // Pixels as RGBA: RGB widened with alpha 255, RGBA as it is.
