@@ -69,13 +69,16 @@ std::string ConvertHelp()
            "\n"
            "Reading PIC:\n"
            "  Outputs carry the file's own 8-bit values: RGB when the PIC has no\n"
-           "  alpha, RGBA when it has (JPEG: RGB only).\n" +
+           "  alpha, RGBA when it has (JPEG: RGB only). A 16-bit PIC file's values\n"
+           "  are kept whole at 16 bits (--depth 16; EXR as 32-bit float) and\n"
+           "  rounded to 8 bits elsewhere, round(v * 255 / 65535), PIC outputs too.\n" +
            ConvertOptionsHelp("Reading PIC") +
            "  A damaged PIC file (cut short, or a run-length row that does not decode)\n"
            "  is written as the driver loads it (run-length rows stop at the damage and\n"
            "  the rest stay 0; raw bytes past the end read 255), with one warning line\n"
-           "  naming the file, the first damaged row and the reason, and exit status 1\n"
-           "  unless --allow-damaged.\n"
+           "  naming the file, the first damaged row and the reason (and with\n"
+           "  --salvage what was found again), and exit status 1 unless\n"
+           "  --allow-damaged.\n"
            "\n"
            "Sequences:\n" +
            ConvertOptionsHelp("Sequences") +
