@@ -1,9 +1,10 @@
 // picfile._core: the C++ half of the picfile package. It reads and writes
 // whole PIC images through pic/pic_image.h and writes files through
-// output/atomic_output.h, for Pillow's writers too (Output); the Python half
-// (picfile/__init__.py) turns the facts it answers into arrays, warnings and
-// exceptions. What Python knows of the format (the magic a file starts
-// with, whether packets carry alpha, the words of a refusal) it asks here.
+// output/atomic_output.h; checks and conversions are the engine's
+// (picfile_engine.cpp). The Python half (picfile/__init__.py) turns the
+// facts it answers into arrays, warnings and exceptions. What Python knows
+// of the format (the magic a file starts with, whether packets carry alpha,
+// the words of a refusal, a check's line and result) it asks here.
 //
 // Every read and write runs with the GIL released, so that threads reading
 // different files use every core.
@@ -21,6 +22,7 @@
 #include "host/bitmap_storage.h"
 #include "output/atomic_output.h"
 #include "pic/pic_image.h"
+#include "python/picfile_engine.h"
 
 namespace py = pybind11;
 
@@ -54,7 +56,8 @@ const char* StatusName(PicImageStatus status)
 // The facts as a dict: status, error (the words pictool uses), errno, and
 // for a header that reads: width, height, comment (80 bytes as stored),
 // aspect, packets [(type, mask), ...], rowsComplete, damage (None or
-// (row, offset, reason, text)) and trailingBytes.
+// (row, offset, reason, text)), trailingBytes and salvage (None, or what
+// salvage found and lost, in words).
 py::dict FactsDict(const PicImageFacts& facts)
 {
     py::dict out;
@@ -82,46 +85,64 @@ py::dict FactsDict(const PicImageFacts& facts)
         out["damage"] = py::none();
     }
     out["trailingBytes"] = facts.rows.trailingBytes;
+    out["salvage"] = facts.salvaged ? py::object(py::str(PicSalvageText(facts))) : py::none();
     return out;
 }
 
-// (facts, array or None): the array owns the decoded pixels, no copy made.
-// A picture of no pixels is refused as a check refuses it: a header that
-// declares a width or height of 0 holds no image to hand out.
+// `values` (height x width x channels, owned by the array, no copy made)
+// as an array of T.
+template <typename T>
+py::object OwningArray(std::unique_ptr<T[]>& values, const PicImageFacts& facts)
+{
+    const py::ssize_t width = py::ssize_t(facts.width);
+    const py::ssize_t channels = py::ssize_t(facts.Channels());
+    const py::ssize_t size = py::ssize_t(sizeof(T));
+    T* pixels = values.release();
+    py::capsule owner(pixels, [](void* bytes) { delete[] static_cast<T*>(bytes); });
+    return py::array_t<T>({py::ssize_t(facts.height), width, channels},
+                          {width * channels * size, channels * size, size}, pixels, owner);
+}
+
+// (facts, array or None): uint8, or uint16 for pixels read at a stored
+// depth of 16 bits. A picture of no pixels is refused as a check refuses
+// it: a header that declares a width or height of 0 holds no image to hand
+// out.
 py::tuple Answer(PicImage& image)
 {
     if (image.facts.status == PicImageStatus::Ok && image.facts.Pixels() == 0) {
         image.facts.status = PicImageStatus::NoPixels;
         image.pixels.reset();
+        image.pixels16.reset();
     }
     py::object array = py::none();
-    if (image.pixels != nullptr) {
-        const py::ssize_t width = py::ssize_t(image.facts.width);
-        const py::ssize_t channels = py::ssize_t(image.facts.Channels());
-        uint8_t* pixels = image.pixels.release();
-        py::capsule owner(pixels, [](void* bytes) { delete[] static_cast<uint8_t*>(bytes); });
-        array = py::array_t<uint8_t>({py::ssize_t(image.facts.height), width, channels},
-                                     {width * channels, channels, py::ssize_t(1)}, pixels, owner);
-    }
+    if (image.pixels != nullptr)
+        array = OwningArray(image.pixels, image.facts);
+    else if (image.pixels16 != nullptr)
+        array = OwningArray(image.pixels16, image.facts);
     return py::make_tuple(FactsDict(image.facts), array);
 }
 
-// A file name as the system takes it: one with a zero byte in it would name
-// another file, so it is refused as Python's open() refuses it.
-const char* SystemPath(const std::string& path)
+// What Python asks of a read: the pixels or only a check, their limit, 16
+// bits where the file stores them, and a salvage of rows after damage.
+PicReadRequest ReadRequest(bool decode, uint64_t maxPixels, bool stored, bool salvage)
 {
-    if (path.find('\0') != std::string::npos)
-        throw py::value_error("embedded null byte");
-    return path.c_str();
+    PicReadRequest request;
+    request.decode = decode;
+    request.maxPixels = maxPixels;
+    request.depth = stored ? PicDepth::Stored : PicDepth::Eight;
+    request.salvage = salvage;
+    return request;
 }
 
-py::tuple ReadFile(const std::string& path, bool decode, uint64_t maxPixels)
+py::tuple ReadFile(const std::string& path, bool decode, uint64_t maxPixels, bool stored,
+                   bool salvage)
 {
     SystemPath(path);
+    const PicReadRequest request = ReadRequest(decode, maxPixels, stored, salvage);
     PicImage image;
     {
         py::gil_scoped_release released;
-        image = ReadPicImageFile(path.c_str(), decode, maxPixels);
+        image = ReadPicImageFile(path.c_str(), request);
     }
     return Answer(image);
 }
@@ -135,15 +156,17 @@ std::string_view BufferBytes(const py::buffer_info& bytes)
     return std::string_view(static_cast<const char*>(bytes.ptr), size_t(bytes.size));
 }
 
-py::tuple ReadMemory(const py::buffer& data, bool decode, uint64_t maxPixels)
+py::tuple ReadMemory(const py::buffer& data, bool decode, uint64_t maxPixels, bool stored,
+                     bool salvage)
 {
     const py::buffer_info buffer = data.request();
     const std::string_view bytes = BufferBytes(buffer);
+    const PicReadRequest request = ReadRequest(decode, maxPixels, stored, salvage);
     PicImage image;
     {
         py::gil_scoped_release released;
         image = ReadPicImageMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                                   decode, maxPixels);
+                                   request);
     }
     return Answer(image);
 }
@@ -268,65 +291,6 @@ void WriteFile(const std::string& path, const py::array_t<uint8_t, py::array::c_
     }
 }
 
-// An output file for Python's own writers (Pillow's), opened and committed
-// as every output of the project is (output/atomic_output.h): Python
-// writes through a duplicate of its descriptor, then commits or closes it,
-// which removes a file never committed.
-class Output {
-public:
-    explicit Output(const std::string& target)
-        : path(target), output(std::make_unique<AtomicOutput>())
-    {
-        SystemPath(path);
-        {
-            py::gil_scoped_release released;
-            file = output->Open(path.c_str());
-            failure = file == nullptr ? (errno != 0 ? errno : EIO) : 0;
-        }
-        if (failure != 0)
-            Raise();
-    }
-    int FileNumber() const
-    {
-        if (file == nullptr)
-            throw py::value_error("the output is closed");
-        return fileno(file);
-    }
-    void Commit()
-    {
-        if (file == nullptr)
-            throw py::value_error("the output is closed");
-        file = nullptr;
-        int committed;
-        {
-            py::gil_scoped_release released;
-            committed = output->Commit();
-            failure = committed == 1 ? 0 : (errno != 0 ? errno : EIO);
-        }
-        if (committed != 1)
-            Raise();
-    }
-    void Close()
-    {
-        py::gil_scoped_release released;
-        file = nullptr;
-        output.reset();
-    }
-
-private:
-    [[noreturn]] void Raise()
-    {
-        errno = failure;
-        PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-        throw py::error_already_set();
-    }
-
-    std::string path;
-    std::unique_ptr<AtomicOutput> output;
-    FILE* file = nullptr;
-    int failure = 0;
-};
-
 class BytesOutput : public PicOutput {
 public:
     std::string bytes;
@@ -377,18 +341,15 @@ PYBIND11_MODULE(_core, module)
     module.attr("MAX_SIDE") = kPicMaxSide;
     py::register_exception<PicRefused>(module, "PicError", PyExc_ValueError);
     module.def("starts_as_pic", &StartsAsPic, py::arg("prefix"));
-    module.def("read_file", &ReadFile, py::arg("path"), py::arg("decode"), py::arg("max_pixels"));
+    module.def("read_file", &ReadFile, py::arg("path"), py::arg("decode"), py::arg("max_pixels"),
+               py::arg("stored") = false, py::arg("salvage") = false);
     module.def("read_memory", &ReadMemory, py::arg("data"), py::arg("decode"),
-               py::arg("max_pixels"));
+               py::arg("max_pixels"), py::arg("stored") = false, py::arg("salvage") = false);
     module.def("read_header_file", &ReadHeaderFile, py::arg("path"));
     module.def("read_header_memory", &ReadHeaderMemory, py::arg("data"));
     module.def("write_file", &WriteFile, py::arg("path"), py::arg("array"), py::arg("compressed"),
                py::arg("comment"), py::arg("aspect"));
     module.def("encode", &Encode, py::arg("array"), py::arg("compressed"), py::arg("comment"),
                py::arg("aspect"));
-    py::class_<Output>(module, "Output")
-        .def(py::init<const std::string&>(), py::arg("path"))
-        .def("fileno", &Output::FileNumber)
-        .def("commit", &Output::Commit)
-        .def("close", &Output::Close);
+    AddEngineFunctions(module);
 }

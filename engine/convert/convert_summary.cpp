@@ -99,6 +99,11 @@ void AddMetadata(const FrameOutcome* last, JsonObject& object)
 
 } // namespace
 
+bool OutcomeFails(const FrameOutcome& outcome, const ConvertJob& job)
+{
+    return !outcome.ok || (outcome.damaged && !job.allowDamaged);
+}
+
 std::string ConvertSummaryJson(const ConvertRun& run)
 {
     Totals totals;

@@ -21,6 +21,10 @@ struct ConvertRun {
     bool failed = false; // the run's exit status is not 0
 };
 
+// Whether a frame fails its run: it failed, or its PIC input is damaged
+// and the job does not allow that.
+bool OutcomeFails(const FrameOutcome& outcome, const ConvertJob& job);
+
 // status, ok, error (on failure), width, height, alpha, compressed, inputs,
 // outputs, skipped, frames, failures, missing, missingFrames, driverMs,
 // damage, damaged (each with salvage, where asked for), salvage (the first

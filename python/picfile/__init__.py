@@ -1,7 +1,7 @@
 """Read and write Softimage PIC images as numpy arrays.
 
     >>> import picfile
-    >>> pixels = picfile.imread("shot0001.pic")      # (H, W, 3) or (H, W, 4) uint8
+    >>> pixels = picfile.imread("shot0001.pic")      # (H, W, 3|4) uint8, uint16 if stored so
     >>> picfile.imwrite("copy.pic", pixels, compression="rle", comment="take 2")
     >>> with picfile.PicFile("shot0001.pic") as pic:
     ...     print(pic.width, pic.height, pic.alpha, pic.check())
@@ -17,6 +17,7 @@ Decoding and encoding release the GIL.
 
 import errno as _errno
 import io
+import json
 import os
 import warnings
 
@@ -134,17 +135,19 @@ def _check_directory(source):
         raise IsADirectoryError(_errno.EISDIR, os.strerror(_errno.EISDIR), source.name)
 
 
-def _facts(source, decode, max_pixels):
-    """(facts, array or None) of a _Source, as the C++ half answers them."""
+def _facts(source, decode, max_pixels, **how):
+    """(facts, array or None) of a _Source, as the C++ half answers them;
+    `how`: stored=True for 16-bit values where the file stores them,
+    salvage=True for the rows after damage."""
     if source.kind == "path":
-        return _core.read_file(source.value, decode, max_pixels)
-    return _core.read_memory(source.value, decode, max_pixels)
+        return _core.read_file(source.value, decode, max_pixels, **how)
+    return _core.read_memory(source.value, decode, max_pixels, **how)
 
 
-def _read(source, decode, max_pixels, what):
+def _read(source, decode, max_pixels, what, **how):
     source = _source_of(source, what)
     _check_directory(source)
-    facts, array = _facts(source, decode, max_pixels)
+    facts, array = _facts(source, decode, max_pixels, **how)
     _raise_for(facts, source)
     return source, facts, array
 
@@ -154,6 +157,8 @@ def _damage_warning(facts, source):
     if facts["damage"] is None:
         return None
     row, offset, reason, text = facts["damage"]
+    if facts["salvage"] is not None:
+        text += "; salvaged: " + facts["salvage"]
     return PicDamageWarning(source.prefix() + "damaged: " + text, row, offset, reason)
 
 
@@ -180,8 +185,9 @@ def _verify(source):
     _damage(facts, source, True, 1)
 
 
-def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
-    """The pixels of a PIC image as a C-contiguous uint8 array (H, W, 3|4).
+def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS, salvage=False):
+    """The pixels of a PIC image as a C-contiguous array (H, W, 3|4): uint8,
+    or uint16 with the values stored when some packet holds 16 bits.
 
     `source` is a path (str, bytes as os.listdir(b".") gives them, or
     os.PathLike) or a binary file. Bytes are a name, not the file's
@@ -189,18 +195,23 @@ def imread(source, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
     Raises PicError when it is no PIC image we read, has no pixels or holds
     more than `max_pixels` pixels, OSError when it cannot be opened. A
     damaged image gives its partial picture and a PicDamageWarning, or with
-    strict=True raises PicError.
+    strict=True raises PicError. With salvage=True the rows after a
+    run-length row that does not decode are looked for and kept where they
+    can be placed (rows lost stay 0, transparent black); the warning says
+    what was found.
     """
-    source, facts, array = _read(source, True, max_pixels, "imread")
+    source, facts, array = _read(source, True, max_pixels, "imread", stored=True,
+                                 salvage=salvage)
     _damage(facts, source, strict, 2)
     return array
 
 
-def imdecode(data, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS):
+def imdecode(data, *, strict=False, max_pixels=DEFAULT_MAX_PIXELS, salvage=False):
     """The pixels of the PIC file in `data`, as imread gives them: the
     inverse of imencode. `data` is any bytes-like object (bytes, bytearray,
     memoryview, mmap, a numpy buffer, ...)."""
-    source, facts, array = _read(_memory(data), True, max_pixels, "imdecode")
+    source, facts, array = _read(_memory(data), True, max_pixels, "imdecode", stored=True,
+                                 salvage=salvage)
     _damage(facts, source, strict, 2)
     return array
 
@@ -286,6 +297,16 @@ def _packets(facts):
     return [{"type": kind, "mask": mask} for kind, mask in facts["packets"]]
 
 
+def _check_line(source, name=None):
+    """(line, whole): the line `pictool check --json` writes for `source`
+    (a path or a binary file), naming it `name`, and whether it is whole."""
+    source = _source_of(source, "check")
+    name = os.fsencode(name if name is not None else source.name)
+    if source.kind == "path":
+        return _core.check_line(source.value, name)
+    return _core.check_memory_line(bytes(source.value), name)
+
+
 def check_facts(source, name=None):
     """What `pictool check --json` says of one file, as a dict.
 
@@ -293,28 +314,11 @@ def check_facts(source, name=None):
     file, result (0; 13 for a bad header or no pixels, 2 when the file
     cannot be opened, 3 out of memory: then only file and result, and
     error), width, height, packets, rowsComplete, damage (None or {row,
-    offset, reason}), trailingBytes.
+    offset, reason}), trailingBytes. A name that is not UTF-8 keeps its
+    bytes as os.fsdecode gives them.
     """
-    source = _source_of(source, "check")
-    facts, _ = _facts(source, False, 0)
-    result = {"ok": 0, "cannot open": 2, "no memory": 3}.get(facts["status"], 13)
-    out = {"file": name if name is not None else source.name, "result": result}
-    if result != 0:
-        out["error"] = facts["error"]
-        return out
-    damage = None
-    if facts["damage"] is not None:
-        row, offset, reason, _ = facts["damage"]
-        damage = {"row": row, "offset": offset, "reason": reason}
-    out.update(
-        width=facts["width"],
-        height=facts["height"],
-        packets=_packets(facts),
-        rowsComplete=facts["rowsComplete"],
-        damage=damage,
-        trailingBytes=facts["trailingBytes"],
-    )
-    return out
+    line, _ = _check_line(source, name)
+    return json.loads(line)
 
 
 class PicFile:
@@ -360,12 +364,14 @@ class PicFile:
             raise ValueError("I/O operation on closed PicFile")
 
     def check(self):
+        # A check is the engine's (pictool check --json); a check with
+        # salvage, and its words, come with the engine's own.
         self._open()
         return check_facts(self._source)
 
     def asarray(self):
         self._open()
-        source, facts, array = _read(self._source, True, self._max_pixels, "PicFile")
+        source, facts, array = _read(self._source, True, self._max_pixels, "PicFile", stored=True)
         _damage(facts, source, self._strict, 2)
         return array
 

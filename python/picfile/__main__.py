@@ -35,18 +35,43 @@ trailingBytes.
 """
 
 CONVERT_DESCRIPTION = """\
-Converts PIC files to PNG or TIFF (through Pillow) or to PIC again, into
+Converts PIC files, as `pictool convert --json IN OUT` converts each, into
 --output-dir: a file named on the command line keeps its name, a file found
 under a folder keeps its path below that folder; the extension becomes the
-output format's. RGBA stays RGBA. PIC output keeps the comment and aspect
-ratio. A damaged file gives what can be read of it, and a line with "damage";
-it fails ("ok": false, with the damage as "error") unless --allow-damaged,
-as pictool convert's. Each output is
-written as pictool writes its outputs: privately under a temporary name and
-moved into place when whole, with an earlier file's mode, owner and
-attributes, or a new file's mode from the umask. Per file: file, output, ok,
-and error, or width, height, alpha and damage.
+--to word. --to takes an extension of any format pictool writes:
+  {words}
+The picture, its alpha, comment and aspect ratio go where pictool puts
+them, the same bytes. Each input is read once. A damaged file gives what
+can be read of it; it fails ("ok": false, with the damage as "error")
+unless --allow-damaged.
+Each output is written as pictool writes its outputs: privately under a
+temporary name and moved into place when whole, with an earlier file's mode,
+owner and attributes, or a new file's mode from the umask. Per file, the
+line `pictool convert --json` writes: status, ok, error, width, height,
+alpha, compressed, inputs, outputs, failures, damage, aspect, comment,
+carried, ...
 """
+
+
+def _words():
+    from picfile import _core
+
+    return _core.output_words()
+
+
+def _convert_description():
+    return CONVERT_DESCRIPTION.format(words=_words())
+
+
+def _output_word(word):
+    """--to's word, lower case, where pictool writes that format."""
+    from picfile import _core
+
+    try:
+        _core.output_format(word)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+    return word.lower()
 
 
 def _parser():
@@ -58,7 +83,7 @@ def _parser():
     commands.required = True
     for name, summary, description in (
         ("check", "whether PIC files are whole, as pictool check --json", CHECK_DESCRIPTION),
-        ("convert", "PIC files to PNG, TIFF or PIC", CONVERT_DESCRIPTION),
+        ("convert", "PIC files to any format pictool writes", _convert_description()),
     ):
         command = commands.add_parser(
             name,
@@ -77,7 +102,8 @@ def _parser():
         command.add_argument("--quiet", "-q", action="store_true", help="no progress line")
         if name == "convert":
             command.add_argument(
-                "--to", choices=("png", "tiff", "pic"), required=True, help="the output format"
+                "--to", type=_output_word, required=True, metavar="FORMAT",
+                help="the output format, by extension: " + _words()
             )
             command.add_argument(
                 "--output-dir", "-o", required=True, metavar="DIR", help="where outputs go"
@@ -85,8 +111,7 @@ def _parser():
             command.add_argument(
                 "--compression",
                 choices=("rle", "raw"),
-                default="rle",
-                help="rows of PIC output (default: rle)",
+                help="rows of PIC output (default: the input's, as pictool)",
             )
             command.add_argument(
                 "--allow-damaged", action="store_true", help="a damaged input is no failure"
@@ -183,12 +208,10 @@ def main(argv=None, *, function=None, stdout=None):
 
     def report(result):
         nonlocal failures
-        if arguments.command == "check":
-            bad = result.get("result") != 0 or result.get("damage") is not None
-        else:
-            bad = not result["ok"]
+        line, ok = result
+        bad = not ok
         failures += 1 if bad else 0
-        stdout.write(jobs.json_line(result) + "\n")
+        stdout.write(line + "\n")
         stdout.flush()
         progress.step(bad)
 

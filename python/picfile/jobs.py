@@ -9,7 +9,6 @@ retried `retries` times; a file that still fails is reported as failed.
 """
 
 import asyncio
-import json
 import os
 import shutil
 import sys
@@ -24,70 +23,34 @@ WINDOW = 4096
 
 
 def check_file(path):
-    """One file's line of `pictool check --json`, as a dict."""
-    return picfile.check_facts(path)
+    """(line, whole): one file's line of `pictool check --json`, and
+    whether the file is whole."""
+    return picfile._check_line(path)
 
 
-def _write_output(target, write):
-    """Writes `target` through `write(stream)` as every output of the project
-    is written (picfile's C++ output): beside it, privately, moved over it
-    when whole, with an earlier file's mode and other facts, or a new file's
-    mode from the umask. A failed conversion leaves no partial file."""
-    output = picfile._core.Output(os.fsencode(target))
+def convert_file(path, target, to, compression=None, allow_damaged=False):
+    """(line, ok): converts one PIC file to the format of the word `to`
+    (an extension of any format pictool writes) as `pictool convert --json
+    path target` does, and its line. A damaged input gives what can be read
+    of it, and fails unless `allow_damaged`; `compression` ("rle", "raw" or
+    None for the input's) applies to PIC outputs."""
     try:
-        with os.fdopen(os.dup(output.fileno()), "wb") as stream:
-            write(stream)
-        output.commit()
-    finally:
-        output.close()
-
-
-def convert_file(path, target, to, compression, allow_damaged=False):
-    """Converts one PIC file to PNG, TIFF (through Pillow) or PIC. A damaged
-    input gives what can be read of it, and its line says "ok": false with
-    the damage as the error, unless `allow_damaged`."""
-    result = {"file": path, "output": target, "ok": False}
-    try:
-        # Tasks run in threads: no catch_warnings, which is process-wide.
-        with picfile.PicFile(path) as pic:
-            comment, aspect = pic.comment, pic.aspect
-        array, warning = picfile._imread_quietly(path)
-        damage = None
-        if warning is not None:
-            damage = {"row": warning.row, "offset": warning.offset, "reason": warning.reason}
         os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
-        if to == "pic":
-            picfile.imwrite(target, array, compression=compression, comment=comment, aspect=aspect)
-        else:
-            from PIL import Image
-
-            image = Image.fromarray(array, "RGBA" if array.shape[2] == 4 else "RGB")
-            _write_output(target, lambda stream: image.save(stream, format=to.upper()))
-        result.update(
-            ok=warning is None or allow_damaged,
-            width=int(array.shape[1]),
-            height=int(array.shape[0]),
-            alpha=bool(array.shape[2] == 4),
-            damage=damage,
-        )
-        if not result["ok"]:
-            result["error"] = str(warning)
-    except (OSError, ValueError, MemoryError) as error:
-        result["error"] = str(error)
-    return result
+    except OSError:
+        pass  # the conversion says why its output cannot be made
+    return picfile._core.convert_line(os.fsencode(path), os.fsencode(target), to,
+                                      compression or "", allow_damaged)
 
 
 def failed(kind, item, error):
-    """The line for a file whose task never gave a result."""
-    path = item[0] if kind == "convert" else item
-    if kind == "check":
-        return {"file": path, "result": 2, "error": error}
-    return {"file": path, "output": item[1], "ok": False, "error": error}
+    """(line, False) for a file whose task never gave a result."""
+    path, output = (item[0], item[1]) if kind == "convert" else (item, "")
+    return picfile._core.failed_line(kind, os.fsencode(path), os.fsencode(output), error), False
 
 
 def run(client, kind, items, report, *, retries=2, function=None):
     """Runs one task per item on `client` and calls report(result) once per
-    item, in the order they finish. `items` are paths (check) or argument
+    item, in the order they finish; a result is (JSON line, ok). `items` are paths (check) or argument
     tuples (convert); `function` replaces check_file or convert_file."""
     from distributed import as_completed
 
@@ -119,42 +82,6 @@ def run(client, kind, items, report, *, retries=2, function=None):
         following = submit_next()
         if following is not None:
             finished.add(following)
-
-
-_SHORT_ESCAPES = {'"': '\\"', "\\": "\\\\", "\b": "\\b", "\f": "\\f", "\n": "\\n",
-                  "\r": "\\r", "\t": "\\t"}
-
-
-def _json_text(text):
-    out = ['"']
-    for character in text:
-        code = ord(character)
-        if character in _SHORT_ESCAPES:
-            out.append(_SHORT_ESCAPES[character])
-        elif 0xDC80 <= code <= 0xDCFF:  # a byte of a name that is not UTF-8
-            out.append(f"\\u{code - 0xDC00:04X}")
-        elif code < 0x20 or code == 0x7F:
-            out.append(f"\\u{code:04X}")
-        else:
-            out.append(character)
-    out.append('"')
-    return "".join(out)
-
-
-def _json(value):
-    if isinstance(value, str):
-        return _json_text(value)
-    if isinstance(value, dict):
-        return "{" + ",".join(_json_text(key) + ":" + _json(item) for key, item in value.items()) + "}"
-    if isinstance(value, (list, tuple)):
-        return "[" + ",".join(_json(item) for item in value) + "]"
-    return json.dumps(value)
-
-
-def json_line(result):
-    """The result as pictool writes a JSON line: compact, UTF-8 as it is,
-    control characters and each byte of a name that is not UTF-8 as \\u00XX."""
-    return _json(result)
 
 
 class Progress:

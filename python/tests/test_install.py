@@ -2,6 +2,8 @@ import os
 import shlex
 import subprocess
 
+import picfile
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
 ROOT = os.path.dirname(SOURCE)
@@ -32,9 +34,12 @@ def test_the_readmes_line_installs_from_the_system_packages_alone(tmp_path):
     assert install.returncode == 0, install.stdout + install.stderr
     script = ("import numpy, picfile, picfile.pillow\n"
               "print(picfile.__file__)\n"
-              "print(picfile.imdecode(picfile.imencode(numpy.ones((2, 3, 4), numpy.uint8))).sum())\n")
+              "print(picfile.imdecode(picfile.imencode(numpy.ones((2, 3, 4), numpy.uint8))).sum())\n"
+              "print(picfile._core.output_words())\n")
     venv = tmp_path / "venv"
     used = subprocess.run([str(venv / "bin" / "python"), "-c", script], capture_output=True,
                           text=True, env=environment, cwd=tmp_path, check=True)
-    where, total = used.stdout.split()
+    where, total, words = used.stdout.split("\n", 2)
     assert where.startswith(str(venv)) and total == "24"
+    # The formats CMake's build writes, each found the same way.
+    assert words.strip() == picfile._core.output_words()

@@ -106,8 +106,10 @@ def test_names_that_are_not_utf8(tmp_path, pictool):
     array = picture(2, 2, 3)
     picfile.imwrite(name, array)
     numpy.testing.assert_array_equal(picfile.imread(name), array)
-    line = picfile.jobs.json_line(picfile.check_facts(name))
-    assert line.startswith('{"file":"' + str(tmp_path) + '/shot\\u00FF\\u007F\\t\\"\xe9.pic",')
+    line, whole = picfile.jobs.check_file(name)
+    assert line.startswith('{"file":"' + str(tmp_path) + '/shot\\udcff\\u007F\\t\\"\xe9.pic",')
+    assert whole and json.loads(line) == picfile.check_facts(name)
+    assert json.loads(line)["file"] == name  # the bytes again, through os.fsencode
     assert line == run_pictool(pictool, "check", "--json", name).stdout.strip()
 
 
@@ -159,8 +161,7 @@ def test_every_layout_reads_as_pictool_converts_and_checks(tmp_path, pictool):
             assert array.shape[2] == depth, where
             assert array.tobytes() == body, where
             line = run_pictool(pictool, "check", "--json", str(path)).stdout.strip()
-            assert json.loads(line) == picfile.check_facts(path), where
-            assert picfile.jobs.json_line(picfile.check_facts(path)) == line, where
+            assert picfile.jobs.check_file(str(path))[0] == line, where
             assert bool(caught) == (json.loads(line)["damage"] is not None), where
 
 
@@ -182,6 +183,32 @@ def test_damage_warns_with_the_partial_picture_or_raises_when_strict():
         assert pic.check()["rowsComplete"] == damage.row
         with pytest.raises(picfile.PicError):
             pic.asarray()
+
+
+def test_sixteen_bits_read_as_stored_and_salvage_keeps_the_rows_after_damage(tmp_path):
+    from PIL import Image
+
+    import picfile.pillow  # noqa: F401 - registers PIC with Pillow
+
+    stored = os.path.join(os.path.dirname(__file__), "..", "..", "fuzz", "corpus", "check_fuzz",
+                          "rgba16_raw_3x2.pic")
+    wide = picfile.imread(stored)
+    assert wide.dtype == numpy.uint16 and (wide % 257).any()  # not 8-bit values widened
+    with Image.open(stored) as image:  # Pillow's modes hold 8 bits: rounded there
+        numpy.testing.assert_array_equal(numpy.asarray(image), (wide / 257 + 0.5).astype(numpy.uint8))
+    data, starts = layout_file(41, 12, LAYOUTS["mixed RGB + mixed A"])
+    whole = picfile.imdecode(data)
+    broken = bytearray(data)
+    broken[starts[3]] = 0xFF  # a run of 128 in a row of 41
+    for salvage, kept in ((False, range(3)), (True, [*range(3), *range(4, 12)])):
+        array, (warning,) = read_quietly(io.BytesIO(broken), salvage=salvage)
+        assert (warning.message.row, warning.message.reason) == (3, "run past row end")
+        assert str(warning.message).endswith(
+            "; salvaged: row 3 lost, 8 rows found again after the damage" if salvage else "(offset 454)")
+        assert [y for y in range(12) if array[y].any()] == list(kept), salvage
+        numpy.testing.assert_array_equal(array[list(kept)], whole[list(kept)])
+    with pytest.raises(picfile.PicError, match="salvaged: row 3 lost"):
+        picfile.imdecode(broken, strict=True, salvage=True)
 
 
 def test_errors_say_what_pictool_says(tmp_path, pictool):

@@ -163,7 +163,7 @@ void FrameLog::Finish()
             request.input + ": frames " + run.missing + ": " + SystemErrorText(ENOENT);
     bool failed = run.missingFrames > 0;
     for (const FrameOutcome& outcome : run.outcomes)
-        failed = failed || !outcome.ok || (outcome.damaged && !request.job.allowDamaged);
+        failed = failed || OutcomeFails(outcome, request.job);
     run.failed = failed;
 }
 
