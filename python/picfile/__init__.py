@@ -313,8 +313,8 @@ def check_facts(source, name=None):
     `source` is a path (str, bytes or os.PathLike) or a binary file. Keys:
     file, result (0; 13 for a bad header or no pixels, 2 when the file
     cannot be opened, 3 out of memory: then only file and result, and
-    error), width, height, packets, rowsComplete, damage (None or {row,
-    offset, reason}), trailingBytes. A name that is not UTF-8 keeps its
+    error), width, height, packets, bits (8, or 16 when some packet holds
+    16), rowsComplete, damage (None or {row, offset, reason}), trailingBytes. A name that is not UTF-8 keeps its
     bytes as os.fsdecode gives them.
     """
     line, _ = _check_line(source, name)

@@ -29,7 +29,7 @@ CHECK_DESCRIPTION = """\
 Reads each PIC file's header, packets and rows and says whether every row is
 there and decodes, as `pictool check --json` does: file, result (0; 13 for a
 bad header or no pixels, 2 when the file cannot be opened: then only file, result and
-error), width, height, packets, rowsComplete, damage (null or {"row",
+error), width, height, packets, bits, rowsComplete, damage (null or {"row",
 "offset", "reason"}: "cut short", "run past row end", "zero count") and
 trailingBytes.
 """
