@@ -28,6 +28,8 @@ INPUTS = {
     "height_zero": "fuzz/corpus/load_image_fuzz/height_zero.pic",
     "wrong_magic": "fuzz/corpus/header_fuzz/wrong_magic.pic",
     "commented": None,  # a comment and a pixel ratio of 0.5
+    "rgb16": "fuzz/corpus/load_image_fuzz/rgb16_mixed_9x4.pic",
+    "alpha16": "fuzz/corpus/load_image_fuzz/rgb8_alpha16_mixed_6x3.pic",  # 8-bit colour
 }
 # What only the plug-in's driver measures.
 TIMES = ("driverMs",)
