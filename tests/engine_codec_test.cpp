@@ -178,6 +178,7 @@ TEST_F(Codecs, KeepSixteenBitValuesAndRoundThemForEightBitOutputs)
                 job.outputFormat = format;
                 job.toPic = format == &PicFormat();
                 job.write.depth = depth;
+                job.depthGiven = true;
                 ExpectSame(job, inputs.File("wide.pic"), std::string("16-bit to ") + format->name);
                 if (std::string(format->name) != "PAM" || depth != SampleDepth::Sixteen)
                     continue;
@@ -213,6 +214,7 @@ TEST_F(Codecs, KeepSixteenBitValuesAndRoundThemForEightBitOutputs)
     host.write.depth = SampleDepth::HostPixels;
     ExpectSame(host, inputs.File("wide.pic"), "16-bit host pixels");
     host.write.depth = SampleDepth::Eight;
+    host.depthGiven = true;
     host.unpremultiply = true;
     ExpectSame(host, inputs.File("wide.pic"), "16-bit unpremultiplied");
 }

@@ -73,6 +73,16 @@ ImageHeader HeaderOf(const ConvertJob& job, const LoadedPicFile& file, FrameOutc
     return header;
 }
 
+// The job's write settings, at the input's depth where none was asked for.
+WriteSettings OutputSettings(const ConvertJob& job, const PicImageFacts& facts)
+{
+    WriteSettings write = job.write;
+    if (write.depth == SampleDepth::Eight && !job.depthGiven && facts.Bits() == 16 &&
+        job.outputFormat->sixteenBitOutput)
+        write.depth = SampleDepth::Sixteen;
+    return write;
+}
+
 } // namespace
 
 FrameOutcome ConvertFrameFromPic(PicCodec& codec, const ConvertJob& job, const FrameTask& task,
@@ -105,7 +115,8 @@ FrameOutcome ConvertFrameFromPic(PicCodec& codec, const ConvertJob& job, const F
                    : FrameFailure(task.output,
                                   CreateFailureText(task.output, output.SystemError()));
     }
-    std::unique_ptr<RowSink> sink = job.outputFormat->newWriter(output.WriterName(), job.write);
+    std::unique_ptr<RowSink> sink =
+        job.outputFormat->newWriter(output.WriterName(), OutputSettings(job, file.loaded.facts));
     const WideRows wide(file.loaded.facts.packets);
     if (!StreamFrame(*file.loaded.frame, header, wide, job.unpremultiply, *sink, error))
         return FrameFailure(task.output, error);

@@ -40,6 +40,9 @@ struct ConvertJob {
 
     // Towards other formats.
     WriteSettings write;
+    // write.depth Eight was asked for; without it a 16-bit PIC file gives
+    // 16-bit samples where the format has them (8-bit files 8-bit samples).
+    bool depthGiven = false;
     bool unpremultiply = false; // colour divided by alpha on the way out
     bool allowDamaged = false;  // a damaged PIC input is no failure
     // PIC inputs are loaded by pic/'s reader, which looks for the rows after

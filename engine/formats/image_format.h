@@ -123,7 +123,7 @@ struct ImageFormat {
     // neither: the plug-in's drivers read and write it.
     std::unique_ptr<RowSource> (*newReader)(ImageInput& input, const ReadSettings& settings);
     std::unique_ptr<RowSink> (*newWriter)(const std::string& path, const WriteSettings& settings);
-    bool sixteenBitOutput; // --depth 16 applies
+    bool sixteenBitOutput; // --depth applies: 8 or 16 bits
     bool namedFilesOnly;   // reader and writer seek: standard input and output are staged
     bool keepsMetadata;    // its files hold the aspect ratio and a comment
     bool layered;          // its files have parts and layers: --part and --ch apply

@@ -374,7 +374,7 @@ extern const ImageFormat kPamFormat = {
     false,
     true,
     "GRAYSCALE, GRAYSCALE_ALPHA, RGB, RGB_ALPHA; MAXVAL 1 to 65535",
-    "RGB or RGB_ALPHA, MAXVAL 255 or 65535 (--depth 16); --host-pixels",
+    "RGB or RGB_ALPHA, MAXVAL 255 or 65535 (--depth); --host-pixels",
 };
 
 extern const ImageFormat kPnmFormat = {

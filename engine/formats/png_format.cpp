@@ -471,6 +471,6 @@ extern const ImageFormat kPngFormat = {
     false,
     "any colour type, 1 to 16 bits, interlaced, tRNS; pHYs, Comment in\n"
     "           tEXt, zTXt or iTXt",
-    "RGB or RGBA, 8 or 16 bits (--depth 16); pHYs, Comment in tEXt\n"
+    "RGB or RGBA, 8 or 16 bits (--depth); pHYs, Comment in tEXt\n"
     "           (iTXt past Latin-1)",
 };

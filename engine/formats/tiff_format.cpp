@@ -293,5 +293,5 @@ extern const ImageFormat kTiffFormat = {
     "           strips or tiles; BigTIFF; CMYK, YCbCr, JPEG, L*a*b*, ... as\n"
     "           libtiff makes them RGBA; resolution, ImageDescription",
     "RGB or RGBA (associated alpha; straight after --unpremult), 8 or\n"
-    "           16 bits (--depth 16), Deflate; resolution, ImageDescription",
+    "           16 bits (--depth), Deflate; resolution, ImageDescription",
 };

@@ -183,10 +183,11 @@ std::vector<Row> ReadingImageRows()
 std::vector<Row> ReadingPicRows()
 {
     return {
-        ForFormats(Value("--depth", "16", kAny, kReadingPic,
-                         "16 bits a sample (" + SixteenBitFormatNames() +
-                             "), each value\ntimes 257 (255 becomes 65535), a 16-bit PIC's "
-                             "values\nas they are; 8 is the default",
+        ForFormats(Value("--depth", "BITS", kAny, kReadingPic,
+                         "8 or 16 bits a sample (" + SixteenBitFormatNames() +
+                             "); default: the\nPIC file's (16 for a 16-bit file, else 8). 16 "
+                             "writes\nan 8-bit value times 257 (255 becomes 65535), 8\n"
+                             "rounds a 16-bit value",
                          [](ConvertRequest& r, const std::string& value, std::string& why) {
                              r.depth = value;
                              why = "give 8 or 16";
