@@ -53,15 +53,22 @@ int PacketPixelBytes(const PicChannelPacket& packet)
     return packet.size == kPacketBits16 ? 2 * count : count;
 }
 
-int PicChainBits(const std::vector<PicChannelPacket>& packets)
+void PicChannelBits(const std::vector<PicChannelPacket>& packets, uint8_t bits[4])
 {
-    uint8_t bits[4] = {};
+    for (int channel = 0; channel < 4; ++channel)
+        bits[channel] = 0;
     for (const PicChannelPacket& packet : packets) {
         for (int channel = 0; channel < 4; ++channel) {
             if ((packet.channel & kChannelMasks[channel]) != 0)
                 bits[channel] = packet.size;
         }
     }
+}
+
+int PicChainBits(const std::vector<PicChannelPacket>& packets)
+{
+    uint8_t bits[4];
+    PicChannelBits(packets, bits);
     for (const uint8_t size : bits) {
         if (size == kPacketBits16)
             return 16;

@@ -119,6 +119,9 @@ int PacketPixelBytes(const PicChannelPacket& packet);
 // values come from a 16-bit packet (the last packet covering a channel
 // gives it), else 8.
 int PicChainBits(const std::vector<PicChannelPacket>& packets);
+// The same per channel (red, green, blue, alpha): 8, 16, or 0 for a channel
+// no packet covers.
+void PicChannelBits(const std::vector<PicChannelPacket>& packets, uint8_t bits[4]);
 
 // Converts the numeric fields between the file's big-endian order and the
 // host's order, in place; comment and id are bytes and stay as they are. The

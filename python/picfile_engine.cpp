@@ -28,22 +28,24 @@ std::string EngineName(const std::string& path)
     return path == "-" ? "./-" : path;
 }
 
-// (the JSON line, whether the file is whole)
-py::tuple CheckLine(const std::string& path, const std::string& name)
+// (the JSON line, whether the file is whole); with `salvage`, the rows
+// after a run-length row that does not decode are looked for (a salvaged
+// file is not whole).
+py::tuple CheckLine(const std::string& path, const std::string& name, bool salvage)
 {
     const std::string opened = EngineName(path);
     std::string line;
     bool whole = false;
     {
         py::gil_scoped_release released;
-        const PicCheck check = CheckPicFile(opened);
+        const PicCheck check = CheckPicFile(opened, salvage);
         line = CheckJsonLine(name, check);
         whole = check.Whole();
     }
     return py::make_tuple(line, whole);
 }
 
-py::tuple CheckMemoryLine(const py::bytes& data, const std::string& name)
+py::tuple CheckMemoryLine(const py::bytes& data, const std::string& name, bool salvage)
 {
     const std::string_view bytes(data);
     std::string line;
@@ -51,7 +53,7 @@ py::tuple CheckMemoryLine(const py::bytes& data, const std::string& name)
     {
         py::gil_scoped_release released;
         const PicCheck check =
-            CheckPicBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            CheckPicBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0, salvage);
         line = CheckJsonLine(name, check);
         whole = check.Whole();
     }
@@ -68,9 +70,10 @@ const ImageFormat& OutputFormat(const std::string& word)
 }
 
 // What pictool convert --json says of `input` converted to `output` in the
-// format of the word `to`: (the JSON line, whether the run is ok).
+// format of the word `to`: (the JSON line, whether the run is ok). With
+// `salvage` the input is read as convert --salvage reads it.
 py::tuple ConvertLine(const std::string& input, const std::string& output, const std::string& to,
-                      const std::string& compression, bool allowDamaged)
+                      const std::string& compression, bool allowDamaged, bool salvage)
 {
     ConvertJob job;
     job.outputFormat = &OutputFormat(to);
@@ -79,6 +82,7 @@ py::tuple ConvertLine(const std::string& input, const std::string& output, const
                      : compression == "raw" ? Switch::Off
                                             : Switch::Unset;
     job.allowDamaged = allowDamaged;
+    job.salvage = salvage;
     ConvertRun run;
     run.tasks.push_back(FrameTask{kSingleFrame, EngineName(input), SystemPath(output)});
     std::string line;
@@ -122,10 +126,12 @@ const char* SystemPath(const std::string& path)
 
 void AddEngineFunctions(py::module_& module)
 {
-    module.def("check_line", &CheckLine, py::arg("path"), py::arg("name"));
-    module.def("check_memory_line", &CheckMemoryLine, py::arg("data"), py::arg("name"));
+    module.def("check_line", &CheckLine, py::arg("path"), py::arg("name"),
+               py::arg("salvage") = false);
+    module.def("check_memory_line", &CheckMemoryLine, py::arg("data"), py::arg("name"),
+               py::arg("salvage") = false);
     module.def("convert_line", &ConvertLine, py::arg("input"), py::arg("output"), py::arg("to"),
-               py::arg("compression"), py::arg("allow_damaged"));
+               py::arg("compression"), py::arg("allow_damaged"), py::arg("salvage") = false);
     module.def("failed_line", &FailedLine, py::arg("kind"), py::arg("input"), py::arg("output"),
                py::arg("error"));
     module.def(

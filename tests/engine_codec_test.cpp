@@ -11,6 +11,8 @@
 #include "engine/convert/convert_summary.h"
 #include "engine/convert/library_codec.h"
 #include "engine/formats/format_table.h"
+#include "pic/pic_image.h"
+#include "tests/layout_files.h"
 #include "tests/test_support.h"
 #include "tools/pictool/convert/driver_codec.h"
 
@@ -141,6 +143,111 @@ TEST_F(Codecs, GiveTheSameFilesAndJsonForEveryFormat)
     straight.unpremultiply = true;
     straight.write.depth = SampleDepth::HostPixels;
     ExpectSame(straight, inputs.File("rle.pic"), "host pixels, unpremultiplied");
+}
+
+// A 16-bit PAM's samples (MAXVAL 65535), after its header.
+std::vector<uint16_t> WideSamples(const Bytes& pam)
+{
+    const std::string text(pam.begin(), pam.end());
+    std::vector<uint16_t> samples;
+    for (size_t at = text.find("ENDHDR\n") + 7; at + 1 < pam.size(); at += 2)
+        samples.push_back(uint16_t(pam[at] << 8 | pam[at + 1]));
+    return samples;
+}
+
+// 16-bit files of the tests' own encoder, with 8-bit packets among the
+// 16-bit ones: both codecs give the same files to every format at both
+// depths, a 16-bit PAM holds each value (an 8-bit channel's v as v * 257),
+// and a PIC output, 8 bits a channel, each value rounded.
+TEST_F(Codecs, KeepSixteenBitValuesAndRoundThemForEightBitOutputs)
+{
+    const std::vector<LayoutPacket> layouts[] = {
+        {{2, 0xE0, 16}, {0, 0x10, 8}},
+        {{2, 0xE0, 8}, {1, 0x40, 16}, {0, 0x10, 16}},
+    };
+    constexpr uint32_t kWidth = 23, kHeight = 3;
+    for (const std::vector<LayoutPacket>& layout : layouts) {
+        WriteFileBytes(inputs.File("wide.pic"), BuildLayoutFile(kWidth, kHeight, layout).bytes);
+        for (const ImageFormat* format : ImageFormats()) {
+            if (format != &PicFormat() && format->newWriter == nullptr)
+                continue;
+            for (const SampleDepth depth : {SampleDepth::Eight, SampleDepth::Sixteen}) {
+                if (depth == SampleDepth::Sixteen && !format->sixteenBitOutput)
+                    continue;
+                ConvertJob job;
+                job.outputFormat = format;
+                job.toPic = format == &PicFormat();
+                job.write.depth = depth;
+                job.depthGiven = true;
+                ExpectSame(job, inputs.File("wide.pic"), std::string("16-bit to ") + format->name);
+                if (std::string(format->name) != "PAM" || depth != SampleDepth::Sixteen)
+                    continue;
+                const std::vector<uint16_t> samples =
+                    WideSamples(ReadFileBytes(viaDriver.File("out.pam")));
+                ASSERT_EQ(samples.size(), size_t(kWidth * kHeight * 4));
+                size_t mismatches = 0;
+                for (size_t at = 0; at < samples.size(); ++at) {
+                    const LayoutStored stored = LayoutStoredValue(
+                        layout, uint32_t(at / 4 % kWidth), uint32_t(at / 4 / kWidth), int(at % 4));
+                    mismatches +=
+                        samples[at] != (stored.bits == 8 ? stored.value * 257 : stored.value);
+                }
+                EXPECT_EQ(mismatches, 0u);
+            }
+        }
+        const Bytes written = ReadFileBytes(viaDriver.File("out.pic"));
+        const PicImage image = ReadPicImageMemory(written.data(), written.size(), true);
+        ASSERT_NE(image.pixels, nullptr);
+        size_t mismatches = 0;
+        for (size_t at = 0; at < image.Values(); ++at) {
+            const LayoutStored stored = LayoutStoredValue(layout, uint32_t(at / 4 % kWidth),
+                                                          uint32_t(at / 4 / kWidth), int(at % 4));
+            mismatches +=
+                image.pixels[at] != (stored.bits == 16 ? RoundTo8Bits(stored.value) : stored.value);
+        }
+        EXPECT_EQ(mismatches, 0u);
+    }
+    ConvertJob host;
+    for (const ImageFormat* format : ImageFormats())
+        if (std::string(format->name) == "PAM")
+            host.outputFormat = format;
+    host.write.depth = SampleDepth::HostPixels;
+    ExpectSame(host, inputs.File("wide.pic"), "16-bit host pixels");
+    host.write.depth = SampleDepth::Eight;
+    host.depthGiven = true;
+    host.unpremultiply = true;
+    ExpectSame(host, inputs.File("wide.pic"), "16-bit unpremultiplied");
+}
+
+// Salvage loads through pic/'s reader whichever codec writes: a file whose
+// count byte was flipped gives the same outputs, PIC ones included.
+TEST_F(Codecs, SalvageTheSameThroughEitherCodec)
+{
+    const LayoutFile file = BuildLayoutFile(40, 12, {{2, 0xE0}, {2, 0x10}});
+    Bytes bytes = file.bytes;
+    bytes[file.rowStarts[4]] ^= 0x40; // row 4's first count
+    WriteFileBytes(inputs.File("broken.pic"), bytes);
+    for (const ImageFormat* format : ImageFormats()) {
+        if (format != &PicFormat() && format->newWriter == nullptr)
+            continue;
+        ConvertJob job;
+        job.outputFormat = format;
+        job.toPic = format == &PicFormat();
+        job.salvage = true;
+        ExpectSame(job, inputs.File("broken.pic"), std::string("salvaged to ") + format->name);
+    }
+    ConvertJob plain;
+    plain.outputFormat = &PicFormat();
+    plain.toPic = true;
+    const FrameOutcome outcome =
+        ConvertOne(*driver, plain, inputs.File("broken.pic"), viaDriver.File("plain.pic"), window);
+    EXPECT_TRUE(outcome.damaged);
+    EXPECT_EQ(outcome.salvage, "") << "salvage only when asked";
+    plain.salvage = true;
+    const FrameOutcome salvaged =
+        ConvertOne(library, plain, inputs.File("broken.pic"), viaLibrary.File("plain.pic"), window);
+    EXPECT_TRUE(salvaged.damaged);
+    EXPECT_EQ(salvaged.salvage, "{\"lostRows\":[[4,4]],\"recoveredRows\":7}");
 }
 
 } // namespace

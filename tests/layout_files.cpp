@@ -125,3 +125,15 @@ LayoutFile BuildLayoutFile(uint32_t width, uint32_t height,
     file.rowStarts.push_back(file.bytes.size());
     return file;
 }
+
+LayoutStored LayoutStoredValue(const std::vector<LayoutPacket>& packets, uint32_t x, uint32_t y,
+                               int channel)
+{
+    LayoutStored stored{0, 0};
+    for (const LayoutPacket& packet : packets) {
+        if ((packet.mask & (0x80 >> channel)) != 0)
+            stored = packet.bits == 16 ? LayoutStored{16, LayoutValue16(x, y, channel)}
+                                       : LayoutStored{8, LayoutValue(x, y, channel)};
+    }
+    return stored;
+}

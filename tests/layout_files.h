@@ -20,6 +20,15 @@ uint8_t LayoutValue(uint32_t x, uint32_t y, int channel);
 // The same picture's 16-bit values, whose two bytes differ.
 uint16_t LayoutValue16(uint32_t x, uint32_t y, int channel);
 
+// Channel c of pixel (x, y) as a file of `packets` holds it: from the last
+// packet covering it, 8 or 16 bits wide, or no packet at all (bits 0).
+struct LayoutStored {
+    int bits;
+    uint16_t value;
+};
+LayoutStored LayoutStoredValue(const std::vector<LayoutPacket>& packets, uint32_t x, uint32_t y,
+                               int channel);
+
 struct LayoutFile {
     Bytes bytes;
     std::vector<size_t> rowStarts; // where each row's data begins, then the end

@@ -13,6 +13,7 @@
 
 #include "host/bitmap_storage.h"
 #include "pic/pic_header.h"
+#include "tests/layout_files.h"
 #include "tests/test_support.h"
 
 #if !defined(_WIN32)
@@ -601,6 +602,55 @@ TEST(PictoolConvert, CutShortPicConvertsWithAWarning)
         EXPECT_TRUE(Contains(run.out, part)) << part << " in " << run.out;
 }
 
+// A run-length file with a flipped count byte: check --salvage and convert
+// --salvage say which rows are lost and how many were found again, the
+// output has the rows found and the lost one transparent black, and both
+// still exit 1 (0 with --allow-damaged). Without --salvage nothing changes.
+TEST(PictoolConvert, SalvageFindsTheRowsAfterTheDamage)
+{
+    TempDir dir;
+    const LayoutFile file = BuildLayoutFile(40, 12, {{2, 0xE0}, {2, 0x10}});
+    Bytes broken = file.bytes;
+    broken[file.rowStarts[4]] ^= 0x40; // row 4's first count
+    WriteFileBytes(dir.File("whole.pic"), file.bytes);
+    WriteFileBytes(dir.File("broken.pic"), broken);
+    const std::string pictool = ProgramBesideTest("pictool");
+    const std::string salvage = "\"salvage\":{\"lostRows\":[[4,4]],\"recoveredRows\":7}";
+    const ProcessResult json =
+        RunProgram(pictool, {"check", "--salvage", "--json", dir.File("broken.pic")}, dir.Path());
+    EXPECT_EQ(json.exitCode, 1);
+    EXPECT_TRUE(Contains(json.out, "\"rowsComplete\":4,") && Contains(json.out, salvage))
+        << json.out;
+    const ProcessResult text =
+        RunProgram(pictool, {"check", "--salvage", dir.File("broken.pic")}, dir.Path());
+    EXPECT_TRUE(Contains(text.out, "; salvaged: row 4 lost, 7 rows found again after the damage"))
+        << text.out;
+
+    ASSERT_EQ(Convert(dir, {dir.File("whole.pic"), dir.File("whole.pam")}).exitCode, 0);
+    const ProcessResult run =
+        Convert(dir, {dir.File("broken.pic"), dir.File("out.pam"), "--salvage", "--json"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_TRUE(Contains(run.out, salvage)) << run.out;
+    EXPECT_TRUE(Contains(run.err, "salvaged: row 4 lost")) << run.err;
+    const std::vector<uint16_t> whole = ParsePam(ReadFileBytes(dir.File("whole.pam"))).samples;
+    std::vector<uint16_t> expected = whole;
+    const size_t row = 40 * 4;
+    std::fill(expected.begin() + 4 * row, expected.begin() + 5 * row, 0);
+    EXPECT_EQ(ParsePam(ReadFileBytes(dir.File("out.pam"))).samples, expected);
+    EXPECT_EQ(
+        Convert(dir, {dir.File("broken.pic"), dir.File("out.pic"), "--salvage", "--allow-damaged"})
+            .exitCode,
+        0);
+    ASSERT_EQ(Convert(dir, {dir.File("out.pic"), dir.File("again.pam")}).exitCode, 0);
+    EXPECT_EQ(ParsePam(ReadFileBytes(dir.File("again.pam"))).samples, expected);
+
+    const ProcessResult plain =
+        Convert(dir, {dir.File("broken.pic"), dir.File("plain.pam"), "--json"});
+    EXPECT_FALSE(Contains(plain.out, "salvage")) << plain.out;
+    std::fill(expected.begin() + 5 * row, expected.end(), 0);
+    EXPECT_EQ(ParsePam(ReadFileBytes(dir.File("plain.pam"))).samples, expected);
+}
+
 TEST(PictoolConvert, HelpTellsTheOptions)
 {
     TempDir dir;
@@ -820,6 +870,53 @@ TEST(PictoolConvertPng, SixteenBitOutputScalesBy257)
     ASSERT_EQ(output.samples.size(), input.samples.size());
     for (size_t i = 0; i < input.samples.size(); ++i)
         EXPECT_EQ(output.samples[i], input.samples[i] * 257) << i;
+}
+
+// A 16-bit file of the tests' own encoder, with an 8-bit packet among the
+// 16-bit ones: check and info say 16 bits; its PNG is 16-bit unless --depth 8
+// and holds every value exactly (an 8-bit channel's v as v * 257); an 8-bit
+// PNG and a JPEG hold
+// each value rounded, the JPEG the same bytes as one from an 8-bit file of
+// the rounded values.
+TEST(PictoolConvertPng, SixteenBitPicKeepsEveryValueAndRounds)
+{
+    TempDir dir;
+    constexpr uint32_t kWidth = 29, kHeight = 4;
+    const std::vector<LayoutPacket> layout = {{2, 0xE0, 16}, {0, 0x10, 8}};
+    WriteFileBytes(dir.File("wide.pic"), BuildLayoutFile(kWidth, kHeight, layout).bytes);
+    const std::string pictool = ProgramBesideTest("pictool");
+    const ProcessResult check =
+        RunProgram(pictool, {"check", "--json", dir.File("wide.pic")}, dir.Path());
+    EXPECT_TRUE(Contains(check.out, "\"bits\":16,")) << check.out;
+    const ProcessResult info = RunProgram(pictool, {"info", dir.File("wide.pic")}, dir.Path());
+    EXPECT_TRUE(Contains(info.out, "  bits         16 a channel\n")) << info.out;
+
+    ASSERT_EQ(Convert(dir, {dir.File("wide.pic"), dir.File("16.png")}).exitCode, 0);
+    ASSERT_EQ(Convert(dir, {dir.File("wide.pic"), dir.File("8.png"), "--depth", "8"}).exitCode, 0);
+    const Decoded wide = DecodePng(dir.File("16.png"));
+    const Decoded narrow = DecodePng(dir.File("8.png"));
+    ASSERT_TRUE(wide.sixteen);
+    ASSERT_EQ(wide.samples.size(), size_t(kWidth * kHeight * 4));
+    ASSERT_EQ(narrow.samples.size(), wide.samples.size());
+    Pam rounded{kWidth, kHeight, 4, {}};
+    size_t mismatches = 0;
+    for (size_t at = 0; at < wide.samples.size(); ++at) {
+        const LayoutStored stored = LayoutStoredValue(layout, uint32_t(at / 4 % kWidth),
+                                                      uint32_t(at / 4 / kWidth), int(at % 4));
+        const bool eight = stored.bits == 8;
+        const uint16_t nearest = eight ? stored.value : RoundTo8Bits(stored.value);
+        mismatches += wide.samples[at] != (eight ? stored.value * 257 : stored.value);
+        mismatches += narrow.samples[at] != nearest;
+        rounded.samples.push_back(uint16_t(nearest * 257));
+    }
+    EXPECT_EQ(mismatches, 0u);
+#if defined(ENGINE_HAVE_JPEG)
+    WriteFileBytes(dir.File("rounded.pam"), PamBytes(rounded, "RGB_ALPHA"));
+    ASSERT_EQ(Convert(dir, {dir.File("rounded.pam"), dir.File("rounded.pic")}).exitCode, 0);
+    ASSERT_EQ(Convert(dir, {dir.File("rounded.pic"), dir.File("rounded.jpg")}).exitCode, 0);
+    ASSERT_EQ(Convert(dir, {dir.File("wide.pic"), dir.File("wide.jpg")}).exitCode, 0);
+    EXPECT_EQ(ReadFileBytes(dir.File("wide.jpg")), ReadFileBytes(dir.File("rounded.jpg")));
+#endif
 }
 
 TEST(PictoolConvertPng, InterlacedSixteenBitWithAColourKey)

@@ -20,8 +20,8 @@ import unittest
 PICTOOL = None
 EMULATOR = []
 
-INFO_KEYS = ["file", "result", "width", "height", "aspect", "gamma", "type", "firstFrame",
-             "lastFrame", "withAlpha", "rgbCompressed", "alphaCompressed", "comment"]
+INFO_KEYS = ["file", "result", "width", "height", "aspect", "gamma", "type", "bits",
+             "firstFrame", "lastFrame", "withAlpha", "rgbCompressed", "alphaCompressed", "comment"]
 
 
 # --- PIC files, byte by byte ------------------------------------------------
@@ -131,7 +131,7 @@ class InfoJson(PictoolTest):
         self.assertEqual(list(objects[0].keys()), INFO_KEYS)
         self.assertEqual(objects[0], {
             "file": "mixed.pic", "result": 0, "width": 4, "height": 2, "aspect": 1.25,
-            "gamma": 1, "type": 6, "firstFrame": 0, "lastFrame": 0, "withAlpha": 1,
+            "gamma": 1, "type": 6, "bits": 8, "firstFrame": 0, "lastFrame": 0, "withAlpha": 1,
             "rgbCompressed": 1, "alphaCompressed": 1,
             "comment": MIXED_COMMENT.decode("latin-1")})
         # Bytes above 0x7F travel as \u00XX escapes: the line itself is ASCII.
@@ -327,7 +327,7 @@ class Check(PictoolTest):
         objects = run.json_lines()
         self.assertEqual(objects[0], {
             "file": "mixed.pic", "result": 0, "width": 4, "height": 2,
-            "packets": [{"type": 2, "mask": 0xE0}, {"type": 2, "mask": 0x10}],
+            "packets": [{"type": 2, "mask": 0xE0}, {"type": 2, "mask": 0x10}], "bits": 8,
             "rowsComplete": 2, "damage": None, "trailingBytes": 2})
         self.assertEqual(objects[1]["damage"], {"row": 1, "offset": 112 + 15, "reason": "cut short"})
         self.assertEqual(objects[1]["rowsComplete"], 1)
@@ -340,8 +340,8 @@ class Check(PictoolTest):
         plain = self.pictool("check", names[0], names[1])
         self.assertEqual(plain.status, 1)
         self.assertEqual(plain.out.splitlines(), [
-            "mixed.pic: 4 x 2, mixed RGB + mixed A: ok (2 bytes after the last row)",
-            "cut.pic: 4 x 2, mixed RGB + mixed A: cut short in row 1 of 2 (offset 127)",
+            "mixed.pic: 4 x 2, 8-bit, mixed RGB + mixed A: ok (2 bytes after the last row)",
+            "cut.pic: 4 x 2, 8-bit, mixed RGB + mixed A: cut short in row 1 of 2 (offset 127)",
             "1 of 2 files whole"])
         self.assertEqual(self.pictool("check", names[0]).status, 0)
         self.assert_usage_error(self.pictool("check"))

@@ -22,24 +22,6 @@ namespace {
 using Layout = std::vector<LayoutPacket>;
 using StoragePtr = std::unique_ptr<BitmapStorage, StorageDeleter>;
 
-// Channel c of pixel (x, y) as the file holds it: from the last packet
-// covering it, 8 or 16 bits wide, or no packet at all (bits 0).
-struct Stored {
-    int bits;
-    uint16_t value;
-};
-
-Stored StoredValue(const Layout& layout, uint32_t x, uint32_t y, int c)
-{
-    Stored stored{0, 0};
-    for (const LayoutPacket& packet : layout) {
-        if ((packet.mask & (0x80 >> c)) != 0)
-            stored = packet.bits == 16 ? Stored{16, LayoutValue16(x, y, c)}
-                                       : Stored{8, LayoutValue(x, y, c)};
-    }
-    return stored;
-}
-
 bool HasAlpha(const Layout& layout)
 {
     for (const LayoutPacket& packet : layout) {
@@ -127,7 +109,7 @@ TEST(SixteenBit, EveryLayoutReadsExactly)
                 const BMM_Color_64& host = loaded[y * kWidth + x];
                 const uint16_t hosted[4] = {host.r, host.g, host.b, host.a};
                 for (int c = 0; c < 4; ++c) {
-                    const Stored stored = StoredValue(layout, x, y, c);
+                    const LayoutStored stored = LayoutStoredValue(layout, x, y, c);
                     const uint16_t value = stored.value;
                     mismatches += hosted[c] != (stored.bits == 8 ? value << 8 : value);
                     if (c >= channels)

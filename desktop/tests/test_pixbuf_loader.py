@@ -56,10 +56,12 @@ def samples(tmp_path_factory):
 
 
 def pictool_png(path, folder):
-    """pictool's PNG of a PIC file (None when it makes none) and its words on
-    stderr."""
+    """pictool's 8-bit PNG of a PIC file (None when it makes none) and its
+    words on stderr: the loader gives 8 bits a channel, a 16-bit file's
+    values rounded."""
     out = os.path.join(folder, os.path.basename(path) + ".png")
-    done = subprocess.run([PICTOOL, "convert", path, out], capture_output=True, text=True)
+    done = subprocess.run([PICTOOL, "convert", path, out, "--depth", "8"], capture_output=True,
+                          text=True)
     return (out if os.path.exists(out) else None), done.stderr.strip()
 
 

@@ -6,7 +6,7 @@
 #include "engine/convert/pic_input.h"
 #include "engine/support/json_writer.h"
 
-PicCheck CheckPicFile(const std::string& path)
+PicCheck CheckPicFile(const std::string& path, bool salvage)
 {
     PicCheck check;
     try {
@@ -17,7 +17,7 @@ PicCheck CheckPicFile(const std::string& path)
             check.error = PicInputFailureText(input);
             return check;
         }
-        return CheckPicBytes(input.bytes.Data(), input.bytes.Size(), trailing);
+        return CheckPicBytes(input.bytes.Data(), input.bytes.Size(), trailing, salvage);
     } catch (const std::bad_alloc&) {
         check.facts.status = PicImageStatus::NoMemory;
         check.result = kResultNoMemory;
@@ -26,10 +26,14 @@ PicCheck CheckPicFile(const std::string& path)
     return check;
 }
 
-PicCheck CheckPicBytes(const uint8_t* data, size_t size, uint64_t trailing)
+PicCheck CheckPicBytes(const uint8_t* data, size_t size, uint64_t trailing, bool salvage)
 {
     PicCheck check;
-    check.facts = ReadPicImageMemory(data, size, false).facts;
+    PicReadRequest request;
+    request.decode = false;
+    request.salvage = salvage;
+    check.salvageAsked = salvage;
+    check.facts = ReadPicImageMemory(data, size, request).facts;
     // Bytes past what the picture can need were counted, not kept; like
     // those kept, they count where no row is damaged.
     if (!check.facts.rows.damaged)
@@ -60,9 +64,12 @@ std::string CheckJsonLine(const std::string& file, const PicCheck& check)
         packets.push_back(item);
     }
     object.AddObjectList("packets", packets);
+    object.AddInteger("bits", facts.Bits());
     object.AddInteger("rowsComplete", facts.rows.rowsComplete);
     object.AddJson("damage", PicDamageJson(facts));
     object.AddInteger("trailingBytes", static_cast<long long>(facts.rows.trailingBytes));
+    if (check.salvageAsked)
+        object.AddJson("salvage", PicSalvageJson(facts));
     return object.Text();
 }
 
@@ -72,8 +79,11 @@ std::string CheckTextLine(const std::string& file, const PicCheck& check)
     if (!check.error.empty())
         return file + ": " + check.error;
     std::string line = file + ": " + std::to_string(facts.width) + " x " +
-                       std::to_string(facts.height) + ", " + PicPacketsText(facts.packets) + ": " +
+                       std::to_string(facts.height) + ", " + std::to_string(facts.Bits()) +
+                       "-bit, " + PicPacketsText(facts.packets) + ": " +
                        (facts.rows.damaged ? PicDamageText(facts) : "ok");
+    if (facts.salvaged)
+        line += "; salvaged: " + PicSalvageText(facts);
     if (facts.rows.trailingBytes != 0)
         line += " (" + std::to_string(facts.rows.trailingBytes) + " bytes after the last row)";
     return line;

@@ -3,6 +3,7 @@
 #include "engine/convert/convert_steps.h"
 #include "engine/convert/failure_text.h"
 #include "engine/convert/frame_output.h"
+#include "engine/convert/library_codec.h"
 #include "engine/formats/image_format.h"
 #include "engine/support/utf8_text.h"
 #include "pic/pic_comment.h"
@@ -65,14 +66,20 @@ bool LoadPicFile(PicCodec& codec, const ConvertJob& job, const std::string& labe
             return false;
         }
     }
-    if (!codec.Load(input, label, job.read.maxPixels, progress, file.loaded, failure))
+    // Salvage is pic/'s reader's: the driver's load stays as the host has it.
+    LibraryPicCodec salvager(true);
+    PicCodec& loader = job.salvage ? salvager : codec;
+    if (!loader.Load(input, label, job.read.maxPixels, progress, file.loaded, failure))
         return false;
     file.comment = PicUserComment(input.header.comment);
     return true;
 }
 
-void NoteDamage(const PicImageFacts& facts, const std::string& label, FrameOutcome& outcome)
+void NoteDamage(const ConvertJob& job, const PicImageFacts& facts, const std::string& label,
+                FrameOutcome& outcome)
 {
+    if (job.salvage)
+        outcome.salvage = PicSalvageJson(facts);
     if (facts.status != PicImageStatus::Ok || !facts.rows.damaged)
         return;
     outcome.damaged = true;
@@ -81,6 +88,8 @@ void NoteDamage(const PicImageFacts& facts, const std::string& label, FrameOutco
     outcome.damageOffset = facts.rows.damage.offset;
     outcome.damageReason = PicRowStatusText(facts.rows.damage.reason);
     outcome.error = "damaged: " + PicDamageText(facts);
+    if (facts.salvaged)
+        outcome.error += "; salvaged: " + PicSalvageText(facts);
     outcome.errorFile = label;
 }
 

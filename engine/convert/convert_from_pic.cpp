@@ -6,13 +6,15 @@
 #include "engine/convert/failure_text.h"
 #include "engine/convert/frame_output.h"
 #include "engine/convert/premultiply.h"
+#include "engine/convert/wide_rows.h"
 #include "engine/formats/image_output.h"
 
 namespace {
 
-// The frame's rows to `sink`, which is started with `header`.
-bool StreamFrame(Frame& frame, const ImageHeader& header, bool unpremultiply, RowSink& sink,
-                 std::string& error)
+// The frame's rows to `sink`, which is started with `header`; the rows of a
+// 16-bit picture (header.sixteenBit) widened by `wide`.
+bool StreamFrame(Frame& frame, const ImageHeader& header, const WideRows& wide, bool unpremultiply,
+                 RowSink& sink, std::string& error)
 {
     if (!sink.Start(header, error))
         return false;
@@ -20,7 +22,11 @@ bool StreamFrame(Frame& frame, const ImageHeader& header, bool unpremultiply, Ro
     for (uint32_t y = 0; y < header.height; ++y) {
         if (!frame.FetchRow(y, channels.data(), error))
             return false;
-        if (unpremultiply && header.hasAlpha)
+        if (header.sixteenBit)
+            wide.Widen(channels.data(), header.width);
+        if (unpremultiply && header.hasAlpha && header.sixteenBit)
+            UnpremultiplyRow16(channels.data(), header.width);
+        else if (unpremultiply && header.hasAlpha)
             UnpremultiplyRow(channels.data(), header.width);
         if (!sink.Row(channels.data(), error))
             return false;
@@ -47,6 +53,8 @@ ImageHeader HeaderOf(const ConvertJob& job, const LoadedPicFile& file, FrameOutc
     header.aspect = loaded.aspect;
     header.haveComment = !file.comment.empty();
     header.comment = file.comment;
+    // --host-pixels writes the storage as loaded.
+    header.sixteenBit = loaded.facts.Bits() == 16 && job.write.depth != SampleDepth::HostPixels;
     // Made before the write: a step that fails (out of memory) must not fail
     // a frame whose file has already replaced the earlier one.
     outcome.driverMs = loaded.driverMs;
@@ -65,6 +73,16 @@ ImageHeader HeaderOf(const ConvertJob& job, const LoadedPicFile& file, FrameOutc
     return header;
 }
 
+// The job's write settings, at the input's depth where none was asked for.
+WriteSettings OutputSettings(const ConvertJob& job, const PicImageFacts& facts)
+{
+    WriteSettings write = job.write;
+    if (write.depth == SampleDepth::Eight && !job.depthGiven && facts.Bits() == 16 &&
+        job.outputFormat->sixteenBitOutput)
+        write.depth = SampleDepth::Sixteen;
+    return write;
+}
+
 } // namespace
 
 FrameOutcome ConvertFrameFromPic(PicCodec& codec, const ConvertJob& job, const FrameTask& task,
@@ -77,7 +95,7 @@ FrameOutcome ConvertFrameFromPic(PicCodec& codec, const ConvertJob& job, const F
     if (!LoadPicFile(codec, job, task.input, progress, input, file, outcome))
         return outcome;
     const ImageHeader header = HeaderOf(job, file, outcome);
-    NoteDamage(file.loaded.facts, task.input, outcome);
+    NoteDamage(job, file.loaded.facts, task.input, outcome);
 
     // The writer writes the frame's output, which is committed after it;
     // formats that seek write a staging file on their way to standard output.
@@ -97,8 +115,10 @@ FrameOutcome ConvertFrameFromPic(PicCodec& codec, const ConvertJob& job, const F
                    : FrameFailure(task.output,
                                   CreateFailureText(task.output, output.SystemError()));
     }
-    std::unique_ptr<RowSink> sink = job.outputFormat->newWriter(output.WriterName(), job.write);
-    if (!StreamFrame(*file.loaded.frame, header, job.unpremultiply, *sink, error))
+    std::unique_ptr<RowSink> sink =
+        job.outputFormat->newWriter(output.WriterName(), OutputSettings(job, file.loaded.facts));
+    const WideRows wide(file.loaded.facts.packets);
+    if (!StreamFrame(*file.loaded.frame, header, wide, job.unpremultiply, *sink, error))
         return FrameFailure(task.output, error);
     sink.reset();
     if (const FrameOutput::Result committed = output.Commit(); committed != FrameOutput::kReady)

@@ -40,8 +40,14 @@ struct ConvertJob {
 
     // Towards other formats.
     WriteSettings write;
+    // write.depth Eight was asked for; without it a 16-bit PIC file gives
+    // 16-bit samples where the format has them (8-bit files 8-bit samples).
+    bool depthGiven = false;
     bool unpremultiply = false; // colour divided by alpha on the way out
     bool allowDamaged = false;  // a damaged PIC input is no failure
+    // PIC inputs are loaded by pic/'s reader, which looks for the rows after
+    // a run-length row that does not decode (LibraryPicCodec's salvage).
+    bool salvage = false;
 
     ReadSettings read;      // the bounds on what inputs may cost; EXR part and channels
     bool noClobber = false; // outputs that exist are left alone
@@ -79,6 +85,8 @@ struct FrameOutcome {
     uint32_t damageRow = 0;      // the first row that is not whole
     uint64_t damageOffset = 0;   // where that row's data begins in the file
     std::string damageReason;    // "cut short", ...
+    // With salvage asked for: what it did, as JSON (PicSalvageJson); "" without.
+    std::string salvage;
     // The output's aspect ratio and comment, and which of them came from the input.
     float aspect = 1.0f;
     std::string comment;

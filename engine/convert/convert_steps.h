@@ -27,8 +27,9 @@ bool LoadPicFile(PicCodec& codec, const ConvertJob& job, const std::string& labe
                  FrameOutcome& failure);
 
 // Notes in `outcome` the damage a loaded file has, which loads without a
-// failing result.
-void NoteDamage(const PicImageFacts& facts, const std::string& label, FrameOutcome& outcome);
+// failing result, and what salvage, where the job asked for it, did.
+void NoteDamage(const ConvertJob& job, const PicImageFacts& facts, const std::string& label,
+                FrameOutcome& outcome);
 
 // A failed outcome for an output kept as it was or one that could not be made.
 FrameOutcome OutputOutcome(int result, int error, const FrameTask& task, BMMRES status);

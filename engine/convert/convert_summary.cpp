@@ -15,6 +15,7 @@ struct Totals {
     int frames = 0;
     double driverMs = 0.0;
     std::string damage = "null";
+    std::string salvage; // the first damaged frame's, "null" for none; "" without salvage
 };
 
 JsonObject DamagedItem(bool sequence, const FrameTask& task, const FrameOutcome& outcome)
@@ -28,6 +29,8 @@ JsonObject DamagedItem(bool sequence, const FrameTask& task, const FrameOutcome&
     item.AddInteger("row", outcome.damageRow);
     item.AddInteger("offset", static_cast<long long>(outcome.damageOffset));
     item.AddText("reason", outcome.damageReason);
+    if (!outcome.salvage.empty())
+        item.AddJson("salvage", outcome.salvage);
     return item;
 }
 
@@ -52,9 +55,14 @@ void AddFrame(bool sequence, const FrameTask& task, const FrameOutcome& outcome,
     for (const std::string& warning : outcome.warnings)
         totals.warnings.push_back(task.input + ": " + warning);
     totals.driverMs += outcome.driverMs;
+    if (!outcome.salvage.empty() && totals.salvage.empty())
+        totals.salvage = "null";
     if (outcome.damaged) {
-        if (totals.damage == "null")
+        if (totals.damage == "null") {
             totals.damage = outcome.damage;
+            if (!outcome.salvage.empty())
+                totals.salvage = outcome.salvage;
+        }
         if (totals.firstDamage.empty())
             totals.firstDamage = outcome.errorFile + ": " + outcome.error;
         totals.damaged.push_back(DamagedItem(sequence, task, outcome));
@@ -127,6 +135,8 @@ std::string ConvertSummaryJson(const ConvertRun& run)
     object.AddNumber("driverMs", totals.driverMs);
     object.AddJson("damage", totals.damage);
     object.AddObjectList("damaged", totals.damaged);
+    if (!totals.salvage.empty())
+        object.AddJson("salvage", totals.salvage);
     AddMetadata(totals.last, object);
     object.AddTextList("warnings", totals.warnings);
     return object.Text();

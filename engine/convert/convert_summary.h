@@ -27,6 +27,7 @@ bool OutcomeFails(const FrameOutcome& outcome, const ConvertJob& job);
 
 // status, ok, error (on failure), width, height, alpha, compressed, inputs,
 // outputs, skipped, frames, failures, missing, missingFrames, driverMs,
-// damage, damaged, aspect, comment, carried and warnings: one line without
-// its newline. File names keep bytes that are not UTF-8 as \udcXX.
+// damage, damaged (each with salvage, where asked for), salvage (the first
+// damaged frame's, where salvage was asked for), aspect, comment, carried
+// and warnings: one line without its newline. File names keep bytes that are not UTF-8 as \udcXX.
 std::string ConvertSummaryJson(const ConvertRun& run);

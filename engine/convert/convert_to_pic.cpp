@@ -10,6 +10,7 @@
 #include "engine/convert/failure_text.h"
 #include "engine/convert/frame_output.h"
 #include "engine/convert/premultiply.h"
+#include "engine/convert/wide_rows.h"
 #include "engine/formats/format_table.h"
 #include "engine/formats/image_input.h"
 #include "engine/formats/image_output.h"
@@ -125,6 +126,38 @@ bool ReadImage(PicCodec& codec, const ConvertJob& job, const FrameTask& task,
     return true;
 }
 
+// A loaded PIC picture as a PIC output, 8 bits a channel, is to hold it:
+// a 16-bit picture's rows rounded, as its 8-bit outputs are (a writer takes
+// each channel's high byte), in place; a picture loaded by pic/'s reader for
+// salvage copied into a frame of the codec's own, which its writer takes.
+bool PrepareLoadedFrame(PicCodec& codec, const ConvertJob& job, PicLoaded& loaded,
+                        std::string& error, bool& noStorage)
+{
+    const WideRows wide(loaded.facts.packets);
+    if (!wide.Sixteen() && !job.salvage)
+        return true;
+    Frame& from = *loaded.frame;
+    const uint32_t width = from.Width(), height = from.Height();
+    std::unique_ptr<Frame> copy;
+    if (job.salvage && !(copy = codec.NewFrame(width, height, error, noStorage)))
+        return false;
+    Frame& to = copy ? *copy : from;
+    std::vector<uint16_t> row(size_t(width) * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (!from.FetchRow(y, row.data(), error))
+            return false;
+        if (wide.Sixteen()) {
+            wide.Widen(row.data(), width);
+            RoundRowTo8Bits(row.data(), width);
+        }
+        if (!to.StoreRow(y, row.data(), error))
+            return false;
+    }
+    if (copy)
+        loaded.frame = std::move(copy);
+    return true;
+}
+
 // A PIC file, read once, loaded through the codec.
 bool ReadPic(PicCodec& codec, const ConvertJob& job, const FrameTask& task, PicInput& input,
              FrameProgress& progress, InputTraits& traits, FrameOutcome& failure)
@@ -133,6 +166,12 @@ bool ReadPic(PicCodec& codec, const ConvertJob& job, const FrameTask& task, PicI
     if (!LoadPicFile(codec, job, task.input, progress, input, file, failure))
         return false;
     PicLoaded& loaded = file.loaded;
+    std::string error;
+    bool noStorage = false;
+    if (!PrepareLoadedFrame(codec, job, loaded, error, noStorage)) {
+        failure = FrameFailure(noStorage ? task.output : task.input, error);
+        return false;
+    }
     traits.frame = std::move(loaded.frame);
     traits.hasAlpha = loaded.hasAlpha;
     traits.knowsCompression = loaded.haveOptions;
@@ -142,7 +181,7 @@ bool ReadPic(PicCodec& codec, const ConvertJob& job, const FrameTask& task, PicI
     traits.haveAspect = true;
     traits.aspect = loaded.aspect;
     traits.notes.driverMs = loaded.driverMs;
-    NoteDamage(loaded.facts, task.input, traits.notes);
+    NoteDamage(job, loaded.facts, task.input, traits.notes);
     return true;
 }
 
@@ -217,6 +256,7 @@ FrameOutcome WithLoadNotes(FrameOutcome&& outcome, InputTraits& traits)
         outcome.damageRow = notes.damageRow;
         outcome.damageOffset = notes.damageOffset;
         outcome.damageReason = std::move(notes.damageReason);
+        outcome.salvage = std::move(notes.salvage);
         outcome.error = std::move(notes.error);
         outcome.errorFile = std::move(notes.errorFile);
         outcome.warnings = std::move(notes.warnings);

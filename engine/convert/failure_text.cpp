@@ -49,6 +49,21 @@ std::string PicDamageJson(const PicImageFacts& facts)
     return damage.Text();
 }
 
+std::string PicSalvageJson(const PicImageFacts& facts)
+{
+    if (!facts.salvaged)
+        return "null";
+    std::string lost = "[";
+    for (const PicRowRange& range : facts.salvage.lostRows) {
+        lost += (lost.size() > 1 ? ",[" : "[") + std::to_string(range.first) + "," +
+                std::to_string(range.last) + "]";
+    }
+    JsonObject salvage;
+    salvage.AddJson("lostRows", lost + "]");
+    salvage.AddInteger("recoveredRows", facts.salvage.recoveredRows);
+    return salvage.Text();
+}
+
 BMMRES PicCheckResult(const PicImageFacts& facts)
 {
     switch (facts.status) {

@@ -32,6 +32,9 @@ std::string PicInputFailureText(const PicInput& input);
 
 // {"row": R, "offset": O, "reason": "..."} for damaged rows, else null.
 std::string PicDamageJson(const PicImageFacts& facts);
+// {"lostRows": [[first, last], ...], "recoveredRows": N} for rows that were
+// salvaged (facts.salvaged), else null.
+std::string PicSalvageJson(const PicImageFacts& facts);
 
 // The result code of a check: 0 for a header that reads (damaged or not),
 // the driver's codes for the same failures otherwise (13 bad header or no

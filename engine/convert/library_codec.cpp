@@ -10,42 +10,57 @@
 
 namespace {
 
-// 8-bit samples, 3 (RGB) or 4 (RGBA) a pixel; a frame of 3 reads alpha 0,
-// as the driver loads a file without alpha.
-class BytesFrame : public Frame {
+// Samples of 8 or 16 bits, 3 (RGB) or 4 (RGBA) a pixel, as host channels:
+// an 8-bit sample v as v << 8, a 16-bit one as it is, but for an 8-bit
+// channel of a 16-bit picture (`bits`), which pic/'s reader gives as v * 257
+// and the driver loads as v << 8. A frame of 3 reads alpha 0, as the driver
+// loads a file without alpha.
+template <typename Sample> class SamplesFrame : public Frame {
 public:
-    BytesFrame(uint32_t frameWidth, uint32_t frameHeight, int samples,
-               std::unique_ptr<uint8_t[]> bytes)
-        : width(frameWidth), height(frameHeight), channels(samples), pixels(std::move(bytes))
+    SamplesFrame(uint32_t frameWidth, uint32_t frameHeight, int samples,
+                 std::unique_ptr<Sample[]> values, const uint8_t* bits = nullptr)
+        : width(frameWidth), height(frameHeight), channels(samples), pixels(std::move(values))
     {
+        for (int c = 0; c < 4; ++c)
+            keep[c] = bits != nullptr && bits[c] == kPacketBits8 ? 0xFF00 : 0xFFFF;
     }
     uint32_t Width() const override { return width; }
     uint32_t Height() const override { return height; }
     bool StoreRow(uint32_t y, const uint16_t* row, std::string&) override
     {
-        uint8_t* out = pixels.get() + size_t(y) * width * size_t(channels);
+        Sample* out = pixels.get() + size_t(y) * width * size_t(channels);
         for (uint32_t x = 0; x < width; ++x, row += 4)
             for (int c = 0; c < channels; ++c)
-                *out++ = uint8_t(row[c] >> 8);
+                *out++ = Sample(kWide ? row[c] : row[c] >> 8);
         return true;
     }
     bool FetchRow(uint32_t y, uint16_t* row, std::string&) override
     {
-        const uint8_t* in = pixels.get() + size_t(y) * width * size_t(channels);
+        const Sample* in = pixels.get() + size_t(y) * width * size_t(channels);
         for (uint32_t x = 0; x < width; ++x, row += 4, in += channels) {
             for (int c = 0; c < 3; ++c)
-                row[c] = uint16_t(in[c] << 8);
-            row[3] = channels == 4 ? uint16_t(in[3] << 8) : 0;
+                row[c] = Channel(in[c], c);
+            row[3] = channels == 4 ? Channel(in[3], 3) : 0;
         }
         return true;
     }
 
 private:
+    static constexpr bool kWide = sizeof(Sample) == 2;
+
+    uint16_t Channel(Sample sample, int c) const
+    {
+        return kWide ? uint16_t(sample & keep[c]) : uint16_t(sample << 8);
+    }
+
     uint32_t width;
     uint32_t height;
     int channels;
-    std::unique_ptr<uint8_t[]> pixels;
+    std::unique_ptr<Sample[]> pixels;
+    uint16_t keep[4];
 };
+
+using BytesFrame = SamplesFrame<uint8_t>;
 
 // The high bytes of a row of host pixels, into every array the writer asks for.
 void NarrowRow(const uint16_t* row, uint32_t width, const PicRowArrays& arrays)
@@ -101,7 +116,11 @@ bool LibraryPicCodec::Load(PicInput& input, const std::string& label, uint64_t m
                            FrameProgress& progress, PicLoaded& loaded, FrameOutcome& failure)
 {
     progress.Begin(label);
-    PicImage image = ReadPicImageMemory(input.bytes.Data(), input.bytes.Size(), true, maxPixels);
+    PicReadRequest request;
+    request.maxPixels = maxPixels;
+    request.depth = PicDepth::Stored;
+    request.salvage = salvage;
+    PicImage image = ReadPicImageMemory(input.bytes.Data(), input.bytes.Size(), request);
     if (image.facts.status == PicImageStatus::NoMemory)
         throw std::bad_alloc();
     if (image.facts.status != PicImageStatus::Ok) {
@@ -110,8 +129,15 @@ bool LibraryPicCodec::Load(PicInput& input, const std::string& label, uint64_t m
     }
     loaded.facts = std::move(image.facts);
     const PicImageFacts& facts = loaded.facts;
-    loaded.frame = std::make_unique<BytesFrame>(facts.width, facts.height, facts.Channels(),
-                                                std::move(image.pixels));
+    if (image.bits == 16) {
+        uint8_t bits[4];
+        PicChannelBits(facts.packets, bits);
+        loaded.frame = std::make_unique<SamplesFrame<uint16_t>>(
+            facts.width, facts.height, facts.Channels(), std::move(image.pixels16), bits);
+    } else {
+        loaded.frame = std::make_unique<BytesFrame>(facts.width, facts.height, facts.Channels(),
+                                                    std::move(image.pixels));
+    }
     loaded.hasAlpha = facts.Alpha();
     loaded.aspect = facts.aspect;
     loaded.haveOptions = true;

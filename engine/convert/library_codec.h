@@ -5,14 +5,18 @@
 // alpha 0 without alpha), its writer is the driver's own (PicRowWriter),
 // fed the high byte of each host channel, with the header's comment
 // composed as the driver composes it (ComposeHeaderComment). Frames hold
-// 8-bit samples, half of what a host storage takes. Stateless: one codec
-// serves every thread.
+// 8-bit samples, half of what a host storage takes, or the 16-bit values of
+// a 16-bit file. A codec made to salvage loads a damaged file's rows after
+// the damage too (PicReadRequest::salvage), lost rows transparent black.
+// Stateless: one codec serves every thread.
 #pragma once
 
 #include "engine/convert/pic_codec.h"
 
 class LibraryPicCodec : public PicCodec {
 public:
+    explicit LibraryPicCodec(bool salvageRows = false) : salvage(salvageRows) {}
+
     bool Load(PicInput& input, const std::string& label, uint64_t maxPixels,
               FrameProgress& progress, PicLoaded& loaded, FrameOutcome& failure) override;
     std::unique_ptr<Frame> NewFrame(uint32_t width, uint32_t height, std::string& error,
@@ -20,4 +24,7 @@ public:
     bool StartingOptions(PicOptions& options, std::string& error) override;
     bool Write(Frame& frame, const PicOptions& options, float aspect, const std::string& writerName,
                const std::string& label, FrameProgress& progress, FrameOutcome& written) override;
+
+private:
+    bool salvage;
 };

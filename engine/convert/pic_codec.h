@@ -28,7 +28,8 @@ public:
 };
 
 // A picture held once, row by row, as host pixels: four 16-bit channels a
-// pixel, red, green, blue, alpha, each an 8-bit value << 8.
+// pixel, red, green, blue, alpha, each an 8-bit value << 8, or as the driver
+// loads a 16-bit file, its 16-bit values as they are (convert/wide_rows.h).
 class Frame {
 public:
     virtual ~Frame() = default;

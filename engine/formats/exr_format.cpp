@@ -1,8 +1,9 @@
 // OpenEXR files through the OpenEXR library; read in exr_reader.cpp.
 // Written: RGB or RGBA as half floats, value / 255, ZIP compression, no
-// colour transform. The pixel aspect ratio travels as pixelAspectRatio (1,
-// which every EXR must hold, where the aspect is unknown), the comment as
-// the comments attribute.
+// colour transform; a 16-bit picture as 32-bit floats, value / 65535, which
+// keep every 16-bit value (a half keeps 11 bits). The pixel aspect ratio travels as
+// pixelAspectRatio (1, which every EXR must hold, where the aspect is unknown), the comment as the
+// comments attribute.
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
@@ -39,6 +40,8 @@ public:
         width = header.width;
         height = header.height;
         alpha = header.hasAlpha;
+        sixteenBit = header.sixteenBit;
+        const Imf::PixelType type = sixteenBit ? Imf::FLOAT : Imf::HALF;
         try {
             stream = std::make_unique<ExrOutputStream>(handle, path.c_str());
             const bool aspect = header.haveAspect && AspectIsKnown(header.aspect);
@@ -46,7 +49,7 @@ public:
             exr.compression() = Imf::ZIP_COMPRESSION;
             for (const char* name : {"R", "G", "B", "A"})
                 if (alpha || std::strcmp(name, "A") != 0)
-                    exr.channels().insert(name, Imf::Channel(Imf::HALF));
+                    exr.channels().insert(name, Imf::Channel(type));
             if (header.haveComment && !header.comment.empty())
                 Imf::addComments(exr, header.comment);
             file = std::make_unique<Imf::OutputFile>(*stream, exr, 0);
@@ -57,27 +60,38 @@ public:
         } catch (const std::exception& failure) {
             return Fail(failure, error);
         }
-        band.resize(size_t(width) * kBandRows * 4);
+        if (sixteenBit)
+            floats.resize(size_t(width) * kBandRows * 4);
+        else
+            halves.resize(size_t(width) * kBandRows * 4);
         return true;
     }
 
     bool Row(const uint16_t* pixel, std::string& error) override
     {
-        half* out = band.data() + size_t(next - bandStart) * width * 4;
-        for (uint32_t x = 0; x < width; ++x, pixel += 4, out += 4)
-            for (int c = 0; c < 4; ++c)
-                out[c] = half(float(pixel[c] >> 8) / 255.0f);
+        const size_t at = size_t(next - bandStart) * width * 4;
+        for (size_t x = 0; x < size_t(width) * 4; x += 4, pixel += 4) {
+            for (int c = 0; c < 4; ++c) {
+                if (sixteenBit)
+                    floats[at + x + size_t(c)] = float(pixel[c]) / 65535.0f;
+                else
+                    halves[at + x + size_t(c)] = half(float(High8(pixel[c])) / 255.0f);
+            }
+        }
         ++next;
         if (next - bandStart < kBandRows && next < height)
             return true;
-        const size_t xStride = 4 * sizeof(half);
+        const size_t size = sixteenBit ? sizeof(float) : sizeof(half);
+        const size_t xStride = 4 * size;
         const size_t yStride = xStride * width;
-        char* base = reinterpret_cast<char*>(band.data()) - int64_t(bandStart) * int64_t(yStride);
+        char* band = sixteenBit ? reinterpret_cast<char*>(floats.data())
+                                : reinterpret_cast<char*>(halves.data());
+        char* base = band - int64_t(bandStart) * int64_t(yStride);
         Imf::FrameBuffer frame;
         const char* names[4] = {"R", "G", "B", "A"};
         for (int c = 0; c < (alpha ? 4 : 3); ++c)
-            frame.insert(names[c],
-                         Imf::Slice(Imf::HALF, base + c * sizeof(half), xStride, yStride));
+            frame.insert(names[c], Imf::Slice(sixteenBit ? Imf::FLOAT : Imf::HALF, base + c * size,
+                                              xStride, yStride));
         try {
             file->setFrameBuffer(frame);
             file->writePixels(int(next - bandStart));
@@ -119,7 +133,9 @@ private:
     std::unique_ptr<Imf::OutputFile> file;
     uint32_t width = 0, height = 0;
     bool alpha = false;
-    std::vector<half> band;
+    bool sixteenBit = false;
+    std::vector<half> halves;  // a band of rows, for HALF channels
+    std::vector<float> floats; // or for FLOAT ones
     uint32_t bandStart = 0, next = 0;
     bool failed = false;
 };
@@ -151,6 +167,6 @@ extern const ImageFormat kExrFormat = {
     "RGB, RGBA, Y, YA, luminance-chroma; half, float or uint; scanlines\n"
     "           or tiles; any part and layer (--part, --ch); the display\n"
     "           window; pixelAspectRatio, comments",
-    "RGB or RGBA, half float, value / 255, ZIP; pixelAspectRatio,\n"
-    "           comments",
+    "RGB or RGBA, half float, value / 255 (16-bit PIC: float,\n"
+    "           value / 65535), ZIP; pixelAspectRatio, comments",
 };

@@ -29,7 +29,7 @@ std::string ReadFormatNames();
 // ".pic, .png or .pam" or, with `dots` false, "pic, png or pam": the --to
 // words of the formats written.
 std::string OutputWords(bool dots);
-// The formats whose writers take --depth 16, joined: "PNG, PAM or TIFF".
+// The formats whose writers take --depth, joined: "PNG, PAM or TIFF".
 std::string SixteenBitFormatNames();
 // "a PNG", "an EXR": the format's name with its article.
 std::string NameWithArticle(const ImageFormat& format);

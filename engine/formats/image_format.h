@@ -3,10 +3,12 @@
 // bytes, and a reader and a writer that move the image row by row.
 //
 // Rows travel as host pixels: four 16-bit channels per pixel, red, green,
-// blue, alpha, the values the host keeps in a BitmapStorage. PIC holds 8
-// bits a channel, so a reader brings every sample to 8 bits (rounded) and
-// keeps it as value << 8, as the driver itself widens what it loads, and a
-// writer takes the high byte.
+// blue, alpha, the values the host keeps in a BitmapStorage. PIC files are
+// written 8 bits a channel, so a reader brings every sample to 8 bits
+// (rounded) and keeps it as value << 8, as the driver itself widens what it
+// loads from an 8-bit file, and a writer takes the high byte. The rows of a
+// 16-bit PIC file hold 16-bit values instead (ImageHeader::sixteenBit),
+// which a writer keeps at 16 bits and rounds to 8 (Sample8, Sample16).
 //
 // A reader: Start reads the header and checks the declared size against the
 // limits before anything is sized from it; Row gives the next row, top to
@@ -70,14 +72,17 @@ struct ImageHeader {
     float aspect = 1.0f;
     bool haveComment = false;
     std::string comment;
+    // The rows hold 16-bit values (0 to 65535), not 8-bit values << 8: a
+    // 16-bit PIC file's picture, on its way to a writer.
+    bool sixteenBit = false;
     // What the reader left behind (other parts or layers), one line each,
     // for warnings.
     std::vector<std::string> notes;
 };
 
 // How output samples are written:
-//   Eight      the file's own 8-bit values
-//   Sixteen    those values times 257 (255 -> 65535)
+//   Eight      the file's own 8-bit values (16-bit values rounded)
+//   Sixteen    those values times 257 (255 -> 65535); 16-bit values as they are
 //   HostPixels the host's 16-bit channels as stored (PAM only)
 enum class SampleDepth { Eight, Sixteen, HostPixels };
 
@@ -118,7 +123,7 @@ struct ImageFormat {
     // neither: the plug-in's drivers read and write it.
     std::unique_ptr<RowSource> (*newReader)(ImageInput& input, const ReadSettings& settings);
     std::unique_ptr<RowSink> (*newWriter)(const std::string& path, const WriteSettings& settings);
-    bool sixteenBitOutput; // --depth 16 applies
+    bool sixteenBitOutput; // --depth applies: 8 or 16 bits
     bool namedFilesOnly;   // reader and writer seek: standard input and output are staged
     bool keepsMetadata;    // its files hold the aspect ratio and a comment
     bool layered;          // its files have parts and layers: --part and --ch apply
@@ -175,6 +180,20 @@ inline uint8_t FloatTo8(float value)
 inline uint8_t High8(uint16_t channel)
 {
     return uint8_t(channel >> 8);
+}
+
+// A row's channel as an 8-bit sample: a 16-bit value (`sixteenBit` rows)
+// rounded, round(v * 255 / 65535), else the high byte.
+inline uint8_t Sample8(uint16_t channel, bool sixteenBit)
+{
+    return sixteenBit ? RoundTo8Bits(channel) : High8(channel);
+}
+
+// A row's channel as a 16-bit sample: a 16-bit value as it is, else the
+// 8-bit value times 257.
+inline uint16_t Sample16(uint16_t channel, bool sixteenBit)
+{
+    return sixteenBit ? channel : uint16_t(High8(channel) * 257);
 }
 
 // An aspect ratio is known when it is a finite number above 0; anything

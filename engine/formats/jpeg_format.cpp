@@ -321,6 +321,7 @@ public:
         if (!Check(CreateCompress(info, failure), error))
             return false;
         created = true;
+        sixteenBit = header.sixteenBit;
         row.resize(size_t(header.width) * 3);
         FILE* file = output.Open(path, error);
         if (file == nullptr)
@@ -332,9 +333,9 @@ public:
     bool Row(const uint16_t* pixel, std::string& error) override
     {
         for (size_t x = 0; x < row.size(); x += 3, pixel += 4) {
-            row[x] = JSAMPLE(pixel[0] >> 8);
-            row[x + 1] = JSAMPLE(pixel[1] >> 8);
-            row[x + 2] = JSAMPLE(pixel[2] >> 8);
+            row[x] = JSAMPLE(Sample8(pixel[0], sixteenBit));
+            row[x + 1] = JSAMPLE(Sample8(pixel[1], sixteenBit));
+            row[x + 2] = JSAMPLE(Sample8(pixel[2], sixteenBit));
         }
         errno = 0;
         return Check(WriteJpegRow(info, failure, row.data()), error);
@@ -365,6 +366,7 @@ private:
     JpegError failure;
     ImageOutput output;
     std::vector<JSAMPLE> row;
+    bool sixteenBit = false;
     bool failed = false;
 };
 

@@ -283,6 +283,7 @@ public:
     {
         host = depth == SampleDepth::HostPixels;
         wide = depth != SampleDepth::Eight;
+        sixteenBit = image.sixteenBit;
         channels = host || image.hasAlpha ? 4 : 3;
         width = image.width;
         file = output.Open(path, error);
@@ -300,14 +301,12 @@ public:
         uint8_t* out = row.data();
         for (uint32_t x = 0; x < width; ++x, pixel += 4) {
             for (size_t c = 0; c < channels; ++c) {
-                const uint8_t high = uint8_t(pixel[c] >> 8);
-                if (host) {
-                    *out++ = high;
-                    *out++ = uint8_t(pixel[c] & 0xFF);
+                if (wide) {
+                    const uint16_t value = host ? pixel[c] : Sample16(pixel[c], sixteenBit);
+                    *out++ = uint8_t(value >> 8);
+                    *out++ = uint8_t(value & 0xFF);
                 } else {
-                    *out++ = high; // times 257 at 16 bits: both bytes the same
-                    if (wide)
-                        *out++ = high;
+                    *out++ = Sample8(pixel[c], sixteenBit);
                 }
             }
         }
@@ -325,6 +324,7 @@ private:
     SampleDepth depth;
     bool host = false;
     bool wide = false;
+    bool sixteenBit = false;
     size_t channels = 3;
     uint32_t width = 0;
     ImageOutput output;
@@ -374,7 +374,7 @@ extern const ImageFormat kPamFormat = {
     false,
     true,
     "GRAYSCALE, GRAYSCALE_ALPHA, RGB, RGB_ALPHA; MAXVAL 1 to 65535",
-    "RGB or RGB_ALPHA, MAXVAL 255 or 65535 (--depth 16); --host-pixels",
+    "RGB or RGB_ALPHA, MAXVAL 255 or 65535 (--depth); --host-pixels",
 };
 
 extern const ImageFormat kPnmFormat = {

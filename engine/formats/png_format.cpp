@@ -369,6 +369,7 @@ public:
     {
         width = header.width;
         channels = header.hasAlpha ? 4 : 3;
+        sixteenBit = header.sixteenBit;
         row.resize(size_t(width) * channels * size_t(bitDepth / 8));
         session.png =
             png_create_write_struct(PNG_LIBPNG_VER_STRING, &session, OnPngError, OnPngWarning);
@@ -392,9 +393,13 @@ public:
         uint8_t* out = row.data();
         for (uint32_t x = 0; x < width; ++x, pixel += 4) {
             for (int c = 0; c < channels; ++c) {
-                *out++ = uint8_t(pixel[c] >> 8);
-                if (bitDepth == 16)
-                    *out++ = uint8_t(pixel[c] >> 8); // times 257
+                if (bitDepth == 16) {
+                    const uint16_t value = Sample16(pixel[c], sixteenBit);
+                    *out++ = uint8_t(value >> 8);
+                    *out++ = uint8_t(value & 0xFF);
+                } else {
+                    *out++ = Sample8(pixel[c], sixteenBit);
+                }
             }
         }
         errno = 0;
@@ -424,6 +429,7 @@ private:
     int bitDepth;
     uint32_t width = 0;
     int channels = 3;
+    bool sixteenBit = false;
     PngSession session;
     ImageOutput output;
     FILE* file = nullptr;
@@ -465,6 +471,6 @@ extern const ImageFormat kPngFormat = {
     false,
     "any colour type, 1 to 16 bits, interlaced, tRNS; pHYs, Comment in\n"
     "           tEXt, zTXt or iTXt",
-    "RGB or RGBA, 8 or 16 bits (--depth 16); pHYs, Comment in tEXt\n"
+    "RGB or RGBA, 8 or 16 bits (--depth); pHYs, Comment in tEXt\n"
     "           (iTXt past Latin-1)",
 };

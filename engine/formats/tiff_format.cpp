@@ -130,6 +130,7 @@ public:
             return Fail("cannot start the TIFF file", error);
         channels = header.hasAlpha ? 4 : 3;
         width = header.width;
+        sixteenBit = header.sixteenBit;
         errno = 0;
         if (!SetFields(header))
             return Fail("cannot set the TIFF's tags", error);
@@ -142,13 +143,12 @@ public:
         uint8_t* out = row.data();
         for (uint32_t x = 0; x < width; ++x, pixel += 4) {
             for (int c = 0; c < channels; ++c) {
-                const uint8_t value = uint8_t(pixel[c] >> 8);
                 if (sixteen) {
-                    const uint16_t wide = uint16_t(value * 257);
+                    const uint16_t wide = Sample16(pixel[c], sixteenBit);
                     std::memcpy(out, &wide, 2);
                     out += 2;
                 } else {
-                    *out++ = value;
+                    *out++ = Sample8(pixel[c], sixteenBit);
                 }
             }
         }
@@ -245,6 +245,7 @@ private:
 
     std::string path;
     bool sixteen;
+    bool sixteenBit = false;
     bool straightAlpha;
     ImageOutput output;
     TiffOutputFile handle;
@@ -292,5 +293,5 @@ extern const ImageFormat kTiffFormat = {
     "           strips or tiles; BigTIFF; CMYK, YCbCr, JPEG, L*a*b*, ... as\n"
     "           libtiff makes them RGBA; resolution, ImageDescription",
     "RGB or RGBA (associated alpha; straight after --unpremult), 8 or\n"
-    "           16 bits (--depth 16), Deflate; resolution, ImageDescription",
+    "           16 bits (--depth), Deflate; resolution, ImageDescription",
 };

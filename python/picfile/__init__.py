@@ -297,27 +297,32 @@ def _packets(facts):
     return [{"type": kind, "mask": mask} for kind, mask in facts["packets"]]
 
 
-def _check_line(source, name=None):
-    """(line, whole): the line `pictool check --json` writes for `source`
-    (a path or a binary file), naming it `name`, and whether it is whole."""
+def _check_line(source, name=None, salvage=False):
+    """(line, whole): the line `pictool check --json` (with `salvage`,
+    `--salvage`) writes for `source` (a path or a binary file), naming it
+    `name`, and whether it is whole."""
     source = _source_of(source, "check")
     name = os.fsencode(name if name is not None else source.name)
     if source.kind == "path":
-        return _core.check_line(source.value, name)
-    return _core.check_memory_line(bytes(source.value), name)
+        return _core.check_line(source.value, name, salvage)
+    return _core.check_memory_line(bytes(source.value), name, salvage)
 
 
-def check_facts(source, name=None):
+def check_facts(source, name=None, *, salvage=False):
     """What `pictool check --json` says of one file, as a dict.
 
     `source` is a path (str, bytes or os.PathLike) or a binary file. Keys:
     file, result (0; 13 for a bad header or no pixels, 2 when the file
     cannot be opened, 3 out of memory: then only file and result, and
-    error), width, height, packets, rowsComplete, damage (None or {row,
-    offset, reason}), trailingBytes. A name that is not UTF-8 keeps its
+    error), width, height, packets, bits (8, or 16 when some packet holds
+    16), rowsComplete, damage (None or {row, offset, reason}), trailingBytes;
+    with salvage=True, as `pictool check --salvage --json`, also salvage
+    (None, or {lostRows: [[first, last], ...], recoveredRows}): after a
+    run-length row that does not decode, the rows after it are looked for.
+    A salvaged file keeps its damage. A name that is not UTF-8 keeps its
     bytes as os.fsdecode gives them.
     """
-    line, _ = _check_line(source, name)
+    line, _ = _check_line(source, name, salvage)
     return json.loads(line)
 
 
@@ -326,7 +331,7 @@ class PicFile:
 
         with picfile.PicFile("shot.pic") as pic:
             pic.width, pic.height, pic.alpha, pic.packets, pic.comment, pic.aspect
-            pic.check()    # as pictool check --json
+            pic.check()    # as pictool check --json; check(salvage=True)
             pic.asarray()  # as imread
 
     `source` is a path (str, bytes or os.PathLike) or a binary file, as for
@@ -363,11 +368,10 @@ class PicFile:
         if self.closed:
             raise ValueError("I/O operation on closed PicFile")
 
-    def check(self):
-        # A check is the engine's (pictool check --json); a check with
-        # salvage, and its words, come with the engine's own.
+    def check(self, salvage=False):
+        """check_facts of the file: as pictool check --json (--salvage)."""
         self._open()
-        return check_facts(self._source)
+        return check_facts(self._source, salvage=salvage)
 
     def asarray(self):
         self._open()

@@ -4,6 +4,7 @@ Run `python3 -m picfile --help` or `python3 -m picfile COMMAND --help`.
 """
 
 import argparse
+import functools
 import os
 import sys
 
@@ -29,9 +30,10 @@ CHECK_DESCRIPTION = """\
 Reads each PIC file's header, packets and rows and says whether every row is
 there and decodes, as `pictool check --json` does: file, result (0; 13 for a
 bad header or no pixels, 2 when the file cannot be opened: then only file, result and
-error), width, height, packets, rowsComplete, damage (null or {"row",
+error), width, height, packets, bits, rowsComplete, damage (null or {"row",
 "offset", "reason"}: "cut short", "run past row end", "zero count") and
-trailingBytes.
+trailingBytes; with --salvage, also salvage (null, or {"lostRows": [[first,
+last], ...], "recoveredRows": N}).
 """
 
 CONVERT_DESCRIPTION = """\
@@ -42,8 +44,9 @@ under a folder keeps its path below that folder; the extension becomes the
   {words}
 The picture, its alpha, comment and aspect ratio go where pictool puts
 them, the same bytes. Each input is read once. A damaged file gives what
-can be read of it; it fails ("ok": false, with the damage as "error")
-unless --allow-damaged.
+can be read of it (with --salvage, also the rows found again after the
+damage; lost rows are transparent black); it fails ("ok": false, with the
+damage as "error") unless --allow-damaged.
 Each output is written as pictool writes its outputs: privately under a
 temporary name and moved into place when whole, with an earlier file's mode,
 owner and attributes, or a new file's mode from the umask. Per file, the
@@ -100,6 +103,11 @@ def _parser():
         where.add_argument("--scheduler", metavar="ADDRESS", help="a dask scheduler's address")
         where.add_argument("--local", type=int, metavar="N", help="N local worker processes")
         command.add_argument("--quiet", "-q", action="store_true", help="no progress line")
+        command.add_argument(
+            "--salvage", action="store_true",
+            help="after a run-length row that does not decode, look for the rows after it, "
+                 "as pictool's --salvage; a salvaged file is still damaged",
+        )
         if name == "convert":
             command.add_argument(
                 "--to", type=_output_word, required=True, metavar="FORMAT",
@@ -190,10 +198,12 @@ def main(argv=None, *, function=None, stdout=None):
     files = gather(arguments.paths, arguments.recursive)
     if arguments.command == "check":
         items = [path for path, _ in files]
+        if arguments.salvage and function is None:
+            function = functools.partial(jobs.check_file, salvage=True)
     else:
         items = [
             (path, _output_name(path, base, arguments.output_dir, arguments.to), arguments.to,
-             arguments.compression, arguments.allow_damaged)
+             arguments.compression, arguments.allow_damaged, arguments.salvage)
             for path, base in files
         ]
         outputs = [item[1] for item in items]

@@ -22,24 +22,25 @@ import picfile
 WINDOW = 4096
 
 
-def check_file(path):
-    """(line, whole): one file's line of `pictool check --json`, and
-    whether the file is whole."""
-    return picfile._check_line(path)
+def check_file(path, salvage=False):
+    """(line, whole): one file's line of `pictool check --json` (with
+    `salvage`, `--salvage`), and whether the file is whole."""
+    return picfile._check_line(path, salvage=salvage)
 
 
-def convert_file(path, target, to, compression=None, allow_damaged=False):
+def convert_file(path, target, to, compression=None, allow_damaged=False, salvage=False):
     """(line, ok): converts one PIC file to the format of the word `to`
     (an extension of any format pictool writes) as `pictool convert --json
     path target` does, and its line. A damaged input gives what can be read
-    of it, and fails unless `allow_damaged`; `compression` ("rle", "raw" or
-    None for the input's) applies to PIC outputs."""
+    of it (with `salvage`, also the rows found after the damage, as
+    --salvage), and fails unless `allow_damaged`; `compression` ("rle",
+    "raw" or None for the input's) applies to PIC outputs."""
     try:
         os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
     except OSError:
         pass  # the conversion says why its output cannot be made
     return picfile._core.convert_line(os.fsencode(path), os.fsencode(target), to,
-                                      compression or "", allow_damaged)
+                                      compression or "", allow_damaged, salvage)
 
 
 def failed(kind, item, error):

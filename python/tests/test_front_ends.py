@@ -28,6 +28,9 @@ INPUTS = {
     "height_zero": "fuzz/corpus/load_image_fuzz/height_zero.pic",
     "wrong_magic": "fuzz/corpus/header_fuzz/wrong_magic.pic",
     "commented": None,  # a comment and a pixel ratio of 0.5
+    "rgb16": "fuzz/corpus/load_image_fuzz/rgb16_mixed_9x4.pic",
+    "alpha16": "fuzz/corpus/load_image_fuzz/rgb8_alpha16_mixed_6x3.pic",  # 8-bit colour
+    "flipped": "fuzz/corpus/salvage_fuzz/rgba_mixed_flipped_count.pic",  # rows after damage
 }
 # What only the plug-in's driver measures.
 TIMES = ("driverMs",)
@@ -64,22 +67,24 @@ def picfile_lines(*arguments):
             for line in out.getvalue().splitlines()}
 
 
-def test_pictool_and_picfile_check_and_convert_alike(tmp_path, pictool):
+@pytest.mark.parametrize("flags", [[], ["--salvage"]])
+def test_pictool_and_picfile_check_and_convert_alike(tmp_path, pictool, flags):
     inputs = make_inputs(str(tmp_path))
-    checked = picfile_lines("check", *inputs)
+    checked = picfile_lines("check", *inputs, *flags)
+    assert (checked[inputs[-1]].get("salvage") or {}).get("recoveredRows") == (7 if flags else None)
     for path in inputs:
-        said = run_pictool(pictool, "check", "--json", path).stdout
+        said = run_pictool(pictool, "check", "--json", *flags, path).stdout
         assert untimed(said) == checked[path], path
     for word in output_words():
         out = str(tmp_path / word)
-        converted = picfile_lines("convert", *inputs, "--to", word, "-o", out)
+        converted = picfile_lines("convert", *inputs, "--to", word, "-o", out, *flags)
         assert converted[inputs[1]]["ok"], word
         for path in inputs:
             target = os.path.join(out, os.path.splitext(os.path.basename(path))[0] + "." + word)
             written = open(target, "rb").read() if os.path.exists(target) else None
             if written is not None:
                 os.remove(target)
-            said = run_pictool(pictool, "convert", "--json", "-q", path, target)
+            said = run_pictool(pictool, "convert", "--json", "-q", *flags, path, target)
             assert untimed(said.stdout) == converted[path], (path, word)
             assert (open(target, "rb").read() if os.path.exists(target) else None) == written, (
                 path, word)

@@ -209,6 +209,13 @@ def test_sixteen_bits_read_as_stored_and_salvage_keeps_the_rows_after_damage(tmp
         numpy.testing.assert_array_equal(array[list(kept)], whole[list(kept)])
     with pytest.raises(picfile.PicError, match="salvaged: row 3 lost"):
         picfile.imdecode(broken, strict=True, salvage=True)
+    (tmp_path / "broken.pic").write_bytes(broken)
+    for source in (io.BytesIO(broken), tmp_path / "broken.pic"):
+        with picfile.PicFile(source) as pic:
+            assert "salvage" not in pic.check()
+            facts = pic.check(salvage=True)
+        assert facts["salvage"] == {"lostRows": [[3, 3]], "recoveredRows": 8}
+        assert (facts["rowsComplete"], facts["damage"]["row"]) == (3, 3)  # still damaged
 
 
 def test_errors_say_what_pictool_says(tmp_path, pictool):

@@ -63,7 +63,8 @@ export function pictoolAnswer(path) {
     if (facts.error !== undefined)
         return {error: facts.error};
     const pam = join(scratch, `${++converted}.pam`);
-    const made = spawnSync(PICTOOL, ['convert', path, pam], {encoding: 'utf8'});
+    // The module gives 8 bits a channel, a 16-bit file's values rounded.
+    const made = spawnSync(PICTOOL, ['convert', path, pam, '--depth', '8'], {encoding: 'utf8'});
     if (!existsSync(pam))
         throw new Error(`pictool made no PAM of ${basename(path)}: ${made.stderr}`);
     return {...readPam(readFileSync(pam)), damage: facts.damage};

@@ -1,7 +1,8 @@
 // pictool check: whether PIC files are whole, each read once through the
 // format code alone (engine/convert/check_record.h): per file the size,
-// the packets, and "ok" or the first row that is not whole, with where its
-// data begins and what is wrong there.
+// the bits, the packets, and "ok" or the first row that is not whole, with
+// where its data begins and what is wrong there; with --salvage, what rows
+// after the damage could be found again.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ namespace {
 
 struct CheckRequest {
     bool json = false;
+    bool salvage = false;
 };
 
 const std::vector<OptionRow<CheckRequest>>& CheckOptions()
@@ -24,11 +26,22 @@ const std::vector<OptionRow<CheckRequest>>& CheckOptions()
           "one JSON object per file, one per line: file, result\n(0; 13 for a bad header, no "
           "pixels or a read\nthat fails, 2 when it cannot be opened, 3 out of\nmemory: then "
           "only file, result and error, in\nwords), width, height, packets ([{\"type\": T,\n"
-          "\"mask\": M}, ...]), rowsComplete, damage (null or\n{\"row\": R, \"offset\": O, "
-          "\"reason\": \"...\"}),\ntrailingBytes. File names keep bytes that are not\nUTF-8 as "
-          "\\udcXX, as Python's surrogateescape."},
+          "\"mask\": M}, ...]), bits (8 or 16 a channel),\nrowsComplete, damage (null or "
+          "{\"row\": R,\n\"offset\": O, \"reason\": \"...\"}), trailingBytes, and\n"
+          "with --salvage, salvage (null, or {\"lostRows\":\n[[first, last], ...], "
+          "\"recoveredRows\": N}). File\nnames keep bytes that are not UTF-8 as \\udcXX, as\n"
+          "Python's surrogateescape."},
          [](CheckRequest& request, const std::string&, std::string&) {
              request.json = true;
+             return true;
+         }},
+        {{"--salvage", 0, nullptr, OptionScope::Any, nullptr, "",
+          "after a run-length row that does not decode, look\nfor the rows after it: a start is "
+          "taken where\nseveral rows in a row (or the rest of the file)\ndecode exactly. Says "
+          "which rows are lost and how\nmany were found again. A salvaged file is still\n"
+          "damaged: the exit status stays 1"},
+         [](CheckRequest& request, const std::string&, std::string&) {
+             request.salvage = true;
              return true;
          }},
         {{"--help", 'h', nullptr, OptionScope::Any, nullptr, "", "this text"}, nullptr},
@@ -44,15 +57,16 @@ std::string CheckHelp()
     std::vector<const OptionInfo*> rows;
     for (const OptionRow<CheckRequest>& row : CheckOptions())
         rows.push_back(&row.info);
-    return "Usage: pictool check [--json] FILE...\n"
+    return "Usage: pictool check [--json] [--salvage] FILE...\n"
            "\n"
            "Reads each file once, its header, packets and rows (without the plug-in),\n"
            "and says whether every row is there and decodes. FILE may be '-' (standard\n"
-           "input), a pipe or a FIFO. Per file, one line: the size, the packets (raw,\n"
-           "pure or mixed run-length, and the channels R, G, B, A each carries), then\n"
-           "'ok' or the first row that is not whole, e.g.\n"
-           "  shot0042.pic: 1920 x 1080, mixed RGB + mixed A: cut short in row 17 of 1080 "
-           "(offset 48213)\n"
+           "input), a pipe or a FIFO. Per file, one line: the size, the bits a channel\n"
+           "(8, or 16 when some packet stores 16), the packets (raw, pure or mixed\n"
+           "run-length, and the channels R, G, B, A each carries, '16' after a 16-bit\n"
+           "packet's), then 'ok' or the first row that is not whole, e.g.\n"
+           "  shot0042.pic: 1920 x 1080, 8-bit, mixed RGB + mixed A: cut short in row 17\n"
+           "  of 1080 (offset 48213)\n"
            "The offset is where that row's data begins in the file. Reasons: 'cut\n"
            "short' (the file ends inside the row), 'run past row end' (a run-length\n"
            "packet reaches past the row's last pixel), 'zero count' (a pure run-length\n"
@@ -65,8 +79,8 @@ std::string CheckHelp()
            "Options:\n" +
            OptionsHelp(rows, "") +
            "\n"
-           "Exit status: 0 every file is whole; 1 some file is damaged or cannot be\n"
-           "read; 2 usage error.\n";
+           "Exit status: 0 every file is whole; 1 some file is damaged (salvaged or\n"
+           "not) or cannot be read; 2 usage error.\n";
 }
 
 int RunCheck(PictoolContext&, const std::vector<std::string>& arguments)
@@ -79,7 +93,7 @@ int RunCheck(PictoolContext&, const std::vector<std::string>& arguments)
         return UsageError("check", "no file given");
     int whole = 0;
     for (const std::string& name : line.names) {
-        const PicCheck check = CheckPicFile(name);
+        const PicCheck check = CheckPicFile(name, request.salvage);
         const std::string text =
             request.json ? CheckJsonLine(name, check) : CheckTextLine(name, check);
         std::printf("%s\n", text.c_str());

@@ -34,12 +34,13 @@ std::string AboutConvert()
            "Formats of this pictool (name, extensions, what is read and written):\n" +
            FormatHelpLines() +
            "\n"
-           "Samples. PIC holds 8 bits a channel. 8-bit samples are carried exactly\n"
-           "both ways. 16-bit samples are rounded to 8 bits; --depth 16 writes each\n"
-           "8-bit value times 257. Float samples (EXR, TIFF) become round(v * 255)\n"
-           "after clamping v to [0, 1]; PIC to EXR writes value / 255 as half floats.\n"
-           "No colour transform is applied either way: no sRGB or linear\n"
-           "conversion, no gamma. Grey becomes RGB. JPEG output is lossy.\n"
+           "Samples. PIC files are written with 8 bits a channel and read with 8 or\n"
+           "16. 8-bit samples are carried exactly both ways. 16-bit samples of other\n"
+           "images are rounded to 8 bits; --depth 16 writes each 8-bit value times\n"
+           "257. Float samples (EXR, TIFF) become round(v * 255) after clamping v to\n"
+           "[0, 1]; PIC to EXR writes value / 255 as half floats. No colour transform\n"
+           "is applied either way: no sRGB or linear conversion, no gamma. Grey\n"
+           "becomes RGB. JPEG output is lossy.\n"
            "\n"
            "Alpha. PIC alpha is carried byte for byte: a premultiplied render stays\n"
            "premultiplied (and may show dark edges where viewers expect straight\n"
@@ -68,14 +69,17 @@ std::string ConvertHelp()
            ConvertOptionsHelp("Reading images") +
            "\n"
            "Reading PIC:\n"
-           "  Outputs carry the file's own 8-bit values: RGB when the PIC has no\n"
-           "  alpha, RGBA when it has (JPEG: RGB only).\n" +
+           "  Outputs carry the file's own values: RGB when the PIC has no alpha,\n"
+           "  RGBA when it has (JPEG: RGB only). A 16-bit PIC file's values are kept\n"
+           "  whole: PNG, TIFF and PAM at 16 bits, EXR as 32-bit float; JPEG, PIC\n"
+           "  and --depth 8 outputs get them rounded, round(v * 255 / 65535).\n" +
            ConvertOptionsHelp("Reading PIC") +
            "  A damaged PIC file (cut short, or a run-length row that does not decode)\n"
            "  is written as the driver loads it (run-length rows stop at the damage and\n"
            "  the rest stay 0; raw bytes past the end read 255), with one warning line\n"
-           "  naming the file, the first damaged row and the reason, and exit status 1\n"
-           "  unless --allow-damaged.\n"
+           "  naming the file, the first damaged row and the reason (and with\n"
+           "  --salvage what was found again), and exit status 1 unless\n"
+           "  --allow-damaged.\n"
            "\n"
            "Sequences:\n" +
            ConvertOptionsHelp("Sequences") +

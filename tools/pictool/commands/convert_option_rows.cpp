@@ -183,9 +183,11 @@ std::vector<Row> ReadingImageRows()
 std::vector<Row> ReadingPicRows()
 {
     return {
-        ForFormats(Value("--depth", "16", kAny, kReadingPic,
-                         "16 bits a sample (" + SixteenBitFormatNames() +
-                             "), each value\ntimes 257 (255 becomes 65535); 8 is the default",
+        ForFormats(Value("--depth", "BITS", kAny, kReadingPic,
+                         "8 or 16 bits a sample (" + SixteenBitFormatNames() +
+                             "); default: the\nPIC file's (16 for a 16-bit file, else 8). 16 "
+                             "writes\nan 8-bit value times 257 (255 becomes 65535), 8\n"
+                             "rounds a 16-bit value",
                          [](ConvertRequest& r, const std::string& value, std::string& why) {
                              r.depth = value;
                              why = "give 8 or 16";
@@ -200,15 +202,16 @@ std::vector<Row> ReadingPicRows()
                              return ok;
                          }),
                    &ImageFormat::takesQuality),
-        ForFormats(Flag("--host-pixels", 0, kAny, kReadingPic,
-                        "PAM only: the host's 16-bit storage as loaded, DEPTH\n4, MAXVAL 65535, "
-                        "TUPLTYPE RGB_ALPHA, each value the\nfile's byte times 256, alpha 0 when "
-                        "the file has none",
-                        [](ConvertRequest& r, const std::string&, std::string&) {
-                            r.hostPixels = true;
-                            return true;
-                        }),
-                   &ImageFormat::hostPixels),
+        ForFormats(
+            Flag("--host-pixels", 0, kAny, kReadingPic,
+                 "PAM only: the host's 16-bit storage as loaded, DEPTH\n4, MAXVAL 65535, "
+                 "TUPLTYPE RGB_ALPHA, each value the\nfile's byte times 256 (a 16-bit value as it "
+                 "is),\nalpha 0 when the file has none",
+                 [](ConvertRequest& r, const std::string&, std::string&) {
+                     r.hostPixels = true;
+                     return true;
+                 }),
+            &ImageFormat::hostPixels),
         Flag("--unpremult", 0, OptionScope::PicInput, kReadingPic,
              "colour = round(colour * 255 / alpha), at most 255\n(alpha 0 and 255 leave colour "
              "as it is)",
@@ -220,6 +223,15 @@ std::vector<Row> ReadingPicRows()
         Flag("--allow-damaged", 0, kAny, kReadingPic, "exit 0 for a damaged PIC file all the same",
              [](ConvertRequest& r, const std::string&, std::string&) {
                  r.job.allowDamaged = true;
+                 return true;
+             }),
+        Flag("--salvage", 0, kAny, kReadingPic,
+             "read PIC files without the plug-in, and after a\nrun-length row that does not "
+             "decode, look for the\nrows after it (as check --salvage); lost rows are\n"
+             "transparent black (black without alpha). A salvaged\nfile is still damaged: "
+             "exit status 1 unless\n--allow-damaged",
+             [](ConvertRequest& r, const std::string&, std::string&) {
+                 r.job.salvage = true;
                  return true;
              }),
     };

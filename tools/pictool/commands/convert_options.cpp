@@ -56,6 +56,7 @@ int CheckDirection(ConvertRequest& request)
     job.write.depth = request.hostPixels      ? SampleDepth::HostPixels
                       : request.depth == "16" ? SampleDepth::Sixteen
                                               : SampleDepth::Eight;
+    job.depthGiven = request.hostPixels || !request.depth.empty();
     return kExitSuccess;
 }
 

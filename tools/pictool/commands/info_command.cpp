@@ -39,6 +39,7 @@ struct InfoReport {
     BitmapInfo info;
     PicOptions options{};
     std::string comment;
+    int bits = 8; // a channel, as the file's packets store them
 };
 
 const std::vector<OptionRow<InfoArguments>>& InfoOptions()
@@ -46,7 +47,7 @@ const std::vector<OptionRow<InfoArguments>>& InfoOptions()
     static const std::vector<OptionRow<InfoArguments>> rows = {
         {{"--json", 0, nullptr, OptionScope::Any, nullptr, "",
           "JSON Lines: one JSON object per file, one per line, with\nthe keys file, result, "
-          "width, height, aspect, gamma,\ntype, firstFrame, lastFrame, withAlpha, "
+          "width, height, aspect, gamma,\ntype, bits, firstFrame, lastFrame, withAlpha, "
           "rgbCompressed,\nalphaCompressed and comment; for a file that cannot be\nread file, "
           "result (the driver's code) and error (words)"},
          [](InfoArguments& parsed, const std::string&, std::string&) {
@@ -110,6 +111,7 @@ void PrintPlain(const std::string& file, const InfoReport& report)
     else
         std::printf("  aspect       unknown (the header holds %g)\n", double(info.Aspect()));
     std::printf("  type         %s\n", rgba ? "32-bit RGBA" : "24-bit RGB");
+    std::printf("  bits         %d a channel\n", report.bits);
     std::printf("  compression  colour %s", report.options.rgbCompressed == 1 ? "RLE" : "raw");
     if (rgba)
         std::printf(", alpha %s", report.options.alphaCompressed == 1 ? "RLE" : "raw");
@@ -134,6 +136,7 @@ void PrintJson(const std::string& file, BMMRES result, const std::string& error,
             object.AddJson("aspect", "null"); // unknown: 0, negative or not finite
         object.AddNumber("gamma", info.Gamma());
         object.AddInteger("type", info.Type());
+        object.AddInteger("bits", report->bits);
         object.AddInteger("firstFrame", info.FirstFrame());
         object.AddInteger("lastFrame", info.LastFrame());
         object.AddInteger("withAlpha", report->options.withAlpha);
@@ -194,6 +197,7 @@ int ReadOne(const Plugin& plugin, const std::string& file, const OptionsBlock* o
     if (!SaveDriverOptions(*driver, report.options))
         return kNoDriver;
     report.comment = std::string(input.header.comment, PicCommentLength(input.header.comment));
+    report.bits = PicChainBits(input.packets);
     return report.result;
 }
 
@@ -259,7 +263,9 @@ std::string InfoHelp()
            "Options:\n" +
            OptionsHelp(rows, "") +
            "\n"
-           "type is the host's image type: 6 = 32-bit RGBA, 8 = 24-bit RGB. withAlpha,\n"
+           "type is the host's image type: 6 = 32-bit RGBA, 8 = 24-bit RGB, for 16-bit\n"
+           "files too. bits is the bits a channel the file stores: 16 when some\n"
+           "channel's packet is 16-bit, else 8. withAlpha,\n"
            "rgbCompressed and alphaCompressed are the driver's options after the read\n"
            "(1 = set). The comment is the header's, up to its first zero byte. An\n"
            "aspect that is not a finite number above 0 is unknown: 'unknown' (null in\n"
