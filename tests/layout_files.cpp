@@ -1,5 +1,7 @@
 #include "tests/layout_files.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 namespace {
@@ -136,4 +138,21 @@ LayoutStored LayoutStoredValue(const std::vector<LayoutPacket>& packets, uint32_
                                        : LayoutStored{8, LayoutValue(x, y, channel)};
     }
     return stored;
+}
+
+Bytes WritePicToMemory(const Bytes& pixels, int width, int height, int channels, size_t stride,
+                       const PicWriteOptions& options)
+{
+    struct Memory : PicOutput {
+        Bytes bytes;
+        bool Put(const uint8_t* data, size_t count) override
+        {
+            bytes.insert(bytes.end(), data, data + count);
+            return true;
+        }
+    } memory;
+    EXPECT_EQ(WritePicImage(memory, pixels.data(), uint32_t(width), uint32_t(height), channels,
+                            stride, options),
+              PicWriteResult::Written);
+    return memory.bytes;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pic/pic_image.h"
 #include "tests/test_support.h"
 
 struct LayoutPacket {
@@ -39,3 +40,8 @@ struct LayoutFile {
 
 LayoutFile BuildLayoutFile(uint32_t width, uint32_t height,
                            const std::vector<LayoutPacket>& packets);
+
+// The file WritePicImage writes for `pixels`, kept in memory (a failed write
+// fails the test).
+Bytes WritePicToMemory(const Bytes& pixels, int width, int height, int channels, size_t stride,
+                       const PicWriteOptions& options);

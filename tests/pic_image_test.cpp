@@ -180,23 +180,6 @@ Bytes Spell(const std::string& words, int channels)
     return bytes;
 }
 
-Bytes WriteToMemory(const Bytes& pixels, int width, int height, int channels, size_t stride,
-                    const PicWriteOptions& options)
-{
-    struct Memory : PicOutput {
-        Bytes bytes;
-        bool Put(const uint8_t* data, size_t count) override
-        {
-            bytes.insert(bytes.end(), data, data + count);
-            return true;
-        }
-    } memory;
-    EXPECT_EQ(WritePicImage(memory, pixels.data(), uint32_t(width), uint32_t(height), channels,
-                            stride, options),
-              PicWriteResult::Written);
-    return memory.bytes;
-}
-
 } // namespace
 
 // The one writer, byte for byte. A compressed row copies its literals from
@@ -231,8 +214,8 @@ TEST(PicImage, WritesEachLayoutByteForByte)
             MakePicHeaderBytes(item.width, item.height, item.channels == 4, item.compressed, 0.75f);
         const Bytes rows = Spell(item.rows, 3);
         expected.insert(expected.end(), rows.begin(), rows.end());
-        EXPECT_EQ(WriteToMemory(Spell(item.pixels, item.channels), item.width, item.height,
-                                item.channels, size_t(item.width * item.channels), options),
+        EXPECT_EQ(WritePicToMemory(Spell(item.pixels, item.channels), item.width, item.height,
+                                   item.channels, size_t(item.width * item.channels), options),
                   expected);
     }
 }
@@ -261,7 +244,7 @@ TEST(PicImage, ReadsBackWhatItWrites)
             SCOPED_TRACE(std::to_string(channels) + (compressed ? " compressed" : " raw"));
             PicWriteOptions options;
             options.compressed = compressed;
-            const Bytes file = WriteToMemory(pixels, width, height, channels, stride, options);
+            const Bytes file = WritePicToMemory(pixels, width, height, channels, stride, options);
             const PicImage image = ReadPicImageMemory(file.data(), file.size(), true);
             ASSERT_TRUE(image.facts.Whole());
             ASSERT_EQ(image.PixelBytes(), expected.size());

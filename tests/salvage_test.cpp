@@ -17,6 +17,7 @@
 #include <string>
 
 #include "pic/pic_image.h"
+#include "tests/layout_files.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -64,19 +65,8 @@ Bytes MakePicture(int kind, int channels)
 
 Bytes WriteCompressed(const Bytes& pixels, int channels)
 {
-    struct Memory : PicOutput {
-        Bytes bytes;
-        bool Put(const uint8_t* data, size_t count) override
-        {
-            bytes.insert(bytes.end(), data, data + count);
-            return true;
-        }
-    } memory;
-    PicWriteOptions options;
-    EXPECT_EQ(WritePicImage(memory, pixels.data(), kWidth, kHeight, channels,
-                            size_t(kWidth * channels), options),
-              PicWriteResult::Written);
-    return memory.bytes;
+    return WritePicToMemory(pixels, kWidth, kHeight, channels, size_t(kWidth * channels),
+                            PicWriteOptions());
 }
 
 // Where a file we wrote keeps its rows and its count bytes, read by a walker
